@@ -4,8 +4,20 @@
 
 #include "kxmc_host.h"
 #include "kxmc_numerics.h"
-#include "kxmc_dynamics.h"
-#include "kxmc_collision.h"
-#include "kxmc_jointid.h"
+#include "kxmc_dynamics_model.h"
+#include "kxmc_gravity.h"
+#include "kxmc_friction.h"
+#include "kxmc_dynamics_settings.h"
+#include "kxmc_torque_control.h"
+#include "kxmc_drag_teach.h"
+#include "kxmc_collision_settings.h"
+#include "kxmc_dual_encoder.h"
+#include "kxmc_collision_check.h"
+#include "kxmc_custom_collision.h"
+#include "kxmc_torque_record.h"
+#include "kxmc_selftest.h"
+#include "kxmc_joint_friction_identify.h"
+#include "kxmc_force_torque_drag.h"
+#include "kxmc_identification_store.h"
 
 #endif /* KXMCFORCETORQUE_H */

@@ -1,6 +1,6 @@
-/* Joint identification and the dynamics self-test torque. */
-#ifndef KXMC_JOINTID_H
-#define KXMC_JOINTID_H
+/* Per-cycle torque feed-forward. */
+#ifndef KXMC_TORQUE_CONTROL_H
+#define KXMC_TORQUE_CONTROL_H
 
 #include <stdint.h>
 
@@ -15,4 +15,4 @@ extern "C" {
 }
 #endif
 
-#endif /* KXMC_JOINTID_H */
+#endif /* KXMC_TORQUE_CONTROL_H */

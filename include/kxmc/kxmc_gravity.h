@@ -1,6 +1,6 @@
-/* Dynamics model and hand-guiding torque. */
-#ifndef KXMC_DYNAMICS_H
-#define KXMC_DYNAMICS_H
+/* Gravity, mounting and end load; rated motor torques. */
+#ifndef KXMC_GRAVITY_H
+#define KXMC_GRAVITY_H
 
 #include <stdint.h>
 
@@ -15,4 +15,4 @@ extern "C" {
 }
 #endif
 
-#endif /* KXMC_DYNAMICS_H */
+#endif /* KXMC_GRAVITY_H */

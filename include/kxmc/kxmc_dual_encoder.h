@@ -1,6 +1,6 @@
-/* Collision detection. */
-#ifndef KXMC_COLLISION_H
-#define KXMC_COLLISION_H
+/* Dual-encoder collision detection. */
+#ifndef KXMC_DUAL_ENCODER_H
+#define KXMC_DUAL_ENCODER_H
 
 #include <stdint.h>
 
@@ -15,4 +15,4 @@ extern "C" {
 }
 #endif
 
-#endif /* KXMC_COLLISION_H */
+#endif /* KXMC_DUAL_ENCODER_H */
