@@ -38,16 +38,17 @@ KXMC_API int32_t kxmcGravityTorque(const double jointPos[6], const double load[4
                                    double out[6]);
 
 /*
- * Static inverse dynamics of the standard chain: the joint torque that holds arm and payload
- * against the gravity vector.
- * lengths: d1, a2, a3, d4, d5, d6 [mm]; masses: 6 [kg]; centres: 18 [mm, own link frame];
- * payload: mass [kg], centre x, y, z [mm, flange frame], 6 inertia values (unused);
- * gravity: 3 [m/s^2, base frame]; jointPos: 6 [deg]; out: 6 [N m]. Returns 0.
+ * Static gravity torque of the standard arm chain (zero velocity and acceleration) for any
+ * gravity direction: the joint torques [N m] that hold the arm and its payload.
+ * lengths: d1, a2, a3, d4, d5, d6 [mm]; masses: links 1-6 [kg]; centres: 18 values, x, y, z of
+ * each link's centre of mass in its own link frame [mm]; payload: mass [kg], centre x, y, z in
+ * the flange frame [mm], then six inertia values (not used: a static load needs none);
+ * gravity: base-frame acceleration [m/s^2] (floor mounting (0, 0, -9.8)); jointPos [deg];
+ * out: 6 torques [N m]. The payload is merged into link 6. Returns 0.
  */
-KXMC_API int32_t kxmcInvGravity(const double lengths[6], const double masses[6],
-                                const double centres[18], const double payload[10],
-                                const double gravity[3], const double jointPos[6],
-                                double out[6]);
+KXMC_API int kxmcInvGravity(const double *lengths, const double *masses, const double *centres,
+                            const double *payload, const double *gravity, const double *jointPos,
+                            double *out);
 
 /*
  * Joint torque that holds the payload alone against gravity: J^T times the payload's weight
