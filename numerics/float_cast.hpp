@@ -31,4 +31,17 @@ constexpr Int trunc_to(double x) noexcept {
 inline int16_t trunc_i16(double x) noexcept { return trunc_to<int16_t>(x); }
 inline int32_t trunc_i32(double x) noexcept { return trunc_to<int32_t>(x); }
 
+// Double to float without undefined behaviour: finite values beyond the float range saturate
+// at +-FLT_MAX; infinities and NaN carry over.
+inline float narrow_to_float(double x) noexcept {
+    constexpr double kMax = static_cast<double>(std::numeric_limits<float>::max());
+    if (x > kMax && x <= std::numeric_limits<double>::max()) {
+        return std::numeric_limits<float>::max();
+    }
+    if (x < -kMax && x >= -std::numeric_limits<double>::max()) {
+        return -std::numeric_limits<float>::max();
+    }
+    return static_cast<float>(x);
+}
+
 }  // namespace kxmc
