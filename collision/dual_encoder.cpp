@@ -1,0 +1,302 @@
+// Dual-encoder collision detection.
+//
+// Each joint carries two position encoders; their difference is the elastic deflection of the
+// joint's gear train. A hit on the arm shows up as a sudden swing of that deflection. Every step
+// the deflection of each joint is low-pass filtered (filt4, x rows 0-5, y rows 12-17), its local
+// peaks and valleys are kept (six of each per joint) and a new extremum that departs from the mean
+// of the four before it by more than the joint's threshold is a collision. Thresholds come from
+// ten-entry level tables and a speed divisor chosen by arm model and joint group; only joints 1 to
+// 3 may report.
+//
+// The dynamics block calls kxmcCollisionDetection six times per servo cycle on the same encoder
+// sample while a program runs, and initCollisionDetection whenever it does not.
+
+#include "kxmc/kxmc_dual_encoder.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "host/kxmc_host.h"
+#include "kxmc/kxmc_numerics.h"
+#include "numerics/filter_records.hpp"
+#include "numerics/float_cast.hpp"
+#include "numerics/model_bands.hpp"
+
+namespace {
+
+constexpr int kJoints = 6;
+constexpr int kHistoryRows = 6;      // rows of each filter history and of the peak histories
+constexpr int kLastRow = kHistoryRows - 1;
+constexpr int kInputRow0 = 0;  // filt4 rows 0-5: deflection [deg]
+constexpr int kOutputRow0 = kxmc::detail::kFilterYRowDual;  // rows 12-17: filtered deflection [deg]
+constexpr int32_t kWarmUpSamples = 99;  // evaluation starts once the step count exceeds this
+constexpr double kFullHistory = 1e-5;   // |oldest stored extremum| at or above: six are stored
+constexpr int kReportingJoints = 3;     // joints 1 to 3 report; 4 to 6 are only tracked
+
+// Encoder counts to joint degrees: 16384 counts per motor revolution, gear ratio 101.
+constexpr double kCountsPerRev = 16384.0;
+constexpr double kGearRatio = 101.0;
+
+constexpr int32_t kRobotRunning = 2;
+constexpr uint8_t kCheckModeStopToDrag = 2;
+
+// ---- Threshold tables ---------------------------------------------------------------------
+
+constexpr int kLevels = 10;
+using LevelTable = double[kLevels];  // entries for collision levels 1..10 [deg of deflection x divisor]
+
+constexpr LevelTable kT1 = {25, 33, 41, 50, 58, 66, 75, 83, 91, 100};
+constexpr LevelTable kT2 = {8.5, 10.5, 13, 15.5, 17.5, 20, 22.5, 24, 27.5, 32};
+constexpr LevelTable kT3 = {16, 23, 29, 35, 40, 46, 50, 56, 62, 70};
+constexpr LevelTable kT4 = {90, 125, 155, 185, 215, 245, 275, 305, 333, 363};
+constexpr LevelTable kT5 = {170, 230, 288, 345, 400, 456, 510, 567, 623, 680};
+constexpr LevelTable kT6 = {55, 70, 86, 104, 120, 135, 153, 170, 185, 201};
+constexpr LevelTable kT7 = {24, 32, 40, 47, 54, 61, 69, 76, 84, 91};
+
+// Speed divisor: divisor[0] up to and including edge[0], divisor[n] above edge[n-1] up to and
+// including edge[n]; the last divisor above the last edge. Speeds in deg/s.
+struct SpeedDivisor {
+    int edges;          // 2 or 3
+    double edge[3];     // [deg/s], ascending
+    double divisor[4];  // one more than edges
+};
+
+struct JointRule {
+    const double *levels;  // one of kT1..kT7
+    SpeedDivisor speed;
+};
+
+// Rules of one model band by joint group: joints 1-2, joint 3, joints 4-6.
+struct BandRule {
+    JointRule joints12;
+    JointRule joint3;
+    JointRule joints456;
+};
+
+constexpr SpeedDivisor two_edges(double e1, double e2, double a, double b, double c) {
+    return SpeedDivisor{2, {e1, e2, 0.0}, {a, b, c, 0.0}};
+}
+
+constexpr JointRule kJ123Code0 = {kT1, two_edges(40, 70, 410, 700, 900)};
+constexpr JointRule kJ456Code0 = {kT2, two_edges(5, 20, 52, 140, 170)};
+constexpr JointRule kJ123Arm3 = {kT3, two_edges(2, 6.9, 195, 228, 308)};
+constexpr JointRule kJ456Arm3 = {kT2, two_edges(6.9, 12, 52, 140, 170)};
+constexpr JointRule kJ123Arm5 = {kT1, two_edges(15, 50, 566.25, 712.5, 818.75)};
+constexpr JointRule kJ456Arm5 = {kT2, two_edges(2, 6.9, 52, 70, 85)};
+constexpr JointRule kJ12Arm10 = {kT4, two_edges(30, 110, 850, 1630, 2738)};
+constexpr JointRule kJ3Arm10 = {kT1, two_edges(15, 50, 410, 700, 900)};
+constexpr JointRule kJ456Arm10 = {kT3, two_edges(6.9, 12, 39.6, 116.4, 166.8)};
+// The large arms' shoulder joints have a third speed edge; the divisor drops between 196 and
+// 700 deg/s before rising again.
+constexpr JointRule kJ12Large = {kT5, SpeedDivisor{3, {54, 196, 700}, {5804, 8360, 7274.7, 9274.7}}};
+constexpr JointRule kJ3Large = {kT6, two_edges(29, 108, 1062.5, 1630, 2738)};
+constexpr JointRule kJ456Large = {kT7, two_edges(14, 48, 410, 700, 900)};
+constexpr JointRule kJ123Other = {kT1, two_edges(15, 50, 410, 700, 900)};
+constexpr JointRule kJ456Other = {kT2, two_edges(2, 6.9, 52, 140, 170)};
+
+using kxmc::Band;
+constexpr Band<BandRule> kThresholdBands[] = {
+    {0, 0, {kJ123Code0, kJ123Code0, kJ456Code0}},
+    {1, 100, {kJ123Arm3, kJ123Arm3, kJ456Arm3}},
+    {101, 200, {kJ123Arm5, kJ123Arm5, kJ456Arm5}},
+    {201, 400, {kJ12Arm10, kJ3Arm10, kJ456Arm10}},
+    {401, 500, {kJ12Large, kJ3Large, kJ456Large}},
+    {1001, 1100, {kJ12Large, kJ3Large, kJ456Large}},
+};
+constexpr BandRule kOtherModels = {kJ123Other, kJ123Other, kJ456Other};
+
+// Level to table index: trunc(level - 1), clamped to the ten entries. Levels below 1 take the
+// first entry, 11 and above the last, a level that is not a number the first.
+int level_index(float level) {
+    const int32_t i = kxmc::trunc_to<int32_t>(static_cast<double>(level) - 1.0);
+    return i < 0 ? 0 : (i >= kLevels ? kLevels - 1 : i);
+}
+
+// Divisor for a speed magnitude; a speed that is not a number takes the lowest speed band.
+double speed_divisor(const SpeedDivisor &s, double speed) {
+    int band = 0;
+    for (int e = 0; e < s.edges && e < 3; ++e) {
+        if (speed > s.edge[e]) {
+            band = e + 1;
+        }
+    }
+    return s.divisor[band];
+}
+
+const JointRule &joint_rule(const BandRule &rule, int joint) {
+    if (joint < 2) {
+        return rule.joints12;
+    }
+    return joint == 2 ? rule.joint3 : rule.joints456;
+}
+
+// thr[j] [deg] for all six joints; v null counts as standstill.
+void thresholds(uint32_t model_code, const float *v, double thr[kJoints]) {
+    const BandRule &rule = kxmc::lookup_band(kThresholdBands, model_code, kOtherModels);
+    for (int i = 0; i < kJoints; ++i) {
+        const JointRule &r = joint_rule(rule, i);
+        const double speed = v != nullptr ? std::fabs(static_cast<double>(v[i])) : 0.0;
+        thr[i] = r.levels[level_index(mpb.collisionLevel[i])] / speed_divisor(r.speed, speed);
+    }
+}
+
+double encoder_deg(int32_t counts) {
+    return static_cast<double>(counts) / kCountsPerRev * 360.0 / kGearRatio;
+}
+
+// ---- Detector state -------------------------------------------------------------------------
+
+double err_data_mb[kJoints][2];             // filtered deflection of the previous and current step
+double peaks_val[kHistoryRows][kJoints];    // last six local maxima per joint, oldest in row 0
+double valleys_val[kHistoryRows][kJoints];  // last six local minima per joint, oldest in row 0
+
+// Moves rows 1..5 of a history column down by one and stores value in row 5.
+void push_extremum(double (&hist)[kHistoryRows][kJoints], int joint, double value) {
+    for (int r = 0; r < kLastRow; ++r) {
+        hist[r][joint] = hist[r + 1][joint];
+    }
+    hist[kLastRow][joint] = value;
+}
+
+// Departure of the newest extremum from the mean of the four before it; 0 until six are stored.
+double departure(const double (&hist)[kHistoryRows][kJoints], int joint) {
+    if (std::fabs(hist[0][joint]) < kFullHistory) {
+        return 0.0;
+    }
+    const double mean =
+        (hist[1][joint] + hist[2][joint] + hist[3][joint] + hist[4][joint]) / 4.0;
+    return std::fabs(hist[kLastRow][joint] - mean);
+}
+
+// Peak and valley evaluation of one step. Returns the joint number 1..3 of the first collision,
+// or 0.
+int evaluate_extrema(const double rise[kJoints], const double fall[kJoints],
+                     const double thr[kJoints]) {
+    for (int i = 0; i < kJoints; ++i) {
+        // The extremum lies at the previous step, whose filtered value err_data_mb now holds
+        // as "previous".
+        const double extremum = err_data_mb[i][0];
+        double pk = 0.0;
+        double vl = 0.0;
+        if (rise[i] > 0.0 && fall[i] > 0.0) {
+            push_extremum(peaks_val, i, extremum);
+            pk = departure(peaks_val, i);
+        } else if (rise[i] < 0.0 && fall[i] < 0.0) {
+            push_extremum(valleys_val, i, extremum);
+            vl = departure(valleys_val, i);
+        }
+        if (i < kReportingJoints && (pk - thr[i] > 0.0 || vl - thr[i] > 0.0)) {
+            return i + 1;
+        }
+    }
+    return 0;
+}
+
+// Reaction to a collision of joint n (1..3) by mcb.collisionPauseFlag. Reactions 3 to 5 (stop
+// and hand guiding) belong to the torque-residual check; this detector leaves them alone.
+void react(int joint) {
+    const uint32_t code = KXMC_COLLISION_NONE + static_cast<uint32_t>(joint);
+    switch (mcb.collisionPauseFlag) {
+    case 0:
+        mcb.collisionErrorCode = code;
+        if (mpb.robotState == kRobotRunning) {
+            initCollisionDetection();
+            qmcPause();
+        }
+        break;
+    case 1:
+        mcb.collisionErrorCode = code;
+        break;
+    case 2:
+        mcb.collisionErrorCode = code;
+        if (mpb.robotState == kRobotRunning) {
+            initCollisionDetection();
+            qmcStop();
+            if (mcb.collisionCheckMode == kCheckModeStopToDrag) {
+                mcb.frictionCompOn = 0;
+                qmcDragSwitch(1);
+                Write_Log(2, "dualEncCollision After to DragMode mcb.collisionPauseFlag = :%u",
+                          static_cast<unsigned>(mcb.collisionPauseFlag));
+            }
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t initCollisionDetection(void) {
+    for (int r = 0; r < kHistoryRows; ++r) {
+        for (int i = 0; i < kJoints; ++i) {
+            peaks_val[r][i] = 0.0;
+            valleys_val[r][i] = 0.0;
+            filt4.history[kInputRow0 + r][i] = 0.0;
+            filt4.history[kOutputRow0 + r][i] = 0.0;
+        }
+    }
+    for (int i = 0; i < kJoints; ++i) {
+        err_data_mb[i][0] = 0.0;
+        err_data_mb[i][1] = 0.0;
+    }
+    filt4.row = 0;
+    filt4.samples = 0;
+    return 0;
+}
+
+int32_t kxmcCollisionDetection(int32_t j, const float *v) {
+    FilterHistory &f = filt4;
+
+    double defl[kJoints];  // [deg]
+    for (int i = 0; i < kJoints; ++i) {
+        defl[i] = encoder_deg(how.encoderPosB[i]) - encoder_deg(how.encoderPosA[i]);
+    }
+
+    if (f.row > kLastRow) {
+        kxmc::detail::shift_filter_rows(&f.history[kInputRow0]);
+        kxmc::detail::shift_filter_rows(&f.history[kOutputRow0]);
+        f.row = kLastRow;
+    } else if (f.row < 0) {
+        f.row = 0;  // only an outside write can get here; restart the row count
+    }
+    const int k = f.row;
+
+    double thr[kJoints];
+    thresholds(mcb.robotModelCode, v, thr);
+
+    double rise[kJoints];
+    double fall[kJoints];
+    for (int i = 0; i < kJoints; ++i) {
+        f.history[kInputRow0 + k][i] = defl[i];
+        double y = 0.0;
+        (void)TualEncoderbuttord(i, k, &y);
+        f.history[kOutputRow0 + k][i] = y;
+        const double prev = err_data_mb[i][0];
+        const double cur = err_data_mb[i][1];
+        rise[i] = cur - prev;
+        fall[i] = cur - y;
+        err_data_mb[i][0] = cur;
+        err_data_mb[i][1] = y;
+    }
+
+    if (f.samples > kWarmUpSamples) {
+        f.samples -= 1;
+        if (j >= 0 && j < kJoints) {
+            mpb.collisionThrSource[j] = 0;
+            mpb.collisionThrDisplay[j] = thr[j];
+        }
+        const int hit = evaluate_extrema(rise, fall, thr);
+        if (hit != 0) {
+            react(hit);
+        }
+    }
+
+    f.row += 1;
+    f.samples += 1;
+    return 0;
+}
+
+}  // extern "C"
