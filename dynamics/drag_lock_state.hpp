@@ -1,0 +1,21 @@
+// Reference pose of the drag lock and of the joint impedance, shared by the drag teach laws
+// (which capture it) and the filter reset kxmcdynfiltresert (which clears it so the next call of
+// a law captures a fresh reference).
+//
+// Library-internal: external linkage, hidden from the host.
+#pragma once
+
+#include <cstdint>
+
+namespace kxmc {
+
+struct DragLockReference {
+    int32_t counter;           // cycles since the reference was captured; < 1 means capture now
+    double rotation[9];        // TCP rotation at lock time, row-major
+    double position[3];        // [m] TCP position at lock time
+    double jointReference[6];  // [rad] joint impedance reference angles
+};
+
+}  // namespace kxmc
+
+[[gnu::visibility("hidden")]] extern kxmc::DragLockReference cpd;

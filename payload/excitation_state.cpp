@@ -1,0 +1,4 @@
+// Storage of the excitation identification's solution (zero at load: no run active).
+#include "payload/excitation_state.hpp"
+
+kxmc::ExcitationSolution solveX;
