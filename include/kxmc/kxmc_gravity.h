@@ -55,7 +55,7 @@ KXMC_API int kxmcInvGravity(const double *lengths, const double *masses, const d
  * wrench at the flange.
  * tiltNeg: the negated installation tilt [deg]; rot: installation rotation [deg];
  * jointPos: 6 [deg]; cx, cy, cz: payload centre [mm, flange frame]; mass [kg];
- * out: 6 [N m]; modelCode: 1, 102, 201, 301 (closed-form family Jacobians) or 701-800
+ * out: 6 [N m]; modelCode: 1, 102, 201, 301 (closed-form family Jacobians) or 702-800
  * (numeric Jacobian of the family's chain); any other code gives zero. Returns 0.
  */
 KXMC_API int32_t kxmcendload(double tiltNeg, double rot, const double jointPos[6], double cx,
