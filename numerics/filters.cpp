@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "kxmc/kxmc_numerics.h"
+#include "numerics/butterworth.hpp"
 #include "numerics/filter_records.hpp"
 #include "numerics/float_cast.hpp"
 
@@ -19,24 +20,12 @@ FilterHistory filt6;
 namespace {
 
 using kxmc::detail::kFilterChannels;
-using kxmc::detail::kFilterRows;
+using kxmc::detail::butterworth_step;
+using kxmc::detail::kFilterYRow;
+using kxmc::detail::kFilterYRowDual;
 
-// Fourth-order low-pass: numerator b0..b4, denominator 1, a1..a4.
-struct Butterworth4 {
-    double b[5];
-    double a[5];  // a[0] = 1, not used
-};
-
-// Cut-off 0.0056 of the Nyquist frequency, unit gain at rest.
-constexpr Butterworth4 kSlow = {
-    {5.949168623009538e-9, 2.379667449203815e-8, 3.569501173805723e-8, 2.379667449203815e-8,
-     5.949168623009538e-9},
-    {1.0, -3.953836739036792, 5.862572756863548, -3.863621026769476, 0.954885104129417}};
-
-// Cut-off 0.16 of the Nyquist frequency. The coefficients are rounded to four decimals, so the
-// gain at rest is 0.0356 / 0.0359 = 0.9916, not 1: the deflection thresholds were tuned on it.
-constexpr Butterworth4 kDeflection = {{0.0022, 0.0089, 0.0134, 0.0089, 0.0022},
-                                      {1.0, -2.6926, 2.8674, -1.4035, 0.2646}};
+constexpr const kxmc::detail::Butterworth4 &kSlow = kxmc::detail::kButterworthSlow;
+constexpr const kxmc::detail::Butterworth4 &kDeflection = kxmc::detail::kButterworthDeflection;
 
 // Cut-off 0.02 of the Nyquist frequency (myfilter).
 constexpr double filter_b[5] = {8.98486146397045e-7, 3.59394458558818e-6, 5.39091687838227e-6,
@@ -48,26 +37,6 @@ constexpr double filter_a[5] = {1.0, -3.83582554064735, 5.52081913662223, -3.533
 double xa[5][kFilterChannels];
 double yb[4][kFilterChannels];
 
-bool valid_index(int ch, int k) {
-    return ch >= 0 && ch < kFilterChannels && k >= 0 && k < kFilterRows;
-}
-
-// y = b0 x[k] + sum_{i=1..4} (b_i x[k-i] - a_i y[k-i]) for channel ch; rows below 0 are zero
-// (a zero past after a reset). Accumulated in extended precision, term by term in order i.
-int butterworth_step(const Butterworth4 &f, const double (*x)[kFilterChannels],
-                     const double (*y)[kFilterChannels], int ch, int k, double *out) {
-    if (!valid_index(ch, k) || out == nullptr) {
-        return -1;
-    }
-    long double acc = static_cast<long double>(f.b[0]) * x[k][ch];
-    for (int i = 1; i <= 4 && k - i >= 0; ++i) {
-        acc += static_cast<long double>(f.b[i]) * x[k - i][ch];
-        acc -= static_cast<long double>(f.a[i]) * y[k - i][ch];
-    }
-    *out = static_cast<double>(acc);
-    return 0;
-}
-
 }  // namespace
 
 LowpassFilter lowpassfilter;
@@ -75,22 +44,22 @@ LowpassFilter lowpassfilter;
 extern "C" {
 
 int buttord(int ch, int k, double *out) {
-    return butterworth_step(kSlow, &filt.history[0], &filt.history[kxmc::detail::kFilterYRow], ch,
+    return butterworth_step(kSlow, &filt.history[0], &filt.history[kFilterYRow], ch,
                             k, out);
 }
 
 int TualEncoderbuttord(int ch, int k, double *out) {
     return butterworth_step(kDeflection, &filt4.history[0],
-                            &filt4.history[kxmc::detail::kFilterYRowDual], ch, k, out);
+                            &filt4.history[kFilterYRowDual], ch, k, out);
 }
 
 int Fivebuttord(int ch, int k, double *out) {
-    return butterworth_step(kSlow, &filt2.history[0], &filt2.history[kxmc::detail::kFilterYRow],
+    return butterworth_step(kSlow, &filt2.history[0], &filt2.history[kFilterYRow],
                             ch, k, out);
 }
 
 int Loadbuttord(int ch, int k, double *out) {
-    return butterworth_step(kSlow, &filt5.history[0], &filt5.history[kxmc::detail::kFilterYRow],
+    return butterworth_step(kSlow, &filt5.history[0], &filt5.history[kFilterYRow],
                             ch, k, out);
 }
 
