@@ -11,6 +11,7 @@ namespace detail {
 
 constexpr double kDegToRadBlock = 0.017453292;  // degree-to-radian factor of the model blocks
 constexpr int kChainJoints = 6;
+constexpr double kPi = 3.14159265358979323846;
 
 // cos and sin of the twists 90, 0, 0, 90, -90, 0 degrees (exact).
 constexpr int kTwistCos[kChainJoints] = {0, 1, 1, 0, 0, 1};
