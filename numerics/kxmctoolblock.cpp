@@ -44,6 +44,15 @@ double det_stride6(const double *A, int n) {
     if (n == 2) {
         return A[0] * A[kDim6 + 1] - A[1] * A[kDim6];
     }
+    if (n == 3) {
+        // The expansion written out: saves building three 2 x 2 minors at the bottom level.
+        const double *r1 = A + kDim6;
+        const double *r2 = A + 2 * kDim6;
+        const double m0 = r1[1] * r2[2] - r1[2] * r2[1];
+        const double m1 = r1[0] * r2[2] - r1[2] * r2[0];
+        const double m2 = r1[0] * r2[1] - r1[1] * r2[0];
+        return A[0] * m0 - A[1] * m1 + A[2] * m2;
+    }
     double det = 0.0;
     double minor[kDim6 * kDim6];
     for (int j = 0; j < n; ++j) {
