@@ -81,6 +81,10 @@ extern "C" {
 int kxmcInvGravity(const double *lengths, const double *masses, const double *centres,
                    const double *payload, const double *gravity, const double *jointPos,
                    double *out) {
+    if (lengths == nullptr || masses == nullptr || centres == nullptr || payload == nullptr ||
+        gravity == nullptr || jointPos == nullptr || out == nullptr) {
+        return -1;
+    }
     inverse_gravity(lengths, masses, centres, payload, gravity, jointPos, out);
     return 0;
 }

@@ -44,7 +44,8 @@ KXMC_API int32_t kxmcGravityTorque(const double jointPos[6], const double load[4
  * each link's centre of mass in its own link frame [mm]; payload: mass [kg], centre x, y, z in
  * the flange frame [mm], then six inertia values (not used: a static load needs none);
  * gravity: base-frame acceleration [m/s^2] (floor mounting (0, 0, -9.8)); jointPos [deg];
- * out: 6 torques [N m]. The payload is merged into link 6. Returns 0.
+ * out: 6 torques [N m]. The payload is merged into link 6. Returns 0, or -1 with nothing
+ * written when a pointer is null.
  */
 KXMC_API int kxmcInvGravity(const double *lengths, const double *masses, const double *centres,
                             const double *payload, const double *gravity, const double *jointPos,
