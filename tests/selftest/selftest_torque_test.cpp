@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "dynamics/arm_parameters.hpp"
+#include "host_fixture.hpp"
 #include "jointid/selftest_parameters.hpp"
 #include "jointid/selftest_regressor.hpp"
 #include "kxmc/kxmc_selftest.h"
@@ -37,7 +38,7 @@ constexpr int kRandomStates = 1000;
 struct FamilyCase {
     const char *name;
     int family;
-    uint32_t model;  // rigid-body set of the family
+    uint32_t model;  // rigid-body set of the family; the simulated host runs this arm
     SelftestFn fn;
 };
 
@@ -152,7 +153,13 @@ struct RandomState {
     std::mt19937_64 rng;
 };
 
-class SelftestFamily : public ::testing::TestWithParam<FamilyCase> {};
+// Each family runs on a simulated host started for its arm, whose matrix product the call uses.
+class SelftestFamily : public kxsim_test::HostFixture,
+                       public ::testing::WithParamInterface<FamilyCase> {
+protected:
+    uint32_t model_code() const override { return GetParam().model; }
+};
+using SelftestInterface = kxsim_test::HostFixture;
 
 TEST_P(SelftestFamily, FullModelMatchesNewtonEulerAtRandomStatesAndMountings) {
     const FamilyCase &fc = GetParam();
@@ -293,7 +300,7 @@ TEST(SelftestParameters, FiveKgPayloadTermsScaleWithMass) {
 }
 
 // Malformed output headers and null inputs are refused and nothing is written.
-TEST(SelftestInterface, RefusesMalformedArgumentsWithoutWriting) {
+TEST_F(SelftestInterface, RefusesMalformedArgumentsWithoutWriting) {
     load_parameters(kxmc::selftest_parameters(5));
     double store[6];
     double *rows[6];
@@ -334,7 +341,7 @@ TEST(SelftestInterface, RefusesMalformedArgumentsWithoutWriting) {
     }
 }
 
-TEST(SelftestInterface, CallDoesNotAllocate) {
+TEST_F(SelftestInterface, CallDoesNotAllocate) {
     load_parameters(kxmc::selftest_parameters(10));
     const Joints q{0.1, -0.4, 0.9, 0.2, -1.1, 0.5}, qd{0.3, 0.1, -0.2, 0.5, 0.4, -0.6},
         qdd{1.0, -2.0, 0.5, 3.0, -1.0, 2.0};
