@@ -266,11 +266,11 @@ int closed_form_ik(const ArmGeometry &g, const Trsf &flange, double wrist_ref6,
     return n;
 }
 
-bool numeric_ik(const ArmGeometry &g, const Trsf &flange, const double ref_deg[6],
-                double out_deg[6]) {
-    if (!all_finite(flange.rot.r, 9) || !all_finite(flange.pos.v, 3) || !all_finite(ref_deg, 6)) {
-        return false;
-    }
+namespace {
+
+// One Levenberg-Marquardt descent from the start joints; true when it reaches the pose.
+bool newton_from(const ArmGeometry &g, const Trsf &flange, const double ref_deg[6],
+                 double out_deg[6]) {
     double q[6];
     for (int i = 0; i < 6; ++i) {
         q[i] = ref_deg[i] * kDegToRad;
@@ -352,6 +352,40 @@ bool numeric_ik(const ArmGeometry &g, const Trsf &flange, const double ref_deg[6
             out_deg[i] = q[i] * kRadToDeg;
         }
         return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// Near singular poses the pose error has local minima that are not solutions; when the
+// descent from the reference ends in one, it restarts from the wrist-flipped reference and
+// from references moved by growing offsets, and the first start that converges wins.
+bool numeric_ik(const ArmGeometry &g, const Trsf &flange, const double ref_deg[6],
+                double out_deg[6]) {
+    if (!all_finite(flange.rot.r, 9) || !all_finite(flange.pos.v, 3) || !all_finite(ref_deg, 6)) {
+        return false;
+    }
+    static constexpr double kOffsets[] = {10.0, -10.0, 25.0, -25.0};  // [deg]
+    static constexpr double kPattern[6] = {1, -1, 1, -1, 1, -1};
+    if (newton_from(g, flange, ref_deg, out_deg)) {
+        return true;
+    }
+    double start[6];
+    std::memcpy(start, ref_deg, sizeof start);
+    start[3] += 180.0;
+    start[4] = -start[4];
+    start[5] += 180.0;
+    if (newton_from(g, flange, start, out_deg)) {
+        return true;
+    }
+    for (double offset : kOffsets) {
+        for (int i = 0; i < 6; ++i) {
+            start[i] = ref_deg[i] + offset * kPattern[i];
+        }
+        if (newton_from(g, flange, start, out_deg)) {
+            return true;
+        }
     }
     return false;
 }
