@@ -247,6 +247,9 @@ int32_t qmcTorqueRecordStartEnd(uint8_t enable, uint8_t smooth, const float lowe
     } else if (mcb.torqueRecordRun == 2) {
         mcb.torqueRecordApply = 1;
         reset_fits();
+        // Applying replays from the first sample, even without a cycle off replay before.
+        playCountInterval = 0;
+        playCount = 0;
     }
     mpb.cmdId = cmdId;
     return 0;

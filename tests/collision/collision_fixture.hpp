@@ -1,0 +1,117 @@
+// Simulated host set up as a 5-kg arm running a program with the collision check armed and
+// nothing moving: every residual is zero until a test drives a current.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host_fixture.hpp"
+#include "kxmc/kxmcforcetorque.h"
+#include "numerics/float_cast.hpp"
+#include "simhost/kxsimhost.hpp"
+
+namespace collision_test {
+
+constexpr uint32_t kModel = 101;
+constexpr int32_t kCountLimit = 3;
+
+inline std::vector<std::string> journal_names() {
+    std::vector<std::string> out;
+    for (const kxsim::Call &c : kxsim::journal()) {
+        if (c.name != "ConfigWriteEntry") {
+            out.push_back(c.name);
+        }
+    }
+    return out;
+}
+
+inline std::vector<std::pair<int, std::string>> log_pairs() {
+    std::vector<std::pair<int, std::string>> out;
+    for (const kxsim::LogLine &l : kxsim::log_lines()) {
+        out.emplace_back(l.level, l.text);
+    }
+    return out;
+}
+
+class CollisionFixture : public kxsim_test::HostFixture {
+protected:
+    uint32_t model_code() const override { return kModel; }
+
+    void SetUp() override {
+        HostFixture::SetUp();
+        quiet_running_arm();
+        kxmcJointDefaultTorque(rated);
+        for (int j = 0; j < 6; ++j) {
+            ASSERT_GT(rated[j], 0.0f);
+            mpb.collisionThreshold[j] = 0.2 * rated[j];  // [N m] motor side at level 1
+        }
+        kxsim::clear_journal();
+        kxsim::clear_log();
+    }
+
+    static void quiet_running_arm() {
+        mpb.jointNum = 6;
+        mpb.robotState = 2;
+        const double pose[6] = {10, -60, 80, -110, 70, 20};
+        for (int j = 0; j < 6; ++j) {
+            how.jointCurrent[j] = 0;
+            how.jointTorqueCmd[j] = 0;
+            mpb.torqueCmdGain[j] = 1.0;
+            mpb.targetJointPos[j] = pose[j];
+            mpb.jointPos[j] = pose[j];
+            mpb.targetJointVel[j] = mpb.actualJointVel[j] = 0.0;
+            mpb.targetJointAcc[j] = mpb.actualJointAcc[j] = mpb.feedJointAcc[j] = 0.0;
+            mpb.collisionLevel[j] = 1.0f;
+            mpb.collisionCounter[j] = 0;
+            mcb.customJointLimit[j] = 1e6f;
+            mcb.customTcpLimit[j] = 1e9f;
+        }
+        mcb.frictionCompOn = 1;  // friction stays out of the collision model
+        mcb.collisionCheckMode = 0;
+        mcb.collisionForceCheckA = mcb.collisionForceCheckB = 0;
+        mpb.segmentStep = 500;
+        mpb.segmentSteps = 1000;
+        mpb.motionType = 1;
+        mpb.jointMoveVel = 0.0;  // no delay of joint 2's command
+        mpb.collisionCountLimit = kCountLimit;
+        mpb.collisionCurveRef = 720.0;
+        mpb.collisionThresholdMode = 0;
+        mcb.customCollisionMode = 0;
+        mcb.collisionPauseFlag = 0;
+        mcb.collisionErrorCode = KXMC_COLLISION_NONE;
+        mcb.collisionState = 0;
+        mcb.warningCode = 0;
+        mcb.faultCode = 0;
+        mcb.collisionSafeTime = 1234;
+        mcb.speedMode = 2;  // allowance without speed scaling
+        mcb.torqueRecordEnable = mcb.torqueRecordRun = mcb.torqueRecordApply = 0;
+        const float ones[6] = {1, 1, 1, 1, 1, 1};
+        kxsim::set_collision_ratio(ones);
+        const float zero[6] = {0, 0, 0, 0, 0, 0};
+        kxsim::set_velocity_feedforward(zero);
+    }
+
+    // Measured current [per mille] that makes joint j's motor torque `torque` [N m].
+    int16_t current_for(int j, double torque) const {
+        return kxmc::trunc_to<int16_t>(torque / (0.001 * rated[j]));
+    }
+
+    // Drives joint j's residual to `factor` times its level threshold.
+    void drive_residual(int j, double factor) {
+        const double f = 1.0 + (mpb.collisionLevel[j] - 1.0) / 3.0;
+        how.jointCurrent[j] = current_for(j, factor * mpb.collisionThreshold[j] * f);
+    }
+
+    void cycles(int n) {
+        for (int i = 0; i < n; ++i) {
+            kxmcCheckForCollisionError();
+        }
+    }
+
+    float rated[6] = {};
+};
+
+}  // namespace collision_test
