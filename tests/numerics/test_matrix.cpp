@@ -162,9 +162,9 @@ const DetRoutine kDetRoutines[] = {
     {"determinant", 6, [](const Mat6 &m, int n) { return determinant(m.data(), n); }},
     {"determinantDimen", 6,
      [](const Mat6 &m, int n) {
-         std::vector<double> d(n * n);
-         for (int i = 0; i < n; ++i)
-             for (int k = 0; k < n; ++k) d[i * n + k] = m[i * 6 + k];
+         std::vector<double> d(n > 0 ? n * n : 1, 0.0);
+         for (int i = 0; i < n && i < 6; ++i)
+             for (int k = 0; k < n && k < 6; ++k) d[i * n + k] = m[i * 6 + k];
          return determinantDimen(n, d.data());
      }},
     {"determinantDimen4", 4,
