@@ -5,7 +5,8 @@
 
 #include <cmath>
 
-#include "dynamics/arm_parameters.hpp"
+// The parameter tables are hidden in the library; the benchmark builds its own copy.
+#include "dynamics/arm_parameters.cpp"
 #include "kxmc/kxmc_dynamics_model.h"
 #include "kxmc/kxmc_gravity.h"
 
