@@ -556,3 +556,54 @@ TEST_F(HostKinematics, WorkPieceFrameFromTheActiveEntry) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- Gravity routines of the fixed mountings ------------------------------------------------
+
+using HostGravity = kxsim_test::HostFixture;
+
+TEST_F(HostGravity, MountingsHoldArmAndPayloadAgainstTheirGravity) {
+    const double q[6] = {25, -70, 80, -40, 60, 15};
+    const double none[4] = {0, 0, 0, 0};
+    const double payload[4] = {0, 0, 0, 2.0};  // 2 kg at the flange centre
+    for (int code : {101, 1, 201, 302, 401}) {
+        mcb.robotModelCode = static_cast<uint32_t>(code);
+        double floor[6], ceiling[6], wall[6], floor_load[6], wall_load[6];
+        ASSERT_EQ(qmcDynComGravityExload(q, none, floor, code), 0);
+        ASSERT_EQ(qmcDynComGravityExloadCeiling(q, none, ceiling, code), 0);
+        ASSERT_EQ(qmcDynComGravityExloadWall(q, none, wall, code), 0);
+        qmcDynComGravityExload(q, payload, floor_load, code);
+        qmcDynComGravityExloadWall(q, payload, wall_load, code);
+        // The base joint turns about the floor's gravity: it holds nothing there.
+        EXPECT_NEAR(floor[0], 0.0, 1e-9) << code;
+        EXPECT_GT(std::fabs(wall[0]), 0.1) << code;
+        for (int i = 0; i < 6; ++i) {
+            EXPECT_NEAR(ceiling[i], -floor[i], 1e-9) << code;  // gravity reversed
+        }
+#ifdef KXMC_HAVE_KDL
+        // A point mass at the flange: the extra torque is J_v^T times its weight, with J_v
+        // the flange's linear Jacobian from KDL on the host's geometry.
+        const kxsim::ArmGeometry g = kxsim::arm_geometry(static_cast<uint32_t>(code));
+        KDL::Chain chain;
+        for (int i = 0; i < 6; ++i) {
+            chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
+                                          KDL::Frame::DH(g.a[i], g.alpha[i], g.d[i], 0.0)));
+        }
+        KDL::JntArray jq(6);
+        for (int i = 0; i < 6; ++i) {
+            jq(i) = q[i] * kDeg;
+        }
+        KDL::Jacobian jac(6);
+        KDL::ChainJntToJacSolver(chain).JntToJac(jq, jac);
+        for (int i = 0; i < 6; ++i) {
+            const double hold_floor = jac(2, i) * 2.0 * 9.8;  // weight pulls along -z
+            const double hold_wall = jac(0, i) * 2.0 * 9.8;   // along -x
+            EXPECT_NEAR(floor_load[i] - floor[i], hold_floor, 1e-6) << code << " joint " << i + 1;
+            EXPECT_NEAR(wall_load[i] - wall[i], hold_wall, 1e-6) << code << " joint " << i + 1;
+        }
+#endif
+    }
+}
+
+}  // namespace
