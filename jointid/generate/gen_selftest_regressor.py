@@ -15,7 +15,7 @@ the first moments (mass times centre of mass).  The link masses do not appear: t
 J_j is fixed in link j-1, so the mass of link j (with everything outboard of it) acts as a
 point mass at that origin and is folded into link j-1's parameters; link 1's mass sits on the
 fixed axis of joint 1 and has no effect.  The folding is done in C++ by the code that builds
-theta from a rigid-body parameter set (kxmcidentifydynamicblock.cpp).
+theta from a rigid-body parameter set (selftest_parameters.cpp).
 
 The regressor is built from a Newton-Euler recursion in the joint frames: the forward pass
 gives each link's angular velocity, angular acceleration and the acceleration of its origin
