@@ -20,7 +20,15 @@ namespace kxsim {
 namespace {
 
 std::string g_root;              // empty until first use
+std::string g_auto_root;         // the per-process folder made when no root was given
 bool g_fail_before_rename = false;
+
+// At exit the per-process folder goes again when nothing was left in it.
+void remove_auto_root() {
+    if (!g_auto_root.empty()) {
+        ::rmdir(g_auto_root.c_str());
+    }
+}
 
 struct Line {
     std::string text;  // the line as in the file (for key lines "KEY=value")
@@ -172,6 +180,8 @@ std::string config_root() {
             buf.push_back('\0');
             if (::mkdtemp(buf.data()) != nullptr) {
                 g_root = buf.data();
+                g_auto_root = g_root;
+                std::atexit(remove_auto_root);
             } else {
                 g_root = templ.substr(0, templ.size() - 7) + std::to_string(::getpid());
             }
