@@ -3,6 +3,7 @@
 // (apart from the documented partial level update and its error code).
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,8 @@ struct PauseCase {
     int32_t margin[6];
     bool accepted;
 };
+
+void PrintTo(const PauseCase &c, std::ostream *os) { *os << c.name; }
 
 class CollisionPause : public SettingsTest, public ::testing::WithParamInterface<PauseCase> {};
 
@@ -116,6 +119,8 @@ struct LevelCase {
     int changed;      // joints taking the new level (the rest keep kOldLevel)
     bool errorCode;   // mcb.paramErrorCode written
 };
+
+void PrintTo(const LevelCase &c, std::ostream *os) { *os << c.name; }
 
 constexpr float kOldLevel = 3.0f;
 constexpr float kSavedLevel = 4.0f;
@@ -261,6 +266,8 @@ struct LimitCase {
     float acc[6];   // [deg/s^2]
 };
 
+void PrintTo(const LimitCase &c, std::ostream *os) { *os << "model " << c.model; }
+
 class JointLimits : public SettingsTest, public ::testing::WithParamInterface<LimitCase> {};
 
 TEST_P(JointLimits, FollowTheArmModel) {
@@ -307,6 +314,8 @@ struct OverspeedCase {
     double vel[6];      // [deg/s]
     uint32_t warning;   // 0: none
 };
+
+void PrintTo(const OverspeedCase &c, std::ostream *os) { *os << c.name; }
 
 class DragOverspeed : public SettingsTest, public ::testing::WithParamInterface<OverspeedCase> {};
 

@@ -8,6 +8,7 @@
 #include <deque>
 #include <limits>
 #include <random>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,8 @@ struct VibrationCase {
     double flag[6];   // expected flags
 };
 
+void PrintTo(const VibrationCase &c, std::ostream *os) { *os << c.name; }
+
 class VibrationFlags : public SettingsTest, public ::testing::WithParamInterface<VibrationCase> {};
 
 TEST_P(VibrationFlags, RelateTheFeedToTheJointLimits) {
@@ -232,6 +235,8 @@ struct ResetCase {
     bool clearsTeach;       // filt, filt1, cpd
     bool clearsDynamics;    // filt2, filt3, filt4
 };
+
+void PrintTo(const ResetCase &c, std::ostream *os) { *os << c.name; }
 
 class FilterReset : public SettingsTest, public ::testing::WithParamInterface<ResetCase> {};
 

@@ -3,6 +3,7 @@
 // two documented exceptions (first call of the friction law gains, partial drag lock update).
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,8 @@ struct TeachCase {
     int32_t result;
     uint8_t enable;  // mcb.newTeachEnable afterwards
 };
+
+void PrintTo(const TeachCase &c, std::ostream *os) { *os << "model " << c.model << " version " << int{c.version}; }
 
 class TeachVersion : public SettingsTest, public ::testing::WithParamInterface<TeachCase> {};
 
@@ -87,11 +90,14 @@ INSTANTIATE_TEST_SUITE_P(
 // A setter of one or two keys, called with one argument set, and the keys it must write.
 struct SwitchCase {
     const char *name;
+    void (*prepare)();  // host state before the call (may be null)
     int32_t (*apply)();
     int32_t result;
     std::vector<Key> keys;  // written when accepted
     void (*check)();        // fields after an accepted call
 };
+
+void PrintTo(const SwitchCase &c, std::ostream *os) { *os << c.name; }
 
 class Switches : public SettingsTest, public ::testing::WithParamInterface<SwitchCase> {};
 
@@ -103,6 +109,9 @@ TEST_P(Switches, StoreAndPersistOrRefuse) {
     mcb.fricJointStiffnessType = 0;
     mcb.dragLockOn = 0;
     mcb.interfereDragMode = 0;
+    if (c.prepare != nullptr) {
+        c.prepare();
+    }
     const RecordSnapshot before = RecordSnapshot::take();
 
     EXPECT_EQ(c.apply(), c.result);
@@ -118,60 +127,51 @@ TEST_P(Switches, StoreAndPersistOrRefuse) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, Switches,
     ::testing::Values(
-        SwitchCase{"PowerOn", [] { return qmcSetPowerLimit(1, 250.5); }, 0,
+        SwitchCase{"PowerOn", nullptr, [] { return qmcSetPowerLimit(1, 250.5); }, 0,
                    {{kUser, "POWER_FLAG", 1}, {kUser, "POWER_LIMIT", 250.5}},
                    [] {
                        EXPECT_EQ(mcb.powerFlag, 1);
                        EXPECT_EQ(mcb.powerLimit, 250.5);
                    }},
-        SwitchCase{"PowerOffAnyLimit", [] { return qmcSetPowerLimit(0, -3.0); }, 0,
+        SwitchCase{"PowerOffAnyLimit", nullptr, [] { return qmcSetPowerLimit(0, -3.0); }, 0,
                    {{kUser, "POWER_FLAG", 0}, {kUser, "POWER_LIMIT", -3.0}},
                    [] { EXPECT_EQ(mcb.powerLimit, -3.0); }},
-        SwitchCase{"PowerFlagTwo", [] { return qmcSetPowerLimit(2, 100.0); }, -1, {}, nullptr},
-        SwitchCase{"PowerLimitNaN", [] { return qmcSetPowerLimit(1, kNaN); }, -1, {}, nullptr},
-        SwitchCase{"FrictionOn", [] { return qmcFrictionCompensationOnOff(1); }, 0,
+        SwitchCase{"PowerFlagTwo", nullptr, [] { return qmcSetPowerLimit(2, 100.0); }, -1, {}, nullptr},
+        SwitchCase{"PowerLimitNaN", nullptr, [] { return qmcSetPowerLimit(1, kNaN); }, -1, {}, nullptr},
+        SwitchCase{"FrictionOn", nullptr, [] { return qmcFrictionCompensationOnOff(1); }, 0,
                    {{kUser, "FRIC_COMPENSATION", 1}},
                    [] { EXPECT_EQ(mcb.frictionCompOn, 1); }},
-        SwitchCase{"FrictionTwo", [] { return qmcFrictionCompensationOnOff(2); }, -1, {}, nullptr},
-        SwitchCase{"StiffnessOne", [] { return qmcSetJointStiffnessType(1); }, 0,
+        SwitchCase{"FrictionTwo", nullptr, [] { return qmcFrictionCompensationOnOff(2); }, -1, {}, nullptr},
+        SwitchCase{"StiffnessOne", nullptr, [] { return qmcSetJointStiffnessType(1); }, 0,
                    {{kUser, "FRIC_JOINTSTIFFNESSTYPE", 1}},
                    [] { EXPECT_EQ(mcb.fricJointStiffnessType, 1u); }},
-        SwitchCase{"StiffnessTwo", [] { return qmcSetJointStiffnessType(2); }, -1, {}, nullptr},
-        SwitchCase{"StiffnessHuge", [] { return qmcSetJointStiffnessType(0x80000001u); }, -1, {},
+        SwitchCase{"StiffnessTwo", nullptr, [] { return qmcSetJointStiffnessType(2); }, -1, {}, nullptr},
+        SwitchCase{"StiffnessHuge", nullptr, [] { return qmcSetJointStiffnessType(0x80000001u); }, -1, {},
                    nullptr},
-        SwitchCase{"InterfereLeave", [] { return qmcSetInterfereDrag(2); }, 0,
+        SwitchCase{"InterfereLeave", nullptr, [] { return qmcSetInterfereDrag(2); }, 0,
                    {{"INTERFERE_PARAM", "INTERFERE_DRAG", 2}},
                    [] { EXPECT_EQ(mcb.interfereDragMode, 2); }},
-        SwitchCase{"InterfereThree", [] { return qmcSetInterfereDrag(3); }, -1, {}, nullptr},
-        SwitchCase{"HoldWhileLocked",
-                   [] {
-                       mcb.dragLockOn = 1;
-                       return qmcSetInterfereDrag(1);
-                   },
+        SwitchCase{"InterfereThree", nullptr, [] { return qmcSetInterfereDrag(3); }, -1, {}, nullptr},
+        SwitchCase{"HoldWhileLocked", [] { mcb.dragLockOn = 1; },
+                   [] { return qmcSetInterfereDrag(1); },
                    -2, {}, nullptr},
-        SwitchCase{"LeaveWhileLocked",
-                   [] {
-                       mcb.dragLockOn = 1;
-                       return qmcSetInterfereDrag(2);
-                   },
+        SwitchCase{"LeaveWhileLocked", [] { mcb.dragLockOn = 1; },
+                   [] { return qmcSetInterfereDrag(2); },
                    0, {{"INTERFERE_PARAM", "INTERFERE_DRAG", 2}},
                    [] { EXPECT_EQ(mcb.interfereDragMode, 2); }},
-        SwitchCase{"LockOn", [] { return qmcDragLockEnableDisable(1); }, 0,
+        SwitchCase{"LockOn", nullptr, [] { return qmcDragLockEnableDisable(1); }, 0,
                    {{"DRAGLOCK_PARAM", "DRAGLOCK_ENABLE", 1}},
                    [] { EXPECT_EQ(mcb.dragLockOn, 1); }},
-        SwitchCase{"LockTwo", [] { return qmcDragLockEnableDisable(2); }, -1, {}, nullptr},
-        SwitchCase{"LockWhileHolding",
-                   [] {
-                       mcb.interfereDragMode = 1;
-                       return qmcDragLockEnableDisable(1);
-                   },
+        SwitchCase{"LockTwo", nullptr, [] { return qmcDragLockEnableDisable(2); }, -1, {}, nullptr},
+        SwitchCase{"LockWhileHolding", [] { mcb.interfereDragMode = 1; },
+                   [] { return qmcDragLockEnableDisable(1); },
                    -2, {}, nullptr},
         SwitchCase{"UnlockWhileHolding",
                    [] {
                        mcb.interfereDragMode = 1;
                        mcb.dragLockOn = 1;
-                       return qmcDragLockEnableDisable(0);
                    },
+                   [] { return qmcDragLockEnableDisable(0); },
                    0, {{"DRAGLOCK_PARAM", "DRAGLOCK_ENABLE", 0}},
                    [] { EXPECT_EQ(mcb.dragLockOn, 0); }}),
     settings_test::CaseName());
@@ -184,6 +184,8 @@ struct FreeCase {
     int32_t joints;
     bool accepted;
 };
+
+void PrintTo(const FreeCase &c, std::ostream *os) { *os << c.name; }
 
 class FrictionFree : public SettingsTest, public ::testing::WithParamInterface<FreeCase> {};
 
@@ -277,6 +279,8 @@ struct LawRejectCase {
     double value;
 };
 
+void PrintTo(const LawRejectCase &c, std::ostream *os) { *os << "array " << c.array << " joint " << c.joint << " value " << c.value; }
+
 class FrictionLawReject : public SettingsTest,
                           public ::testing::WithParamInterface<LawRejectCase> {};
 
@@ -359,6 +363,8 @@ struct LockRejectCase {
     int term, axis;
     double value;
 };
+
+void PrintTo(const LockRejectCase &c, std::ostream *os) { *os << c.name; }
 
 class DragLockReject : public SettingsTest, public ::testing::WithParamInterface<LockRejectCase> {};
 

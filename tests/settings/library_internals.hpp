@@ -7,7 +7,6 @@
 // symbol names of global-namespace objects (no mangling for variables at global scope).
 #pragma once
 
-#include <dlfcn.h>
 #include <elf.h>
 #include <link.h>
 
@@ -17,21 +16,40 @@
 #include <string>
 #include <vector>
 
-#include "kxmc/kxmc_numerics.h"
 
 namespace settings_test {
 
+struct LoadedLibrary {
+    std::string path;
+    ElfW(Addr) base = 0;
+};
+
+// Path and load address of the loaded libkxmcforcetorque. (The address of one of its exported
+// objects would not do: an executable may hold copies of those, or stubs for its functions.)
+inline LoadedLibrary loaded_library() {
+    LoadedLibrary found;
+    dl_iterate_phdr(
+        [](dl_phdr_info *info, std::size_t, void *data) {
+            const std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+            if (name.find("libkxmcforcetorque.so") == std::string::npos) {
+                return 0;
+            }
+            auto *out = static_cast<LoadedLibrary *>(data);
+            out->path = name;
+            out->base = info->dlpi_addr;
+            return 1;
+        },
+        &found);
+    return found;
+}
+
 // Address of the named object inside the loaded libkxmcforcetorque, or nullptr.
 inline void *library_object(const std::string &name) {
-    Dl_info info{};
-    link_map *map = nullptr;
-    // lowpassfilter is an exported data object of the library: it identifies the loaded file.
-    if (dladdr1(static_cast<const void *>(&lowpassfilter), &info, reinterpret_cast<void **>(&map),
-                RTLD_DL_LINKMAP) == 0 ||
-        map == nullptr || info.dli_fname == nullptr) {
+    const LoadedLibrary lib = loaded_library();
+    if (lib.path.empty()) {
         return nullptr;
     }
-    std::ifstream file(info.dli_fname, std::ios::binary);
+    std::ifstream file(lib.path, std::ios::binary);
     const std::vector<char> bytes((std::istreambuf_iterator<char>(file)),
                                   std::istreambuf_iterator<char>());
     ElfW(Ehdr) header{};
@@ -67,7 +85,7 @@ inline void *library_object(const std::string &name) {
             }
             const char *sym_name = bytes.data() + strtab.sh_offset + sym.st_name;
             if (name == sym_name) {
-                return reinterpret_cast<char *>(map->l_addr) + sym.st_value;
+                return reinterpret_cast<char *>(lib.base + sym.st_value);
             }
         }
     }

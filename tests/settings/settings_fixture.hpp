@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
