@@ -269,25 +269,6 @@ TEST_F(Wrappers, ModelCode3TurnsJoints124And6ByMinus180) {
     EXPECT_TRUE(differs);
 }
 
-TEST_F(Wrappers, NullArgumentsAreRefused) {
-    start(0);
-    double q[6] = {}, tau[6] = {}, diag[36] = {};
-    EXPECT_EQ(kxqmckxdynamicblock(nullptr, 0, 0, 0, 0, tau, set_.lengths, set_.masses,
-                                  set_.centres, set_.inertias, set_.rotor, nullptr, diag),
-              -1);
-    EXPECT_EQ(kxqmckxdynamicblock(q, 0, 0, 0, 0, tau, set_.lengths, set_.masses, set_.centres,
-                                  set_.inertias, set_.rotor, nullptr, nullptr),
-              -1);
-    // The spare vector is not used and may be null.
-    EXPECT_EQ(kxqmckxdynamicblock(q, 0, 0, 0, 0, tau, set_.lengths, set_.masses, set_.centres,
-                                  set_.inertias, set_.rotor, nullptr, diag),
-              0);
-    EXPECT_EQ(kxTZqmckxdynamicblock(q, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                    nullptr),
-              -1);
-    EXPECT_EQ(kxPXqmckxdynamicblock(q, 0, 0, 0, 0, tau, nullptr, nullptr), -1);
-}
-
 // ---- TZ and PX wrappers -------------------------------------------------------------------------
 
 struct TzSet {
@@ -533,23 +514,6 @@ TEST_F(Wrappers, HandOffRunsSixStepsPerCycleWithSpeedsInDegreesPerSecond) {
             mpb.collisionThrDisplay[i] = -1.0;
         }
     }
-}
-
-// The TZ and PX wrappers have no collision hand-off.
-TEST_F(Wrappers, FamilyWrappersLeaveTheDetectorAlone) {
-    start(701);
-    mpb.collisionMode = 1;
-    mpb.robotState = 2;
-    mpb.collisionThrDisplay[0] = -1.0;
-    const double q[6] = {};
-    double out[6];
-    TzSet tz;
-    for (int n = 0; n < 40; ++n) {
-        kxTZqmckxdynamicblock(q, 0, 0, 0, 0, out, tz.lengths, tz.masses, tz.centres, tz.inertias,
-                              tz.rotor);
-        kxPXqmckxdynamicblock(q, 0, 0, 0, 0, out, kPxLengths, kPxRotor);
-    }
-    EXPECT_EQ(mpb.collisionThrDisplay[0], -1.0);
 }
 
 }  // namespace
