@@ -100,13 +100,6 @@ INSTANTIATE_TEST_SUITE_P(
         PauseCase{"ByteMax", 255, 0, 0, 0, {5, 5, 5, 5, 5, 5}, false}),
     settings_test::CaseName());
 
-TEST_F(SettingsTest, CollisionPauseRejectsMissingMargins) {
-    const RecordSnapshot before = RecordSnapshot::take();
-    EXPECT_EQ(qmcSetCollisionPause(0, 0, 0, 0, nullptr), -1);
-    expect_records_unchanged(before);
-    expect_nothing_persisted();
-}
-
 // ---- Collision levels --------------------------------------------------------------------
 
 struct LevelCase {
@@ -195,13 +188,6 @@ INSTANTIATE_TEST_SUITE_P(
         LevelCase{"NoJoints", 0, {150, 150, 150, 150, 150, 150}, 0, 1, 0, 0, false}),
     settings_test::CaseName());
 
-TEST_F(SettingsTest, CollisionLevelRejectsMissingArray) {
-    const RecordSnapshot before = RecordSnapshot::take();
-    EXPECT_EQ(qmcSetCollisionLevel(0, nullptr, 1, kCmdId), -1);
-    expect_records_unchanged(before);
-    expect_nothing_persisted();
-}
-
 TEST_F(SettingsTest, ResumeRestoresLastPersistedLevels) {
     const float persisted[6] = {10, 20, 30, 40, 50, 60};
     ASSERT_EQ(qmcSetCollisionLevel(0, persisted, 1, 1), 0);
@@ -246,16 +232,6 @@ TEST_F(SettingsTest, CollisionModeAcceptsItsRangeOnly) {
         expect_user_config({{kUser, "COLLISION_MODE", static_cast<double>(c.mode)},
                             {kUser, "COLLISION_THRESHOLDMODE", static_cast<double>(c.threshold)}});
     }
-}
-
-TEST_F(SettingsTest, CollisionStateIsReported) {
-    for (uint8_t state : {uint8_t{1}, uint8_t{0}}) {
-        mcb.collisionState = state;
-        uint8_t out = 99;
-        EXPECT_EQ(qmcGetCollisionState(&out), 0);
-        EXPECT_EQ(out, state);
-    }
-    EXPECT_EQ(qmcGetCollisionState(nullptr), -1);
 }
 
 // ---- Joint limits per model --------------------------------------------------------------
@@ -346,14 +322,5 @@ INSTANTIATE_TEST_SUITE_P(
         OverspeedCase{"NotInDrag", 2, {900, 900, 900, 900, 900, 900}, 0},
         OverspeedCase{"Paused", 3, {900, 0, 0, 0, 0, 0}, 0}),
     settings_test::CaseName());
-
-TEST_F(SettingsTest, OverspeedIsCheckedWithoutAnOutputArray) {
-    mcb.robotModelCode = 101;
-    mpb.robotState = 4;
-    mcb.warningCode = 0;
-    mpb.actualJointVel[4] = 0.2;  // 200 deg/s
-    EXPECT_EQ(MaxJointVel(nullptr), 0);
-    EXPECT_EQ(mcb.warningCode, 0x22000008u);
-}
 
 }  // namespace

@@ -82,20 +82,6 @@ TEST_F(PowerWindow, ReportsZeroUntilFullThenTheMeanOfTheLastHundred) {
     }
 }
 
-TEST_F(PowerWindow, SingleJointPowerMatchesTorqueTimesSpeed) {
-    // Joint 4 alone: 500 per mille of 0.32 N m through gear 101 at -90 deg/s.
-    const double expected = 0.5 * 0.32 * 101.0 * 90.0 * kPi / 180.0;  // [W]
-    double power = 0.0;
-    for (int call = 1; call <= 101; ++call) {
-        std::memset(how.jointCurrent, 0, sizeof how.jointCurrent);
-        std::memset(mpb.actualJointVel, 0, sizeof mpb.actualJointVel);
-        how.jointCurrent[3] = 500;
-        mpb.actualJointVel[3] = -0.09;
-        ASSERT_EQ(qmcPowerReal(nullptr, &power), 0);
-    }
-    EXPECT_NEAR(power, expected, 1e-5 * expected);
-}
-
 TEST_F(PowerWindow, EmptiedWindowStartsOverAndACorruptCountIsHarmless) {
     auto *count = library_object_as<int32_t>("powerCount");
     auto *slots = library_object_as<float>("powerIntegral");

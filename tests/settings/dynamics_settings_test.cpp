@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kxmc/kxmc_collision_settings.h"
 #include "kxmc/kxmc_dynamics_settings.h"
 #include "settings_fixture.hpp"
 
@@ -312,9 +313,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, FrictionLawReject,
                                            LawRejectCase{2, 5, kNaN}, LawRejectCase{3, 5, 0.0},
                                            LawRejectCase{3, 0, -1.0}));
 
-TEST_F(SettingsTest, FrictionLawRejectsMissingArray) {
-    LawGains g = distinct_law_gains();
-    EXPECT_EQ(qmcSetJointFrictionGain(g.v[0], nullptr, g.v[2], g.v[3]), -1);
+// A missing array is a refused argument, never a crash.
+TEST_F(SettingsTest, MissingArraysAreRefused) {
+    double six[6] = {1, 1, 1, 1, 1, 1};
+    const RecordSnapshot before = RecordSnapshot::take();
+    EXPECT_EQ(qmcSetCollisionPause(0, 0, 0, 0, nullptr), -1);
+    EXPECT_EQ(qmcSetCollisionLevel(0, nullptr, 1, 5), -1);
+    EXPECT_EQ(qmcGetCollisionState(nullptr), -1);
+    EXPECT_EQ(qmcSetFrictionValue_free(nullptr), -1);
+    EXPECT_EQ(qmcSetDragLockPara(six, six, nullptr), -1);
+    expect_records_unchanged(before);
+    EXPECT_EQ(qmcSetJointFrictionGain(six, nullptr, six, six), -1);
     expect_nothing_persisted();
 }
 
