@@ -78,31 +78,24 @@ TEST_P(FamilyBlock, TorqueFollowsLagrangesEquations) {
     }
 }
 
-// Without the reference: mass matrix by unit accelerations symmetric positive definite, and
-// the power balance qd . (tau - G) = d/dt (qd^T M qd / 2) along a trajectory with constant
-// acceleration, the kinetic energy's derivative taken by central differences.
-TEST_P(FamilyBlock, UnitAccelerationMassMatrixAndPowerBalance) {
+// Without the reference: the mass matrix from unit accelerations (no velocity, no gravity) is
+// symmetric positive definite.
+TEST_P(FamilyBlock, UnitAccelerationMassMatrixIsSymmetricPositiveDefinite) {
     Random rng(800);
     const double zero[6] = {};
     const double no_gravity[3] = {};
-    for (int n = 0; n < 200; ++n) {
+    for (int n = 0; n < kStates; ++n) {
         const State s = random_state(rng, GetParam().max_payload);
-        auto mass_at = [&](const double *q) {
-            Mat6 M{};
-            for (int k = 0; k < 6; ++k) {
-                double e[6] = {};
-                e[k] = 1.0 / kBlockDeg;  // 1 rad/s^2 in deg/s^2
-                const Vec6 col = block(q, zero, e, s.payload, no_gravity);
-                for (int i = 0; i < 6; ++i) M[6 * i + k] = col[i];
-            }
-            return M;
-        };
-        const Mat6 M = mass_at(s.q);
-        for (int i = 0; i < 6; ++i) {
-            for (int j = 0; j < i; ++j) ASSERT_NEAR(M[6 * i + j], M[6 * j + i], 1e-12);
+        Mat6 M{};
+        for (int k = 0; k < 6; ++k) {
+            double e[6] = {};
+            e[k] = 1.0 / kBlockDeg;  // 1 rad/s^2 in deg/s^2
+            const Vec6 col = block(s.q, zero, e, s.payload, no_gravity);
+            for (int i = 0; i < 6; ++i) M[6 * i + k] = col[i];
         }
         double L[36] = {};
         for (int j = 0; j < 6; ++j) {
+            for (int i = 0; i < j; ++i) ASSERT_NEAR(M[6 * i + j], M[6 * j + i], 1e-12);
             double d = M[7 * j];
             for (int k = 0; k < j; ++k) d -= L[6 * j + k] * L[6 * j + k];
             ASSERT_GT(d, 0.0) << "state " << n;
@@ -113,29 +106,6 @@ TEST_P(FamilyBlock, UnitAccelerationMassMatrixAndPowerBalance) {
                 L[6 * i + j] = t / L[7 * j];
             }
         }
-
-        auto kinetic = [&](double t) {
-            double q[6], qd[6];
-            for (int i = 0; i < 6; ++i) {
-                q[i] = s.q[i] + s.qd[i] * t + 0.5 * s.qdd[i] * t * t;
-                qd[i] = (s.qd[i] + s.qdd[i] * t) * kBlockDeg;
-            }
-            const Mat6 Mt = mass_at(q);
-            double e = 0;
-            for (int i = 0; i < 6; ++i)
-                for (int j = 0; j < 6; ++j) e += 0.5 * qd[i] * Mt[6 * i + j] * qd[j];
-            return e;
-        };
-        const double h = 1e-4;
-        const double power_fd = (kinetic(-2 * h) - 8 * kinetic(-h) + 8 * kinetic(h) - kinetic(2 * h)) / (12 * h);
-        const Vec6 tau = block(s.q, s.qd, s.qdd, s.payload, s.gravity);
-        const Vec6 G = block(s.q, zero, zero, s.payload, s.gravity);
-        double power = 0, scale = 0;
-        for (int i = 0; i < 6; ++i) {
-            power += s.qd[i] * kBlockDeg * (tau[i] - G[i]);
-            scale += std::fabs(s.qd[i] * kBlockDeg * (tau[i] - G[i]));
-        }
-        ASSERT_NEAR(power, power_fd, 1e-7 * scale + 1e-9) << "state " << n;
     }
 }
 
