@@ -11,6 +11,13 @@
 extern "C" {
 #endif
 
+/*
+ * Joint torques [N m] of the hand-guiding wrench measured by the wrist sensor at joints q [deg]
+ * (6 each). The torque cycle adds them to the feed-forward in force-and-torque drag.
+ * Returns 0 (-1 with nothing written for a null argument).
+ */
+KXMC_API int32_t kxmcForceDataToTorque(const double q[6], double tau[6]);
+
 #ifdef __cplusplus
 }
 #endif
