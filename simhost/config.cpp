@@ -259,7 +259,7 @@ extern "C" {
 int ConfigWriteEntry(const char *path, const char *section, const char *key, float value) {
     std::string text = std::string(path != nullptr ? path : "") + "|" +
                        (section != nullptr ? section : "") + "|" + (key != nullptr ? key : "");
-    kxsim::detail::record_call("ConfigWriteEntry", {static_cast<double>(value)}, std::move(text));
+    kxsim::detail::record_call("ConfigWriteEntry", {static_cast<double>(value)}, text);
     if (path == nullptr || !kxsim::name_ok(section) || !kxsim::name_ok(key)) {
         return -1;
     }

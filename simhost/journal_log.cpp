@@ -14,6 +14,7 @@ constexpr std::size_t kLogMessageMax = 512;  // [chars] longer messages are cut
 
 std::vector<Call> g_journal;
 std::vector<LogLine> g_log;
+bool g_recording = true;  // journal and log capture on
 uint64_t g_cycle = 0;
 
 // Settable inputs of the host services.
@@ -28,8 +29,14 @@ int32_t g_single_identify[3] = {0, 0, 0};
 
 namespace detail {
 
-void record_call(const char *name, std::vector<double> args, std::string text) {
-    g_journal.push_back(Call{name, std::move(args), std::move(text)});
+void record_call(const char *name, const double *args, int count, const std::string &text) {
+    if (g_recording) {
+        g_journal.push_back(Call{name, std::vector<double>(args, args + count), text});
+    }
+}
+
+void record_call(const char *name, std::initializer_list<double> args, const std::string &text) {
+    record_call(name, args.begin(), static_cast<int>(args.size()), text);
 }
 
 void reset_services() {
@@ -39,6 +46,7 @@ void reset_services() {
     std::memset(g_identification, 0, sizeof g_identification);
     std::memset(g_single_identify, 0, sizeof g_single_identify);
     g_cycle = 0;
+    g_recording = true;
     clear_robot_pos();
     reset_config_hooks();
 }
@@ -46,6 +54,7 @@ void reset_services() {
 }  // namespace detail
 
 const std::vector<Call> &journal() { return g_journal; }
+void set_recording(bool on) { g_recording = on; }
 void clear_journal() { g_journal.clear(); }
 
 std::vector<Call> calls(const std::string &name) {
@@ -128,8 +137,10 @@ int Write_Log(int level, const char *format, ...) {
     if (n < 0) {
         message[0] = '\0';
     }
-    kxsim::g_log.push_back(kxsim::LogLine{level, message});
-    record_call("Write_Log", {static_cast<double>(level)}, message);
+    if (kxsim::g_recording) {
+        kxsim::g_log.push_back(kxsim::LogLine{level, message});
+        record_call("Write_Log", {static_cast<double>(level)}, message);
+    }
     if (std::FILE *f = std::fopen(kxsim::log_file().c_str(), "a")) {
         std::fprintf(f, "[%llu][%d] %s\n", static_cast<unsigned long long>(kxsim::g_cycle),
                      level, message);
@@ -239,11 +250,11 @@ int kxHalSetVarGainFactor(const int32_t flags[6]) {
         record_call("kxHalSetVarGainFactor", {});
         return -1;
     }
-    std::vector<double> args(6);
+    double args[6];
     for (int i = 0; i < 6; ++i) {
-        args[static_cast<std::size_t>(i)] = flags[i];
+        args[i] = flags[i];
     }
-    record_call("kxHalSetVarGainFactor", std::move(args));
+    record_call("kxHalSetVarGainFactor", args, 6);
     return 0;
 }
 

@@ -531,8 +531,7 @@ int qmcUpdateJointCartGoalPos(const double joints[6]) {
     if (joints == nullptr) {
         return -1;
     }
-    kxsim::detail::record_call("qmcUpdateJointCartGoalPos",
-                               std::vector<double>(joints, joints + 6));
+    kxsim::detail::record_call("qmcUpdateJointCartGoalPos", joints, 6);
     std::memcpy(mpb.targetJointPos, joints, sizeof mpb.targetJointPos);
     return 0;
 }

@@ -17,27 +17,36 @@ namespace kxsim {
 
 // ---- Start-up ----------------------------------------------------------------------------
 
-// Defaults of a configured arm of the given model code: joint count 6, rated motor torques per
-// motor size, joint speed limits, friction gains 1.0 / 0.5, collision levels, thresholds and
-// count limit, payload table zeroed, identity tool, flange pose of the home joints, ...
-// Then the saved settings are read back from the configuration files (as the real host does
-// at start). Clears the journal and the log capture.
+// Defaults of a configured arm of the given model code (all stated in simhost/defaults.cpp):
+// joint count 6, rated motor torques per motor size (14: 0.32, 17: 0.64, 25: 1.27, 32: 2.39,
+// 40: 3.82 N m), joint speed limits of the model, friction gain 0.5 and speed gains 1.0,
+// collision levels 1, level-1 thresholds of 20 % of each joint motor's rated torque, count
+// limit 5, payload table zeroed, identity tool, the ready pose (0, -90, 90, -90, -90, 0) deg
+// with its flange pose. Then the saved settings are read back from the configuration files
+// (as the real host does at start). Resets the settable service inputs (feed-forward, ratios,
+// hardware inputs, pose override, cycle, write-failure hook), clears journal and log capture.
 void startup(uint32_t model_code);
 
-// Only the defaults, without reading the configuration files back.
+// Only the defaults (every field of mcb, mpb, how zeroed first), without reading the
+// configuration files back.
 void load_defaults(uint32_t model_code);
 
-// Reads the saved settings of both configuration files into the records.
+// Reads the saved settings of both configuration files into the records (simhost/
+// saved_settings.cpp holds the key -> field table). A value outside its field's range (a load
+// index above 19, a collision level above 100, ...) keeps the default.
 void load_saved_settings();
 
 // ---- Configuration files -----------------------------------------------------------------
 
 // Root folder under which "/root/robot/user.config" and "/root/robot/load.config" live.
 // Taken from the environment variable KXMC_CONFIG_ROOT; when unset, a per-process folder
-// under the system's temporary directory is created. set_config_root overrides both.
+// under the system's temporary directory is created (and removed at exit when empty).
+// set_config_root overrides both. Files are INI text: "[SECTION]" lines, then "KEY=value";
+// values printed with "%.9g", which reads back to the identical float.
 std::string config_root();
 void set_config_root(const std::string &root);
-// Host path ("/root/robot/user.config") to the real file under the root.
+// Host path ("/root/robot/user.config") to the real file under the root; empty for a path
+// that would climb out of it ("..").
 std::string config_file(const std::string &host_path);
 
 struct ConfigKey {
@@ -63,6 +72,8 @@ struct LogLine {
     int level;
     std::string text;  // formatted message, without the level/cycle prefix
 };
+// Write_Log formats into a 512-character stack buffer (longer messages are cut) and appends
+// "[cycle][level] message" to log_file().
 const std::vector<LogLine> &log_lines();
 void clear_log();
 // True when some captured line (optionally of the given level) equals text exactly.
@@ -74,8 +85,11 @@ std::string log_file();
 
 // One call the library made into the host that has an effect: qmcPause, qmcStop,
 // qmcDragSwitch, doConfigHandle, resetWeldControlPara, qmcUpdateJointCartGoalPos,
-// ConfigWriteEntry, kxHal* outputs, ... with its numeric arguments in order (strings of
-// ConfigWriteEntry in `text`, joined by '|': path|section|key).
+// ConfigWriteEntry, Write_Log, kxHalSetVarGainFactor, kxHalEnableAxleDeviceType,
+// kxHalSetAxleSensorData, kxHalSetJointIdentifyType, kxHalSetJointIdentifyEnable, with its
+// numeric arguments in order (strings of ConfigWriteEntry in `text`, joined by '|':
+// path|section|key; Write_Log: args {level}, text the message). Robot state effects:
+// qmcPause -> 3, qmcStop -> 1, qmcDragSwitch(1) -> 4, qmcDragSwitch(0) -> 1.
 struct Call {
     std::string name;
     std::vector<double> args;
@@ -83,6 +97,10 @@ struct Call {
 };
 const std::vector<Call> &journal();
 void clear_journal();
+// Journal and log capture on (default) or off. Off, the host functions record nothing and
+// allocate nothing: for long simulations and allocation-counting benchmarks (the library calls
+// kxHalSetVarGainFactor every cycle). startup() turns recording back on.
+void set_recording(bool on);
 // Journal entries with the given name, in order.
 std::vector<Call> calls(const std::string &name);
 // Names of the journal in order, ConfigWriteEntry and Write_Log left out (compact assertions:
@@ -113,7 +131,11 @@ void clear_robot_pos();
 
 // ---- Arm geometry the host's kinematics uses ----------------------------------------------
 
-// Denavit-Hartenberg parameters of the arm of a model code (metres, radians).
+// Standard Denavit-Hartenberg parameters of the arm of a model code (metres, radians), link
+// transform Rz(theta + theta_offset) Tz(d) Tx(a) Rx(alpha). Standard chain: twists 90, 0, 0,
+// 90, -90, 0 deg, a = (0, a2, a3, 0, 0, 0), d = (d1, 0, 0, d4, d5, d6). TZ family (701,
+// 801-900): elbow-offset chain, twists 90, 0, 90, -90, 90, 0 deg, a = (0, -0.42, 0.012, 0, 0, 0),
+// d = (0.14, 0, 0, 0.36, 0.102, 0.1). The table is in simhost/geometry.cpp.
 struct ArmGeometry {
     double a[6];
     double alpha[6];
@@ -125,8 +147,15 @@ ArmGeometry arm_geometry(uint32_t model_code);
 // Flange transform (mm) of the arm of mcb.robotModelCode at joints [deg].
 Trsf flange_transform(const double joints_deg[6]);
 
-// All inverse-kinematics solutions [deg] of a flange transform for the arm of
-// mcb.robotModelCode (up to 8).
+// All inverse-kinematics solutions [deg, each in (-180, 180]] of a flange transform for the
+// arm of mcb.robotModelCode: up to 8 closed-form solutions of the standard chain (shoulder,
+// wrist and elbow branches; a wrist-singular solution takes q6 = mpb.jointPos[5]); for the TZ
+// chain the one solution a damped Newton iteration finds from mpb.jointPos. Empty when the
+// pose is out of reach.
+//
+// qmcGetInverseKinematicNoLine picks, among these, the solution nearest the reference joints
+// (smallest sum of squared differences after wrapping every joint into the reference's
+// +-180 deg neighbourhood) and returns it so wrapped.
 std::vector<std::vector<double>> inverse_kinematics_all(const Trsf &flange);
 
 }  // namespace kxsim

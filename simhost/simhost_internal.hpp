@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,10 @@ constexpr double kDegToRad = kPi / 180.0;
 constexpr double kRadToDeg = 180.0 / kPi;
 
 // ---- Journal (journal_log.cpp) -------------------------------------------------------------
-void record_call(const char *name, std::vector<double> args, std::string text = std::string());
+// Appends a call to the journal (nothing, and no allocation, while recording is off).
+void record_call(const char *name, const double *args, int count, const std::string &text = std::string());
+void record_call(const char *name, std::initializer_list<double> args,
+                 const std::string &text = std::string());
 // Resets the settable inputs of the host services (feed-forward, ratios, hardware inputs,
 // pose override, cycle counter, write-failure hook) to their start-up state.
 void reset_services();

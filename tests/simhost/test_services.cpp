@@ -130,6 +130,20 @@ TEST_F(Host, ActionsAreJournalledInOrderAndMoveTheRobotState) {
     EXPECT_TRUE(kxsim::journal().empty());
 }
 
+TEST_F(Host, RecordingOffKeepsEffectsButRecordsNothing) {
+    kxsim::set_recording(false);
+    const int32_t flags[6] = {1, 1, 1, 1, 1, 1};
+    kxHalSetVarGainFactor(flags);
+    qmcDragSwitch(1);
+    Write_Log(2, "not captured");
+    EXPECT_EQ(mpb.robotState, 4);
+    EXPECT_TRUE(kxsim::journal().empty());
+    EXPECT_TRUE(kxsim::log_lines().empty());
+    kxsim::startup(0);
+    qmcPause();
+    EXPECT_EQ(kxsim::action_names(), std::vector<std::string>{"qmcPause"});
+}
+
 TEST_F(Host, HardwareOutputsAreJournalledAndInputsCanBeSet) {
     const int32_t flags[6] = {1, 0, 1, 1, 0, 1};
     kxHalSetVarGainFactor(flags);
