@@ -52,6 +52,7 @@ constexpr StaticRatios kStaticRatioLarge = {{0.4, 0.6, 0.6, 0.8, 0.8, 0.8}};
 constexpr kxmc::Band<StaticRatios> kStaticRatioTable[] = {
     {0, 200, kStaticRatioSmall},
     {201, 500, kStaticRatioLarge},
+    {902, 902, kStaticRatioLarge},  // the 10-kg geometry and motors
     {1001, 1100, kStaticRatioLarge},
 };
 

@@ -443,6 +443,8 @@ INSTANTIATE_TEST_SUITE_P(Families, StaticCheck,
                                            StaticCase{101, {0.3, 0.5, 0.6, 0.8, 0.8, 0.8}},
                                            StaticCase{250, {0.4, 0.6, 0.6, 0.8, 0.8, 0.8}},
                                            StaticCase{1050, {0.4, 0.6, 0.6, 0.8, 0.8, 0.8}},
+                                           StaticCase{902, {0.4, 0.6, 0.6, 0.8, 0.8, 0.8}},
+                                           StaticCase{750, {0.3, 0.5, 0.6, 0.8, 0.8, 0.8}},
                                            StaticCase{99999, {0.3, 0.5, 0.6, 0.8, 0.8, 0.8}}),
                          [](const auto &p) { return "model" + std::to_string(p.param.model); });
 
