@@ -1,0 +1,404 @@
+// The simulated host's servo loop. Per cycle, in the host's order:
+//   1. read the drives (joint positions, rates, encoders) into mpb / how;
+//   2. the motion: program interpolation (state 2), hold (stopped 1, paused 3) or following
+//      the arm (hand guiding, 4);
+//   3. the library's torque feed-forward (how.jointTorqueCmd);
+//   4. the drives: position PID on top of the command word (program) or the command word
+//      alone (hand guiding); they report the measured current;
+//   5. the library's collision check;
+//   6. the host's reactions to what the library asked (the call journal);
+//   7. the plant advances 1 ms.
+#include "sim/host_loop.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "host/kxmc_host.h"
+#include "kxmc/kxmc_collision_check.h"
+#include "kxmc/kxmc_collision_settings.h"
+#include "kxmc/kxmc_dynamics_model.h"
+#include "kxmc/kxmc_friction.h"
+#include "kxmc/kxmc_gravity.h"
+#include "kxmc/kxmc_torque_control.h"
+#include "numerics/float_cast.hpp"
+#include "sim/arm_sets.hpp"
+#include "simhost/kxsimhost.hpp"
+
+namespace kxsim {
+
+namespace {
+
+constexpr double kCycle = 0.001;                 // [s]
+constexpr double kPerSecond = 1000.0;            // [cycle/s]
+constexpr double kPerSecondSquared = 1.0e6;      // [cycle^2/s^2]
+constexpr double kPerMille = 0.001;
+constexpr int kSettleCycles = 300;               // stopped cycles before a scenario starts
+constexpr double kIntegralRate = 4.0;            // [1/s] Ki / Kp of the drives
+constexpr int32_t kStopped = 1;
+constexpr int32_t kRunning = 2;
+constexpr int32_t kPaused = 3;
+constexpr int32_t kDrag = 4;
+
+// Quintic blend s(u) = 10u^3 - 15u^4 + 6u^5 and its derivatives, u in [0, 1].
+void quintic(double u, double &s, double &ds, double &dds) {
+    const double u2 = u * u, u3 = u2 * u;
+    s = u3 * (10.0 - 15.0 * u + 6.0 * u2);
+    ds = 30.0 * u2 * (1.0 - 2.0 * u + u2);
+    dds = 60.0 * u * (1.0 - 3.0 * u + 2.0 * u2);
+}
+
+double rated_of(int j) {
+    float rated[6] = {0, 0, 0, 0, 0, 0};
+    kxmcJointDefaultTorque(rated);
+    return rated[j] > 0.0f ? rated[j] : 1.0;
+}
+
+}  // namespace
+
+// ---- Program ------------------------------------------------------------------------------
+
+double JointProgram::segment_duration(std::size_t from) const {
+    const Vec6 &a = waypoints[from % waypoints.size()];
+    const Vec6 &b = waypoints[(from + 1) % waypoints.size()];
+    double span = 0.0;
+    for (std::size_t j = 0; j < 6; ++j) {
+        span = std::max(span, std::fabs(b[j] - a[j]));
+    }
+    // The quintic's peak rate is 1.875 span / T.
+    return std::max(0.5, 1.875 * span / std::max(speed, 1.0));
+}
+
+JointProgram::Sample JointProgram::sample(double t) const {
+    Sample s{};
+    if (waypoints.empty()) {
+        return s;
+    }
+    double total = 0.0;
+    for (std::size_t i = 0; i < waypoints.size(); ++i) {
+        total += segment_duration(i);
+    }
+    double local = std::fmod(std::max(t, 0.0), total);
+    std::size_t i = 0;
+    while (i + 1 < waypoints.size() && local >= segment_duration(i)) {
+        local -= segment_duration(i);
+        ++i;
+    }
+    const double dur = segment_duration(i);
+    const Vec6 &a = waypoints[i];
+    const Vec6 &b = waypoints[(i + 1) % waypoints.size()];
+    double u = std::clamp(local / dur, 0.0, 1.0), p, dp, ddp;
+    quintic(u, p, dp, ddp);
+    for (std::size_t j = 0; j < 6; ++j) {
+        const double span = b[j] - a[j];
+        s.pos[j] = a[j] + span * p;
+        s.vel[j] = span * dp / dur;
+        s.acc[j] = span * ddp / (dur * dur);
+    }
+    s.segment_steps = static_cast<int32_t>(std::lround(dur * kPerSecond));
+    s.segment_step = static_cast<int32_t>(local * kPerSecond);
+    return s;
+}
+
+JointProgram default_program() {
+    JointProgram p;
+    p.waypoints = {
+        {0, -90, 90, -90, -90, 0},
+        {40, -70, 70, -100, -80, 30},
+        {-30, -100, 110, -70, -100, -20},
+        {20, -80, 60, -90, -70, 45},
+    };
+    p.speed = 60.0;
+    return p;
+}
+
+// ---- Host -----------------------------------------------------------------------------------
+
+SimHost::SimHost(const HostConfig &config, ArmPlant &plant) : config_(config), plant_(plant) {}
+
+void SimHost::start(const Vec6 &joints_deg) {
+    if (!config_.config_root.empty()) {
+        set_config_root(config_.config_root);
+    }
+    clear_config();
+    startup(config_.model_code);
+
+    // The library models the configured payload; the plant may carry another.
+    mpb.loadWeight = config_.payload_mass;
+    for (int k = 0; k < 3; ++k) {
+        mpb.loadCoord[k] = config_.payload_centre[k];
+    }
+    mcb.newTeachEnable = config_.teach_mode;
+    mcb.collisionPauseFlag = config_.monitor_only ? 1 : config_.reaction;
+    mpb.collisionMode = config_.dual_encoder ? 1 : 0;
+    for (int j = 0; j < 6; ++j) {
+        // The expected current equals the command word (0.7 x 1/0.7).
+        mpb.torqueCmdGain[j] = 1.0 / 0.7;
+    }
+    const float levels[6] = {config_.collision_level, config_.collision_level,
+                             config_.collision_level, config_.collision_level,
+                             config_.collision_level, config_.collision_level};
+    qmcSetCollisionLevel(0, levels, 0, 0);
+    // The host scales no joint's sensitivity: every ratio 1.
+    const float ratio[6] = {1, 1, 1, 1, 1, 1};
+    set_collision_ratio(ratio);
+
+    plant_.reset(joints_deg.data());
+    for (std::size_t j = 0; j < 6; ++j) {
+        hold_[j] = joints_deg[j];
+        target_pos_[j] = joints_deg[j];
+        mpb.jointPos[j] = joints_deg[j];
+        mpb.prevJointPos[j] = joints_deg[j];
+        last_q_deg_[j] = joints_deg[j];
+    }
+    // Drive gains from the arm's inertia at the start pose: critically damped position loop.
+    const Vec6 m = plant_.mass_diagonal();
+    const double w = 2.0 * kPi * config_.drive_bandwidth;
+    for (std::size_t j = 0; j < 6; ++j) {
+        kp_[j] = m[j] * w * w;
+        kd_[j] = 2.0 * m[j] * w;
+        ki_[j] = kp_[j] * kIntegralRate;
+        integral_[j] = 0.0;
+    }
+    const Trsf f = flange_transform(joints_deg.data());
+    for (int k = 0; k < 3; ++k) {
+        last_flange_[k] = f.pos.v[k];
+    }
+    mpb.robotState = kStopped;
+    last_state_ = kStopped;
+    journal_seen_ = journal().size();
+    t_ = -kSettleCycles * kCycle;
+    const Vec6 none{};
+    for (int i = 0; i < kSettleCycles; ++i) {
+        cycle(none, 0.0);
+    }
+    events_.clear();
+    t_ = 0.0;
+}
+
+void SimHost::run_program(const JointProgram &program) {
+    program_ = program;
+    program_on_ = true;
+    program_t_ = 0.0;
+    mpb.robotState = kRunning;
+    last_state_ = kRunning;
+}
+
+void SimHost::enter_drag() {
+    program_on_ = false;
+    mpb.robotState = kDrag;
+    last_state_ = kDrag;
+}
+
+void SimHost::update_motion_fields() {
+    const Vec6 q = plant_.joints_deg();
+    const Vec6 v = plant_.velocity_deg_s();
+    const Vec6 a = plant_.acceleration_deg_s2();
+    const int32_t state = mpb.robotState;
+
+    if (state == kRunning && program_on_) {
+        const JointProgram::Sample s = program_.sample(program_t_);
+        target_pos_ = s.pos;
+        target_vel_ = s.vel;
+        target_acc_ = s.acc;
+        mpb.segmentStep = s.segment_step;
+        mpb.segmentSteps = s.segment_steps;
+        program_t_ += kCycle;
+    } else if (state == kDrag) {
+        // Hand guiding: the host follows the arm; no commanded acceleration.
+        target_pos_ = q;
+        target_vel_ = v;
+        target_acc_ = Vec6{};
+        mpb.segmentStep = 0;
+        mpb.segmentSteps = 0;
+    } else {
+        target_pos_ = hold_;
+        target_vel_ = Vec6{};
+        target_acc_ = Vec6{};
+        mpb.segmentStep = 0;
+        mpb.segmentSteps = 0;
+    }
+
+    for (std::size_t j = 0; j < 6; ++j) {
+        mpb.prevJointPos[j] = last_q_deg_[j];
+        mpb.jointPos[j] = q[j];
+        mpb.actualJointVel[j] = v[j] / kPerSecond;
+        mpb.actualJointAcc[j] = a[j] / kPerSecondSquared;
+        mpb.targetJointPos[j] = target_pos_[j];
+        mpb.cmdJointPos[j] = target_pos_[j];
+        mpb.targetJointVel[j] = target_vel_[j] / kPerSecond;
+        mpb.targetJointAcc[j] = target_acc_[j] / kPerSecondSquared;
+        mpb.feedJointAcc[j] = mpb.targetJointAcc[j];
+        how.encoderPosA[j] = plant_.encoder_a()[j];
+        how.encoderPosB[j] = plant_.encoder_b()[j];
+        last_q_deg_[j] = q[j];
+    }
+    mpb.motionType = 1;
+    mpb.jointMoveVel = program_on_ ? program_.speed : 0.0;
+
+    const Trsf f = flange_transform(q.data());
+    mpb.flangePose = f;
+    mpb.cartPoseActual = f;
+    double third = 0, second = 0, first = 0;
+    trsfToRpy(&third, &second, &first, &f);
+    const double pose[6] = {f.pos.v[0], f.pos.v[1], f.pos.v[2], first, second, third};
+    double dist2 = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        const double d = f.pos.v[k] - last_flange_[k];
+        dist2 += d * d;
+        last_flange_[k] = f.pos.v[k];
+    }
+    for (int k = 0; k < 6; ++k) {
+        mpb.tcpPos[k] = pose[k];
+    }
+    mpb.tcpSpeed = std::sqrt(dist2) * kPerSecond;
+}
+
+// Interim feed-forward until the library's per-cycle torque control is built: the model
+// torque of the configured mode through the library's own routines, friction compensation and
+// the command words, as the torque control forms them.
+void SimHost::feed_forward() {
+    double tau[6] = {0, 0, 0, 0, 0, 0};
+    const double load[4] = {mpb.loadCoord[0], mpb.loadCoord[1], mpb.loadCoord[2], mpb.loadWeight};
+    if (mcb.newTeachEnable == 2) {
+        const kxmc::StandardArmParameters &p = plant_arm_parameters(mcb.robotModelCode);
+        double diag[36];
+        kxqmckxdynamicblock(mpb.jointPos, load[0], load[1], load[2], load[3], tau, p.lengths,
+                            p.masses, p.centres, p.inertias, p.rotor, nullptr, diag);
+    } else if (mcb.newTeachEnable == 0) {
+        kxmcNewGravityTorque(mpb.jointPos, load, tau);
+    }
+    double fric[6] = {0, 0, 0, 0, 0, 0};
+    if (mcb.frictionCompOn == 1) {
+        frictionCompensation(mpb.robotState == kDrag ? mpb.actualJointVel : mpb.targetJointVel,
+                             fric);
+    }
+    float rated[6] = {0, 0, 0, 0, 0, 0};
+    kxmcJointDefaultTorque(rated);
+    for (int j = 0; j < 6; ++j) {
+        const double word = (mpb.frictionGain[j] * fric[j] + tau[j]) / (100.0 * rated[j]) * 1000.0;
+        how.jointTorqueCmd[j] = kxmc::trunc_to<int16_t>(word);
+    }
+}
+
+void SimHost::scan_journal() {
+    const std::vector<Call> &j = journal();
+    for (; journal_seen_ < j.size(); ++journal_seen_) {
+        const Call &c = j[journal_seen_];
+        if (c.name == "qmcPause" || c.name == "qmcStop" || c.name == "doConfigHandle" ||
+            c.name == "resetWeldControlPara") {
+            events_.push_back({t_, c.name, 0});
+        } else if (c.name == "qmcDragSwitch") {
+            const int on = c.args.empty() ? 0 : static_cast<int>(c.args[0]);
+            events_.push_back({t_, on != 0 ? "qmcDragSwitch(1)" : "qmcDragSwitch(0)", 0});
+        }
+    }
+}
+
+const TraceRow &SimHost::cycle(const Vec6 &external_torque, double force_magnitude) {
+    set_cycle(static_cast<uint64_t>(std::llround((t_ + 1.0) * kPerSecond)));
+    update_motion_fields();
+
+    // Torque feed-forward; the dual-encoder detector runs inside it while a program runs.
+    const uint32_t code_before = mcb.collisionErrorCode;
+    feed_forward();
+    const uint32_t code_after = mcb.collisionErrorCode;
+    if (code_after != code_before && code_after > KXMC_COLLISION_NONE &&
+        code_after < KXMC_COLLISION_TCP) {
+        events_.push_back({t_, "dual-encoder", static_cast<int>(code_after - KXMC_COLLISION_NONE)});
+        if (config_.monitor_only) {
+            mcb.collisionErrorCode = KXMC_COLLISION_NONE;
+        }
+    }
+
+    // Drives.
+    Vec6 current{};
+    float ff[6] = {0, 0, 0, 0, 0, 0};
+    const Vec6 q = plant_.joints_deg();
+    const Vec6 v = plant_.velocity_deg_s();
+    for (std::size_t j = 0; j < 6; ++j) {
+        const double to_permille = 1.0 / (kPerMille * rated_of(static_cast<int>(j)) * kGearRatio);
+        if (mpb.robotState == kDrag) {
+            current[j] = how.jointTorqueCmd[j];
+            integral_[j] = 0.0;
+        } else {
+            const double e = (target_pos_[j] - q[j]) * kDeg;
+            const double ed = (target_vel_[j] - v[j]) * kDeg;
+            integral_[j] += ki_[j] * e * kCycle;
+            const double pd = kp_[j] * e + kd_[j] * ed;
+            current[j] = how.jointTorqueCmd[j] + (pd + integral_[j]) * to_permille;
+            // The slowly learnt share of the tracking correction is the host's velocity
+            // feed-forward: the collision model expects it, so only sudden effort counts.
+            ff[j] = static_cast<float>(integral_[j] * to_permille);
+        }
+    }
+    set_velocity_feedforward(ff);
+    const std::array<int16_t, 6> &measured = plant_.apply_current(current);
+    for (std::size_t j = 0; j < 6; ++j) {
+        how.jointCurrent[j] = measured[j];
+    }
+
+    // Collision check.
+    const uint8_t state_before = mcb.collisionState;
+    const uint32_t code_check_before = mcb.collisionErrorCode;
+    kxmcCheckForCollisionError();
+    if (state_before == 0 && mcb.collisionState == 1) {
+        int joint = 0;
+        if (mcb.collisionErrorCode != code_check_before &&
+            mcb.collisionErrorCode > KXMC_COLLISION_NONE) {
+            joint = static_cast<int>(mcb.collisionErrorCode - KXMC_COLLISION_NONE);
+        } else {
+            double worst = 0.0;
+            for (int j = 0; j < 6; ++j) {
+                const double r = std::fabs(forceCollisionError[j]) /
+                                 std::max(1e-9, mpb.collisionThreshold[j]);
+                if (r > worst) {
+                    worst = r;
+                    joint = j + 1;
+                }
+            }
+        }
+        events_.push_back({t_, "residual", joint});
+        if (config_.monitor_only) {
+            mcb.collisionState = 0;
+            mcb.warningCode = 0;
+            mcb.collisionErrorCode = KXMC_COLLISION_NONE;
+        }
+    }
+    scan_journal();
+
+    // The host's reactions: a halted program holds where the arm is.
+    const int32_t state = mpb.robotState;
+    if (state != last_state_) {
+        if (state == kPaused || state == kStopped) {
+            program_on_ = false;
+            hold_ = plant_.joints_deg();
+        }
+        last_state_ = state;
+    }
+
+    // Trace row of the cycle, then the plant advances.
+    row_.t = t_;
+    row_.state = state;
+    row_.q = q;
+    row_.target = target_pos_;
+    const Trsf f = mpb.flangePose;
+    for (int k = 0; k < 3; ++k) {
+        row_.flange[k] = f.pos.v[k];
+    }
+    for (std::size_t j = 0; j < 6; ++j) {
+        row_.cmd[j] = how.jointTorqueCmd[j];
+        row_.current[j] = how.jointCurrent[j];
+        row_.residual[j] = static_cast<double>(mpb.measuredJointTorque[j]) -
+                           static_cast<double>(mpb.modelJointTorque[j]);
+        row_.threshold[j] =
+            mpb.collisionThreshold[j] * (1.0 + (static_cast<double>(mpb.collisionLevel[j]) - 1.0) / 3.0);
+        row_.deflection[j] = plant_.deflection_deg()[j];
+    }
+    row_.force = force_magnitude;
+    plant_.step(external_torque);
+    t_ += kCycle;
+    return row_;
+}
+
+}  // namespace kxsim

@@ -1,0 +1,107 @@
+// The simulated host's servo loop around the library: joint programs in position mode, hand
+// guiding in torque mode, the drives' PID loop, the host services the library asks for, and
+// the reactions the library orders through the host.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/plant.hpp"
+
+namespace kxsim {
+
+// A joint program: point-to-point moves with quintic profiles (zero velocity and
+// acceleration at each waypoint), repeated from the first waypoint.
+struct JointProgram {
+    std::vector<Vec6> waypoints;  // [deg]
+    double speed = 60.0;          // [deg/s] programmed joint speed (peak of the fastest joint)
+
+    // Segment index, duration and position within the program at time t [s].
+    struct Sample {
+        Vec6 pos, vel, acc;  // [deg], [deg/s], [deg/s^2]
+        int32_t segment_step;
+        int32_t segment_steps;
+    };
+    Sample sample(double t) const;
+    double segment_duration(std::size_t from) const;  // [s]
+};
+
+JointProgram default_program();
+
+struct HostConfig {
+    uint32_t model_code = 101;
+    uint8_t teach_mode = 2;          // mcb.newTeachEnable: 0 gravity only, 2 full dynamics
+    double payload_mass = 0.0;       // [kg] configured in the host (what the library models)
+    double payload_centre[3] = {0, 0, 0};  // [mm, flange frame]
+    float collision_level = 3.0f;    // all joints
+    uint8_t reaction = 0;            // mcb.collisionPauseFlag
+    bool monitor_only = false;       // detectors report, the host acknowledges and goes on
+    bool dual_encoder = true;        // mpb.collisionMode 1
+    double drive_bandwidth = 6.0;    // [Hz] position loop of the drives
+    std::string config_root;         // folder of the host's configuration files and log
+};
+
+// What the host saw in one cycle, kept for reports and traces.
+struct TraceRow {
+    double t;                      // [s]
+    int32_t state;                 // mpb.robotState
+    Vec6 q, target;                // [deg]
+    Vec6 cmd;                      // how.jointTorqueCmd [per mille]
+    Vec6 current;                  // how.jointCurrent [per mille]
+    Vec6 residual;                 // measured minus model torque [N m, motor side]
+    Vec6 threshold;                // level threshold of the residual [N m, motor side]
+    Vec6 deflection;               // gear deflection the encoders see [deg]
+    double flange[3];              // [mm]
+    double force;                  // external force magnitude [N]
+};
+
+// One report of a detector or one reaction of the host.
+struct HostEvent {
+    double t;          // [s]
+    std::string what;  // "residual", "dual-encoder", or the host call (qmcPause, ...)
+    int joint;         // 1..6, 0 when not a joint
+};
+
+class SimHost {
+public:
+    SimHost(const HostConfig &config, ArmPlant &plant);
+
+    // Starts the host records for the model, configures library and host, places the arm at
+    // the joints [deg] and lets it settle for a few hundred cycles in the stopped state.
+    void start(const Vec6 &joints_deg);
+    void run_program(const JointProgram &program);  // robot state 2 from the next cycle
+    void enter_drag();                              // robot state 4 (hand guiding)
+
+    // One servo cycle with an external joint torque [N m] on the plant over the cycle.
+    const TraceRow &cycle(const Vec6 &external_torque, double force_magnitude);
+
+    double time() const { return t_; }
+    const std::vector<HostEvent> &events() const { return events_; }
+    const TraceRow &last() const { return row_; }
+    ArmPlant &plant() { return plant_; }
+
+private:
+    void feed_forward();
+    void scan_journal();
+    void update_motion_fields();
+
+    HostConfig config_;
+    ArmPlant &plant_;
+    JointProgram program_;
+    bool program_on_ = false;
+    double program_t_ = 0.0;
+    double t_ = 0.0;
+    Vec6 hold_{};
+    Vec6 target_pos_{}, target_vel_{}, target_acc_{};
+    Vec6 kp_{}, kd_{}, ki_{};
+    Vec6 integral_{};
+    Vec6 last_q_deg_{};
+    double last_flange_[3] = {0, 0, 0};
+    int32_t last_state_ = 1;
+    std::size_t journal_seen_ = 0;
+    std::vector<HostEvent> events_;
+    TraceRow row_{};
+};
+
+}  // namespace kxsim
