@@ -104,7 +104,9 @@ constexpr DragFamily kDragFamilyDefault = DragFamily::k5kg;  // 0, 101-200 and a
 
 // Gravity-test dispatch: the law, the model code it is called with, and whether the payload's
 // torque (kxmcendload) is added. The 5-kg law carries the payload in its own parameter vector,
-// so it never gets the end load on top: that would count the payload twice.
+// so it never gets the end load on top: that would count the payload twice. The fifth family
+// has no gravity-test law; it keeps the mounting gravity torque with payload rather than
+// dropping to zero torque in the operator's hands.
 struct GravityTestRow {
     DragFamily law;
     int32_t lawCode;
@@ -283,6 +285,7 @@ void gravity_test_torque(const double *q, const double load[4], double tau[kJoin
         static_cast<void>(kxmcteachcontrol16_gravitytest(tilt_neg, rot, gain, q, a, row.lawCode));
         break;
     case DragFamily::kNone:
+        static_cast<void>(kxmcNewGravityTorque(q, load, a));
         break;
     }
     if (row.endLoad) {
@@ -381,12 +384,16 @@ void drag_lock(const double *q, double tau[kJoints]) noexcept {
         static_cast<void>(kxmcdynfiltresert());
         init_drag_pids(dragLockPid);
     }
+    const DragFamily family = lookup_band(kDragFamilies, mcb.robotModelCode, kDragFamilyDefault);
+    if (family == DragFamily::kNone) {
+        return;  // no lock law for the fifth family: the model torque stays as it is
+    }
     double in[kJoints];
     double out[kJoints] = {};
     for (int j = 0; j < kJoints; ++j) {
         in[j] = tau[j];
     }
-    switch (lookup_band(kDragFamilies, mcb.robotModelCode, kDragFamilyDefault)) {
+    switch (family) {
     case DragFamily::k3kg: static_cast<void>(teachcontrol3(dragLockPid, frame, q, in, out)); break;
     case DragFamily::k5kg: static_cast<void>(teachcontrol5(dragLockPid, frame, q, in, out)); break;
     case DragFamily::k10kg: static_cast<void>(teachcontrol10(dragLockPid, frame, q, in, out)); break;
@@ -410,10 +417,13 @@ void interference_drag(const double *q, double tau[kJoints]) noexcept {
             static_cast<void>(kxmcdynfiltresert());
             init_drag_pids(interfereDragPid);
         }
+        // The output starts as the model torque, so a family without a lock law (the law
+        // leaves the output untouched) keeps its model torque instead of dropping to zero.
         double in[kJoints];
-        double out[kJoints] = {};
+        double out[kJoints];
         for (int j = 0; j < kJoints; ++j) {
             in[j] = tau[j];
+            out[j] = tau[j];
         }
         const DragFamily family = lookup_band(kDragFamilies, mcb.robotModelCode, kDragFamilyDefault);
         static_cast<void>(kxmcteachcontrolinterfere(interfereDragPid, mpb.interfereZoneState,
