@@ -17,12 +17,8 @@
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_collision_check.h"
 #include "kxmc/kxmc_collision_settings.h"
-#include "kxmc/kxmc_dynamics_model.h"
-#include "kxmc/kxmc_friction.h"
 #include "kxmc/kxmc_gravity.h"
 #include "kxmc/kxmc_torque_control.h"
-#include "numerics/float_cast.hpp"
-#include "sim/arm_sets.hpp"
 #include "simhost/kxsimhost.hpp"
 
 namespace kxsim {
@@ -254,32 +250,8 @@ void SimHost::update_motion_fields() {
     mpb.tcpSpeed = std::sqrt(dist2) * kPerSecond;
 }
 
-// Interim feed-forward until the library's per-cycle torque control is built: the model
-// torque of the configured mode through the library's own routines, friction compensation and
-// the command words, as the torque control forms them.
-void SimHost::feed_forward() {
-    double tau[6] = {0, 0, 0, 0, 0, 0};
-    const double load[4] = {mpb.loadCoord[0], mpb.loadCoord[1], mpb.loadCoord[2], mpb.loadWeight};
-    if (mcb.newTeachEnable == 2) {
-        const kxmc::StandardArmParameters &p = plant_arm_parameters(mcb.robotModelCode);
-        double diag[36];
-        kxqmckxdynamicblock(mpb.jointPos, load[0], load[1], load[2], load[3], tau, p.lengths,
-                            p.masses, p.centres, p.inertias, p.rotor, nullptr, diag);
-    } else if (mcb.newTeachEnable == 0) {
-        kxmcNewGravityTorque(mpb.jointPos, load, tau);
-    }
-    double fric[6] = {0, 0, 0, 0, 0, 0};
-    if (mcb.frictionCompOn == 1) {
-        frictionCompensation(mpb.robotState == kDrag ? mpb.actualJointVel : mpb.targetJointVel,
-                             fric);
-    }
-    float rated[6] = {0, 0, 0, 0, 0, 0};
-    kxmcJointDefaultTorque(rated);
-    for (int j = 0; j < 6; ++j) {
-        const double word = (mpb.frictionGain[j] * fric[j] + tau[j]) / (100.0 * rated[j]) * 1000.0;
-        how.jointTorqueCmd[j] = kxmc::trunc_to<int16_t>(word);
-    }
-}
+// The library's torque feed-forward with the actual joint positions, as the host calls it.
+void SimHost::feed_forward() { gravityTorqueControl(mpb.jointPos); }
 
 void SimHost::scan_journal() {
     const std::vector<Call> &j = journal();

@@ -332,6 +332,10 @@ int main(int argc, char **argv) {
     sweep->add_option("--forces", forces, "impact forces [N]")->check(CLI::Range(0.0, 5000.0));
     add_collision_options(sweep, so);
     app.require_subcommand(0, 1);
+    // The global options may also follow the subcommand.
+    for (CLI::App *sub : {handguide, collision, sweep}) {
+        sub->fallthrough();
+    }
 
     CLI11_PARSE(app, argc, argv);
 

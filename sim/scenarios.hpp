@@ -28,7 +28,7 @@ struct HandguideOptions {
     double ramp = 0.2;             // [s] rise and fall of the push
     double push = 1.0;             // [s] push at full force
     double duration = 4.0;         // [s] whole run (the arm is released after the push)
-    double payload = 2.0;          // [kg] nominal payload configured in the library
+    double payload = 5.0;          // [kg] nominal payload configured in the library
     double payload_centre[3] = {0, 0, 60};  // [mm, flange frame]
     double payload_error = 1.0;    // plant payload = nominal x this factor
 };

@@ -1,0 +1,214 @@
+// Servo-cycle latency of the library's per-cycle path, as the host runs it every 1 ms:
+// gravityTorqueControl (full dynamics, or gravity only) and then kxmcCheckForCollisionError,
+// over a moving arm state, for a program (the dual-encoder detector runs inside the dynamics
+// block) and for hand guiding. Reports median, 99th and 99.9th percentile and maximum [us]
+// per configuration, and counts heap allocations inside the timed region (global operator
+// new/delete and the malloc family are replaced here); the cycle path must make none.
+//
+//   kxmc_cycle_latency [--cycles N]     (default 1000000 per configuration)
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "host/kxmc_host.h"
+#include "kxmc/kxmc_collision_check.h"
+#include "kxmc/kxmc_collision_settings.h"
+#include "kxmc/kxmc_torque_control.h"
+#include "simhost/kxsimhost.hpp"
+
+// ---- Allocation counting ---------------------------------------------------------------------
+
+namespace {
+std::atomic<bool> g_counting{false};
+std::atomic<long> g_allocations{0};
+inline void note_allocation() {
+    if (g_counting.load(std::memory_order_relaxed)) {
+        g_allocations.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+}  // namespace
+
+extern "C" {
+void *__libc_malloc(std::size_t);
+void *__libc_calloc(std::size_t, std::size_t);
+void *__libc_realloc(void *, std::size_t);
+void __libc_free(void *);
+
+void *malloc(std::size_t n) {
+    note_allocation();
+    return __libc_malloc(n);
+}
+void *calloc(std::size_t n, std::size_t m) {
+    note_allocation();
+    return __libc_calloc(n, m);
+}
+void *realloc(void *p, std::size_t n) {
+    note_allocation();
+    return __libc_realloc(p, n);
+}
+void free(void *p) { __libc_free(p); }
+}
+
+void *operator new(std::size_t n) {
+    note_allocation();
+    if (void *p = __libc_malloc(n == 0 ? 1 : n)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void *operator new[](std::size_t n) { return operator new(n); }
+void *operator new(std::size_t n, const std::nothrow_t &) noexcept {
+    note_allocation();
+    return __libc_malloc(n == 0 ? 1 : n);
+}
+void *operator new[](std::size_t n, const std::nothrow_t &t) noexcept { return operator new(n, t); }
+void operator delete(void *p) noexcept { __libc_free(p); }
+void operator delete[](void *p) noexcept { __libc_free(p); }
+void operator delete(void *p, std::size_t) noexcept { __libc_free(p); }
+void operator delete[](void *p, std::size_t) noexcept { __libc_free(p); }
+
+// The simulated host journals every hardware-layer call for the tests, which allocates; the
+// real drive call only latches six flags. The tool provides that call itself (the program's
+// definition takes precedence over the simulated host's), so the count below is the library's.
+namespace {
+int32_t g_var_gain_flags[6];
+}
+extern "C" int kxHalSetVarGainFactor(const int32_t flags[6]) {
+    if (flags == nullptr) {
+        return -1;
+    }
+    std::memcpy(g_var_gain_flags, flags, sizeof g_var_gain_flags);
+    return 0;
+}
+
+// ---- Configurations ----------------------------------------------------------------------------
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kCountsPerJointDeg = 101.0 * 16384.0 / 360.0;
+
+struct Config {
+    const char *name;
+    int32_t robot_state;   // 2 program, 4 hand guiding
+    uint8_t teach_mode;    // 0 gravity only, 2 full dynamics
+};
+
+constexpr Config kConfigs[] = {
+    {"program, full dynamics + dual encoder", 2, 2},
+    {"hand guiding, full dynamics", 4, 2},
+    {"hand guiding, gravity only", 4, 0},
+};
+
+struct Figures {
+    double median, p99, p999, max;  // [us]
+    long allocations;
+};
+
+// Host side of one cycle (not timed): a smooth joint motion around the ready pose, with the
+// encoders showing a small gear deflection and currents near the command.
+void host_state(long i) {
+    static const double home[6] = {0, -90, 90, -90, -90, 0};
+    const double t = static_cast<double>(i) * 0.001;
+    for (int j = 0; j < 6; ++j) {
+        const double w = 2.0 * kPi * (0.2 + 0.05 * j);  // [rad/s]
+        const double a = 20.0;                          // [deg]
+        const double q = home[j] + a * std::sin(w * t);
+        mpb.prevJointPos[j] = mpb.jointPos[j];
+        mpb.jointPos[j] = q;
+        mpb.targetJointPos[j] = q;
+        mpb.targetJointVel[j] = a * w * std::cos(w * t) * 1e-3;
+        mpb.actualJointVel[j] = mpb.targetJointVel[j];
+        mpb.targetJointAcc[j] = -a * w * w * std::sin(w * t) * 1e-6;
+        mpb.feedJointAcc[j] = mpb.targetJointAcc[j];
+        mpb.actualJointAcc[j] = mpb.targetJointAcc[j];
+        const double deflection = 0.02 * std::sin(w * t + 0.3 * j);  // [deg]
+        how.encoderPosB[j] = static_cast<int32_t>(std::lround(q * kCountsPerJointDeg));
+        how.encoderPosA[j] = static_cast<int32_t>(std::lround((q + deflection) * kCountsPerJointDeg));
+        how.jointCurrent[j] = static_cast<int16_t>(how.jointTorqueCmd[j] + (i % 7) - 3);
+    }
+    mpb.segmentSteps = 4000;
+    mpb.segmentStep = static_cast<int32_t>(200 + i % 3000);
+    mpb.tcpSpeed = 150.0;
+}
+
+Figures run(const Config &c, long cycles) {
+    kxsim::startup(101);
+    mcb.newTeachEnable = c.teach_mode;
+    mcb.collisionPauseFlag = 1;  // a (false) report must not end the run
+    mpb.collisionMode = 1;
+    mpb.motionType = 1;
+    mpb.loadWeight = 2.0;
+    for (int j = 0; j < 6; ++j) {
+        mpb.torqueCmdGain[j] = 1.0 / 0.7;
+    }
+    const float ratio[6] = {1, 1, 1, 1, 1, 1};
+    kxsim::set_collision_ratio(ratio);
+    mpb.robotState = c.robot_state;
+
+    std::vector<float> us(static_cast<std::size_t>(cycles));
+    for (long i = 0; i < 2000; ++i) {  // warm-up
+        host_state(i);
+        gravityTorqueControl(mpb.jointPos);
+        kxmcCheckForCollisionError();
+    }
+    g_allocations = 0;
+    for (long i = 0; i < cycles; ++i) {
+        host_state(i + 2000);
+        mpb.robotState = c.robot_state;  // a detector's pause is acknowledged by the host
+        g_counting = true;
+        const auto t0 = std::chrono::steady_clock::now();
+        gravityTorqueControl(mpb.jointPos);
+        kxmcCheckForCollisionError();
+        const auto t1 = std::chrono::steady_clock::now();
+        g_counting = false;
+        us[static_cast<std::size_t>(i)] =
+            std::chrono::duration<float, std::micro>(t1 - t0).count();
+    }
+    auto pct = [&](double p) {
+        const std::size_t k = std::min(us.size() - 1, static_cast<std::size_t>(p * us.size()));
+        std::nth_element(us.begin(), us.begin() + static_cast<long>(k), us.end());
+        return static_cast<double>(us[k]);
+    };
+    Figures f{};
+    f.median = pct(0.5);
+    f.p99 = pct(0.99);
+    f.p999 = pct(0.999);
+    f.max = *std::max_element(us.begin(), us.end());
+    f.allocations = g_allocations;
+    return f;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    long cycles = 1000000;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--cycles") == 0 && i + 1 < argc) {
+            cycles = std::max(1000L, std::atol(argv[++i]));
+        } else {
+            std::fprintf(stderr, "usage: %s [--cycles N]\n", argv[0]);
+            return 2;
+        }
+    }
+    std::printf("Servo-cycle latency, gravityTorqueControl + kxmcCheckForCollisionError, "
+                "%ld cycles per configuration\n\n", cycles);
+    std::printf("| configuration | median [us] | p99 [us] | p99.9 [us] | max [us] | heap allocations |\n");
+    std::printf("|---|---|---|---|---|---|\n");
+    long total_allocations = 0;
+    for (const Config &c : kConfigs) {
+        const Figures f = run(c, cycles);
+        total_allocations += f.allocations;
+        std::printf("| %s | %.2f | %.2f | %.2f | %.1f | %ld |\n", c.name, f.median, f.p99, f.p999,
+                    f.max, f.allocations);
+        std::fflush(stdout);
+    }
+    return total_allocations == 0 ? 0 : 1;
+}
