@@ -185,6 +185,7 @@ bool write_svg(const std::string &path, const std::string &title,
             out << "<text x=\"" << px(m.first) + 3 << "\" y=\"" << top + 12 << "\">"
                 << escape(m.second) << "</text>\n";
         }
+        int legend_row = 0;
         for (std::size_t s = 0; s < panel.series.size(); ++s) {
             const PlotSeries &series = panel.series[s];
             const std::size_t n = std::min(series.x.size(), series.y.size());
@@ -197,7 +198,10 @@ bool write_svg(const std::string &path, const std::string &title,
                 }
             }
             out << "\"/>\n";
-            const double ly = top + 12 + 15.0 * static_cast<double>(s);
+            if (series.label.empty()) {
+                continue;  // a companion curve (e.g. the negative threshold) has no legend entry
+            }
+            const double ly = top + 12 + 15.0 * legend_row++;
             out << "<line x1=\"" << left + w + 10 << "\" y1=\"" << ly - 4 << "\" x2=\""
                 << left + w + 34 << "\" y2=\"" << ly - 4 << "\" stroke=\"" << series.colour
                 << "\" stroke-width=\"2\"" << (series.dashed ? " stroke-dasharray=\"6,4\"" : "")
