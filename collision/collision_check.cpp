@@ -244,7 +244,9 @@ void level_branch(const double r[kJoints], const double allow[kJoints], int n) n
 
 // Turns counters and custom counts into reactions, joint by joint.
 void decisions(const kxmc::detail::CycleTorques &t, int n) noexcept {
-    const int32_t limit = mpb.collisionCountLimit;
+    // A count limit of zero or less would report a collision on every cycle with counters at
+    // zero, without any residual exceeding its threshold: it counts as one exceeding cycle.
+    const int32_t limit = mpb.collisionCountLimit < 1 ? 1 : mpb.collisionCountLimit;
     const float limit_f = static_cast<float>(limit);
     for (int j = 0; j < kJoints; ++j) {
         forceCollisionError[j] = t.model[j] / -100.0 + t.meas[j];

@@ -182,10 +182,12 @@ int32_t MaxJointVel(double limit[6]) {
     }
     constexpr int32_t kDragState = 4;
     if (mpb.robotState == kDragState) {
-        // Signed comparison: only the positive direction is checked against the limit.
+        // The speed magnitude is compared: a joint turning too fast in the negative direction
+        // is as dangerous to the operator as one turning too fast in the positive direction.
+        // A non-finite speed counts as too fast.
         for (int j = 0; j < kJoints; ++j) {
-            const double speed = 1000.0 * mpb.actualJointVel[j];  // [deg/s]
-            if (speed > limits.maxVel[j]) {
+            const double speed = std::fabs(1000.0 * mpb.actualJointVel[j]);  // [deg/s]
+            if (!(speed <= limits.maxVel[j])) {
                 mcb.warningCode = KXMC_WARN_HANDGUIDE_JOINT1_FAST + static_cast<uint32_t>(j);
                 break;
             }

@@ -132,6 +132,25 @@ TEST_F(CollisionFixture, CollisionAfterExactlyCountLimitExceedingCycles) {
     EXPECT_EQ(mpb.collisionCounter[1], 0);
 }
 
+// A count limit of zero or less acts as one exceeding cycle: it never reports a collision
+// while no residual exceeds, and still reports the first exceeding cycle.
+TEST_F(CollisionFixture, CountLimitBelowOneNeedsOneExceedingCycle) {
+    const int32_t running_state = mpb.robotState;
+    for (int32_t limit : {0, -5}) {
+        mpb.robotState = running_state;
+        mcb.collisionState = 0;
+        mpb.collisionCountLimit = limit;
+        cycles(20);
+        EXPECT_TRUE(kxsim::action_names().empty()) << limit;
+        drive_residual(1, 1.2);
+        cycles(1);
+        EXPECT_EQ(kxsim::action_names(), kPause) << limit;
+        kxsim::clear_journal();
+        drive_residual(1, 0.0);
+        mcb.collisionErrorCode = KXMC_COLLISION_NONE;
+    }
+}
+
 TEST_F(CollisionFixture, ResidualJustInsideThresholdNeverCounts) {
     for (int j = 0; j < 6; ++j) {
         mpb.collisionLevel[j] = static_cast<float>(1 + 10 * j);

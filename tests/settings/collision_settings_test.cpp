@@ -317,8 +317,9 @@ INSTANTIATE_TEST_SUITE_P(
         OverspeedCase{"JointThreeBeforeSix", 4, {0, 0, 181, 0, 0, 500}, 0x22000006},
         OverspeedCase{"JointSix", 4, {0, 0, 0, 0, 0, 180.5}, 0x22000009},
         OverspeedCase{"JointTwoOnlyWithMediumLimit", 4, {0, 150, 0, 0, 0, 0}, 0x22000005},
-        // The signed speed is compared: fast negative turning is not reported.
-        OverspeedCase{"NegativeDirection", 4, {-900, -900, -900, -900, -900, -900}, 0},
+        // Fast turning in the negative direction is reported like the positive direction.
+        OverspeedCase{"NegativeDirection", 4, {-900, -900, -900, -900, -900, -900}, 0x22000004},
+        OverspeedCase{"NegativeJointFour", 4, {-119, 0, 0, -181, 0, 0}, 0x22000007},
         OverspeedCase{"NotInDrag", 2, {900, 900, 900, 900, 900, 900}, 0},
         OverspeedCase{"Paused", 3, {900, 0, 0, 0, 0, 0}, 0}),
     settings_test::CaseName());
