@@ -5,8 +5,7 @@
 
 #include <cmath>
 
-// The parameter tables are hidden in the library; the benchmark builds its own copy.
-#include "dynamics/arm_parameters.cpp"
+#include "dynamics/arm_parameters.hpp"
 #include "kxmc/kxmc_dynamics_model.h"
 #include "kxmc/kxmc_gravity.h"
 

@@ -8,10 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include "jointid/selftest_parameters.hpp"
-// The shared object hides its internal C++ functions: build the family parameter tables here
-// from the same sources.
-#include "dynamics/arm_parameters.cpp"
-#include "jointid/selftest_parameters.cpp"
+#include "dynamics/arm_parameters.hpp"
 #include "kxmc/kxmc_selftest.h"
 #include "simhost/kxsimhost.hpp"
 

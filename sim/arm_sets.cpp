@@ -1,6 +1,6 @@
-// The plant's copy of the parameter tables: the library's own translation unit, built again
-// here because its symbols are hidden in the shared object.
-#include "dynamics/arm_parameters.cpp"
+// The plant reads the library's own rigid-body parameter sets (kxmc_model_tables), so the
+// simulated arm and the library model the same numbers unless a scenario changes them on purpose.
+#include "dynamics/arm_parameters.hpp"
 
 #include "sim/arm_sets.hpp"
 
