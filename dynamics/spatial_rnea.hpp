@@ -1,6 +1,6 @@
 // Recursive Newton-Euler inverse dynamics in 6-D spatial vectors, double precision, for the
-// torque-only blocks of the TZ and PX arms. Each block supplies its own copies of the three
-// basic routines (spatial cross operator, matrix inverse, DH link transform) through
+// torque-only blocks of the TZ and PX arms. The blocks hand the three basic routines (spatial
+// cross operator, matrix inverse, DH link transform; spatial_routines.hpp) in through
 // SpatialRoutines; the recursion itself lives here once.
 //
 // Spatial vectors are linear part first: a motion vector is (v; w), a force vector (f; n), both
