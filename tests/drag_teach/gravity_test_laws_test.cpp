@@ -85,15 +85,6 @@ TEST_P(GravityTestLaw, AnotherModelCodeOfTheBandComputesNothing) {
     }
 }
 
-TEST_P(GravityTestLaw, NullArgumentsWriteNothing) {
-    const Family &f = GetParam();
-    double out[6] = {7, 7, 7, 7, 7, 7};
-    EXPECT_EQ(f.law(0.0, 0.0, nullptr, kPose, out, f.lawCode), -1);
-    EXPECT_EQ(f.law(0.0, 0.0, kGain, nullptr, out, f.lawCode), -1);
-    EXPECT_EQ(f.law(0.0, 0.0, kGain, kPose, nullptr, f.lawCode), -1);
-    EXPECT_EQ(out[0], 7.0);
-}
-
 INSTANTIATE_TEST_SUITE_P(Families, GravityTestLaw, ::testing::ValuesIn(kFamilies), family_name);
 
 // ---- Warm-up of the filtered rates (3-, 10- and 16-kg laws) --------------------------------------
@@ -194,18 +185,6 @@ TEST_F(FiveKgLaw, PayloadAtTheFlangeGivesTheRigidBodyGravityTorqueWithThatPayloa
                     << "mass " << mass << " tilt " << m.tilt << " joint " << j + 1;
             }
         }
-    }
-}
-
-TEST_F(FiveKgLaw, PayloadIsTakenAtTheFirstSampleOnly) {
-    const double gain[12] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-    mpb.loadWeight = 0.0;
-    double first[6], later[6];
-    ASSERT_EQ(kxmcteachcontrol5_gravitytest(0, 0, gain, kPose, first, 102), 0);
-    mpb.loadWeight = 5.0;
-    ASSERT_EQ(kxmcteachcontrol5_gravitytest(0, 0, gain, kPose, later, 102), 0);
-    for (int j = 0; j < 6; ++j) {
-        EXPECT_DOUBLE_EQ(first[j], later[j]);
     }
 }
 

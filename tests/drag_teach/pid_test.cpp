@@ -41,13 +41,4 @@ TEST(Pid, IncrementalStepFollowsAHandComputedSequence) {
     }
 }
 
-TEST(Pid, NullArgumentsChangeNothing) {
-    PIDRecord rec{1, 1, 1, 0, 0, 0};
-    double out = 7.0;
-    EXPECT_EQ(PID_increase_Calc(&rec, 1.0, nullptr), -1);
-    EXPECT_EQ(PID_increase_Calc(nullptr, 1.0, &out), -1);
-    EXPECT_EQ(rec.sumError, 0.0);
-    EXPECT_EQ(out, 7.0);
-}
-
 }  // namespace

@@ -201,16 +201,6 @@ TEST_F(Commands, NonFiniteTorqueGivesNoCommand) {
     }
 }
 
-TEST_F(Commands, OversizedTorqueSaturatesTheCommand) {
-    start(101, 0);
-    mcb.powerCheckOn = 1;
-    mpb.jointTorqueOverride[0] = 1e9;
-    mpb.jointTorqueOverride[1] = -1e9;
-    cycle();
-    EXPECT_EQ(how.jointTorqueCmd[0], 32767);
-    EXPECT_EQ(how.jointTorqueCmd[1], -32768);
-}
-
 TEST_F(Commands, NullJointPositionsFallBackToTheHostsJoints) {
     start(101, 0);
     ASSERT_EQ(gravityTorqueControl(nullptr), 0);

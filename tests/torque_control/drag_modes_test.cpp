@@ -124,19 +124,6 @@ TEST_F(DragModes, InterferenceZoneHoldsTheJointsWithTheJointImpedance) {
     expect_commands(expected);
 }
 
-TEST_F(DragModes, InterferenceZoneStateZeroPassesTheModelTorqueThrough) {
-    start(101, 0);
-    mcb.interfereDragMode = 1;
-    set_lock_gains(2.0);
-    mpb.interfereZoneState = 0;
-    mpb.robotState = 4;
-    for (int i = 0; i < 3; ++i) {
-        q[1] += 1.0;
-        cycle();
-        expect_gravity_commands();
-    }
-}
-
 // The PX arm has no acceleration bound, so its sensor drag cap is zero: whatever the sensor
 // reports, the command stays the block's torque.
 TEST_F(DragModes, SensorTermNeverReachesTheTorqueOfAnArmWithoutCap) {

@@ -153,25 +153,5 @@ TEST_F(Reactions, OverSpeedReactionStartCapturesTheTorqueError) {
     }
 }
 
-TEST_F(Reactions, OverSpeedReactionRunsInDragAndEndsByTime) {
-    start(101, 0);
-    mcb.collisionPauseFlag = 3;
-    mcb.tcpSpeedOverDragState = 1;
-    mcb.tcpSpeedOverDragTime = 20.0f;
-    mpb.robotState = 4;
-    cycle();  // starts and counts the first cycle
-    EXPECT_EQ(CollisionStartFlag, 0);
-    EXPECT_EQ(CollisionAfterTime, 19);
-    for (int i = 0; i < 19; ++i) {
-        mpb.robotState = 4;
-        cycle();
-    }
-    EXPECT_TRUE(exit_lines().empty());
-    mpb.robotState = 4;
-    cycle();
-    EXPECT_EQ(exit_lines(), std::vector<std::string>{exit_message(2)});
-    EXPECT_EQ(mcb.tcpSpeedOverDragState, 0);
-}
-
 }  // namespace
 }  // namespace torque_test

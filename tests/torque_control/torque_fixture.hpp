@@ -185,13 +185,6 @@ protected:
         }
     }
 
-    // Joint torques implied by the command words through the nominal gear [N m].
-    void command_torques(double tau[6]) const {
-        for (int j = 0; j < 6; ++j) {
-            tau[j] = how.jointTorqueCmd[j] * 100.0 * rated[j] / 1000.0;
-        }
-    }
-
     double q[6] = {};
     double rated[6] = {};
 };

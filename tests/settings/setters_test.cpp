@@ -1,0 +1,472 @@
+// Settings commands through the simulated host: an accepted call stores its values in the host
+// records and persists the same values under the listed keys, in order (read back from disk); a
+// refused call returns its code and changes nothing, apart from the partial updates the commands
+// make on purpose (collision levels, drag lock gains, friction law gains on the first call).
+#include <cstring>
+#include <limits>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/kxmc_host.h"
+#include "host_fixture.hpp"
+#include "kxmc/kxmc_collision_settings.h"
+#include "kxmc/kxmc_dynamics_settings.h"
+#include "simhost/kxsimhost.hpp"
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+struct Key {
+    std::string section, key;
+    double value;
+};
+
+std::vector<Key> numbered(const char *section, const std::string &prefix, const double v[6],
+                          const std::string &suffix = "") {
+    std::vector<Key> keys;
+    for (int j = 0; j < 6; ++j) keys.push_back({section, prefix + std::to_string(j + 1) + suffix, v[j]});
+    return keys;
+}
+
+std::vector<Key> operator+(std::vector<Key> a, const std::vector<Key> &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+double *law_field(int g) {
+    double *fields[4] = {mpb.fricForDeadGain, mpb.fricRevDeadGain, mpb.fricForFastGain, mpb.fricRevFastGain};
+    return fields[g];
+}
+double *lock_field(int t) {
+    double *fields[3] = {mcb.dragLockKp, mcb.dragLockKi, mcb.dragLockKd};
+    return fields[t];
+}
+
+// Every persisted key with the host field that holds its value.
+std::map<std::string, double> host_values() {
+    std::map<std::string, double> m = {
+        {"COLLISION_STATIC", mcb.staticCollisionOn}, {"COLLISION_PAUSE", mcb.collisionPauseFlag},
+        {"COLLISION_SAFETIME", mcb.collisionSafeTime}, {"COLLISION_SAFEDISTANCE", mcb.collisionSafeDistance},
+        {"COLLISION_SAFESPEED", mcb.collisionSafeSpeed}, {"COLLISION_MODE", mpb.collisionMode},
+        {"COLLISION_THRESHOLDMODE", mpb.collisionThresholdMode}, {"POWER_FLAG", mcb.powerFlag},
+        {"POWER_LIMIT", mcb.powerLimit}, {"FRIC_COMPENSATION", mcb.frictionCompOn},
+        {"FRIC_JOINTSTIFFNESSTYPE", mcb.fricJointStiffnessType}, {"INTERFERE_DRAG", mcb.interfereDragMode},
+        {"DRAGLOCK_ENABLE", mcb.dragLockOn}, {"NEW_TEACH_ENABLE", mcb.newTeachEnable}};
+    const char *law[4] = {"FORDEAD_GAIN", "REVDEAD_GAIN", "FORFAST_GAIN", "REVFAST_GAIN"};
+    for (int j = 0; j < 6; ++j) {
+        const std::string n = std::to_string(j + 1);
+        m["COLLISION_SAFEMARGIN" + n] = mcb.collisionSafeMargin[j];
+        m["FRIC_VALUE_FREE_J" + n] = mpb.frictionGain[j];
+        m["NEW_TEACH_GAIN" + n] = mcb.newTeachGain[j];
+        m["NEW_TEACH_GAIN_KF" + n] = mcb.newTeachGainKf[j];
+        for (int g = 0; g < 4; ++g) m[law[g] + n] = law_field(g)[j];
+        for (int t = 0; t < 3; ++t) m[std::string("DRAGLOCK_") + "PID"[t] + "_" + "XYZABC"[j]] = lock_field(t)[j];
+    }
+    return m;
+}
+
+std::vector<unsigned char> records() {
+    std::vector<unsigned char> b(sizeof mcb + sizeof mpb + sizeof how);
+    std::memcpy(b.data(), &mcb, sizeof mcb);
+    std::memcpy(b.data() + sizeof mcb, &mpb, sizeof mpb);
+    std::memcpy(b.data() + sizeof mcb + sizeof mpb, &how, sizeof how);
+    return b;
+}
+
+void expect_user_config(const std::vector<Key> &want) {
+    const auto got = kxsim::read_config("/root/robot/user.config");
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(got[i].section, want[i].section) << i;
+        EXPECT_EQ(got[i].key, want[i].key) << i;
+        EXPECT_EQ(std::stof(got[i].value), static_cast<float>(want[i].value)) << want[i].key;
+    }
+}
+
+void expect_nothing_persisted() {
+    EXPECT_TRUE(kxsim::calls("ConfigWriteEntry").empty());
+    EXPECT_TRUE(kxsim::read_config("/root/robot/user.config").empty());
+}
+
+// Friction law gains (forDead, revDead, forFast, revFast) and drag lock gains (P, I, D per axis),
+// all different, the highest at its bound.
+struct Gains {
+    double v[4][6];
+};
+Gains law_gains() {
+    Gains g{};
+    for (int a = 0; a < 4; ++a)
+        for (int j = 0; j < 6; ++j) g.v[a][j] = 0.5 + 0.04 * (6 * a + j);
+    g.v[3][5] = 1.5;
+    return g;
+}
+Gains lock_gains() {
+    Gains g{};
+    for (int t = 0; t < 3; ++t)
+        for (int a = 0; a < 6; ++a) g.v[t][a] = 0.5 * (3 * a + t);
+    g.v[2][5] = 10.0;
+    return g;
+}
+std::vector<Key> law_keys() {
+    const Gains g = law_gains();
+    const char *names[4] = {"FORDEAD_GAIN", "REVDEAD_GAIN", "FORFAST_GAIN", "REVFAST_GAIN"};
+    std::vector<Key> keys;
+    for (int j = 0; j < 6; ++j)
+        for (int a = 0; a < 4; ++a) keys.push_back({"USER_PARAM", names[a] + std::to_string(j + 1), g.v[a][j]});
+    return keys;
+}
+std::vector<Key> lock_keys() {
+    const Gains g = lock_gains();
+    std::vector<Key> keys;
+    for (int a = 0; a < 6; ++a)
+        for (int t = 0; t < 3; ++t)
+            keys.push_back({"DRAGLOCK_PARAM", std::string("DRAGLOCK_") + "PID"[t] + "_" + "XYZABC"[a], g.v[t][a]});
+    return keys;
+}
+
+class Settings : public kxsim_test::HostFixture {
+protected:
+    uint32_t model_code() const override { return 101; }  // the 5-kg arm
+    void SetUp() override {
+        HostFixture::SetUp();
+        mcb.robotModelCode = 101;
+        mpb.jointNum = 6;
+        // Field values that no accepted case writes, so a value not stored is seen.
+        mcb.staticCollisionOn = 0;
+        mcb.collisionPauseFlag = 1;
+        mcb.collisionSafeTime = 111;
+        mcb.collisionSafeDistance = 222;
+        mcb.collisionSafeSpeed = 333;
+        mpb.collisionMode = mpb.collisionThresholdMode = 0;
+        mcb.powerFlag = mcb.frictionCompOn = mcb.dragLockOn = mcb.interfereDragMode = 0;
+        mcb.powerLimit = 77.0;
+        mcb.fricJointStiffnessType = 0;
+        mcb.newTeachEnable = 0;
+        for (int j = 0; j < 6; ++j) {
+            mcb.collisionSafeMargin[j] = 4;
+            mpb.frictionGain[j] = 0.25f;
+            mcb.newTeachGainBase[j] = 10.0 * (j + 1);
+            mcb.newTeachGain[j] = mcb.newTeachGainKf[j] = -1.0;
+            for (int g = 0; g < 4; ++g) law_field(g)[j] = 0.8;
+            for (int t = 0; t < 3; ++t) lock_field(t)[j] = -7.0;
+        }
+        kxsim::clear_journal();
+    }
+};
+
+struct SetterCase {
+    const char *name;
+    void (*prepare)();  // host state before the call (may be null)
+    int32_t (*apply)();
+    int32_t result;
+    std::vector<Key> keys;  // persisted, and held by the host fields, when accepted
+    void (*refusal)();      // checks and undoes a documented change of a refused call (may be null)
+};
+void PrintTo(const SetterCase &c, std::ostream *os) { *os << c.name; }
+
+class Setter : public Settings, public ::testing::WithParamInterface<SetterCase> {};
+
+TEST_P(Setter, StoresAndPersistsOrChangesNothing) {
+    const SetterCase &c = GetParam();
+    if (c.prepare != nullptr) c.prepare();
+    const auto before = records();
+    EXPECT_EQ(c.apply(), c.result);
+    if (c.result != 0) {
+        if (c.refusal != nullptr) c.refusal();
+        EXPECT_TRUE(records() == before) << "host records changed";
+        expect_nothing_persisted();
+        return;
+    }
+    expect_user_config(c.keys);
+    const auto fields = host_values();
+    for (const Key &k : c.keys) EXPECT_EQ(static_cast<float>(fields.at(k.key)), static_cast<float>(k.value)) << k.key;
+}
+
+const char kU[] = "USER_PARAM";
+const double kEdgeMargins[6] = {10, 1, 10, 1, 10, 1};
+const double kAnyMargins[6] = {0, -1, 99, 0, 0, 0};
+const double kTeachGains[6] = {14.3, 24.6, 36.9, 57.2, 71.5, 85.8};  // base x 1.43, joints 2-3 x 1.23
+const double kOnes[6] = {1, 1, 1, 1, 1, 1};
+const double kFree[6] = {-0.000001, 1.0, 0.0, 0.7, 0.8, 0.9};
+const double kFreeBeyondArm[6] = {0.5, 0.5, 0.5, 3.0, 0.5, 0.5};
+
+template <int N>
+int32_t free_gains(const float (&g)[N]) { return qmcSetFrictionValue_free(g); }
+
+std::vector<Key> pause_keys(double reaction, double time, double dist, double speed, const double *m) {
+    return std::vector<Key>{{kU, "COLLISION_PAUSE", reaction}, {kU, "COLLISION_SAFETIME", time},
+                            {kU, "COLLISION_SAFEDISTANCE", dist}, {kU, "COLLISION_SAFESPEED", speed}} +
+           numbered(kU, "COLLISION_SAFEMARGIN", m);
+}
+
+int32_t pause(uint8_t reaction, uint32_t time, uint32_t dist, uint32_t speed, const int32_t (&m)[6]) {
+    return qmcSetCollisionPause(reaction, time, dist, speed, m);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Setter,
+    ::testing::Values(
+        SetterCase{"StaticAnyByte", nullptr, [] { return qmcSetStaticCollisionOnOff(7); }, 0,
+                   {{kU, "COLLISION_STATIC", 7}}, nullptr},
+        SetterCase{"ReboundAtLimits", nullptr, [] { return pause(5, 2000, 500, 80, {10, 1, 10, 1, 10, 1}); }, 0,
+                   pause_keys(5, 2000, 500, 80, kEdgeMargins), nullptr},
+        // Below reaction 5 the limits are not range-tested.
+        SetterCase{"StopAndDragUnchecked", nullptr,
+                   [] { return pause(4, 5000, 900, 70000, {0, -1, 99, 0, 0, 0}); }, 0, pause_keys(4, 5000, 900, 70000, kAnyMargins), nullptr},
+        SetterCase{"ReboundTimeOver", nullptr, [] { return pause(5, 2001, 500, 80, {5, 5, 5, 5, 5, 5}); }, -1, {}, nullptr},
+        SetterCase{"ReboundDistanceOver", nullptr, [] { return pause(5, 2000, 501, 80, {5, 5, 5, 5, 5, 5}); }, -1, {}, nullptr},
+        SetterCase{"ReboundMarginZero", nullptr, [] { return pause(5, 100, 100, 80, {5, 5, 5, 5, 5, 0}); }, -1, {}, nullptr},
+        SetterCase{"ReboundMarginEleven", nullptr, [] { return pause(5, 100, 100, 80, {11, 5, 5, 5, 5, 5}); }, -1, {}, nullptr},
+        SetterCase{"UnknownReaction", nullptr, [] { return pause(6, 100, 100, 80, {5, 5, 5, 5, 5, 5}); }, -1, {}, nullptr},
+        SetterCase{"DetectorMode", nullptr, [] { return qmcSetCollisionMode(2, 1); }, 0,
+                   {{kU, "COLLISION_MODE", 2}, {kU, "COLLISION_THRESHOLDMODE", 1}}, nullptr},
+        SetterCase{"DetectorModeThree", nullptr, [] { return qmcSetCollisionMode(3, 0); }, -1, {}, nullptr},
+        SetterCase{"ThresholdModeTwo", nullptr, [] { return qmcSetCollisionMode(0, 2); }, -1, {}, nullptr},
+        SetterCase{"PowerOn", nullptr, [] { return qmcSetPowerLimit(1, 250.5); }, 0,
+                   {{kU, "POWER_FLAG", 1}, {kU, "POWER_LIMIT", 250.5}}, nullptr},
+        SetterCase{"PowerOffAnyLimit", nullptr, [] { return qmcSetPowerLimit(0, -3.0); }, 0,
+                   {{kU, "POWER_FLAG", 0}, {kU, "POWER_LIMIT", -3.0}}, nullptr},
+        SetterCase{"PowerFlagTwo", nullptr, [] { return qmcSetPowerLimit(2, 100.0); }, -1, {}, nullptr},
+        SetterCase{"PowerLimitNaN", nullptr, [] { return qmcSetPowerLimit(1, double(kNaN)); }, -1, {}, nullptr},
+        SetterCase{"FrictionOn", nullptr, [] { return qmcFrictionCompensationOnOff(1); }, 0,
+                   {{kU, "FRIC_COMPENSATION", 1}}, nullptr},
+        SetterCase{"FrictionTwo", nullptr, [] { return qmcFrictionCompensationOnOff(2); }, -1, {}, nullptr},
+        SetterCase{"StiffnessOne", nullptr, [] { return qmcSetJointStiffnessType(1); }, 0,
+                   {{kU, "FRIC_JOINTSTIFFNESSTYPE", 1}}, nullptr},
+        SetterCase{"StiffnessTwo", nullptr, [] { return qmcSetJointStiffnessType(2); }, -1, {}, nullptr},
+        SetterCase{"InterfereLeave", [] { mcb.dragLockOn = 1; }, [] { return qmcSetInterfereDrag(2); }, 0,
+                   {{"INTERFERE_PARAM", "INTERFERE_DRAG", 2}}, nullptr},
+        SetterCase{"InterfereThree", nullptr, [] { return qmcSetInterfereDrag(3); }, -1, {}, nullptr},
+        SetterCase{"HoldWhileLocked", [] { mcb.dragLockOn = 1; }, [] { return qmcSetInterfereDrag(1); }, -2, {}, nullptr},
+        SetterCase{"LockOn", nullptr, [] { return qmcDragLockEnableDisable(1); }, 0,
+                   {{"DRAGLOCK_PARAM", "DRAGLOCK_ENABLE", 1}}, nullptr},
+        SetterCase{"LockTwo", nullptr, [] { return qmcDragLockEnableDisable(2); }, -1, {}, nullptr},
+        SetterCase{"LockWhileHolding", [] { mcb.interfereDragMode = 1; }, [] { return qmcDragLockEnableDisable(1); },
+                   -2, {}, nullptr},
+        SetterCase{"UnlockWhileHolding", [] { mcb.interfereDragMode = mcb.dragLockOn = 1; },
+                   [] { return qmcDragLockEnableDisable(0); }, 0, {{"DRAGLOCK_PARAM", "DRAGLOCK_ENABLE", 0}}, nullptr},
+        SetterCase{"FreeGainsBounds", nullptr, [] { return free_gains({-0.000001f, 1.0f, 0.0f, 0.7f, 0.8f, 0.9f}); },
+                   0, numbered(kU, "FRIC_VALUE_FREE_J", kFree), nullptr},
+        // Only the arm's joints are range-tested; all six are stored and persisted.
+        SetterCase{"FreeGainsBeyondArm", [] { mpb.jointNum = 3; },
+                   [] { return free_gains({0.5f, 0.5f, 0.5f, 3.0f, 0.5f, 0.5f}); }, 0,
+                   numbered(kU, "FRIC_VALUE_FREE_J", kFreeBeyondArm), nullptr},
+        SetterCase{"FreeGainAboveOne", nullptr, [] { return free_gains({0.5f, 0.5f, 1.0001f, 0.5f, 0.5f, 0.5f}); },
+                   -1, {}, nullptr},
+        SetterCase{"FreeGainNegative", nullptr, [] { return free_gains({0.5f, 0.5f, 0.5f, 0.5f, 0.5f, -0.00001f}); },
+                   -1, {}, nullptr},
+        SetterCase{"FreeGainNaN", nullptr, [] { return free_gains({kNaN, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f}); }, -1, {},
+                   nullptr},
+        SetterCase{"TeachVersionOne", nullptr, [] { return qmcgravityTeachVersionOnOff(1); }, 0,
+                   std::vector<Key>{{"TEST_PARAM", "NEW_TEACH_ENABLE", 1}} +
+                       numbered("TEST_PARAM", "NEW_TEACH_GAIN", kTeachGains) +
+                       numbered("TEST_PARAM", "NEW_TEACH_GAIN_KF", kOnes),
+                   nullptr},
+        // An arm that cannot use the version is switched to full dynamics, nothing else.
+        SetterCase{"TeachVersionOneHeavyArm", [] { mcb.robotModelCode = 401; },
+                   [] { return qmcgravityTeachVersionOnOff(1); }, -1, {},
+                   [] {
+                       EXPECT_EQ(mcb.newTeachEnable, 2);
+                       mcb.newTeachEnable = 0;
+                   }},
+        SetterCase{"LawGains", nullptr, [] {
+                       Gains g = law_gains();
+                       return qmcSetJointFrictionGain(g.v[0], g.v[1], g.v[2], g.v[3]);
+                   }, 0, law_keys(), nullptr},
+        SetterCase{"DragLockGains", nullptr, [] {
+                       Gains g = lock_gains();
+                       return qmcSetDragLockPara(g.v[0], g.v[1], g.v[2]);
+                   }, 0, lock_keys(), nullptr}),
+    [](const ::testing::TestParamInfo<SetterCase> &i) { return std::string(i.param.name); });
+
+// Versions 1 and 0 are refused by the arms their laws do not cover; a refusal selects full
+// dynamics, an unknown version changes nothing.
+TEST_F(Settings, TorqueModelVersionPerArmModel) {
+    struct Case {
+        uint32_t model;
+        uint8_t version;
+        int32_t result;
+        uint8_t enable;
+    };
+    const Case cases[] = {{1, 1, 0, 1},   {400, 1, 0, 1},  {3, 1, -1, 2},   {401, 1, -1, 2}, {500, 0, 0, 0},
+                          {501, 0, -1, 2}, {700, 0, -1, 2}, {701, 0, 0, 0},  {800, 0, 0, 0},  {801, 0, -1, 2},
+                          {900, 0, -1, 2}, {901, 0, 0, 0},  {550, 2, 0, 2},  {101, 3, -1, 1}};
+    for (const Case &c : cases) {
+        mcb.robotModelCode = c.model;
+        mcb.newTeachEnable = 1;
+        EXPECT_EQ(qmcgravityTeachVersionOnOff(c.version), c.result) << c.model << " v" << int{c.version};
+        EXPECT_EQ(mcb.newTeachEnable, c.enable) << c.model << " v" << int{c.version};
+    }
+}
+
+// ---- Collision levels: joint by joint, the joints before a refused level keep the new one ----
+
+TEST_F(Settings, CollisionLevelsJointByJoint) {
+    struct Case {
+        const char *name;
+        uint8_t type;
+        float level[6];
+        int32_t joints;  // mpb.jointNum
+        uint8_t persist;
+        int32_t result;
+        int changed;  // joints taking the new level
+    };
+    const Case cases[] = {
+        {"PersistBounds", 1, {0, 100, 30, 40, 0.5f, 99.5f}, 6, 1, 0, 6},
+        {"PersistFlagTwoIsNotOne", 0, {7, 7, 7, 7, 7, 7}, 6, 2, 0, 6},
+        {"SecondJointOver", 0, {10, 150, 10, 10, 10, 10}, 6, 1, -1, 1},
+        {"LastJointNegative", 0, {5, 5, 5, 5, 5, -0.01f}, 6, 1, -1, 5},
+        {"FirstJointNaN", 0, {kNaN, 5, 5, 5, 5, 5}, 6, 1, -1, 0},
+        {"LevelTypeTwo", 2, {5, 5, 5, 5, 5, 5}, 6, 1, -1, 0},
+        // Only the arm's joints are read; the persisted keys still cover all six.
+        {"ThreeJointArm", 0, {8, 9, 10, 150, kNaN, -5}, 3, 1, 0, 3},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        kxsim::clear_config();
+        kxsim::clear_journal();
+        mpb.jointNum = c.joints;
+        mpb.cmdId = 7;
+        mcb.paramErrorCode = 0;
+        for (int j = 0; j < 6; ++j) {
+            mpb.collisionLevel[j] = 3.0f;
+            mpb.collisionLevelSaved[j] = 4.0f;
+            mpb.collisionCounter[j] = 42;
+        }
+        const auto before = records();
+        const int32_t result = qmcSetCollisionLevel(c.type, c.level, c.persist, 0xC0FFEE);
+        EXPECT_EQ(result, c.result);
+        const bool persisted = result == 0 && c.persist == 1;
+        double levels[6];
+        for (int j = 0; j < 6; ++j) {
+            EXPECT_EQ(mpb.collisionLevel[j], j < c.changed ? c.level[j] : 3.0f) << j;
+            EXPECT_EQ(mpb.collisionCounter[j], j < c.changed ? 0 : 42) << j;
+            EXPECT_EQ(mpb.collisionLevelSaved[j], persisted ? mpb.collisionLevel[j] : 4.0f) << j;
+            levels[j] = mpb.collisionLevel[j];
+        }
+        EXPECT_EQ(mcb.paramErrorCode, result == 0 || c.type > 1 ? 0u : 0x19000003u);
+        EXPECT_EQ(mpb.cmdId, result == 0 ? 0xC0FFEEu : 7u);
+        if (persisted) {
+            expect_user_config(std::vector<Key>{{kU, "COLLISION_LEVEL_TYPE", double(c.type)}} +
+                               numbered(kU, "J", levels, "_COLLISION_LEVEL"));
+        } else {
+            expect_nothing_persisted();
+        }
+        if (result != 0 && c.changed == 0) {  // apart from the error code nothing moved
+            mcb.paramErrorCode = 0;
+            EXPECT_TRUE(records() == before);
+        }
+    }
+}
+
+TEST_F(Settings, ResumeRestoresLastPersistedLevels) {
+    const float persisted[6] = {10, 20, 30, 40, 50, 60};
+    const float temporary[6] = {10, 25, 30, 45, 50, 65};
+    ASSERT_EQ(qmcSetCollisionLevel(0, persisted, 1, 1), 0);
+    ASSERT_EQ(qmcSetCollisionLevel(0, temporary, 0, 2), 0);
+    mpb.collisionLevel[0] = kNaN;  // corrupted in the record
+    kxsim::clear_journal();
+    EXPECT_EQ(qmcCollisionLevelResume(), 0);
+    for (int j = 0; j < 6; ++j) EXPECT_EQ(mpb.collisionLevel[j], persisted[j]) << j;
+    EXPECT_TRUE(kxsim::calls("ConfigWriteEntry").empty());
+}
+
+// ---- Partial updates of the gain setters ----------------------------------------------------
+
+// The first call of the library's life resets all 24 law gains to 1.0 before validating; later
+// refused calls change nothing at all.
+TEST_F(Settings, RefusedLawGainsResetOnlyOnTheFirstCall) {
+    const struct { int array, joint; double value; } bad[] = {{0, 0, 0.49}, {1, 3, 1.51}, {2, 5, double(kNaN)}};
+    for (int n = 0; n < 3; ++n) {
+        Gains g = law_gains();
+        g.v[bad[n].array][bad[n].joint] = bad[n].value;
+        for (int a = 0; a < 4; ++a)
+            for (int j = 0; j < 6; ++j) law_field(a)[j] = 0.9;
+        const auto before = records();
+        EXPECT_EQ(qmcSetJointFrictionGain(g.v[0], g.v[1], g.v[2], g.v[3]), -1);
+        for (int a = 0; a < 4 && n == 0; ++a)
+            for (int j = 0; j < 6; ++j) EXPECT_EQ(law_field(a)[j], 1.0);
+        if (n > 0) EXPECT_TRUE(records() == before) << n;
+        expect_nothing_persisted();
+    }
+}
+
+// Gains before the refused one (axis by axis, P, I, D within an axis) stay stored; the refused
+// element of the caller's array becomes 10.0; nothing is persisted.
+TEST_F(Settings, RefusedDragLockGainKeepsTheGainsBeforeIt) {
+    const struct { int term, axis; double value; } bad[] = {{0, 0, -0.5}, {1, 4, double(kNaN)}, {2, 5, 10.001}};
+    for (const auto &b : bad) {
+        Gains g = lock_gains();
+        g.v[b.term][b.axis] = b.value;
+        const Gains sent = g;
+        for (int t = 0; t < 3; ++t)
+            for (int a = 0; a < 6; ++a) lock_field(t)[a] = -7.0;
+        EXPECT_EQ(qmcSetDragLockPara(g.v[0], g.v[1], g.v[2]), -1);
+        const int refused = 3 * b.axis + b.term;
+        for (int a = 0; a < 6; ++a) {
+            for (int t = 0; t < 3; ++t) {
+                EXPECT_EQ(lock_field(t)[a], 3 * a + t < refused ? sent.v[t][a] : -7.0) << a << t;
+                EXPECT_EQ(g.v[t][a], 3 * a + t == refused ? 10.0 : sent.v[t][a]) << a << t;
+            }
+        }
+        expect_nothing_persisted();
+    }
+}
+
+// A missing array is a refused argument, never a crash.
+TEST_F(Settings, MissingArraysAreRefused) {
+    double six[6] = {1, 1, 1, 1, 1, 1};
+    const auto before = records();
+    EXPECT_EQ(qmcSetCollisionPause(0, 0, 0, 0, nullptr), -1);
+    EXPECT_EQ(qmcSetCollisionLevel(0, nullptr, 1, 5), -1);
+    EXPECT_EQ(qmcGetCollisionState(nullptr), -1);
+    EXPECT_EQ(qmcSetFrictionValue_free(nullptr), -1);
+    EXPECT_EQ(qmcSetDragLockPara(six, six, nullptr), -1);
+    EXPECT_TRUE(records() == before);
+    EXPECT_EQ(qmcSetJointFrictionGain(six, nullptr, six, six), -1);
+    expect_nothing_persisted();
+}
+
+// ---- Joint limits per model and the drag over-speed warning ---------------------------------
+
+TEST_F(Settings, JointLimitsFollowTheArmModel) {
+    const double vel[3][6] = {{180, 180, 180, 180, 180, 180}, {120, 120, 180, 180, 180, 180}, {120, 120, 120, 180, 180, 180}};
+    const float acc[3][6] = {{360, 360, 360, 360, 360, 360}, {240, 240, 360, 360, 360, 360}, {120, 120, 120, 360, 360, 360}};
+    const struct { uint32_t model; int set; } cases[] = {{0, 0},   {200, 0},  {201, 1},  {400, 1},  {401, 2},
+                                                         {500, 2}, {501, 0},  {1000, 0}, {1001, 2}, {1100, 2},
+                                                         {1101, 0}, {0xFFFFFFFFu, 0}};
+    for (const auto &c : cases) {
+        mcb.robotModelCode = c.model;
+        double v[6] = {};
+        float a[6] = {};
+        EXPECT_EQ(MaxJointVel(v), 0);
+        EXPECT_EQ(JointMaxAcc(a), 0);
+        for (int j = 0; j < 6; ++j) {
+            EXPECT_EQ(v[j], vel[c.set][j]) << c.model << " joint " << j + 1;
+            EXPECT_EQ(a[j], acc[c.set][j]) << c.model << " joint " << j + 1;
+        }
+    }
+}
+
+TEST_F(Settings, DragOverspeedWarnsForTheFirstFastJoint) {
+    const struct { int32_t state; double vel[6]; uint32_t warning; } cases[] = {  // [deg/s]
+        {4, {120, 120, 180, 180, 180, 180}, 0},          {4, {0, 0, 181, 0, 0, 500}, 0x22000006},
+        {4, {0, 0, 0, 0, 0, 180.5}, 0x22000009},          {4, {0, 150, 0, 0, 0, 0}, 0x22000005},
+        {4, {-119, 0, 0, -181, 0, 0}, 0x22000007},        {2, {900, 900, 900, 900, 900, 900}, 0}};
+    mcb.robotModelCode = 201;  // limits 120, 120, 180, 180, 180, 180
+    for (const auto &c : cases) {
+        mpb.robotState = c.state;
+        mcb.warningCode = 0;
+        for (int j = 0; j < 6; ++j) mpb.actualJointVel[j] = c.vel[j] / 1000.0;  // [deg/cycle]
+        double limit[6];
+        EXPECT_EQ(MaxJointVel(limit), 0);
+        EXPECT_EQ(mcb.warningCode, c.warning) << c.vel[0] << " " << c.vel[3];
+    }
+}
+
+}  // namespace
