@@ -1,10 +1,10 @@
 // The per-cycle torque feed-forward in each torque mode, and the drag teach laws it runs: one
 // iteration is one servo cycle of a moving arm.
+#include <benchmark/benchmark.h>
+
 #include <array>
 #include <cmath>
 #include <cstdint>
-
-#include <benchmark/benchmark.h>
 
 #include "kxmc/kxmcforcetorque.h"
 #include "simhost/kxsimhost.hpp"
@@ -27,7 +27,7 @@ const Trajectory &trajectory() {
         for (int n = 0; n < kTrajectory; ++n) {
             for (int j = 0; j < 6; ++j) {
                 const double w = 2.0 * 3.14159265358979 * (j + 1) / kTrajectory;  // [rad/cycle]
-                const double amp = 5.0;                                          // [deg]
+                const double amp = 5.0;                                           // [deg]
                 out.q[n][j] = kPose[j] + amp * std::sin(w * n);
                 out.qd[n][j] = amp * w * std::cos(w * n);
                 out.qdd[n][j] = -amp * w * w * std::sin(w * n);

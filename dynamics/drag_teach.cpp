@@ -5,8 +5,6 @@
 // All of it runs in the servo cycle: work matrices on the stack, fixed loops, no allocation.
 // The laws share the lock reference `cpd` and the teach filter `filt`; only one of them runs
 // per cycle.
-#include "kxmc/kxmc_drag_teach.h"
-
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -14,6 +12,7 @@
 #include "dynamics/drag_lock_state.hpp"
 #include "host/kxmc_host.h"
 #include "jointid/selftest_parameters.hpp"
+#include "kxmc/kxmc_drag_teach.h"
 #include "kxmc/kxmc_dynamics_settings.h"
 #include "kxmc/kxmc_numerics.h"
 #include "kxmc/kxmc_selftest.h"
@@ -27,8 +26,8 @@ constexpr int kParams = 54;                                   // self-test param
 constexpr double kDegToRad = 3.14159265358979323846 / 180.0;  // [rad/deg]
 constexpr float kDegToRadSingle = 0.0174532924f;              // [rad/deg] of the 5-kg law
 constexpr double kMmToM = 0.001;
-constexpr double kLawScale = 100.0;        // drag lock and impedance output per unit of PID output
-constexpr double kModelScale = 100.0;      // 3/10/16-kg models are held in hundredths
+constexpr double kLawScale = 100.0;    // drag lock and impedance output per unit of PID output
+constexpr double kModelScale = 100.0;  // 3/10/16-kg models are held in hundredths
 constexpr double kModelInHundredths = 0.01;
 constexpr int32_t kFirstSampleBelow = 1;   // filter row below this: first sample after a reset
 constexpr int kRowsInUse = 6;              // rows of one six-row history
@@ -255,9 +254,15 @@ int32_t gravity_test_law(int family, int32_t family_code, SelftestFn model, doub
     double tau_g[kJoints] = {};
     double tau_full[kJoints] = {};
     if (modelCode == family_code) {
-        const double input[9] = {0.0,     tiltNeg * kDegToRad, rot * kDegToRad,
-                                 s.qf[0], s.qf[1],             s.qf[2],
-                                 s.qf[3], s.qf[4],             s.qf[5]};
+        const double input[9] = {0.0,
+                                 tiltNeg * kDegToRad,
+                                 rot * kDegToRad,
+                                 s.qf[0],
+                                 s.qf[1],
+                                 s.qf[2],
+                                 s.qf[3],
+                                 s.qf[4],
+                                 s.qf[5]};
         const double rest[kJoints] = {};
         model_torque(model, input, rest, rest, tau_g);
         if (s.moving) {
@@ -269,7 +274,8 @@ int32_t gravity_test_law(int family, int32_t family_code, SelftestFn model, doub
         }
     }
     for (int j = 0; j < kJoints; ++j) {
-        tauOut[j] = kModelScale * (gain[j] * tau_g[j] + gain[kJoints + j] * (tau_full[j] - tau_g[j]));
+        tauOut[j] =
+            kModelScale * (gain[j] * tau_g[j] + gain[kJoints + j] * (tau_full[j] - tau_g[j]));
     }
     teach_filter_advance();
     return 0;
@@ -318,13 +324,13 @@ int32_t kx16_pretau(PIDRecord pid[6], Trsf frame, const double q[6], double corr
     return drag_lock_correction(kx16_jacob, pid, frame, q, correction);
 }
 
-int32_t teachcontrol3(PIDRecord pid[6], Trsf frame, const double jointPos[6],
-                      const double tauIn[6], double tauOut[6]) {
+int32_t teachcontrol3(PIDRecord pid[6], Trsf frame, const double jointPos[6], const double tauIn[6],
+                      double tauOut[6]) {
     return drag_lock_law(kx3_jacob, pid, frame, jointPos, tauIn, tauOut);
 }
 
-int32_t teachcontrol5(PIDRecord pid[6], Trsf frame, const double jointPos[6],
-                      const double tauIn[6], double tauOut[6]) {
+int32_t teachcontrol5(PIDRecord pid[6], Trsf frame, const double jointPos[6], const double tauIn[6],
+                      double tauOut[6]) {
     return drag_lock_law(kx5_jacob, pid, frame, jointPos, tauIn, tauOut);
 }
 
@@ -368,28 +374,34 @@ int32_t kxmcteachcontrolinterfere(PIDRecord pid[6], uint8_t zoneState, int32_t f
         return -1;
     }
     switch (zoneState) {
-    case 0:
-        for (int j = 0; j < kJoints; ++j) {
-            tauOut[j] = tauIn[j];
-        }
-        static_cast<void>(kxmcdynfiltresert());  // the next zone entry captures a fresh reference
-        return 0;
-    case 1:
-        return kxmcimpedencejoint(pid, jointPos, tauIn, tauOut);
-    default:
-        break;
+        case 0:
+            for (int j = 0; j < kJoints; ++j) {
+                tauOut[j] = tauIn[j];
+            }
+            static_cast<void>(
+                kxmcdynfiltresert());  // the next zone entry captures a fresh reference
+            return 0;
+        case 1:
+            return kxmcimpedencejoint(pid, jointPos, tauIn, tauOut);
+        default:
+            break;
     }
     switch (familyIndex) {
-    case 0: return teachcontrol3(pid, frame, jointPos, tauIn, tauOut);
-    case 1: return teachcontrol5(pid, frame, jointPos, tauIn, tauOut);
-    case 2: return teachcontrol10(pid, frame, jointPos, tauIn, tauOut);
-    case 3: return teachcontrol16(pid, frame, jointPos, tauIn, tauOut);
-    case 4: return 0;  // the fifth family has no drag law: the caller's zeroed output stands
-    default:
-        for (int j = 0; j < kJoints; ++j) {
-            tauOut[j] = tauIn[j];
-        }
-        return 0;
+        case 0:
+            return teachcontrol3(pid, frame, jointPos, tauIn, tauOut);
+        case 1:
+            return teachcontrol5(pid, frame, jointPos, tauIn, tauOut);
+        case 2:
+            return teachcontrol10(pid, frame, jointPos, tauIn, tauOut);
+        case 3:
+            return teachcontrol16(pid, frame, jointPos, tauIn, tauOut);
+        case 4:
+            return 0;  // the fifth family has no drag law: the caller's zeroed output stands
+        default:
+            for (int j = 0; j < kJoints; ++j) {
+                tauOut[j] = tauIn[j];
+            }
+            return 0;
     }
 }
 
@@ -405,15 +417,15 @@ int32_t kxmcteachcontrol3_gravitytest(double tiltNeg, double rot, const double g
 int32_t kxmcteachcontrol10_gravitytest(double tiltNeg, double rot, const double gain[12],
                                        const double jointPos[6], double tauOut[6],
                                        int32_t modelCode) {
-    return gravity_test_law(10, 201, computeKx10_selftautest, tiltNeg, rot, gain, jointPos,
-                            tauOut, modelCode);
+    return gravity_test_law(10, 201, computeKx10_selftautest, tiltNeg, rot, gain, jointPos, tauOut,
+                            modelCode);
 }
 
 int32_t kxmcteachcontrol16_gravitytest(double tiltNeg, double rot, const double gain[12],
                                        const double jointPos[6], double tauOut[6],
                                        int32_t modelCode) {
-    return gravity_test_law(16, 301, computeKx16_selftautest, tiltNeg, rot, gain, jointPos,
-                            tauOut, modelCode);
+    return gravity_test_law(16, 301, computeKx16_selftautest, tiltNeg, rot, gain, jointPos, tauOut,
+                            modelCode);
 }
 
 // The 5-kg law: its parameter vector carries the payload (a point mass of mpb.loadWeight at the
@@ -448,21 +460,21 @@ int32_t kxmcteachcontrol5_gravitytest(double tiltNeg, double rot, const double g
     double tau_g[kJoints] = {};
     double tau_full[kJoints] = {};
     if (modelCode == kFamilyCode) {
-        const double input[9] = {0.0,  tiltNeg * kDegToRad, rot * kDegToRad, q[0], q[1],
-                                 q[2], q[3],                q[4],            q[5]};
+        const double input[9] = {
+            0.0, tiltNeg * kDegToRad, rot * kDegToRad, q[0], q[1], q[2], q[3], q[4], q[5]};
         const double rest[kJoints] = {};
         double rate[kJoints];
         double accel[kJoints];
         for (int j = 0; j < kJoints; ++j) {
-            rate[j] = 1000.0 * mpb.targetJointVel[j] * kDegToRadSingle;       // [rad/s]
-            accel[j] = 1000000.0 * mpb.feedJointAcc[j] * kDegToRadSingle;     // [rad/s^2]
+            rate[j] = 1000.0 * mpb.targetJointVel[j] * kDegToRadSingle;    // [rad/s]
+            accel[j] = 1000000.0 * mpb.feedJointAcc[j] * kDegToRadSingle;  // [rad/s^2]
         }
         model_torque(computeKx5_selftautest, input, rest, rest, tau_g);
         model_torque(computeKx5_selftautest, input, rate, accel, tau_full);
     }
     for (int j = 0; j < kJoints; ++j) {
-        const double rotor = 0.000001 * kRotorShare5[j] * kRotorInertia5[j] *
-                             mpb.feedJointAcc[j] * 1000.0 * 1000.0 * kDegToRadSingle;  // [N m]
+        const double rotor = 0.000001 * kRotorShare5[j] * kRotorInertia5[j] * mpb.feedJointAcc[j] *
+                             1000.0 * 1000.0 * kDegToRadSingle;  // [N m]
         tauOut[j] = rotor + gain[kJoints + j] * (tau_full[j] - tau_g[j]) + gain[j] * tau_g[j];
     }
     teach_filter_advance();

@@ -5,8 +5,6 @@
 //
 // Runs once per 1 ms servo cycle: every vector on the stack or in the statics below, fixed
 // loops, no allocation; the only I/O is the level-2 log line of each drag exit.
-#include "kxmc/kxmc_torque_control.h"
-
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -24,6 +22,7 @@
 #include "kxmc/kxmc_gravity.h"
 #include "kxmc/kxmc_joint_friction_identify.h"
 #include "kxmc/kxmc_numerics.h"
+#include "kxmc/kxmc_torque_control.h"
 #include "kxmc/kxmc_torque_record.h"
 #include "numerics/float_cast.hpp"
 #include "numerics/model_bands.hpp"
@@ -48,9 +47,10 @@ uint8_t dragLockInitFlag;        // drag lock PID records initialised for this d
 PIDRecord dragLockPid[kJoints];  // per Cartesian axis x, y, z, a, b, c
 uint8_t interfereDragInitFlag;   // interference PID records initialised for this drag period
 PIDRecord interfereDragPid[kJoints];
-double lastJointPos[kJoints];    // [deg] joints held by the hold reaction
-double lastTcpPos[12];           // TCP frame at the start of a reaction; [9..11] x, y, z [mm]
-double ftCollisionData[kJoints]; // [N m] sensor joint torque at the start of the over-speed reaction
+double lastJointPos[kJoints];  // [deg] joints held by the hold reaction
+double lastTcpPos[12];         // TCP frame at the start of a reaction; [9..11] x, y, z [mm]
+double
+    ftCollisionData[kJoints];  // [N m] sensor joint torque at the start of the over-speed reaction
 
 // ---- Constants ------------------------------------------------------------------------------
 
@@ -67,15 +67,15 @@ constexpr uint8_t kModeFullDynamics = 2;
 constexpr double kReactionKd[kJoints] = {0.5, 0.5, 0.5, 0.1, 0.1, 0.0};
 constexpr double kReactionKp[kJoints] = {5, 5, 5, 5, 5, 5};
 
-constexpr int32_t kOverSpeedCycles = 5;       // tolerated consecutive over-speed cycles
-constexpr double kPerSecond = 1000.0;         // cycles per second
-constexpr double kMotorGear = 100.0;          // nominal gear of the command path
-constexpr double kOverrideScale = 0.7;        // motor-side override per rated torque
+constexpr int32_t kOverSpeedCycles = 5;          // tolerated consecutive over-speed cycles
+constexpr double kPerSecond = 1000.0;            // cycles per second
+constexpr double kMotorGear = 100.0;             // nominal gear of the command path
+constexpr double kOverrideScale = 0.7;           // motor-side override per rated torque
 constexpr double kOverrideThreshold = 0.000001;  // [N m] smaller overrides are none
-constexpr int kReboundJoints = 3;             // the rebound acts on joints 1 to 3
-constexpr double kReboundGain = 100.0 * -0.5; // rebound torque per unit of captured error
-constexpr double kResidualWeight = 5.0;       // captured error per N m of residual
-constexpr uint8_t kMountingsWithCommand = 3;  // installPos 0..3 write command words
+constexpr int kReboundJoints = 3;                // the rebound acts on joints 1 to 3
+constexpr double kReboundGain = 100.0 * -0.5;    // rebound torque per unit of captured error
+constexpr double kResidualWeight = 5.0;          // captured error per N m of residual
+constexpr uint8_t kMountingsWithCommand = 3;     // installPos 0..3 write command words
 
 constexpr const char kDragExitFormat[] =
     "kxCtlTCPSpeedOver After to DragMode mcb.collisionPauseFlag = : %d";
@@ -142,28 +142,32 @@ constexpr BlockRow kTzBlock{Block::kTz, false, {}};
 constexpr BlockRow kPxBlock{Block::kPx, false, {}};
 constexpr BlockRow kNoBlock{Block::kNone, false, {}};
 constexpr Band<BlockRow> kBlockRows[] = {
-    {0, 200, kSmallArmBlock},     {201, 400, kMidArmBlock}, {401, 500, kLargeArmBlock},
-    {701, 701, kTzBlock},         {702, 703, kUncappedBlock}, {704, 800, kNoBlock},
-    {801, 900, kTzBlock},         {901, 901, kUncappedBlock}, {902, 902, kPxBlock},
-    {903, 903, kUncappedBlock},   {1001, 1100, kUncappedBlock},
+    {0, 200, kSmallArmBlock},   {201, 400, kMidArmBlock},     {401, 500, kLargeArmBlock},
+    {701, 701, kTzBlock},       {702, 703, kUncappedBlock},   {704, 800, kNoBlock},
+    {801, 900, kTzBlock},       {901, 901, kUncappedBlock},   {902, 902, kPxBlock},
+    {903, 903, kUncappedBlock}, {1001, 1100, kUncappedBlock},
 };
 
 // Parameter set of the TZ family (codes 701, 801-900); the centre block is passed as zeros.
 struct TzParameters {
-    double lengths[kJoints];   // [mm]
-    double masses[kJoints];    // [kg]
-    double centres[36];        // [mm]
-    double inertias[30];       // [kg mm^2], links 1-5
-    double rotor[kJoints];     // [kg mm^2]
+    double lengths[kJoints];  // [mm]
+    double masses[kJoints];   // [kg]
+    double centres[36];       // [mm]
+    double inertias[30];      // [kg mm^2], links 1-5
+    double rotor[kJoints];    // [kg mm^2]
 };
+// clang-format off
 constexpr TzParameters kTzSet{
     {140, -420, 12, 360, 102, 100},
     {2.26, 4.53, 1.56, 1.97, 1.56, 0.35},
     {},
-    {3015.96,  -11.16, -9.73, 2293.95,   83.28,   2942.66,  5693.29, 48.54, -761.36, 173107.64,
-     7.08,     171869.7, 1626.46, -2.85, 3.48, 1580.68, -61.22, 1255.31, 14803.69, -2.41,
-     3.46,     2246.79, -890.25, 14362.64, 1626.46, -2.85, 3.48, 1580.68, -61.22, 1255.31},
+    {3015.96,  -11.16, -9.73,   2293.95,   83.28,   2942.66,    // link 1: Ixx Ixy Ixz Iyy Iyz Izz
+     5693.29,  48.54,  -761.36, 173107.64, 7.08,    171869.7,   // link 2
+     1626.46,  -2.85,  3.48,    1580.68,   -61.22,  1255.31,    // link 3
+     14803.69, -2.41,  3.46,    2246.79,   -890.25, 14362.64,   // link 4
+     1626.46,  -2.85,  3.48,    1580.68,   -61.22,  1255.31},   // link 5
     {657160, 657160, 425520, 425520, 425520, 425520}};
+// clang-format on
 
 // The PX arm (code 902): lengths [mm] and rotor inertias [kg mm^2]; its bodies are built in.
 constexpr double kPxLengths[kJoints] = {180, -700, -586, 211, 114, 106};
@@ -220,7 +224,8 @@ Trsf tcp_frame(const double *q) noexcept {
 
 void init_drag_pids(PIDRecord pid[kJoints]) noexcept {
     for (int k = 0; k < kJoints; ++k) {
-        static_cast<void>(PIDInit(&pid[k], mcb.dragLockKp[k], mcb.dragLockKi[k], mcb.dragLockKd[k]));
+        static_cast<void>(
+            PIDInit(&pid[k], mcb.dragLockKp[k], mcb.dragLockKi[k], mcb.dragLockKd[k]));
     }
 }
 
@@ -272,21 +277,25 @@ void gravity_test_torque(const double *q, const double load[4], double tau[kJoin
     const double tilt_neg = -mcb.installTilt;  // [deg]
     const double rot = mcb.installRot;         // [deg]
     switch (row.law) {
-    case DragFamily::k3kg:
-        static_cast<void>(kxmcteachcontrol3_gravitytest(tilt_neg, rot, gain, q, a, row.lawCode));
-        break;
-    case DragFamily::k5kg:
-        static_cast<void>(kxmcteachcontrol5_gravitytest(tilt_neg, rot, gain, q, a, row.lawCode));
-        break;
-    case DragFamily::k10kg:
-        static_cast<void>(kxmcteachcontrol10_gravitytest(tilt_neg, rot, gain, q, a, row.lawCode));
-        break;
-    case DragFamily::k16kg:
-        static_cast<void>(kxmcteachcontrol16_gravitytest(tilt_neg, rot, gain, q, a, row.lawCode));
-        break;
-    case DragFamily::kNone:
-        static_cast<void>(kxmcNewGravityTorque(q, load, a));
-        break;
+        case DragFamily::k3kg:
+            static_cast<void>(
+                kxmcteachcontrol3_gravitytest(tilt_neg, rot, gain, q, a, row.lawCode));
+            break;
+        case DragFamily::k5kg:
+            static_cast<void>(
+                kxmcteachcontrol5_gravitytest(tilt_neg, rot, gain, q, a, row.lawCode));
+            break;
+        case DragFamily::k10kg:
+            static_cast<void>(
+                kxmcteachcontrol10_gravitytest(tilt_neg, rot, gain, q, a, row.lawCode));
+            break;
+        case DragFamily::k16kg:
+            static_cast<void>(
+                kxmcteachcontrol16_gravitytest(tilt_neg, rot, gain, q, a, row.lawCode));
+            break;
+        case DragFamily::kNone:
+            static_cast<void>(kxmcNewGravityTorque(q, load, a));
+            break;
     }
     if (row.endLoad) {
         static_cast<void>(
@@ -326,24 +335,24 @@ void full_dynamics_torque(const double *q, const double load[4], double tau[kJoi
     const uint32_t code = mcb.robotModelCode;
     const BlockRow &row = lookup_band(kBlockRows, code, kUncappedBlock);
     switch (row.block) {
-    case Block::kStandard: {
-        const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(code);
-        static_cast<void>(kxqmckxdynamicblock(q, load[0], load[1], load[2], load[3], tau_dyn,
-                                              p.lengths, p.masses, p.centres, p.inertias, p.rotor,
-                                              nullptr, inertia_diag));
-        break;
-    }
-    case Block::kTz:
-        static_cast<void>(kxTZqmckxdynamicblock(q, load[0], load[1], load[2], load[3], tau_dyn,
-                                                kTzSet.lengths, kTzSet.masses, kTzSet.centres,
-                                                kTzSet.inertias, kTzSet.rotor));
-        break;
-    case Block::kPx:
-        static_cast<void>(kxPXqmckxdynamicblock(q, load[0], load[1], load[2], load[3], tau_dyn,
-                                                kPxLengths, kPxRotor));
-        break;
-    case Block::kNone:
-        break;
+        case Block::kStandard: {
+            const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(code);
+            static_cast<void>(kxqmckxdynamicblock(q, load[0], load[1], load[2], load[3], tau_dyn,
+                                                  p.lengths, p.masses, p.centres, p.inertias,
+                                                  p.rotor, nullptr, inertia_diag));
+            break;
+        }
+        case Block::kTz:
+            static_cast<void>(kxTZqmckxdynamicblock(q, load[0], load[1], load[2], load[3], tau_dyn,
+                                                    kTzSet.lengths, kTzSet.masses, kTzSet.centres,
+                                                    kTzSet.inertias, kTzSet.rotor));
+            break;
+        case Block::kPx:
+            static_cast<void>(kxPXqmckxdynamicblock(q, load[0], load[1], load[2], load[3], tau_dyn,
+                                                    kPxLengths, kPxRotor));
+            break;
+        case Block::kNone:
+            break;
     }
     if (row.capped) {
         static_cast<void>(MatrixMulDimenSingle(kJoints, kJoints, 1, inertia_diag, row.amax, cap));
@@ -394,11 +403,20 @@ void drag_lock(const double *q, double tau[kJoints]) noexcept {
         in[j] = tau[j];
     }
     switch (family) {
-    case DragFamily::k3kg: static_cast<void>(teachcontrol3(dragLockPid, frame, q, in, out)); break;
-    case DragFamily::k5kg: static_cast<void>(teachcontrol5(dragLockPid, frame, q, in, out)); break;
-    case DragFamily::k10kg: static_cast<void>(teachcontrol10(dragLockPid, frame, q, in, out)); break;
-    case DragFamily::k16kg: static_cast<void>(teachcontrol16(dragLockPid, frame, q, in, out)); break;
-    case DragFamily::kNone: break;
+        case DragFamily::k3kg:
+            static_cast<void>(teachcontrol3(dragLockPid, frame, q, in, out));
+            break;
+        case DragFamily::k5kg:
+            static_cast<void>(teachcontrol5(dragLockPid, frame, q, in, out));
+            break;
+        case DragFamily::k10kg:
+            static_cast<void>(teachcontrol10(dragLockPid, frame, q, in, out));
+            break;
+        case DragFamily::k16kg:
+            static_cast<void>(teachcontrol16(dragLockPid, frame, q, in, out));
+            break;
+        case DragFamily::kNone:
+            break;
     }
     for (int j = 0; j < kJoints; ++j) {
         tau[j] = out[j];
@@ -425,7 +443,8 @@ void interference_drag(const double *q, double tau[kJoints]) noexcept {
             in[j] = tau[j];
             out[j] = tau[j];
         }
-        const DragFamily family = lookup_band(kDragFamilies, mcb.robotModelCode, kDragFamilyDefault);
+        const DragFamily family =
+            lookup_band(kDragFamilies, mcb.robotModelCode, kDragFamilyDefault);
         static_cast<void>(kxmcteachcontrolinterfere(interfereDragPid, mpb.interfereZoneState,
                                                     static_cast<int32_t>(family), frame, q, in,
                                                     out));
@@ -611,8 +630,8 @@ void power_check(const double fric[kJoints], const double tau[kJoints],
             how.jointTorqueCmd[j] =
                 kxmc::detail::torque_command_word(override_torque, kOverrideScale, r);
         } else {
-            how.jointTorqueCmd[j] =
-                kxmc::detail::torque_command_word(joint_command_torque(j, fric, tau), kMotorGear, r);
+            how.jointTorqueCmd[j] = kxmc::detail::torque_command_word(
+                joint_command_torque(j, fric, tau), kMotorGear, r);
         }
     }
 }
@@ -627,16 +646,23 @@ int32_t gravityTorqueControl(const double jointPos[6]) {
     housekeeping();
     const double load[4] = {mpb.loadCoord[0], mpb.loadCoord[1], mpb.loadCoord[2],
                             mpb.loadWeight};  // centre [mm], mass [kg]
-    float rated[kJoints] = {};                 // [N m] motor side
+    float rated[kJoints] = {};                // [N m] motor side
     static_cast<void>(kxmcJointDefaultTorque(rated));
     publish_accelerations();
 
     double tau[kJoints] = {};  // [N m] joint side
     switch (mcb.newTeachEnable) {
-    case kModeGravity: static_cast<void>(kxmcNewGravityTorque(q, load, tau)); break;
-    case kModeGravityTest: gravity_test_torque(q, load, tau); break;
-    case kModeFullDynamics: full_dynamics_torque(q, load, tau); break;
-    default: break;
+        case kModeGravity:
+            static_cast<void>(kxmcNewGravityTorque(q, load, tau));
+            break;
+        case kModeGravityTest:
+            gravity_test_torque(q, load, tau);
+            break;
+        case kModeFullDynamics:
+            full_dynamics_torque(q, load, tau);
+            break;
+        default:
+            break;
     }
 
     if (singleJointIdentify.onlineFlag == 1) {

@@ -44,14 +44,10 @@ KXMC_API int32_t teachcontrol16(PIDRecord pid[6], Trsf frame, const double joint
 
 /* The correction step of the drag lock laws: q [rad]; correction = J^T F [N m] (6).
  * Returns 0 (-1 for a null argument). */
-KXMC_API int32_t kx3_pretau(PIDRecord pid[6], Trsf frame, const double q[6],
-                            double correction[6]);
-KXMC_API int32_t kx5_pretau(PIDRecord pid[6], Trsf frame, const double q[6],
-                            double correction[6]);
-KXMC_API int32_t kx10_pretau(PIDRecord pid[6], Trsf frame, const double q[6],
-                             double correction[6]);
-KXMC_API int32_t kx16_pretau(PIDRecord pid[6], Trsf frame, const double q[6],
-                             double correction[6]);
+KXMC_API int32_t kx3_pretau(PIDRecord pid[6], Trsf frame, const double q[6], double correction[6]);
+KXMC_API int32_t kx5_pretau(PIDRecord pid[6], Trsf frame, const double q[6], double correction[6]);
+KXMC_API int32_t kx10_pretau(PIDRecord pid[6], Trsf frame, const double q[6], double correction[6]);
+KXMC_API int32_t kx16_pretau(PIDRecord pid[6], Trsf frame, const double q[6], double correction[6]);
 
 /* ==== Interference drag =================================================================== */
 
@@ -70,10 +66,9 @@ KXMC_API int32_t kxmcimpedencejoint(PIDRecord pid[6], const double jointPos[6],
  * 3: 16 kg); index 4 leaves tauOut untouched, any other index copies tauIn.
  * Returns 0 (-1 for a null argument).
  */
-KXMC_API int32_t kxmcteachcontrolinterfere(PIDRecord pid[6], uint8_t zoneState,
-                                           int32_t familyIndex, Trsf frame,
-                                           const double jointPos[6], const double tauIn[6],
-                                           double tauOut[6]);
+KXMC_API int32_t kxmcteachcontrolinterfere(PIDRecord pid[6], uint8_t zoneState, int32_t familyIndex,
+                                           Trsf frame, const double jointPos[6],
+                                           const double tauIn[6], double tauOut[6]);
 
 /* ==== Gravity-test laws =================================================================== */
 /*
@@ -100,12 +95,12 @@ KXMC_API int32_t kxmcteachcontrol3_gravitytest(double tiltNeg, double rot, const
 KXMC_API int32_t kxmcteachcontrol5_gravitytest(double tiltNeg, double rot, const double gain[12],
                                                const double jointPos[6], double tauOut[6],
                                                int32_t modelCode);
-KXMC_API int32_t kxmcteachcontrol10_gravitytest(double tiltNeg, double rot,
-                                                const double gain[12], const double jointPos[6],
-                                                double tauOut[6], int32_t modelCode);
-KXMC_API int32_t kxmcteachcontrol16_gravitytest(double tiltNeg, double rot,
-                                                const double gain[12], const double jointPos[6],
-                                                double tauOut[6], int32_t modelCode);
+KXMC_API int32_t kxmcteachcontrol10_gravitytest(double tiltNeg, double rot, const double gain[12],
+                                                const double jointPos[6], double tauOut[6],
+                                                int32_t modelCode);
+KXMC_API int32_t kxmcteachcontrol16_gravitytest(double tiltNeg, double rot, const double gain[12],
+                                                const double jointPos[6], double tauOut[6],
+                                                int32_t modelCode);
 
 #ifdef __cplusplus
 }

@@ -30,7 +30,7 @@ typedef struct SingleJointIdentify {
     float sampleTorque[10];     /* residuals of the group being collected */
     float sumVel;               /* group sums, zero between groups */
     float sumTorque;
-    int32_t sampleCount;        /* samples in the current group */
+    int32_t sampleCount; /* samples in the current group */
 } SingleJointIdentify;
 
 /* The identification record, zero at load. */

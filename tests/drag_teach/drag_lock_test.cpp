@@ -35,7 +35,7 @@ constexpr double kTauIn[6] = {1.5, -20.0, 8.0, 0.4, -0.3, 0.05};  // [N m]
 constexpr double kStiffness = 3.0;  // [N/m] per unit of position error; [N m] per unit of angle
 
 class DragLock : public kxsim_test::HostFixture, public ::testing::WithParamInterface<LockCase> {
-protected:
+   protected:
     void SetUp() override {
         HostFixture::SetUp();
         restart(GetParam().hostModel);
@@ -85,9 +85,9 @@ TEST_P(DragLock, DisplacedPoseIsPulledBackByACartesianSpring) {
     double back[9], back_vector[3];
     mul_transposed(locked.rot.r, moved.rot.r, back);  // rotation from the moved to the locked pose
     rotation_vector(back, back_vector);
-    const double angle = std::sqrt(back_vector[0] * back_vector[0] +
-                                   back_vector[1] * back_vector[1] +
-                                   back_vector[2] * back_vector[2]);
+    const double angle =
+        std::sqrt(back_vector[0] * back_vector[0] + back_vector[1] * back_vector[1] +
+                  back_vector[2] * back_vector[2]);
     double expected[6];
     for (int k = 0; k < 3; ++k) {
         expected[k] = kStiffness * (locked.pos.v[k] - moved.pos.v[k]) * 0.001;
@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(Families, DragLock, ::testing::ValuesIn(kLocks),
 // ---- Joint impedance and the family index -------------------------------------------------------
 
 class Interference : public kxsim_test::HostFixture {
-protected:
+   protected:
     void SetUp() override {
         HostFixture::SetUp();
         restart(101);

@@ -26,7 +26,7 @@ constexpr double kSelftestG = 9.81;  // [m/s^2]
 
 class GravityTestLaw : public kxsim_test::HostFixture,
                        public ::testing::WithParamInterface<Family> {
-protected:
+   protected:
     void SetUp() override {
         HostFixture::SetUp();
         restart(GetParam().hostModel);
@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(Families, GravityTestLaw, ::testing::ValuesIn(kFamilies
 // ---- Warm-up of the filtered rates (3-, 10- and 16-kg laws) --------------------------------------
 
 class FilteredRates : public GravityTestLaw {
-protected:
+   protected:
     // Outputs of the law along a ramp of constant joint speed, from a fresh start.
     std::vector<std::array<double, 6>> ramp(double kf, int samples) {
         EXPECT_EQ(kxmcdynfiltresert(), 0);
@@ -162,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Families, FilteredRates,
 // ---- The 5-kg law --------------------------------------------------------------------------------
 
 class FiveKgLaw : public kxsim_test::HostFixture {
-protected:
+   protected:
     void SetUp() override {
         HostFixture::SetUp();
         restart(101);
@@ -194,7 +194,8 @@ TEST_F(FiveKgLaw, PayloadAtTheFlangeGivesTheRigidBodyGravityTorqueWithThatPayloa
 KDL::Chain standard_chain(uint32_t set_code, double payload) {
     const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(set_code);
     const double twist[6] = {90, 0, 0, 90, -90, 0};
-    const double a[6] = {0, -std::fabs(p.lengths[1]) * 1e-3, -std::fabs(p.lengths[2]) * 1e-3, 0, 0, 0};
+    const double a[6] = {0, -std::fabs(p.lengths[1]) * 1e-3, -std::fabs(p.lengths[2]) * 1e-3, 0, 0,
+                         0};
     const double d[6] = {p.lengths[0] * 1e-3, 0, 0, p.lengths[3] * 1e-3, p.lengths[4] * 1e-3,
                          p.lengths[5] * 1e-3};
     KDL::Chain chain;
@@ -219,8 +220,8 @@ KDL::Chain standard_chain(uint32_t set_code, double payload) {
 TEST_F(FiveKgLaw, FollowsTheCommandedMotionLikeTheRigidBodyModelPlusItsRotorShare) {
     const double gain[12] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
     const double mass = 2.0;
-    const double vel[6] = {0.05, -0.08, 0.06, 0.1, -0.12, 0.09};          // [deg/cycle]
-    const double acc[6] = {2e-4, -1e-4, 3e-4, -2e-4, 1e-4, 4e-4};         // [deg/cycle^2]
+    const double vel[6] = {0.05, -0.08, 0.06, 0.1, -0.12, 0.09};   // [deg/cycle]
+    const double acc[6] = {2e-4, -1e-4, 3e-4, -2e-4, 1e-4, 4e-4};  // [deg/cycle^2]
     const double rotor_share[6] = {0.1, 0.1, 0.3, 0.2, 0.0, 0.2};
     const double rotor[6] = {1615598, 1615598, 1615598, 425520, 425520, 425520};  // [kg mm^2]
     mpb.loadWeight = mass;

@@ -29,10 +29,10 @@ struct Family {
     const char *name;
     GravityLaw law;
     SelftestModel model;
-    int32_t lawCode;    // the code the law computes for
-    int32_t otherCode;  // a code of the same band it does not compute for
-    uint32_t set;       // rigid-body set its identified model stands for
-    uint32_t hostModel; // arm the simulated host is started as
+    int32_t lawCode;     // the code the law computes for
+    int32_t otherCode;   // a code of the same band it does not compute for
+    uint32_t set;        // rigid-body set its identified model stands for
+    uint32_t hostModel;  // arm the simulated host is started as
 };
 
 inline const Family kFamilies[] = {
@@ -50,9 +50,15 @@ inline std::string family_name(const ::testing::TestParamInfo<Family> &p) { retu
 inline void model_torque(SelftestModel model, double tilt_neg_deg, double rot_deg,
                          const double q_rad[6], const double qd[6], const double qdd[6],
                          double out[6]) {
-    const double input[9] = {0.0,      tilt_neg_deg * kDegToRad, rot_deg * kDegToRad,
-                             q_rad[0], q_rad[1],                 q_rad[2],
-                             q_rad[3], q_rad[4],                 q_rad[5]};
+    const double input[9] = {0.0,
+                             tilt_neg_deg * kDegToRad,
+                             rot_deg * kDegToRad,
+                             q_rad[0],
+                             q_rad[1],
+                             q_rad[2],
+                             q_rad[3],
+                             q_rad[4],
+                             q_rad[5]};
     double *rows[6];
     for (int j = 0; j < 6; ++j) {
         rows[j] = &out[j];
@@ -101,8 +107,8 @@ inline void flange_jacobian(const double q_deg[6], double J[6][6]) {
         for (int r = 0; r < 3; ++r) {
             for (int c = 0; c < 3; ++c) {
                 for (int k = 0; k < 3; ++k) {
-                    w[r][c] += (tp.rot.r[3 * r + k] - tm.rot.r[3 * r + k]) / (2 * h) *
-                               0.5 * (tp.rot.r[3 * c + k] + tm.rot.r[3 * c + k]);
+                    w[r][c] += (tp.rot.r[3 * r + k] - tm.rot.r[3 * r + k]) / (2 * h) * 0.5 *
+                               (tp.rot.r[3 * c + k] + tm.rot.r[3 * c + k]);
                 }
             }
         }

@@ -24,11 +24,11 @@ TEST(CommandWord, TruncatesTowardZeroAndSaturatesWithoutUndefinedBehaviour) {
         int16_t word;
     };
     const Case cases[] = {
-        {25.0, 100, 0.5, 500},       {-25.0, 100, 0.5, -500},    {0.0499, 100, 0.5, 0},
-        {-0.0499, 100, 0.5, 0},      {1.0, 0.7, 1.0, 1428},     {1e9, 100, 1.27, 32767},
-        {-1e9, 100, 1.27, -32768},   {kInf, 100, 1.27, 32767},  {-kInf, 100, 1.27, -32768},
-        {kNaN, 100, 1.27, 0},        {5.0, 100, 0.0, 0},        {5.0, 100, kNaN, 0},
-        {416.0, 100, 0.127, 32755},  {417.0, 100, 0.127, 32767},
+        {25.0, 100, 0.5, 500},      {-25.0, 100, 0.5, -500},    {0.0499, 100, 0.5, 0},
+        {-0.0499, 100, 0.5, 0},     {1.0, 0.7, 1.0, 1428},      {1e9, 100, 1.27, 32767},
+        {-1e9, 100, 1.27, -32768},  {kInf, 100, 1.27, 32767},   {-kInf, 100, 1.27, -32768},
+        {kNaN, 100, 1.27, 0},       {5.0, 100, 0.0, 0},         {5.0, 100, kNaN, 0},
+        {416.0, 100, 0.127, 32755}, {417.0, 100, 0.127, 32767},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(kxmc::detail::torque_command_word(c.torque, c.gear, c.rated), c.word)
@@ -41,9 +41,8 @@ TEST(SensorDragTorque, SensorTermIsTakenOffWithinTheCapAndLimitedBeyondIt) {
         double model, t, cap, tau;
     };
     const Case cases[] = {
-        {10, 2, 3, 8},    {10, -2, 3, 12},  {10, 3, 3, 7},   {10, 5, 3, 7},
-        {10, -5, 3, 13},  {10, 5, -3, 7},   {10, 5, 0, 10},  {10, 0, 0, 10},
-        {10, kNaN, 3, 10}, {10, kInf, 3, 7},
+        {10, 2, 3, 8},  {10, -2, 3, 12}, {10, 3, 3, 7},  {10, 5, 3, 7},     {10, -5, 3, 13},
+        {10, 5, -3, 7}, {10, 5, 0, 10},  {10, 0, 0, 10}, {10, kNaN, 3, 10}, {10, kInf, 3, 7},
     };
     for (const Case &c : cases) {
         EXPECT_DOUBLE_EQ(kxmc::detail::sensor_drag_torque(c.model, c.t, c.cap), c.tau)
@@ -91,10 +90,12 @@ TEST_F(Commands, FrictionFollowsTheCommandedMotionOutsideDragAndTheActualOneInDr
         int32_t sensorDrag;
         int source;  // 0 none, 1 target velocities, 2 actual velocities
     };
-    const Case cases[] = {{"off", 0, 1, 0, 0},          {"program", 1, 2, 0, 1},
-                          {"stopped", 1, 1, 0, 1},      {"drag", 1, 4, 0, 2},
+    const Case cases[] = {{"off", 0, 1, 0, 0},
+                          {"program", 1, 2, 0, 1},
+                          {"stopped", 1, 1, 0, 1},
+                          {"drag", 1, 4, 0, 2},
                           {"sensor drag", 1, 4, 1, 0}};
-    const double target[6] = {0.05, 0.05, 0.05, 0.05, 0.05, 0.05};      // [deg/cycle]
+    const double target[6] = {0.05, 0.05, 0.05, 0.05, 0.05, 0.05};        // [deg/cycle]
     const double actual[6] = {-0.02, -0.03, -0.04, -0.02, -0.03, -0.04};  // [deg/cycle]
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -148,8 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
                       GearCase{702, 1, kNominalGear}, GearCase{703, 1, kNominalGear},
                       GearCase{101, 0, kNominalGear}, GearCase{903, 0, kNominalGear}),
     [](const ::testing::TestParamInfo<GearCase> &p) {
-        return "Code" + std::to_string(p.param.code) + "Check" +
-               std::to_string(p.param.powerCheck);
+        return "Code" + std::to_string(p.param.code) + "Check" + std::to_string(p.param.powerCheck);
     });
 
 TEST_F(Commands, TorqueOverrideReplacesTheCommandOnlyFromAMicroNewtonMetreWithThePowerCheck) {
@@ -157,9 +157,8 @@ TEST_F(Commands, TorqueOverrideReplacesTheCommandOnlyFromAMicroNewtonMetreWithTh
         double override_torque;  // [N m] motor side
         bool overrides;
     };
-    const Case cases[] = {{0.0000005, false}, {-0.0000005, false}, {0.0, false},
-                          {0.000001, true},   {-2.0, true},        {0.3, true},
-                          {1e9, true},        {-1e9, true}};
+    const Case cases[] = {{0.0000005, false}, {-0.0000005, false}, {0.0, false}, {0.000001, true},
+                          {-2.0, true},       {0.3, true},         {1e9, true},  {-1e9, true}};
     for (const Case &c : cases) {
         for (const uint8_t check : {0, 1}) {
             start(101, 0);

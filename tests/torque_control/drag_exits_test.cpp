@@ -13,7 +13,7 @@ namespace {
 using Names = std::vector<std::string>;
 
 class DragExits : public TorqueFixture {
-protected:
+   protected:
     // Cycles while re-entering drag before each one (the simulated host leaves drag on the
     // switch); returns the 1-based cycles on which drag was switched off.
     std::vector<int> run_in_drag(int n) {
@@ -159,10 +159,11 @@ TEST_F(DragExits, ReboundEndsWhenTheTcpMovesFartherThanTheSafeDistance) {
         bool exits;
     };
     // Safe distance 50 mm from the host's defaults.
-    const Case cases[] = {{5, 30.0, false}, {5, 50.0, false}, {5, 50.5, true}, {4, 400.0, false},
-                          {3, 400.0, false}};
+    const Case cases[] = {
+        {5, 30.0, false}, {5, 50.0, false}, {5, 50.5, true}, {4, 400.0, false}, {3, 400.0, false}};
     for (const Case &c : cases) {
-        SCOPED_TRACE("reaction " + std::to_string(c.reaction) + " moved " + std::to_string(c.moved));
+        SCOPED_TRACE("reaction " + std::to_string(c.reaction) + " moved " +
+                     std::to_string(c.moved));
         start(101, 0);
         mcb.collisionPauseFlag = c.reaction;
         mcb.collisionState = 1;
@@ -187,7 +188,7 @@ TEST_F(DragExits, ReboundEndsWhenTheTcpMovesFartherThanTheSafeDistance) {
 // ---- ": 4" static collision check ----------------------------------------------------------------
 
 class StaticCheck : public DragExits {
-protected:
+   protected:
     void arm_check() {
         start(101, 7);  // no model torque: the expected current is zero
         mcb.staticCollisionOn = 1;
@@ -203,8 +204,8 @@ TEST_F(StaticCheck, ArmsOnlyWhileTheTcpIsAtRestOutsideProgramsWithoutACollision)
         uint8_t collisionState;
         bool arms;
     };
-    const Case cases[] = {{0.0, 1, 0, true},   {1.99, 1, 0, true}, {-1.99, 3, 0, true},
-                          {2.0, 1, 0, false},  {-2.0, 1, 0, false}, {0.0, 2, 0, false},
+    const Case cases[] = {{0.0, 1, 0, true},  {1.99, 1, 0, true},  {-1.99, 3, 0, true},
+                          {2.0, 1, 0, false}, {-2.0, 1, 0, false}, {0.0, 2, 0, false},
                           {0.0, 1, 1, false}};
     for (const Case &c : cases) {
         arm_check();

@@ -15,7 +15,7 @@ namespace {
 constexpr double kDegToRad = kPi / 180.0;
 
 class DragModes : public TorqueFixture {
-protected:
+   protected:
     std::array<int, 6> words() const {
         std::array<int, 6> w{};
         for (int j = 0; j < 6; ++j) {

@@ -11,14 +11,14 @@
 namespace torque_test {
 namespace {
 
-constexpr double kLoadMass = 1.5;                     // [kg]
+constexpr double kLoadMass = 1.5;                       // [kg]
 constexpr double kLoadCentre[3] = {10.0, -20.0, 30.0};  // [mm] flange frame
-constexpr double kSelftestG = 9.81;                   // [m/s^2] of the identified model
-constexpr double kDynamicsG = 9.8;                    // [m/s^2] of the dynamics and end load
+constexpr double kSelftestG = 9.81;                     // [m/s^2] of the identified model
+constexpr double kDynamicsG = 9.8;                      // [m/s^2] of the dynamics and end load
 constexpr double kTeachGain[6] = {1.0, 1.1, 1.2, 0.9, 0.8, 1.3};
 
 class ModelModes : public TorqueFixture {
-protected:
+   protected:
     void carry_payload() {
         mpb.loadWeight = kLoadMass;
         for (int k = 0; k < 3; ++k) {
@@ -73,8 +73,7 @@ std::string gravity_test_name(const ::testing::TestParamInfo<GravityTestCase> &i
 }
 
 // Each case in its own process: the gravity-test law loads its family's model once per life.
-class GravityTestRows : public ModelModes,
-                        public ::testing::WithParamInterface<GravityTestCase> {};
+class GravityTestRows : public ModelModes, public ::testing::WithParamInterface<GravityTestCase> {};
 
 // At rest the gravity-test law is gain x the family's gravity torque (g 9.81); the 3-, 10- and
 // 16-kg families add the payload's holding torque (end load, g 9.8) on top.
@@ -114,17 +113,14 @@ constexpr MountingCase kFloor{0, 0, 0};
 constexpr MountingCase kTilted{3, 90, 30};
 INSTANTIATE_TEST_SUITE_P(
     Bands, GravityTestRows,
-    ::testing::Values(GravityTestCase{0, 0, true, kFloor}, GravityTestCase{50, 1, false, kFloor},
-                      GravityTestCase{150, 0, true, kFloor},
-                      GravityTestCase{201, 201, false, kFloor},
-                      GravityTestCase{250, 201, false, kFloor},
-                      GravityTestCase{302, 301, false, kFloor},
-                      GravityTestCase{350, 301, false, kFloor},
-                      GravityTestCase{1200, 0, true, kFloor},
-                      GravityTestCase{0, 0, true, kTilted}, GravityTestCase{50, 1, false, kTilted},
-                      GravityTestCase{150, 0, true, kTilted},
-                      GravityTestCase{250, 201, false, kTilted},
-                      GravityTestCase{350, 301, false, kTilted}),
+    ::testing::Values(
+        GravityTestCase{0, 0, true, kFloor}, GravityTestCase{50, 1, false, kFloor},
+        GravityTestCase{150, 0, true, kFloor}, GravityTestCase{201, 201, false, kFloor},
+        GravityTestCase{250, 201, false, kFloor}, GravityTestCase{302, 301, false, kFloor},
+        GravityTestCase{350, 301, false, kFloor}, GravityTestCase{1200, 0, true, kFloor},
+        GravityTestCase{0, 0, true, kTilted}, GravityTestCase{50, 1, false, kTilted},
+        GravityTestCase{150, 0, true, kTilted}, GravityTestCase{250, 201, false, kTilted},
+        GravityTestCase{350, 301, false, kTilted}),
     gravity_test_name);
 
 TEST_F(ModelModes, GravityTestModeOfTheFifthFamilyKeepsTheMountingGravity) {
@@ -153,9 +149,9 @@ const double kTzLengths[6] = {140, -420, 12, 360, 102, 100};
 const double kTzMasses[6] = {2.26, 4.53, 1.56, 1.97, 1.56, 0.35};
 const double kTzCentres[36] = {};
 const double kTzInertias[30] = {
-    3015.96, -11.16, -9.73, 2293.95,  83.28,   2942.66,  5693.29, 48.54, -761.36, 173107.64,
-    7.08,    171869.7, 1626.46, -2.85, 3.48,   1580.68, -61.22,  1255.31, 14803.69, -2.41,
-    3.46,    2246.79, -890.25, 14362.64, 1626.46, -2.85, 3.48,  1580.68, -61.22,  1255.31};
+    3015.96, -11.16,   -9.73,   2293.95,  83.28,   2942.66, 5693.29, 48.54,   -761.36,  173107.64,
+    7.08,    171869.7, 1626.46, -2.85,    3.48,    1580.68, -61.22,  1255.31, 14803.69, -2.41,
+    3.46,    2246.79,  -890.25, 14362.64, 1626.46, -2.85,   3.48,    1580.68, -61.22,   1255.31};
 const double kTzRotor[6] = {657160, 657160, 425520, 425520, 425520, 425520};
 const double kPxLengths[6] = {180, -700, -586, 211, 114, 106};
 const double kPxRotor[6] = {17472660, 17472660, 1615598, 657160, 657160, 657160};
@@ -175,27 +171,27 @@ TEST_P(BlockRows, RunTheBlockOfTheBandWithItsParameterSet) {
     double expected[6] = {};
     double diag[36] = {};
     switch (c.block) {
-    case Block::kStandard: {
-        const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(c.code);
-        ASSERT_EQ(kxqmckxdynamicblock(q, kLoadCentre[0], kLoadCentre[1], kLoadCentre[2],
-                                      kLoadMass, expected, p.lengths, p.masses, p.centres,
-                                      p.inertias, p.rotor, nullptr, diag),
-                  0);
-        break;
-    }
-    case Block::kTz:
-        ASSERT_EQ(kxTZqmckxdynamicblock(q, kLoadCentre[0], kLoadCentre[1], kLoadCentre[2],
-                                        kLoadMass, expected, kTzLengths, kTzMasses,
-                                        kTzCentres, kTzInertias, kTzRotor),
-                  0);
-        break;
-    case Block::kPx:
-        ASSERT_EQ(kxPXqmckxdynamicblock(q, kLoadCentre[0], kLoadCentre[1], kLoadCentre[2],
-                                        kLoadMass, expected, kPxLengths, kPxRotor),
-                  0);
-        break;
-    case Block::kNone:
-        break;
+        case Block::kStandard: {
+            const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(c.code);
+            ASSERT_EQ(kxqmckxdynamicblock(q, kLoadCentre[0], kLoadCentre[1], kLoadCentre[2],
+                                          kLoadMass, expected, p.lengths, p.masses, p.centres,
+                                          p.inertias, p.rotor, nullptr, diag),
+                      0);
+            break;
+        }
+        case Block::kTz:
+            ASSERT_EQ(kxTZqmckxdynamicblock(q, kLoadCentre[0], kLoadCentre[1], kLoadCentre[2],
+                                            kLoadMass, expected, kTzLengths, kTzMasses, kTzCentres,
+                                            kTzInertias, kTzRotor),
+                      0);
+            break;
+        case Block::kPx:
+            ASSERT_EQ(kxPXqmckxdynamicblock(q, kLoadCentre[0], kLoadCentre[1], kLoadCentre[2],
+                                            kLoadMass, expected, kPxLengths, kPxRotor),
+                      0);
+            break;
+        case Block::kNone:
+            break;
     }
     expect_commands(expected, c.gear);
     if (c.block != Block::kNone) {
@@ -206,14 +202,14 @@ TEST_P(BlockRows, RunTheBlockOfTheBandWithItsParameterSet) {
 constexpr Block kStd = Block::kStandard, kTzArm = Block::kTz, kPxArm = Block::kPx,
                 kNoBlock = Block::kNone;
 const BlockCase kBlockCases[] = {
-    {0, kStd, kNominalGear}, {1, kStd, kNominalGear}, {2, kStd, kNominalGear},
-    {3, kStd, kNominalGear}, {50, kStd, kNominalGear}, {150, kStd, kNominalGear},
-    {201, kStd, kNominalGear}, {202, kStd, kNominalGear}, {250, kStd, kNominalGear},
-    {301, kStd, kNominalGear}, {302, kStd, kNominalGear}, {350, kStd, kNominalGear},
-    {450, kStd, kNominalGear}, {600, kStd, kNominalGear}, {701, kTzArm, kNominalGear},
-    {702, kStd, kSplitGear}, {703, kStd, kSplitGear}, {750, kNoBlock, kNominalGear},
-    {850, kTzArm, kNominalGear}, {901, kStd, kSplitGear}, {902, kPxArm, kNominalGear},
-    {903, kStd, kNominalGear}, {1050, kStd, kNominalGear}, {1200, kStd, kNominalGear},
+    {0, kStd, kNominalGear},     {1, kStd, kNominalGear},    {2, kStd, kNominalGear},
+    {3, kStd, kNominalGear},     {50, kStd, kNominalGear},   {150, kStd, kNominalGear},
+    {201, kStd, kNominalGear},   {202, kStd, kNominalGear},  {250, kStd, kNominalGear},
+    {301, kStd, kNominalGear},   {302, kStd, kNominalGear},  {350, kStd, kNominalGear},
+    {450, kStd, kNominalGear},   {600, kStd, kNominalGear},  {701, kTzArm, kNominalGear},
+    {702, kStd, kSplitGear},     {703, kStd, kSplitGear},    {750, kNoBlock, kNominalGear},
+    {850, kTzArm, kNominalGear}, {901, kStd, kSplitGear},    {902, kPxArm, kNominalGear},
+    {903, kStd, kNominalGear},   {1050, kStd, kNominalGear}, {1200, kStd, kNominalGear},
 };
 INSTANTIATE_TEST_SUITE_P(Bands, BlockRows, ::testing::ValuesIn(kBlockCases), block_name);
 

@@ -15,7 +15,7 @@ constexpr double kKd[6] = {0.5, 0.5, 0.5, 0.1, 0.1, 0.0};  // [N m s/deg]
 constexpr double kKp[6] = {5, 5, 5, 5, 5, 5};              // [N m/deg]
 
 class Reactions : public TorqueFixture {
-protected:
+   protected:
     // A collision reaction armed by the collision check, the arm in drag, no model torque.
     void arm(uint8_t reaction, int32_t cycles_left) {
         start(101, 7);
@@ -33,7 +33,7 @@ TEST_F(Reactions, HoldPullsTheJointsBackToWhereTheReactionStartedWithDamping) {
     const double zero[6] = {};
     expect_commands(zero);
 
-    const double moved[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};   // [deg]
+    const double moved[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};      // [deg]
     const double vel[6] = {0.01, -0.02, 0.03, 0.04, -0.05, 0.06};  // [deg/cycle]
     for (int j = 0; j < 6; ++j) {
         mpb.targetJointPos[j] = kPose[j] + moved[j];
@@ -128,10 +128,10 @@ TEST_F(Reactions, OverSpeedReactionStartCapturesTheTorqueError) {
     start(101, 7);
     mcb.frictionCompOn = 1;  // friction stays out of the expected torque
     mcb.tcpSpeedOverDragState = 1;
-    mcb.tcpSpeedOverDragTime = 300.7f;  // [cycles]
-    const int16_t current[6] = {100, -200, 300, 50, -60, 70};    // [per mille]
-    const float feed_forward[6] = {10, 20, -30, 5, 0, -5};        // [per mille]
-    const int16_t command[6] = {40, -80, 0, 10, 0, 0};            // last cycle's words
+    mcb.tcpSpeedOverDragTime = 300.7f;                         // [cycles]
+    const int16_t current[6] = {100, -200, 300, 50, -60, 70};  // [per mille]
+    const float feed_forward[6] = {10, 20, -30, 5, 0, -5};     // [per mille]
+    const int16_t command[6] = {40, -80, 0, 10, 0, 0};         // last cycle's words
     kxsim::set_velocity_feedforward(feed_forward);
     for (int j = 0; j < 6; ++j) {
         how.jointCurrent[j] = current[j];

@@ -22,7 +22,8 @@ constexpr double kPose[6] = {10, -60, 80, -110, 70, 20};  // [deg]
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kNominalGear[6] = {100, 100, 100, 100, 100, 100};
 constexpr double kSplitGear[6] = {121, 121, 121, 101, 101, 101};
-constexpr const char kExitPrefix[] = "kxCtlTCPSpeedOver After to DragMode mcb.collisionPauseFlag = : ";
+constexpr const char kExitPrefix[] =
+    "kxCtlTCPSpeedOver After to DragMode mcb.collisionPauseFlag = : ";
 
 inline std::string exit_message(int site) { return kExitPrefix + std::to_string(site); }
 
@@ -112,7 +113,7 @@ inline void static_gravity(uint32_t set_code, double mass, const double centre[3
 }
 
 class TorqueFixture : public kxsim_test::HostFixture {
-protected:
+   protected:
     void SetUp() override {
         HostFixture::SetUp();
         quiet_arm();
