@@ -35,7 +35,7 @@ using kxmc::lookup_band;
 constexpr int kJoints = 6;
 constexpr double kPi = 3.14159265358979323846;
 
-// ---- Library statics (zero at load) -------------------------------------------------------
+// ---- Library statics (zero at load) ------------------------------------------------------------
 
 int32_t lastState;               // mpb.robotState of the previous cycle
 uint8_t initFlag;                // gravity-test mode initialised
@@ -52,7 +52,7 @@ double lastTcpPos[12];         // TCP frame at the start of a reaction; [9..11] 
 double
     ftCollisionData[kJoints];  // [N m] sensor joint torque at the start of the over-speed reaction
 
-// ---- Constants ------------------------------------------------------------------------------
+// ---- Constants ---------------------------------------------------------------------------------
 
 constexpr int32_t kStateStopped = 1;
 constexpr int32_t kStateRunning = 2;
@@ -88,7 +88,7 @@ enum DragExit : int {
     kExitPower = 5,
 };
 
-// ---- Dispatch tables ------------------------------------------------------------------------
+// ---- Dispatch tables ---------------------------------------------------------------------------
 
 // Arm family of the drag lock and interference laws; the value is the family index the
 // interference law takes (0 3 kg, 1 5 kg, 2 10 kg, 3 16 kg, 4 the fifth family: no law).
@@ -184,7 +184,7 @@ constexpr Band<CommandGears> kCommandGearRows[] = {
     {901, 901, kSplitGears},
 };
 
-// ---- Helpers ----------------------------------------------------------------------------------
+// ---- Helpers -----------------------------------------------------------------------------------
 
 bool in_drag() noexcept { return mpb.robotState == kStateDrag; }
 
@@ -229,7 +229,7 @@ void init_drag_pids(PIDRecord pid[kJoints]) noexcept {
     }
 }
 
-// ---- Step 1: housekeeping ---------------------------------------------------------------------
+// ---- Housekeeping ------------------------------------------------------------------------------
 
 void housekeeping() noexcept {
     if (lastState == kStatePaused && mpb.robotState == kStateStopped &&
@@ -248,7 +248,7 @@ void publish_accelerations() noexcept {
     }
 }
 
-// ---- Step 2: model torque ---------------------------------------------------------------------
+// ---- Model torque ------------------------------------------------------------------------------
 
 void gravity_test_torque(const double *q, const double load[4], double tau[kJoints]) noexcept {
     if (initFlag == 0) {
@@ -377,7 +377,7 @@ void full_dynamics_torque(const double *q, const double load[4], double tau[kJoi
     }
 }
 
-// ---- Steps 4 and 5: drag lock and interference drag -------------------------------------------
+// ---- Drag lock and interference drag -----------------------------------------------------------
 
 void drag_lock(const double *q, double tau[kJoints]) noexcept {
     if (mcb.dragLockOn != 1) {
@@ -458,7 +458,7 @@ void interference_drag(const double *q, double tau[kJoints]) noexcept {
     }
 }
 
-// ---- Step 6: start of the after-over-speed reaction ---------------------------------------------
+// ---- Start of the after-over-speed reaction ----------------------------------------------------
 
 void start_over_speed_reaction(const double *q) noexcept {
     CollisionAfterTime = kxmc::trunc_to<int32_t>(static_cast<double>(mcb.tcpSpeedOverDragTime));
@@ -486,7 +486,7 @@ void start_over_speed_reaction(const double *q) noexcept {
     }
 }
 
-// ---- Step 7: collision and over-speed reactions in drag ---------------------------------------
+// ---- Collision and over-speed reactions in drag ------------------------------------------------
 
 void drag_reactions(double tau[kJoints]) noexcept {
     const uint8_t reaction = mcb.collisionPauseFlag;
@@ -546,7 +546,7 @@ void drag_reactions(double tau[kJoints]) noexcept {
     }
 }
 
-// ---- Step 8: static collision check -------------------------------------------------------------
+// ---- Static collision check --------------------------------------------------------------------
 
 void static_collision_check(double tau[kJoints]) noexcept {
     if (!(mcb.staticCollisionOn == 1 && mpb.robotState != kStateRunning &&
@@ -573,7 +573,7 @@ void static_collision_check(double tau[kJoints]) noexcept {
     }
 }
 
-// ---- Step 9: friction ------------------------------------------------------------------------------
+// ---- Friction ----------------------------------------------------------------------------------
 
 void friction_torque(double fric[kJoints]) noexcept {
     if (mcb.frictionCompOn != 1) {
@@ -588,7 +588,7 @@ void friction_torque(double fric[kJoints]) noexcept {
     }
 }
 
-// ---- Steps 10 and 11: command words and power check --------------------------------------------
+// ---- Command words and power check -------------------------------------------------------------
 
 double joint_command_torque(int j, const double fric[kJoints], const double tau[kJoints]) noexcept {
     const float friction_gain = kxmc::detail::friction_gain_in_use(&mpb.frictionGain[j]);
