@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -103,29 +102,16 @@ TEST_F(Services, PowerIsZeroUntilTheWindowIsFullThenTheMeanOfTheLastHundred) {
     }
 }
 
-TEST_F(Services, EmptiedPowerWindowStartsOverAndACorruptCountIsHarmless) {
+// A window count outside 0..100 (a corrupted static) is never used as an index.
+TEST_F(Services, CorruptPowerWindowCountIsHarmless) {
     auto *count = library_object<int32_t>("powerCount");
-    auto *slots = library_object<float>("powerIntegral");
     ASSERT_NE(count, nullptr) << "the test needs an unstripped library";
-    ASSERT_NE(slots, nullptr);
-    how.jointCurrent[0] = 400;
-    mpb.actualJointVel[0] = 0.1;
-    double power = 0.0;
-    for (int call = 0; call < 150; ++call) qmcPowerReal(nullptr, &power);
-    EXPECT_GT(power, 0.0);
-    *count = 0;  // what the torque control does on a trip
-    std::memset(slots, 0, 100 * sizeof(float));
-    for (int call = 1; call <= 100; ++call) {
-        qmcPowerReal(nullptr, &power);
-        ASSERT_EQ(power, 0.0) << "call " << call;
-    }
-    qmcPowerReal(nullptr, &power);
-    EXPECT_GT(power, 0.0);
-    for (int32_t bad : {-5, 101, std::numeric_limits<int32_t>::max()}) {  // never used as an index
+    for (int32_t bad : {-5, 101, std::numeric_limits<int32_t>::max()}) {
         *count = bad;
+        double power = -1.0;
         EXPECT_EQ(qmcPowerReal(nullptr, &power), 0);
-        EXPECT_GE(*count, 0);
-        EXPECT_LE(*count, 100);
+        EXPECT_TRUE(*count >= 0 && *count <= 100) << *count;
+        EXPECT_TRUE(std::isfinite(power));
     }
 }
 
