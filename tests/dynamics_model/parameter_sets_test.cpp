@@ -1,10 +1,10 @@
 // Parameter sets of the standard arms: model-code bands and physical realisability of every
-// set's centres of mass and inertia tensors.
+// set's bodies.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "cases.hpp"
+#include "oracle.hpp"
 
 namespace {
 
@@ -49,55 +49,42 @@ TEST(StandardArmParameters, ModelCodesSelectTheirSet) {
 
 // Leading principal minors of a symmetric 3x3 matrix all positive.
 bool positive_definite(const double A[9]) {
-    const double m1 = A[0];
-    const double m2 = A[0] * A[4] - A[1] * A[3];
-    const double m3 = A[0] * (A[4] * A[8] - A[5] * A[7]) - A[1] * (A[3] * A[8] - A[5] * A[6]) +
-                      A[2] * (A[3] * A[7] - A[4] * A[6]);
-    return m1 > 0 && m2 > 0 && m3 > 0;
+    return A[0] > 0 && A[0] * A[4] - A[1] * A[3] > 0 &&
+           A[0] * (A[4] * A[8] - A[5] * A[7]) - A[1] * (A[3] * A[8] - A[5] * A[6]) +
+                   A[2] * (A[3] * A[7] - A[4] * A[6]) > 0;
 }
 
 class ParameterSet : public ::testing::TestWithParam<kxtest::SetCase> {};
 
 // An inertia tensor belongs to a real body when the second moment of its mass distribution,
-// Sigma = tr(I)/2 - I, is positive definite; then I is positive definite and its principal
-// moments satisfy the triangle inequality.
-TEST_P(ParameterSet, InertiaTensorsArePhysicallyRealisable) {
+// tr(I)/2 - I, is positive definite (then I is, and its principal moments satisfy the triangle
+// inequality). Each centre of mass lies inside the box its link occupies in its own frame:
+// along the link between its joints, across it within the wrist offsets d4 + d5.
+TEST_P(ParameterSet, BodiesArePhysicallyRealisable) {
     const auto &p = standard_arm_parameters(GetParam().code);
+    const double d1 = p.lengths[0], a2 = std::fabs(p.lengths[1]), a3 = std::fabs(p.lengths[2]);
+    const double d4 = p.lengths[3], d5 = p.lengths[4], d6 = p.lengths[5], R = d4 + d5;
+    const double box[6][3][2] = {
+        {{-R, R}, {-d1, 0}, {-R, R}}, {{0, a2}, {-R, R}, {-R, R}}, {{0, a3}, {-R, R}, {-R, R}},
+        {{-R, R}, {-d4, 0}, {0, d5}}, {{-R, R}, {0, d5}, {0, d6}}, {{-R, R}, {-R, R}, {-d6, 0}},
+    };
     for (int i = 0; i < 6; ++i) {
-        SCOPED_TRACE(i + 1);
+        SCOPED_TRACE("link " + std::to_string(i + 1));
         const float *t = &p.inertias[6 * i];
         const double I[9] = {t[0], t[1], t[2], t[1], t[3], t[4], t[2], t[4], t[5]};
-        const double half_trace = 0.5 * (I[0] + I[4] + I[8]);
         double sigma[9];
-        for (int k = 0; k < 9; ++k) sigma[k] = (k % 4 == 0 ? half_trace : 0.0) - I[k];
-        EXPECT_TRUE(positive_definite(I));
+        for (int k = 0; k < 9; ++k) sigma[k] = (k % 4 == 0 ? 0.5 * (I[0] + I[4] + I[8]) : 0.0) - I[k];
         EXPECT_TRUE(positive_definite(sigma));
         EXPECT_GT(p.masses[i], 0.0f);
         EXPECT_GT(p.rotor[i], 0.0f);
-    }
-}
-
-// Each link's centre of mass lies inside the box the link occupies in its own frame: along the
-// link between its joints, across it within the arm's lateral size (wrist offsets d4 + d5).
-TEST_P(ParameterSet, CentresOfMassLieInsideTheirLinks) {
-    const auto &p = standard_arm_parameters(GetParam().code);
-    const double d1 = p.lengths[0], a2 = std::fabs(p.lengths[1]), a3 = std::fabs(p.lengths[2]);
-    const double d4 = p.lengths[3], d5 = p.lengths[4], d6 = p.lengths[5];
-    const double R = d4 + d5;
-    const double box[6][3][2] = {
-        {{-R, R}, {-d1, 0}, {-R, R}},  {{0, a2}, {-R, R}, {-R, R}}, {{0, a3}, {-R, R}, {-R, R}},
-        {{-R, R}, {-d4, 0}, {0, d5}},  {{-R, R}, {0, d5}, {0, d6}}, {{-R, R}, {-R, R}, {-d6, 0}},
-    };
-    for (int i = 0; i < 6; ++i) {
         for (int k = 0; k < 3; ++k) {
-            const double c = p.centres[3 * i + k];
-            EXPECT_GE(c, box[i][k][0]) << "link " << i + 1 << " axis " << k;
-            EXPECT_LE(c, box[i][k][1]) << "link " << i + 1 << " axis " << k;
+            EXPECT_GE(p.centres[3 * i + k], box[i][k][0]) << "axis " << k;
+            EXPECT_LE(p.centres[3 * i + k], box[i][k][1]) << "axis " << k;
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sets, ParameterSet, ::testing::ValuesIn(kxtest::kStandardSets),
-                         kxtest::set_test_name);
+                         kxtest::set_name);
 
 }  // namespace

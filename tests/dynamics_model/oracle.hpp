@@ -1,0 +1,172 @@
+// Seeded random states and the test oracle of the dynamics blocks: Orocos KDL's recursive
+// Newton-Euler and joint-space solvers, an implementation independent of this library, with the
+// rotor inertias added and the Christoffel Coriolis matrix from central differences of its mass
+// matrix.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "dynamics/arm_derivation.hpp"
+
+#ifdef KXMC_HAVE_KDL
+#include <kdl/chain.hpp>
+#include <kdl/chaindynparam.hpp>
+#include <kdl/chainidsolver_recursive_newton_euler.hpp>
+#endif
+
+namespace kxtest {
+
+constexpr double kBlockDeg = 0.017453292;  // the blocks' degree-to-radian factor
+constexpr double kPi = 3.14159265358979323846;
+
+class Random {
+public:
+    explicit Random(uint64_t seed) : state_(seed * 2862933555777941757ULL + 3037000493ULL) {}
+    double uniform(double lo, double hi) {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 7;
+        state_ ^= state_ << 17;
+        return lo + (hi - lo) * (double(state_ >> 11) * (1.0 / 9007199254740992.0));
+    }
+
+private:
+    uint64_t state_;
+};
+
+// One code per distinct parameter set of the standard block, with its payload range [kg].
+struct SetCase {
+    uint32_t code;
+    double max_payload;
+};
+inline const SetCase kStandardSets[] = {
+    {0, 5},    {1, 3},    {2, 3},    {3, 3},    {201, 10}, {202, 10}, {301, 16},
+    {302, 16}, {401, 20}, {702, 5},  {703, 3},  {901, 3},  {903, 3},  {1001, 20},
+};
+inline std::string set_name(const ::testing::TestParamInfo<SetCase> &i) {
+    return "code" + std::to_string(i.param.code);
+}
+
+// Joints [deg], rates [deg/s], accelerations [deg/s^2], payload (mass [kg], centre [mm],
+// inertia [kg mm^2]) and the gravity of a random installation [m/s^2]; every value is exact in
+// single precision, so the float block and the oracle see the same inputs.
+struct State {
+    double q[6], qd[6], qdd[6], payload[10], gravity[3];
+};
+
+inline State random_state(Random &rng, double max_payload, bool payload_inertia) {
+    const auto f = [&](double lo, double hi) { return double(float(rng.uniform(lo, hi))); };
+    State s{};
+    for (int i = 0; i < 6; ++i) {
+        s.q[i] = f(-360, 360);
+        s.qd[i] = f(-180, 180);
+        s.qdd[i] = f(-600, 600);
+    }
+    s.payload[0] = f(0, max_payload);
+    for (int k = 1; k < 4; ++k) s.payload[k] = f(-100, 100);
+    const double inertia[6] = {2000, 150, -80, 3000, 60, 4000};
+    for (int k = 0; k < 6; ++k) s.payload[4 + k] = payload_inertia ? inertia[k] : 0.0;
+    const double t = rng.uniform(-7, 7), r = rng.uniform(-7, 7);  // [rad]
+    s.gravity[0] = double(float(-9.8 * std::cos(r) * std::sin(t)));
+    s.gravity[1] = double(float(-9.8 * std::sin(r) * std::sin(t)));
+    s.gravity[2] = double(float(-9.8 * std::cos(t)));
+    return s;
+}
+
+inline double max_abs(const double *x, int n) {
+    double m = 0;
+    for (int i = 0; i < n; ++i) m = std::max(m, std::fabs(x[i]));
+    return m;
+}
+
+#ifdef KXMC_HAVE_KDL
+// Body of mass m [kg], centre c [mm] and inertia about it (Ixx Ixy Ixz Iyy Iyz Izz [kg mm^2]).
+template <class T>
+KDL::RigidBodyInertia body(double m, const T *c, const T *I) {
+    const auto i = [&](int k) { return I != nullptr ? double(I[k]) * 1e-6 : 0.0; };
+    return KDL::RigidBodyInertia(m, KDL::Vector(c[0] * 1e-3, c[1] * 1e-3, c[2] * 1e-3),
+                                 KDL::RotationalInertia(i(0), i(3), i(5), i(1), i(2), i(4)));
+}
+
+struct Model {
+    KDL::Chain chain;
+    double rotor[6];  // [kg m^2]
+};
+
+// Standard DH chain a, d [mm], twists [deg]; bodies in their link's (distal) frame; payload
+// (10 values) on the flange.
+template <class T>
+Model dh_model(const double *a, const double *twist, const double *d, KDL::RigidBodyInertia *links,
+               const T *rotor, const double *payload) {
+    Model m{};
+    links[5] = links[5] + body(payload[0], payload + 1, payload + 4);
+    for (int i = 0; i < 6; ++i) {
+        m.chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
+                                        KDL::Frame::DH(a[i] * 1e-3, twist[i] * kPi / 180, d[i] * 1e-3, 0),
+                                        links[i]));
+        m.rotor[i] = double(rotor[i]) * 1e-6;
+    }
+    return m;
+}
+
+inline Model standard_model(const kxmc::StandardArmParameters &p, const double *payload) {
+    const double twist[6] = {90, 0, 0, 90, -90, 0};
+    const double a[6] = {0, -std::fabs(p.lengths[1]), -std::fabs(p.lengths[2]), 0, 0, 0};
+    const double d[6] = {p.lengths[0], 0, 0, p.lengths[3], p.lengths[4], p.lengths[5]};
+    KDL::RigidBodyInertia links[6];
+    for (int i = 0; i < 6; ++i) links[i] = body(p.masses[i], &p.centres[3 * i], &p.inertias[6 * i]);
+    return dh_model(a, twist, d, links, p.rotor, payload);
+}
+
+struct Dynamics {
+    double tau[6], M[36], C[36], G[6];
+};
+
+// Everything in the blocks' units: joints [deg], rates [deg/s], accelerations [deg/s^2].
+inline Dynamics kdl_dynamics(const Model &m, const double *q, const double *qd, const double *qdd,
+                             const double *g) {
+    const KDL::Vector gravity(g[0], g[1], g[2]);
+    KDL::ChainIdSolver_RNE rne(m.chain, gravity);
+    KDL::ChainDynParam dyn(m.chain, gravity);
+    KDL::JntArray jq(6), jqd(6), jqdd(6), tau(6), grav(6);
+    for (int i = 0; i < 6; ++i) {
+        jq(i) = q[i] * kBlockDeg;
+        jqd(i) = qd[i] * kBlockDeg;
+        jqdd(i) = qdd[i] * kBlockDeg;
+    }
+    KDL::Wrenches none(6, KDL::Wrench::Zero());
+    KDL::JntSpaceInertiaMatrix H(6);
+    EXPECT_GE(rne.CartToJnt(jq, jqd, jqdd, none, tau), 0);
+    EXPECT_GE(dyn.JntToGravity(jq, grav), 0);
+    Dynamics r{};
+    // dM/dq_k by central differences, then C_ij = sum_k (dM_ij/dq_k + dM_ik/dq_j - dM_jk/dq_i) qd_k / 2.
+    const double h = 1e-5;  // [rad]
+    double dM[6][36];
+    for (int k = 0; k < 6; ++k) {
+        KDL::JntArray t = jq;
+        t(k) += h;
+        dyn.JntToMass(t, H);
+        for (int e = 0; e < 36; ++e) dM[k][e] = H(e / 6, e % 6) / (2 * h);
+        t(k) -= 2 * h;
+        dyn.JntToMass(t, H);
+        for (int e = 0; e < 36; ++e) dM[k][e] -= H(e / 6, e % 6) / (2 * h);
+    }
+    EXPECT_GE(dyn.JntToMass(jq, H), 0);
+    for (int i = 0; i < 6; ++i) {
+        r.tau[i] = tau(i) + m.rotor[i] * jqdd(i);
+        r.G[i] = grav(i);
+        for (int j = 0; j < 6; ++j) {
+            r.M[6 * i + j] = H(i, j) + (i == j ? m.rotor[i] : 0.0);
+            for (int k = 0; k < 6; ++k)
+                r.C[6 * i + j] += 0.5 * (dM[k][6 * i + j] + dM[j][6 * i + k] - dM[i][6 * j + k]) * jqd(k);
+        }
+    }
+    return r;
+}
+
+#endif  // KXMC_HAVE_KDL
+
+}  // namespace kxtest
