@@ -1,25 +1,101 @@
-// Rated motor torques, any-angle gravity torque, gravity dispatch by model code and mounting,
-// and the end-load torque, through the simulated host against independent physics.
+// Rated motor torques, any-angle gravity torque, gravity dispatch by model code and mounting, and
+// the end-load torque, through the simulated host against independent physics: the gradient of
+// the potential energy of the 5-kg arm's standard chain, and the holding torque of a point mass
+// from the simulated host's flange kinematics, both by fourth-order central differences.
+#include <array>
 #include <cmath>
 #include <random>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "dynamics/installation_gravity.hpp"
-#include "gravity_reference.hpp"
-#include "kxmc/kxmc_gravity.h"
 #include "host_fixture.hpp"
+#include "kxmc/kxmc_gravity.h"
+#include "simhost/kxsimhost.hpp"
 
 namespace {
 
-using gravity_ref::Vec6;
+using Vec6 = std::array<double, 6>;
+using Vec3 = std::array<double, 3>;
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kModelDegree = 0.017453292;  // degree factor of the dynamics model [rad/deg]
+
+Vec3 gravity(double tilt_deg, double rot_deg) {  // floor (0, 0, -9.8), wall (-9.8, 0, 0)
+    const double t = tilt_deg * kPi / 180.0, r = rot_deg * kPi / 180.0;
+    return {-9.8 * std::cos(r) * std::sin(t), -9.8 * std::sin(r) * std::sin(t), -9.8 * std::cos(t)};
+}
+
+// dV/dtheta_j [N m] of a potential V(theta [rad]) at theta = q_deg * rad_per_deg.
+template <class Potential>
+Vec6 gradient(Potential V, const double q_deg[6], double rad_per_deg) {
+    const long double h = 1e-3L, steps[4] = {-2 * h, -h, h, 2 * h};
+    Vec6 tau{};
+    for (int j = 0; j < 6; ++j) {
+        long double v[4];
+        for (int k = 0; k < 4; ++k) {
+            long double th[6];
+            for (int i = 0; i < 6; ++i) th[i] = q_deg[i] * rad_per_deg + (i == j ? steps[k] : 0.0L);
+            v[k] = V(th);
+        }
+        tau[j] = static_cast<double>((v[0] - 8 * v[1] + 8 * v[2] - v[3]) / (12 * h));
+    }
+    return tau;
+}
+
+// Potential energy of the 5-kg arm (model codes 0, 101-200 and codes without a set of their own;
+// parameters rounded to single precision as the model stores them) with a point payload of mass
+// m at c [mm] in the flange frame, in gravity g. Classic DH chain, centres in the distal frames.
+long double arm_potential(const long double th[6], double m, const double c_mm[3], const Vec3 &g) {
+    const double d[6] = {0.152, 0, 0, 0.102, 0.102, 0.100}, a[6] = {0, -0.425, -0.395, 0, 0, 0};
+    const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
+    const float mass[6] = {4.64f, 10.08f, 2.71f, 1.56f, 1.56f, 0.36f};
+    const float com_mm[6][3] = {{-0.19f, -18.28f, 2.26f}, {212.47f, 0.0f, 121.2f}, {122.62f, 0.17f, 12.59f},
+                                {0.05f, -2.33f, 14.68f},  {-0.05f, 2.33f, 14.68f},  {0.93f, 0.81f, -20.05f}};
+    long double R[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, o[3] = {0, 0, 0}, V = 0;
+    auto add_mass = [&](double mk, const float *cf, const double *cd) {
+        for (int r = 0; r < 3; ++r) {
+            long double pos = o[r];
+            for (int k = 0; k < 3; ++k) pos += R[r][k] * (cf != nullptr ? cf[k] : cd[k]) * 1e-3L;
+            V -= mk * g[r] * pos;
+        }
+    };
+    for (int i = 0; i < 6; ++i) {
+        const long double ct = std::cos(th[i]), st = std::sin(th[i]), ca = std::cos(alpha[i]), sa = std::sin(alpha[i]);
+        const long double A[3][3] = {{ct, -st * ca, st * sa}, {st, ct * ca, -ct * sa}, {0, sa, ca}};
+        const long double p[3] = {a[i] * ct, a[i] * st, d[i]};
+        long double Rn[3][3];
+        for (int r = 0; r < 3; ++r) {
+            o[r] += R[r][0] * p[0] + R[r][1] * p[1] + R[r][2] * p[2];
+            for (int c = 0; c < 3; ++c) Rn[r][c] = R[r][0] * A[0][c] + R[r][1] * A[1][c] + R[r][2] * A[2][c];
+        }
+        std::copy(&Rn[0][0], &Rn[0][0] + 9, &R[0][0]);
+        add_mass(mass[i], com_mm[i], nullptr);
+    }
+    add_mass(m, nullptr, c_mm);
+    return V;
+}
+
+// Holding torque of a point mass m at c [mm] in the flange frame, from the host's kinematics of
+// mcb.robotModelCode (joint angles offset by `turn` [deg]).
+Vec6 point_load_torque(const double q_deg[6], const double c_mm[3], double m, const Vec3 &g,
+                       double rad_per_deg = kPi / 180.0, const double turn[6] = nullptr) {
+    return gradient(
+        [&](const long double th[6]) {
+            double q[6];
+            for (int i = 0; i < 6; ++i) q[i] = static_cast<double>(th[i] * 180.0L / kPi) + (turn ? turn[i] : 0.0);
+            const Trsf T = kxsim::flange_transform(q);
+            long double V = 0;
+            for (int r = 0; r < 3; ++r)
+                V -= m * g[r] * (T.pos.v[r] + T.rot.r[3 * r] * c_mm[0] + T.rot.r[3 * r + 1] * c_mm[1] +
+                                 T.rot.r[3 * r + 2] * c_mm[2]) * 1e-3;
+            return V;
+        },
+        q_deg, rad_per_deg);
+}
 
 void expect_near(const double *got, const Vec6 &want, double tol, const std::string &what) {
-    for (int j = 0; j < 6; ++j) {
-        EXPECT_NEAR(got[j], want[j], tol) << what << " joint " << j;
-    }
+    for (int j = 0; j < 6; ++j) EXPECT_NEAR(got[j], want[j], tol) << what << " joint " << j;
 }
 
 class Gravity : public kxsim_test::HostFixture {
@@ -39,54 +115,29 @@ protected:
     }
 };
 
-// ---- Installation gravity ---------------------------------------------------------------------
-
-TEST(InstallationGravity, FixedMountingsAndMagnitude) {
-    struct Case {
-        double tilt, rot, g[3];
-    };
-    const Case cases[] = {{0, 0, {0, 0, -9.8}},      {90, 0, {-9.8, 0, 0}},  {180, 0, {0, 0, 9.8}},
-                          {90, 90, {0, -9.8, 0}},    {-90, 0, {9.8, 0, 0}},  {360, 0, {0, 0, -9.8}}};
-    for (const Case &c : cases) {
+TEST(InstallationGravity, FixedMountings) {
+    const struct { double tilt, rot, g[3]; } cases[] = {{0, 0, {0, 0, -9.8}},   {90, 0, {-9.8, 0, 0}}, {180, 0, {0, 0, 9.8}},
+                                                       {90, 90, {0, -9.8, 0}}, {-90, 0, {9.8, 0, 0}}, {360, 0, {0, 0, -9.8}}};
+    for (const auto &c : cases) {
         double g[3];
         kxmc::installation_gravity(c.tilt, c.rot, g);
         for (int k = 0; k < 3; ++k) EXPECT_NEAR(g[k], c.g[k], 1e-12) << c.tilt << " " << c.rot;
     }
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<double> a(-360, 360);
-    for (int n = 0; n < 100; ++n) {
-        double g[3];
-        kxmc::installation_gravity(a(rng), a(rng), g);
-        EXPECT_NEAR(std::sqrt(g[0] * g[0] + g[1] * g[1] + g[2] * g[2]), 9.8, 1e-12);
-    }
 }
-
-// ---- Rated torques ------------------------------------------------------------------------
 
 TEST_F(Gravity, RatedTorqueByMotorSizeOfEachBand) {
     enum S { s14, s17, s25, s32, s40 };
-    struct Row {
-        uint32_t code;
-        S size[6];
-    };
-    const Row rows[] = {
-        {0, {s25, s25, s25, s14, s14, s14}},      {1, {s17, s17, s17, s14, s14, s14}},
-        {100, {s17, s17, s17, s14, s14, s14}},    {101, {s25, s25, s25, s14, s14, s14}},
-        {200, {s25, s25, s25, s14, s14, s14}},    {201, {s32, s32, s25, s17, s17, s17}},
-        {400, {s32, s32, s25, s17, s17, s17}},    {401, {s40, s40, s32, s25, s25, s25}},
-        {500, {s40, s40, s32, s25, s25, s25}},    {501, {s14, s14, s14, s14, s14, s14}},
-        {600, {s14, s14, s14, s14, s14, s14}},    {601, {s25, s25, s25, s14, s14, s14}},
-        {700, {s25, s25, s25, s14, s14, s14}},    {701, {s17, s17, s14, s14, s14, s14}},
-        {702, {s17, s17, s17, s14, s14, s14}},    {703, {s17, s17, s17, s14, s14, s14}},
-        {704, {s17, s17, s14, s14, s14, s14}},    {800, {s17, s17, s14, s14, s14, s14}},
-        {801, {s17, s17, s14, s14, s14, s14}},    {900, {s17, s17, s14, s14, s14, s14}},
-        {901, {s17, s17, s17, s14, s14, s14}},    {902, {s32, s32, s25, s17, s17, s17}},
-        {903, {s25, s25, s25, s14, s14, s14}},    {1001, {s40, s40, s32, s25, s25, s25}},
-        {1100, {s40, s40, s32, s25, s25, s25}},   {1101, {s25, s25, s25, s14, s14, s14}},
-        {4000000000u, {s25, s25, s25, s14, s14, s14}},
+    const struct { uint32_t code; S size[6]; } rows[] = {
+        {0, {s25, s25, s25, s14, s14, s14}},    {1, {s17, s17, s17, s14, s14, s14}},    {100, {s17, s17, s17, s14, s14, s14}},
+        {101, {s25, s25, s25, s14, s14, s14}},  {201, {s32, s32, s25, s17, s17, s17}},  {400, {s32, s32, s25, s17, s17, s17}},
+        {401, {s40, s40, s32, s25, s25, s25}},  {501, {s14, s14, s14, s14, s14, s14}},  {600, {s14, s14, s14, s14, s14, s14}},
+        {601, {s25, s25, s25, s14, s14, s14}},  {701, {s17, s17, s14, s14, s14, s14}},  {702, {s17, s17, s17, s14, s14, s14}},
+        {703, {s17, s17, s17, s14, s14, s14}},  {704, {s17, s17, s14, s14, s14, s14}},  {901, {s17, s17, s17, s14, s14, s14}},
+        {902, {s32, s32, s25, s17, s17, s17}},  {903, {s25, s25, s25, s14, s14, s14}},  {1001, {s40, s40, s32, s25, s25, s25}},
+        {1100, {s40, s40, s32, s25, s25, s25}}, {1101, {s25, s25, s25, s14, s14, s14}}, {4000000000u, {s25, s25, s25, s14, s14, s14}},
     };
     const float rated[5] = {1.4f, 1.7f, 2.5f, 3.2f, 4.0f};
-    for (const Row &r : rows) {
+    for (const auto &r : rows) {
         start(r.code);
         mpb.ratedTorque14 = rated[s14];
         mpb.ratedTorque17 = rated[s17];
@@ -99,51 +150,40 @@ TEST_F(Gravity, RatedTorqueByMotorSizeOfEachBand) {
     }
 }
 
-// ---- Any-angle gravity torque ---------------------------------------------------------------
-
-// The 5-kg arm's gravity torque equals the derivative of its potential energy, for 1000 random
-// poses, payloads and mountings (floor, wall, ceiling, arbitrary angles).
+// The 5-kg arm's gravity torque, payload included, equals the gradient of its potential energy
+// for 1000 random poses and payloads on the floor, wall, ceiling and at arbitrary angles.
 TEST_F(Gravity, AnyAngleTorqueIsThePotentialEnergyGradient) {
-    const gravity_ref::Arm arm = gravity_ref::five_kg_arm();
     const uint32_t codes[] = {0, 101, 150, 5000};
     const double fixed[3][2] = {{0, 0}, {90, 0}, {180, 0}};
     for (int n = 0; n < 1000; ++n) {
         start(codes[n % 4]);
-        double tilt, rot;
-        if (n % 4 < 3) {
-            tilt = fixed[n % 4][0];
-            rot = fixed[n % 4][1];
-        } else {
-            tilt = uniform(-360, 360);
-            rot = uniform(-360, 360);
-        }
+        const double tilt = n % 4 < 3 ? fixed[n % 4][0] : uniform(-360, 360);
+        const double rot = n % 4 < 3 ? fixed[n % 4][1] : uniform(-360, 360);
         angles(tilt, rot);
-        double q[6];
+        double q[6], out[6];
         random_pose(q);
-        const double load[4] = {uniform(-150, 150), uniform(-150, 150), uniform(-50, 250),
-                                n % 5 == 0 ? 0.0 : uniform(0, 6)};
-        double out[6];
+        const double load[4] = {uniform(-150, 150), uniform(-150, 150), uniform(-50, 250), n % 5 == 0 ? 0.0 : uniform(0, 6)};
         ASSERT_EQ(kxmcGravityTorque(q, load, out), 0);
-        const Vec6 want =
-            gravity_ref::gravity_torque(arm, q, load[3], load, gravity_ref::gravity(tilt, rot));
-        expect_near(out, want, 1e-9, "case " + std::to_string(n));
+        const Vec3 g = gravity(tilt, rot);
+        expect_near(out, gradient([&](const long double th[6]) { return arm_potential(th, load[3], load, g); }, q, kModelDegree),
+                    1e-9, "case " + std::to_string(n));
     }
 }
 
 // For every family: the torque is linear in gravity (a tilted mounting is the floor, wall and
 // side-wall torques mixed by the angles), and the payload adds exactly the holding torque of a
-// point mass at the flange (from the host's kinematics).
+// point mass at the flange. Model code 3 is the 3-kg chain with joints 1, 2, 4 and 6 turned by -180 deg.
 TEST_F(Gravity, EveryFamilyLinearInGravityAndPayloadIsAPointMass) {
-    const uint32_t codes[] = {1, 2, 50, 201, 202, 250, 301, 302, 350, 450, 702, 703, 901, 903, 1050};
+    const uint32_t codes[] = {1, 2, 3, 50, 201, 202, 250, 301, 302, 350, 450, 702, 703, 901, 903, 1050};
+    const double turn3[6] = {-180, -180, 0, -180, 0, -180};
     for (uint32_t code : codes) {
         start(code);
         for (int n = 0; n < 20; ++n) {
-            double q[6];
+            double q[6], floor_t[6], wall_x[6], wall_y[6], mixed[6], loaded[6];
             random_pose(q);
             const double tilt = uniform(-360, 360), rot = uniform(-360, 360);
             const double bare[4] = {0, 0, 0, 0};
             const double load[4] = {uniform(-100, 100), uniform(-100, 100), uniform(0, 200), uniform(0.5, 10)};
-            double floor_t[6], wall_x[6], wall_y[6], mixed[6], loaded[6];
             angles(0, 0);
             kxmcGravityTorque(q, bare, floor_t);
             angles(90, 0);
@@ -153,144 +193,74 @@ TEST_F(Gravity, EveryFamilyLinearInGravityAndPayloadIsAPointMass) {
             angles(tilt, rot);
             kxmcGravityTorque(q, bare, mixed);
             kxmcGravityTorque(q, load, loaded);
-            const double t = tilt * gravity_ref::kPi / 180, r = rot * gravity_ref::kPi / 180;
-            Vec6 lin{};
-            for (int j = 0; j < 6; ++j)
-                lin[j] = std::cos(t) * floor_t[j] + std::sin(t) * std::cos(r) * wall_x[j] +
-                         std::sin(t) * std::sin(r) * wall_y[j];
-            expect_near(mixed, lin, 1e-9, "linearity code " + std::to_string(code));
-            const Vec6 point = gravity_ref::point_load_torque(q, load, load[3], gravity_ref::gravity(tilt, rot),
-                                                              gravity_ref::kModelDegree);
+            const double t = tilt * kPi / 180, r = rot * kPi / 180;
+            Vec6 lin{}, added{};
             for (int j = 0; j < 6; ++j) {
-                EXPECT_NEAR(loaded[j] - mixed[j], point[j], 1e-8) << "payload code " << code << " joint " << j;
+                lin[j] = std::cos(t) * floor_t[j] + std::sin(t) * (std::cos(r) * wall_x[j] + std::sin(r) * wall_y[j]);
+                added[j] = loaded[j] - mixed[j];
             }
+            expect_near(mixed, lin, 1e-9, "linearity code " + std::to_string(code));
+            expect_near(added.data(), point_load_torque(q, load, load[3], gravity(tilt, rot), kModelDegree, code == 3 ? turn3 : nullptr),
+                        1e-8, "payload code " + std::to_string(code));
         }
     }
 }
 
-// Model code 3 is the 3-kg chain with joints 1, 2, 4 and 6 turned by -180 degrees.
-TEST_F(Gravity, ModelCode3TurnsFourJoints) {
-    start(3);
-    for (int n = 0; n < 50; ++n) {
-        double q[6];
-        random_pose(q);
-        angles(uniform(-180, 180), uniform(-180, 180));
-        const double bare[4] = {0, 0, 0, 0};
-        const double load[4] = {30, -20, 80, 3.0};
-        double a[6], b[6];
-        kxmcGravityTorque(q, bare, a);
-        kxmcGravityTorque(q, load, b);
-        const double turned[6] = {q[0] - 180, q[1] - 180, q[2], q[3] - 180, q[4], q[5] - 180};
-        const Vec6 point = gravity_ref::point_load_torque(turned, load, load[3],
-                                                          gravity_ref::gravity(mcb.installTilt, mcb.installRot),
-                                                          gravity_ref::kModelDegree);
-        for (int j = 0; j < 6; ++j) EXPECT_NEAR(b[j] - a[j], point[j], 1e-8) << n << " joint " << j;
-    }
-}
-
-// ---- Dispatch by model code and mounting ------------------------------------------------------
-
-enum class Route { kHost, kAny, kNone };
-struct DispatchRow {
-    uint32_t code;
-    Route route;
-    uint32_t passed;  // code whose gravity the host routine computes
-};
-const DispatchRow kDispatch[] = {
-    {0, Route::kHost, 101},     {1, Route::kHost, 1},       {2, Route::kHost, 2},
-    {3, Route::kAny, 0},        {4, Route::kHost, 1},       {100, Route::kHost, 1},
-    {101, Route::kHost, 101},   {102, Route::kHost, 102},   {103, Route::kAny, 0},
-    {104, Route::kHost, 101},   {200, Route::kHost, 101},   {201, Route::kHost, 201},
-    {202, Route::kHost, 202},   {203, Route::kHost, 201},   {300, Route::kHost, 201},
-    {301, Route::kHost, 301},   {302, Route::kHost, 302},   {399, Route::kHost, 301},
-    {401, Route::kHost, 401},   {402, Route::kHost, 402},   {480, Route::kHost, 401},
-    {501, Route::kNone, 0},     {550, Route::kNone, 0},     {700, Route::kNone, 0},
-    {701, Route::kAny, 0},      {750, Route::kAny, 0},      {800, Route::kAny, 0},
-    {801, Route::kNone, 0},     {900, Route::kNone, 0},     {901, Route::kHost, 101},
-    {1001, Route::kAny, 0},     {1100, Route::kAny, 0},     {1200, Route::kHost, 101},
-};
-
+// kxmcNewGravityTorque: the host's routine of the mounting (floor, wall, ceiling; angles ignored)
+// with the code whose gravity it computes, the any-angle torque for mounting 3 and the codes
+// without a host routine, nothing for unknown mountings and the codes without gravity.
 TEST_F(Gravity, NewGravityTorqueDispatchPerCodeAndMounting) {
+    enum Route { kHost, kAny, kNone };
+    const struct { uint32_t code; Route route; uint32_t passed; } rows[] = {
+        {0, kHost, 101},   {1, kHost, 1},     {2, kHost, 2},     {3, kAny, 0},      {4, kHost, 1},     {100, kHost, 1},
+        {101, kHost, 101}, {102, kHost, 102}, {103, kAny, 0},    {104, kHost, 101}, {200, kHost, 101}, {201, kHost, 201},
+        {202, kHost, 202}, {203, kHost, 201}, {300, kHost, 201}, {301, kHost, 301}, {302, kHost, 302}, {399, kHost, 301},
+        {401, kHost, 401}, {402, kHost, 402}, {480, kHost, 401}, {501, kNone, 0},   {700, kNone, 0},   {701, kAny, 0},
+        {800, kAny, 0},    {801, kNone, 0},   {900, kNone, 0},   {901, kHost, 101}, {1001, kAny, 0},   {1100, kAny, 0},
+        {1200, kHost, 101}};
     const double mount_angles[3][2] = {{0, 0}, {90, 0}, {180, 0}};
-    for (const DispatchRow &row : kDispatch) {
+    for (const auto &row : rows) {
         for (uint8_t mounting = 0; mounting <= 5; ++mounting) {
             start(row.code);
-            double q[6];
+            double q[6], want[6], out[6] = {7, 7, 7, 7, 7, 7};
             random_pose(q);
             const double load[4] = {12, -34, 56, 2.5};
-            // Angles that are none of the fixed mountings: the host routine must not see them.
             angles(33, -47);
             mcb.installPos = mounting;
-            double out[6] = {7, 7, 7, 7, 7, 7};
             ASSERT_EQ(kxmcNewGravityTorque(q, load, out), 0);
             const std::string what = "code " + std::to_string(row.code) + " mounting " + std::to_string(mounting);
-            if (row.route == Route::kNone || mounting > 3) {
+            if (row.route == kNone || mounting > 3) {
                 for (double o : out) EXPECT_EQ(o, 7.0) << what;
                 continue;
             }
-            double want[6];
-            if (row.route == Route::kAny || mounting == 3) {
-                kxmcGravityTorque(q, load, want);
-            } else {
+            if (row.route == kHost && mounting < 3) {
                 mcb.robotModelCode = row.passed;
                 angles(mount_angles[mounting][0], mount_angles[mounting][1]);
-                kxmcGravityTorque(q, load, want);
             }
+            kxmcGravityTorque(q, load, want);
             for (int j = 0; j < 6; ++j) EXPECT_NEAR(out[j], want[j], 1e-9) << what << " joint " << j;
         }
     }
 }
 
-// ---- End load ---------------------------------------------------------------------------------
-
+// kxmcendload is J^T times the payload's weight wrench for every family with a Jacobian, and
+// zero for the codes without one.
 TEST_F(Gravity, EndLoadIsJacobianTransposeTimesWeightWrench) {
-    const uint32_t codes[] = {1, 102, 201, 301, 702, 703, 750};
     const double mountings[][2] = {{0, 0}, {30, 45}, {90, 0}, {180, 0}, {-75, 200}};  // tilt, rot
-    for (uint32_t code : codes) {
+    for (uint32_t code : {1, 102, 201, 301, 702, 703, 750}) {
         start(code);
         for (const auto &m : mountings) {
             for (int n = 0; n < 10; ++n) {
-                double q[6];
+                double q[6], out[6];
                 random_pose(q);
-                const double c[3] = {uniform(-120, 120), uniform(-120, 120), uniform(0, 250)};
-                const double mass = uniform(0.2, 8);
-                double out[6];
+                const double c[3] = {uniform(-120, 120), uniform(-120, 120), uniform(0, 250)}, mass = uniform(0.2, 8);
                 ASSERT_EQ(kxmcendload(-m[0], m[1], q, c[0], c[1], c[2], mass, out, static_cast<int32_t>(code)), 0);
-                const Vec6 want = gravity_ref::point_load_torque(q, c, mass, gravity_ref::gravity(m[0], m[1]));
-                expect_near(out, want, 2e-5,
+                expect_near(out, point_load_torque(q, c, mass, gravity(m[0], m[1])), 2e-5,
                             "code " + std::to_string(code) + " tilt " + std::to_string(m[0]));
             }
         }
     }
-}
-
-// The end load carries the same weight direction as the dynamics model: arm gravity torque with
-// the payload minus without it, for the gravity-test codes (the 5-kg default set for 102).
-TEST_F(Gravity, EndLoadAgreesWithTheDynamicsModelsPayload) {
-    start(102);
-    for (int n = 0; n < 50; ++n) {
-        double q[6];
-        random_pose(q);
-        const double tilt = uniform(-360, 360), rot = uniform(-360, 360);
-        angles(tilt, rot);
-        const double load[4] = {uniform(-80, 80), uniform(-80, 80), uniform(0, 150), uniform(0.5, 5)};
-        const double bare[4] = {0, 0, 0, 0};
-        double with[6], without[6], end[6];
-        kxmcGravityTorque(q, load, with);
-        kxmcGravityTorque(q, bare, without);
-        kxmcendload(-tilt, rot, q, load[0], load[1], load[2], load[3], end, 102);
-        for (int j = 0; j < 6; ++j) EXPECT_NEAR(end[j], with[j] - without[j], 5e-5) << n << " joint " << j;
-    }
-}
-
-TEST_F(Gravity, EndLoadPureForceAndCodesWithoutJacobian) {
-    start(102);
     const double q[6] = {10, -80, 60, -30, 90, 15};
-    double out[6];
-    kxmcendload(0, 0, q, 0, 0, 0, 2.0, out, 102);
-    const double c0[3] = {0, 0, 0};
-    expect_near(out, gravity_ref::point_load_torque(q, c0, 2.0, gravity_ref::gravity(0, 0)), 2e-5, "pure force");
-    EXPECT_NEAR(out[5], 0.0, 1e-9);  // a force through the flange centre has no moment about joint 6
     for (int32_t code : {0, 2, 101, 202, 302, 401, 550, 701, 901, -1}) {
         double o[6] = {9, 9, 9, 9, 9, 9};
         EXPECT_EQ(kxmcendload(0, 0, q, 10, 20, 30, 2.0, o, code), 0);
