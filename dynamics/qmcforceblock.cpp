@@ -309,8 +309,8 @@ void gravity_test_torque(const double *q, const double load[4], double tau[kJoin
 // Force-and-torque drag speed guard: more than five consecutive cycles over a TCP speed limit
 // end drag, with the warning repeated every cycle the condition lasts.
 void force_torque_speed_guard() noexcept {
-    const bool over = std::fabs(mpb.tcpSpeed) > mcb.dragMaxTcpVel ||
-                      std::fabs(mpb.tcpRotSpeed) > mcb.dragMaxTcpOriVel;
+    const bool over = std::fabs(mpb.tcpSpeed) > mcb.forceTorqueDragSpeedLimit ||
+                      std::fabs(mpb.tcpRotSpeed) > mcb.forceTorqueDragRotSpeedLimit;
     if (mcb.forceTorqueDragOn == 1 && in_drag() && over) {
         if (velCount < std::numeric_limits<int32_t>::max()) {
             ++velCount;
@@ -369,7 +369,7 @@ void full_dynamics_torque(const double *q, const double load[4], double tau[kJoi
     }
     for (int j = 0; j < kJoints; ++j) {
         if (sensor_drag) {
-            const double t = (1.0 - mcb.forceTorqueLambda[j]) * s[j];
+            const double t = (1.0 - mcb.forceTorqueDragReduce[j]) * s[j];
             tau[j] = kxmc::detail::sensor_drag_torque(tau_dyn[j], t, cap[j]);
         } else {
             tau[j] = tau_dyn[j];

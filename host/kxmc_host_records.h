@@ -115,17 +115,25 @@ typedef struct MotionControlBlock {
     int16_t torqueRecordSamples[KXMC_JOINTS][KXMC_TORQUE_RECORD_SAMPLES]; /* [per mille] */
     BsplineFit torqueRecordFit[KXMC_JOINTS];
 
-    /* Force-and-torque hand guiding */
+    /* Force-and-torque hand guiding. The speed limits and the per-joint reduction of the sensor
+     * torque have two names each: the start command stores them under one, the torque cycle
+     * reads them under the other; both name the same storage. */
     int32_t forceTorqueDragOn;        /* 1 = sensor joint-torque drag on */
-    double forceTorqueDragSpeedLimit;    /* [mm/s] TCP speed limit */
-    double forceTorqueDragRotSpeedLimit; /* [deg/s] TCP orientation speed limit */
-    double forceTorqueDragReduce[KXMC_JOINTS]; /* fraction removed from the sensor torque */
+    union {
+        double forceTorqueDragSpeedLimit; /* [mm/s] TCP speed limit */
+        double dragMaxTcpVel;
+    };
+    union {
+        double forceTorqueDragRotSpeedLimit; /* [deg/s] TCP orientation speed limit */
+        double dragMaxTcpOriVel;
+    };
+    union {
+        double forceTorqueDragReduce[KXMC_JOINTS]; /* fraction removed from the sensor torque, 0..5 */
+        double forceTorqueLambda[KXMC_JOINTS];
+    };
     int32_t impedanceSign;            /* 1 = joint damping term */
-    double forceTorqueLambda[KXMC_JOINTS];
     double forceTorqueK[KXMC_JOINTS];
     double forceTorqueB[KXMC_JOINTS]; /* joint damping gains */
-    double dragMaxTcpVel;             /* [mm/s] */
-    double dragMaxTcpOriVel;          /* [deg/s] */
 
     /* End-force hand guiding */
     int32_t endForceDragOn;           /* 1 = running */
