@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -46,6 +47,7 @@ inline const SetCase kStandardSets[] = {
     {0, 5},    {1, 3},    {2, 3},    {3, 3},    {201, 10}, {202, 10}, {301, 16},
     {302, 16}, {401, 20}, {702, 5},  {703, 3},  {901, 3},  {903, 3},  {1001, 20},
 };
+inline void PrintTo(const SetCase &c, std::ostream *os) { *os << "code " << c.code; }
 inline std::string set_name(const ::testing::TestParamInfo<SetCase> &i) {
     return "code" + std::to_string(i.param.code);
 }

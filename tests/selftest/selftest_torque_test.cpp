@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <ostream>
 
 #include "host_fixture.hpp"
 #include "jointid/selftest_parameters.hpp"
@@ -33,6 +34,7 @@ const FamilyCase kFamilies[] = {
     {"kx10", 10, 201u, computeKx10_selftautest},
     {"kx16", 16, 301u, computeKx16_selftautest},
 };
+void PrintTo(const FamilyCase &fc, std::ostream *os) { *os << fc.name; }
 
 // The call through a 6 x 1 output header; the input carries the mounting as (0, -tilt, rot).
 Joints call(SelftestFn fn, double tilt, double rot, const Joints &q, const Joints &qd,
