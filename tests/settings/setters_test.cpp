@@ -233,6 +233,16 @@ INSTANTIATE_TEST_SUITE_P(
                        Gains g = law_gains();
                        return qmcSetJointFrictionGain(g.v[0], g.v[1], g.v[2], g.v[3]);
                    }, 0, gain_keys(kU, law_gains(), 4, law_key)},
+        // A missing array is a refused argument, never a crash.
+        SetterCase{"NullMargins", [] { return qmcSetCollisionPause(0, 0, 0, 0, nullptr); }, -1},
+        SetterCase{"NullLevels", [] { return qmcSetCollisionLevel(0, nullptr, 1, 5); }, -1},
+        SetterCase{"NullState", [] { return qmcGetCollisionState(nullptr); }, -1},
+        SetterCase{"NullFreeGains", [] { return qmcSetFrictionValue_free(nullptr); }, -1},
+        SetterCase{"NullLockGains", [] { return qmcSetDragLockPara(mcb.dragLockKp, mcb.dragLockKi, nullptr); }, -1},
+        SetterCase{"NullLawGains", [] {
+                       Gains g = law_gains();
+                       return qmcSetJointFrictionGain(g.v[0], nullptr, g.v[2], g.v[3]);
+                   }, -1, {}, [] { qmcSetJointFrictionGain(nullptr, nullptr, nullptr, nullptr); }},  // after the first-call reset
         SetterCase{"DragLockGains", [] {
                        Gains g = lock_gains();
                        return qmcSetDragLockPara(g.v[0], g.v[1], g.v[2]);
@@ -366,20 +376,6 @@ TEST_F(Settings, RefusedDragLockGainKeepsTheGainsBeforeIt) {
         }
         expect_nothing_persisted();
     }
-}
-
-// A missing array is a refused argument, never a crash.
-TEST_F(Settings, MissingArraysAreRefused) {
-    double six[6] = {1, 1, 1, 1, 1, 1};
-    const auto before = records();
-    EXPECT_EQ(qmcSetCollisionPause(0, 0, 0, 0, nullptr), -1);
-    EXPECT_EQ(qmcSetCollisionLevel(0, nullptr, 1, 5), -1);
-    EXPECT_EQ(qmcGetCollisionState(nullptr), -1);
-    EXPECT_EQ(qmcSetFrictionValue_free(nullptr), -1);
-    EXPECT_EQ(qmcSetDragLockPara(six, six, nullptr), -1);
-    EXPECT_TRUE(records() == before);
-    EXPECT_EQ(qmcSetJointFrictionGain(six, nullptr, six, six), -1);
-    expect_nothing_persisted();
 }
 
 // ---- Joint limits per model and the drag over-speed warning ---------------------------------

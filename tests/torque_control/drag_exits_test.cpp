@@ -1,7 +1,9 @@
-// The six ways the torque cycle ends hand guiding: each calls qmcDragSwitch(0) once, logs its own
-// level-2 line and has its own side effects; nothing else may end drag.
+// The reactions in drag - hold (4), rebound (5) and the time-out-only reaction (3) - and the six
+// ways the torque cycle ends hand guiding: each calls qmcDragSwitch(0) once, logs its own level-2
+// line and has its own side effects; nothing else may end drag.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -10,71 +12,160 @@
 namespace torque_test {
 namespace {
 
-using Names = std::vector<std::string>;
+using Cycles = std::vector<int>;
 
 class DragExits : public TorqueFixture {
    protected:
     // Cycles while re-entering drag before each one (the simulated host leaves drag on the
     // switch); returns the 1-based cycles on which drag was switched off.
-    std::vector<int> run_in_drag(int n) {
-        std::vector<int> exits;
+    Cycles run_in_drag(int n) {
+        Cycles exits;
         for (int i = 1; i <= n; ++i) {
             mpb.robotState = 4;
             const std::size_t before = kxsim::calls("qmcDragSwitch").size();
             cycle();
-            if (kxsim::calls("qmcDragSwitch").size() > before) {
-                exits.push_back(i);
-            }
+            if (kxsim::calls("qmcDragSwitch").size() > before) exits.push_back(i);
         }
         return exits;
     }
+    // A collision reaction armed by the collision check, the arm in drag, no model torque.
+    void arm(uint8_t reaction, int32_t cycles_left) {
+        start(101, 7);
+        mcb.collisionPauseFlag = reaction;
+        mcb.collisionState = 1;
+        CollisionStartFlag = 1;
+        CollisionAfterTime = cycles_left;
+        mpb.robotState = 4;
+    }
 };
 
-// ---- ": 0" force-and-torque drag over speed ----------------------------------------------------
+// ---- Reaction torques ----------------------------------------------------------------------------
 
-struct SpeedCase {
-    const char *name;
-    double tcpSpeed;     // [mm/s]
-    double tcpRotSpeed;  // [deg/s]
-};
-
-class OverSpeed : public DragExits, public ::testing::WithParamInterface<SpeedCase> {};
-
-TEST_P(OverSpeed, InForceTorqueDragEndsDragOnTheSixthCycleAndEveryOneAfter) {
-    const SpeedCase &c = GetParam();
-    start(101, 2);
-    mcb.forceTorqueDragOn = 1;  // limits 250 mm/s and 90 deg/s from the host's defaults
-    mpb.tcpSpeed = c.tcpSpeed;
-    mpb.tcpRotSpeed = c.tcpRotSpeed;
-    EXPECT_EQ(run_in_drag(5), std::vector<int>{});
-    EXPECT_EQ(mcb.warningCode, 0u);
-    EXPECT_EQ(run_in_drag(2), (std::vector<int>{1, 2}));
-    EXPECT_EQ(mcb.warningCode, KXMC_WARN_DRAG_OVERSPEED);
-    EXPECT_EQ(exit_lines(), Names(2, exit_message(0)));
+TEST_F(DragExits, HoldPullsTheJointsBackToWhereTheReactionStartedWithDamping) {
+    arm(4, 5000);
+    cycle();  // captures the joints
+    const double zero[6] = {};
+    expect_commands(zero);
+    const double moved[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};      // [deg]
+    const double vel[6] = {0.01, -0.02, 0.03, 0.04, -0.05, 0.06};  // [deg/cycle]
+    const double kd[6] = {0.5, 0.5, 0.5, 0.1, 0.1, 0.0};           // [N m s/deg]
+    double expected[6];
+    for (int j = 0; j < 6; ++j) {
+        mpb.targetJointPos[j] = kPose[j] + moved[j];
+        mpb.actualJointVel[j] = vel[j];
+        expected[j] = -moved[j] * 5.0 - 1000.0 * vel[j] * kd[j];
+    }
+    cycle();
+    expect_commands(expected);
+    EXPECT_EQ(CollisionAfterTime, 4998);
 }
 
-INSTANTIATE_TEST_SUITE_P(Limits, OverSpeed,
-                         ::testing::Values(SpeedCase{"Linear", 250.5, 0.0},
-                                           SpeedCase{"LinearReversed", -251.0, 0.0},
-                                           SpeedCase{"Rotational", 0.0, 90.5},
-                                           SpeedCase{"RotationalReversed", 0.0, -95.0}),
-                         [](const ::testing::TestParamInfo<SpeedCase> &p) {
-                             return std::string(p.param.name);
-                         });
+// The rebound pushes joints 1 to 3 against the captured error, decaying with the time the
+// reaction has run (the safe time is unsigned; the decay must still be an exponential of a
+// negative number), scaled down while the TCP is faster than the safe speed; a safe speed of 0
+// allows no push.
+TEST_F(DragExits, ReboundPushesTheFirstThreeJointsAgainstTheCapturedError) {
+    struct Case {
+        int32_t cyclesLeft;  // before the cycle
+        double tcpSpeed;     // [mm/s]
+        uint16_t safeSpeed;  // [mm/s]
+    };
+    const Case cases[] = {{501, 0, 100},   {301, 50, 100}, {401, 100, 100},
+                          {401, 250, 100}, {401, 0, 0},    {401, 20, 0}};
+    const int32_t margin[6] = {5, 3, 8, 1, 1, 1};
+    const double error[6] = {2.0, -1.0, 0.5, 4.0, 4.0, 4.0};  // [N m]
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.cyclesLeft) + " " + std::to_string(c.tcpSpeed));
+        arm(5, c.cyclesLeft);
+        mcb.collisionSafeTime = 500;  // [cycles]
+        mcb.collisionSafeSpeed = c.safeSpeed;
+        for (int j = 0; j < 6; ++j) {
+            mcb.collisionSafeMargin[j] = margin[j];
+            forceCollisionError[j] = error[j];
+        }
+        mpb.tcpSpeed = c.tcpSpeed;
+        cycle();
+        const double scale = c.safeSpeed == 0            ? 0.0
+                             : c.tcpSpeed >= c.safeSpeed ? c.safeSpeed / c.tcpSpeed
+                                                         : 1.0;
+        double expected[6] = {};
+        for (int j = 0; j < 3; ++j) {
+            const double x = (c.cyclesLeft - 1.0 - 500.0) * 0.001 * margin[j];
+            expected[j] = std::exp(x) * 100.0 * error[j] * -0.5 * scale;
+        }
+        expect_commands(expected, kNominalGear, 0);
+    }
+}
+
+TEST_F(DragExits, TimeOutReactionAddsNoTorque) {
+    arm(3, 50);
+    forceCollisionError[0] = 3.0;
+    for (int i = 0; i < 10; ++i) {
+        mpb.targetJointPos[1] = kPose[1] + i;
+        mpb.actualJointVel[1] = 0.05;
+        cycle();
+        for (int j = 0; j < 6; ++j) EXPECT_EQ(how.jointTorqueCmd[j], 0);
+    }
+    EXPECT_EQ(CollisionAfterTime, 40);
+}
+
+// Start of the after-over-speed reaction: the reaction time, and five times the measured minus
+// the expected motor torque (recorded or commanded current plus velocity feed-forward) captured
+// for the rebound.
+TEST_F(DragExits, OverSpeedReactionStartCapturesTheTorqueError) {
+    start(101, 7);
+    mcb.frictionCompOn = 1;  // friction stays out of the expected torque
+    mcb.tcpSpeedOverDragState = 1;
+    mcb.tcpSpeedOverDragTime = 300.7f;                         // [cycles]
+    const int16_t current[6] = {100, -200, 300, 50, -60, 70};  // [per mille]
+    const float feed_forward[6] = {10, 20, -30, 5, 0, -5};     // [per mille]
+    const int16_t command[6] = {40, -80, 0, 10, 0, 0};         // last cycle's words
+    kxsim::set_velocity_feedforward(feed_forward);
+    for (int j = 0; j < 6; ++j) {
+        how.jointCurrent[j] = current[j];
+        how.jointTorqueCmd[j] = command[j];  // expected current = 0.7 x command word (gain 1)
+    }
+    cycle();
+    EXPECT_EQ(mcb.tcpSpeedOverDragState, 2);
+    EXPECT_EQ(CollisionStartFlag, 1);
+    EXPECT_EQ(CollisionAfterTime, 300);
+    for (int j = 0; j < 6; ++j) {
+        const double expected = (std::trunc(command[j] * 0.7) + feed_forward[j]) * 0.001 * rated[j];
+        EXPECT_NEAR(forceCollisionError[j], 5.0 * (current[j] * 0.001 * rated[j] - expected),
+                    1e-3 * rated[j])
+            << "joint " << j + 1;
+    }
+}
+
+// ---- ": 0" force-and-torque drag over speed (limits 250 mm/s and 90 deg/s) ------------------------
+
+TEST_F(DragExits, OverSpeedInSensorDragEndsDragFromTheSixthCycleOn) {
+    const double speeds[][2] = {{250.5, 0.0}, {-251.0, 0.0}, {0.0, 90.5}, {0.0, -95.0}};
+    for (const auto &s : speeds) {
+        SCOPED_TRACE(std::to_string(s[0]) + " mm/s " + std::to_string(s[1]) + " deg/s");
+        start(101, 2);
+        mcb.forceTorqueDragOn = 1;
+        mpb.tcpSpeed = s[0];
+        mpb.tcpRotSpeed = s[1];
+        EXPECT_EQ(run_in_drag(5), Cycles{});
+        EXPECT_EQ(mcb.warningCode, 0u);
+        EXPECT_EQ(run_in_drag(2), (Cycles{1, 2}));
+        EXPECT_EQ(mcb.warningCode, KXMC_WARN_DRAG_OVERSPEED);
+        EXPECT_EQ(logged(), Names(2, exit_message(0)));
+    }
+}
 
 TEST_F(DragExits, OverSpeedCountRestartsAndActsOnlyInSensorDrag) {
     start(101, 2);
     mcb.forceTorqueDragOn = 1;
     mpb.tcpSpeed = 300.0;
-    EXPECT_EQ(run_in_drag(5), std::vector<int>{});
+    EXPECT_EQ(run_in_drag(5), Cycles{});
     mpb.tcpSpeed = 250.0;  // exactly at the limit is not over it
-    EXPECT_EQ(run_in_drag(1), std::vector<int>{});
+    EXPECT_EQ(run_in_drag(1), Cycles{});
     mpb.tcpSpeed = 300.0;
-    EXPECT_EQ(run_in_drag(5), std::vector<int>{});
-    EXPECT_EQ(run_in_drag(1), std::vector<int>{1});
-
+    EXPECT_EQ(run_in_drag(6), Cycles{6});
     mcb.forceTorqueDragOn = 0;  // only the sensor drag has the speed guard
-    EXPECT_EQ(run_in_drag(10), std::vector<int>{});
+    EXPECT_EQ(run_in_drag(10), Cycles{});
     mcb.forceTorqueDragOn = 1;
     mpb.robotState = 1;  // nor does it act outside drag
     cycles(10);
@@ -84,146 +175,98 @@ TEST_F(DragExits, OverSpeedCountRestartsAndActsOnlyInSensorDrag) {
 // ---- ": 1" interference zone with mode 2 ----------------------------------------------------------
 
 TEST_F(DragExits, InterferenceZoneEndsDragInModeTwo) {
-    struct Case {
-        uint8_t zone;
-        int32_t state;
-        bool exits;
-    };
-    const Case cases[] = {{1, 4, true}, {2, 4, true}, {0, 4, false}, {3, 4, false}, {1, 1, false}};
-    for (const Case &c : cases) {
+    const int cases[][3] = {
+        {1, 4, 1}, {2, 4, 1}, {0, 4, 0}, {3, 4, 0}, {1, 1, 0}};  // zone state exits
+    for (const auto &c : cases) {
+        SCOPED_TRACE("zone " + std::to_string(c[0]) + " state " + std::to_string(c[1]));
         start(101, 0);
         mcb.interfereDragMode = 2;
-        mpb.interfereZoneState = c.zone;
-        mpb.robotState = c.state;
+        mpb.interfereZoneState = static_cast<uint8_t>(c[0]);
+        mpb.robotState = c[1];
         cycle();
-        EXPECT_EQ(actions(), c.exits ? Names{"qmcDragSwitch"} : Names{})
-            << "zone " << int(c.zone) << " state " << c.state;
-        EXPECT_EQ(exit_lines(), c.exits ? Names{exit_message(1)} : Names{});
+        EXPECT_EQ(actions(), c[2] ? Names{"qmcDragSwitch"} : Names{});
+        EXPECT_EQ(logged(), c[2] ? Names{exit_message(1)} : Names{});
     }
 }
 
-// ---- ": 2" and ": 3" after-collision and after-over-speed reactions --------------------------------
-
-struct ReactionCase {
-    uint8_t reaction;
-    bool afterCollision;  // armed by a collision, else by the over-speed reaction
-};
+// ---- ": 2" and ": 3" after-collision and after-over-speed reactions ------------------------------
 
 TEST_F(DragExits, ReactionsEndWhenTheirTimeRunsOut) {
-    const ReactionCase cases[] = {{3, true}, {4, true}, {5, true}, {3, false}, {5, false}};
-    for (const ReactionCase &c : cases) {
-        SCOPED_TRACE("reaction " + std::to_string(c.reaction));
-        start(101, 0);
-        mcb.collisionPauseFlag = c.reaction;
-        mcb.collisionState = c.afterCollision ? 1 : 0;
-        mcb.tcpSpeedOverDragState = c.afterCollision ? 0 : 2;
-        CollisionStartFlag = 1;
-        CollisionAfterTime = 3;
-        EXPECT_EQ(run_in_drag(3), std::vector<int>{});  // 2, 1, 0 cycles left
+    const int cases[][2] = {{3, 1}, {4, 1}, {5, 1}, {3, 0}, {5, 0}};  // reaction, after collision
+    for (const auto &c : cases) {
+        SCOPED_TRACE("reaction " + std::to_string(c[0]) + " collision " + std::to_string(c[1]));
+        arm(static_cast<uint8_t>(c[0]), 3);
+        mcb.collisionState = static_cast<uint8_t>(c[1]);
+        mcb.tcpSpeedOverDragState = c[1] ? 0 : 2;
+        EXPECT_EQ(run_in_drag(3), Cycles{});  // 2, 1, 0 cycles left
         EXPECT_EQ(CollisionStartFlag, 0);
-        EXPECT_EQ(run_in_drag(1), std::vector<int>{1});
+        EXPECT_EQ(run_in_drag(1), Cycles{1});
         EXPECT_EQ(CollisionAfterTime, 0);
         EXPECT_EQ(mcb.collisionState, 0);
         EXPECT_EQ(mcb.tcpSpeedOverDragState, 0);
-        EXPECT_EQ(exit_lines(), Names{exit_message(2)});
-        EXPECT_EQ(run_in_drag(5), std::vector<int>{});  // the reaction is over
+        EXPECT_EQ(logged(), Names{exit_message(2)});
+        EXPECT_EQ(run_in_drag(5), Cycles{});  // the reaction is over
     }
 }
 
 TEST_F(DragExits, ReactionsRunOnlyInDragForTheDragReactions) {
-    struct Case {
-        uint8_t reaction;
-        int32_t state;
-    };
-    const Case cases[] = {{0, 4}, {1, 4}, {2, 4}, {6, 4}, {4, 1}, {5, 3}};
-    for (const Case &c : cases) {
-        start(101, 0);
-        mcb.collisionPauseFlag = c.reaction;
-        mcb.collisionState = 1;
-        CollisionStartFlag = 1;
-        CollisionAfterTime = 1;
+    const int cases[][2] = {{0, 4}, {1, 4}, {2, 4}, {6, 4}, {4, 1}, {5, 3}};  // reaction, state
+    for (const auto &c : cases) {
+        SCOPED_TRACE("reaction " + std::to_string(c[0]) + " state " + std::to_string(c[1]));
+        arm(static_cast<uint8_t>(c[0]), 1);
         for (int i = 0; i < 3; ++i) {
-            mpb.robotState = c.state;
+            mpb.robotState = c[1];
             cycle();
         }
-        EXPECT_EQ(CollisionAfterTime, 1) << "reaction " << int(c.reaction) << " state " << c.state;
+        EXPECT_EQ(CollisionAfterTime, 1);
         EXPECT_EQ(mcb.collisionState, 1);
-        EXPECT_TRUE(exit_lines().empty());
+        EXPECT_EQ(logged(), Names{});
     }
 }
 
+// Safe distance 50 mm from the host's defaults; only the rebound watches it.
 TEST_F(DragExits, ReboundEndsWhenTheTcpMovesFartherThanTheSafeDistance) {
-    struct Case {
-        uint8_t reaction;
-        double moved;  // [mm] along a diagonal
-        bool exits;
-    };
-    // Safe distance 50 mm from the host's defaults.
-    const Case cases[] = {
-        {5, 30.0, false}, {5, 50.0, false}, {5, 50.5, true}, {4, 400.0, false}, {3, 400.0, false}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE("reaction " + std::to_string(c.reaction) + " moved " +
-                     std::to_string(c.moved));
-        start(101, 0);
-        mcb.collisionPauseFlag = c.reaction;
-        mcb.collisionState = 1;
-        CollisionStartFlag = 1;
-        CollisionAfterTime = 100;
+    const double cases[][3] = {{5, 30, 0}, {5, 50, 0}, {5, 50.5, 1}, {4, 400, 0}, {3, 400, 0}};
+    for (const auto &c : cases) {  // reaction, distance moved along a diagonal [mm], exits
+        SCOPED_TRACE("reaction " + std::to_string(c[0]) + " moved " + std::to_string(c[1]));
+        arm(static_cast<uint8_t>(c[0]), 100);
         const double start_pos[3] = {400.0, -100.0, 300.0};
-        for (int k = 0; k < 3; ++k) {
-            mpb.tcpPos[k] = start_pos[k];
-        }
-        EXPECT_EQ(run_in_drag(1), std::vector<int>{});
-        const double step = c.moved / std::sqrt(3.0);
-        for (int k = 0; k < 3; ++k) {
-            mpb.tcpPos[k] = start_pos[k] + (k == 1 ? -step : step);
-        }
-        EXPECT_EQ(run_in_drag(1), c.exits ? std::vector<int>{1} : std::vector<int>{});
-        EXPECT_EQ(exit_lines(), c.exits ? Names{exit_message(3)} : Names{});
-        EXPECT_EQ(mcb.collisionState, c.exits ? 0 : 1);
-        EXPECT_EQ(CollisionAfterTime, c.exits ? 0 : 98);
+        for (int k = 0; k < 3; ++k) mpb.tcpPos[k] = start_pos[k];
+        EXPECT_EQ(run_in_drag(1), Cycles{});
+        const double step = c[1] / std::sqrt(3.0);
+        for (int k = 0; k < 3; ++k) mpb.tcpPos[k] = start_pos[k] + (k == 1 ? -step : step);
+        const bool exits = c[2] != 0;
+        EXPECT_EQ(run_in_drag(1), exits ? Cycles{1} : Cycles{});
+        EXPECT_EQ(logged(), exits ? Names{exit_message(3)} : Names{});
+        EXPECT_EQ(mcb.collisionState, exits ? 0 : 1);
+        EXPECT_EQ(CollisionAfterTime, exits ? 0 : 98);
     }
 }
 
-// ---- ": 4" static collision check ----------------------------------------------------------------
+// ---- ": 4" static collision check (no model torque: the expected current is zero) ---------------
 
-class StaticCheck : public DragExits {
-   protected:
-    void arm_check() {
-        start(101, 7);  // no model torque: the expected current is zero
+TEST_F(DragExits, StaticCheckArmsOnlyWhileTheTcpIsAtRestOutsideProgramsWithoutACollision) {
+    const double cases[][4] = {{0.0, 1, 0, 1},  {1.99, 1, 0, 1}, {-1.99, 3, 0, 1}, {2.0, 1, 0, 0},
+                               {-2.0, 1, 0, 0}, {0.0, 2, 0, 0},  {0.0, 1, 1, 0}};
+    for (const auto &c : cases) {  // TCP speed [mm/s], robot state, collision state, arms
+        SCOPED_TRACE(std::to_string(c[0]) + " " + std::to_string(c[1]) + " " +
+                     std::to_string(c[2]));
+        start(101, 7);
         mcb.staticCollisionOn = 1;
-        const float no_feed_forward[6] = {};
-        kxsim::set_velocity_feedforward(no_feed_forward);
-    }
-};
-
-TEST_F(StaticCheck, ArmsOnlyWhileTheTcpIsAtRestOutsideProgramsWithoutACollision) {
-    struct Case {
-        double tcpSpeed;
-        int32_t state;
-        uint8_t collisionState;
-        bool arms;
-    };
-    const Case cases[] = {{0.0, 1, 0, true},  {1.99, 1, 0, true},  {-1.99, 3, 0, true},
-                          {2.0, 1, 0, false}, {-2.0, 1, 0, false}, {0.0, 2, 0, false},
-                          {0.0, 1, 1, false}};
-    for (const Case &c : cases) {
-        arm_check();
-        mpb.tcpSpeed = c.tcpSpeed;
-        mpb.robotState = c.state;
-        mcb.collisionState = c.collisionState;
+        mpb.tcpSpeed = c[0];
+        mpb.robotState = static_cast<int32_t>(c[1]);
+        mcb.collisionState = static_cast<uint8_t>(c[2]);
         how.jointCurrent[0] = 900;  // 0.9 of the rated torque, limit 0.3
         cycle();
-        EXPECT_EQ(CollisionStartFlag, c.arms ? 1 : 0)
-            << "speed " << c.tcpSpeed << " state " << c.state << " collision "
-            << int(c.collisionState);
-        EXPECT_EQ(actions(), c.arms ? Names{"qmcDragSwitch"} : Names{});
-        EXPECT_EQ(count_log("Static Collision After to DragMode"), c.arms ? 1 : 0);
+        EXPECT_EQ(CollisionStartFlag, c[3]);
+        EXPECT_EQ(actions(), c[3] != 0 ? Names{"qmcDragSwitch"} : Names{});
+        EXPECT_EQ(logged("Static Collision After to DragMode").size(), c[3] != 0 ? 1u : 0u);
     }
 }
 
-TEST_F(StaticCheck, ReactionDampsTheJointsAndEndsDragAfterItsTime) {
-    arm_check();
+TEST_F(DragExits, StaticCheckReactionDampsTheJointsAndEndsDragAfterItsTime) {
+    start(101, 7);
+    mcb.staticCollisionOn = 1;
     mcb.frictionCompOn = 1;
     how.jointCurrent[0] = 900;
     cycle();  // arms: 1000 cycles, the first counted in this cycle
@@ -231,69 +274,46 @@ TEST_F(StaticCheck, ReactionDampsTheJointsAndEndsDragAfterItsTime) {
     EXPECT_EQ(CollisionAfterTime, 999);
     EXPECT_EQ(mcb.frictionCompOn, 0);
     how.jointCurrent[0] = 0;
-
-    // The reaction damps the joints with the collision damping gains.
     const double vel[6] = {0.02, -0.04, 0.01, 0.05, -0.03, 0.06};  // [deg/cycle]
-    const double kd[6] = {0.5, 0.5, 0.5, 0.1, 0.1, 0.0};
-    for (int j = 0; j < 6; ++j) {
-        mpb.actualJointVel[j] = vel[j];
-    }
-    cycle();
+    const double kd[6] = {0.5, 0.5, 0.5, 0.1, 0.1, 0.0};           // collision damping
     double expected[6];
     for (int j = 0; j < 6; ++j) {
+        mpb.actualJointVel[j] = vel[j];
         expected[j] = -1000.0 * vel[j] * kd[j];
     }
+    cycle();
     expect_commands(expected);
-    for (int j = 0; j < 6; ++j) {
-        mpb.actualJointVel[j] = 0.0;
-    }
-
+    for (double &v : mpb.actualJointVel) v = 0.0;
     cycles(998);  // 0 cycles left
     EXPECT_EQ(CollisionStartFlag, 1);
-    EXPECT_TRUE(exit_lines().empty());
+    EXPECT_EQ(logged(), Names{});
     cycle();
     EXPECT_EQ(CollisionStartFlag, 0);
     EXPECT_EQ(CollisionAfterTime, 0);
     EXPECT_EQ(actions(), (Names{"qmcDragSwitch", "qmcDragSwitch"}));
     EXPECT_EQ(kxsim::calls("qmcDragSwitch").back().args, std::vector<double>{0.0});
-    EXPECT_EQ(exit_lines(), Names{exit_message(4)});
+    EXPECT_EQ(logged(), Names{exit_message(4)});
 }
 
-// ---- ": 5" drag power ----------------------------------------------------------------------------
+// ---- ": 5" drag power ------------------------------------------------------------------------------
 
+// The mean exists from the 101st measurement on; after the trip the window starts again. Within
+// the limit, without the flag or without the check there is no exit.
 TEST_F(DragExits, MeanDragPowerOverTheLimitEndsDragAndEmptiesTheWindow) {
-    start(101, 0);
-    mcb.powerCheckOn = 1;
-    mcb.powerFlag = 1;
-    mcb.powerLimit = 10.0;  // [W]
-    for (int j = 0; j < 6; ++j) {
-        how.jointCurrent[j] = 500;
-        mpb.actualJointVel[j] = 0.1;  // [deg/cycle]
-    }
-    // The mean exists from the 101st measurement on; after the trip the window starts again.
-    EXPECT_EQ(run_in_drag(202), (std::vector<int>{101, 202}));
-    EXPECT_EQ(mcb.faultCode, KXMC_FAULT_DRAG_POWER);
-    EXPECT_EQ(exit_lines(), Names(2, exit_message(5)));
-}
-
-TEST_F(DragExits, PowerWithinTheLimitOrWithoutTheFlagIsNoExit) {
-    struct Case {
-        uint8_t check;
-        uint8_t flag;
-        double limit;
-    };
-    const Case cases[] = {{1, 1, 1e6}, {1, 0, 10.0}, {0, 1, 10.0}};
-    for (const Case &c : cases) {
+    const double cases[][4] = {{1, 1, 10, 1}, {1, 1, 1e6, 0}, {1, 0, 10, 0}, {0, 1, 10, 0}};
+    for (const auto &c : cases) {  // check, flag, limit [W], trips
         start(101, 0);
-        mcb.powerCheckOn = c.check;
-        mcb.powerFlag = c.flag;
-        mcb.powerLimit = c.limit;
+        mcb.powerCheckOn = static_cast<uint8_t>(c[0]);
+        mcb.powerFlag = static_cast<uint8_t>(c[1]);
+        mcb.powerLimit = c[2];
         for (int j = 0; j < 6; ++j) {
             how.jointCurrent[j] = 500;
-            mpb.actualJointVel[j] = 0.1;
+            mpb.actualJointVel[j] = 0.1;  // [deg/cycle]
         }
-        EXPECT_EQ(run_in_drag(150), std::vector<int>{});
-        EXPECT_EQ(mcb.faultCode, 0u);
+        const bool trips = c[3] != 0;
+        EXPECT_EQ(run_in_drag(202), trips ? Cycles{101, 202} : Cycles{}) << c[0] << c[1] << c[2];
+        EXPECT_EQ(mcb.faultCode, trips ? KXMC_FAULT_DRAG_POWER : 0u);
+        EXPECT_EQ(logged(), trips ? Names(2, exit_message(5)) : Names{});
     }
 }
 

@@ -1,8 +1,9 @@
-// Model torque of the three modes: which gravity routine, gravity-test law or dynamics block runs
-// for each model-code band, checked against independent physics (static gravity of the arm's
-// rigid-body set) or against the block's own output for the band's parameter set.
+// Model torque of the three modes for every model-code band, checked against the static gravity
+// of the arm's rigid-body set or against the block run with the band's parameter set; the
+// hand-guiding terms the cycle adds in drag; the housekeeping of every cycle.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <string>
 
@@ -11,255 +12,232 @@
 namespace torque_test {
 namespace {
 
-constexpr double kLoadMass = 1.5;                       // [kg]
-constexpr double kLoadCentre[3] = {10.0, -20.0, 30.0};  // [mm] flange frame
-constexpr double kSelftestG = 9.81;                     // [m/s^2] of the identified model
-constexpr double kDynamicsG = 9.8;                      // [m/s^2] of the dynamics and end load
+constexpr double kLoad[4] = {10.0, -20.0, 30.0, 1.5};  // centre [mm] flange frame, mass [kg]
 constexpr double kTeachGain[6] = {1.0, 1.1, 1.2, 0.9, 0.8, 1.3};
+constexpr double kOrigin[3] = {0, 0, 0};
+constexpr double kPxLengths[6] = {180, -700, -586, 211, 114, 106};
+constexpr double kNoRotor[6] = {};  // rotor and link inertias play no part at rest
 
 class ModelModes : public TorqueFixture {
    protected:
-    void carry_payload() {
-        mpb.loadWeight = kLoadMass;
-        for (int k = 0; k < 3; ++k) {
-            mpb.loadCoord[k] = kLoadCentre[k];
-        }
+    void start_loaded(uint32_t code, uint8_t mode, uint8_t pos = 0, double tilt = 0,
+                      double rot = 0) {
+        start(code, mode);
+        mpb.loadWeight = kLoad[3];
+        for (int k = 0; k < 3; ++k) mpb.loadCoord[k] = kLoad[k];
+        mcb.installPos = pos;
+        mcb.installTilt = tilt;
+        mcb.installRot = rot;
     }
-};
-
-// ---- Mode 0: gravity with payload for the mounting -------------------------------------------
-
-struct MountingCase {
-    uint8_t pos;
-    double tilt;
-    double rot;
+    std::array<int, 6> words() const {
+        std::array<int, 6> w{};
+        for (int j = 0; j < 6; ++j) w[j] = how.jointTorqueCmd[j];
+        return w;
+    }
 };
 
 TEST_F(ModelModes, GravityModeCommandsTheMountingGravityWithPayload) {
-    const MountingCase cases[] = {{0, 0, 0}, {1, 90, 0}, {2, 180, 0}, {3, 35, -60}};
-    for (const MountingCase &c : cases) {
-        SCOPED_TRACE("installPos " + std::to_string(c.pos));
-        start(101, 0);
-        carry_payload();
-        mcb.installPos = c.pos;
-        mcb.installTilt = c.tilt;
-        mcb.installRot = c.rot;
+    const double mountings[][3] = {{0, 0, 0}, {1, 90, 0}, {2, 180, 0}, {3, 35, -60}};
+    for (const auto &m : mountings) {
+        SCOPED_TRACE("installPos " + std::to_string(m[0]));
+        start_loaded(101, 0, static_cast<uint8_t>(m[0]), m[1], m[2]);
         cycle();
-        const double load[4] = {kLoadCentre[0], kLoadCentre[1], kLoadCentre[2], kLoadMass};
-        double g[6] = {};
-        ASSERT_EQ(kxmcNewGravityTorque(q, load, g), 0);
-        expect_commands(g);
+        expect_gravity(kLoad);
         // The gravity routine itself must hold the arm: compare with the static model.
-        double ref[6];
-        static_gravity(0, kLoadMass, kLoadCentre, c.tilt, c.rot, kDynamicsG, q, ref);
-        for (int j = 0; j < 6; ++j) {
-            EXPECT_NEAR(g[j], ref[j], 0.02 * std::fabs(ref[j]) + 0.05) << "joint " << j + 1;
-        }
+        double g[6] = {}, ref[6];
+        kxmcNewGravityTorque(q, kLoad, g);
+        static_gravity(0, kLoad[3], kLoad, m[1], m[2], 9.8, q, ref);
+        for (int j = 0; j < 6; ++j) EXPECT_NEAR(g[j], ref[j], 0.02 * std::fabs(ref[j]) + 0.05);
     }
 }
 
-// ---- Mode 1: gravity-test laws ---------------------------------------------------------------
-
-struct GravityTestCase {
-    uint32_t code;
-    uint32_t set;       // rigid-body set the family's identified model stands for
-    bool payloadInLaw;  // the 5-kg law carries the payload (at the flange origin) itself
-    MountingCase mounting;
-};
-
-std::string gravity_test_name(const ::testing::TestParamInfo<GravityTestCase> &info) {
-    return "Code" + std::to_string(info.param.code) + "Tilt" +
-           std::to_string(static_cast<int>(info.param.mounting.tilt));
+// Mounting 4 has no gravity routine and writes no word, unless the power check recomputes them.
+TEST_F(ModelModes, MountingWithoutRoutineWritesNoWordUnlessThePowerCheckRecomputesIt) {
+    for (const uint8_t check : {0, 1}) {
+        start(101, 0);
+        mcb.installPos = 4;
+        mcb.powerCheckOn = check;
+        for (int16_t &w : how.jointTorqueCmd) w = 1234;
+        cycle();
+        for (int j = 0; j < 6; ++j) EXPECT_EQ(how.jointTorqueCmd[j], check ? 0 : 1234);
+    }
 }
+
+// Mode 1. kind: 0 the 5-kg law carries the payload (at the flange origin) itself, 1 the family's
+// law plus the payload's holding torque (end load, g 9.8), 2 no law: the mounting gravity.
+struct GravityTestCase {
+    uint32_t code, set;
+    int kind;
+    uint8_t pos;
+    double tilt, rot;  // [deg]
+};
 
 // Each case in its own process: the gravity-test law loads its family's model once per life.
 class GravityTestRows : public ModelModes, public ::testing::WithParamInterface<GravityTestCase> {};
 
-// At rest the gravity-test law is gain x the family's gravity torque (g 9.81); the 3-, 10- and
-// 16-kg families add the payload's holding torque (end load, g 9.8) on top.
+// At rest the law is gain x the family's gravity torque (g 9.81).
 TEST_P(GravityTestRows, RunTheFamilyLawOfTheBand) {
     const GravityTestCase &c = GetParam();
-    const MountingCase &m = c.mounting;
-    start(c.code, 1);
-    carry_payload();
-    mcb.installPos = m.pos;
-    mcb.installTilt = m.tilt;
-    mcb.installRot = m.rot;
-    for (int j = 0; j < 6; ++j) {
-        mcb.newTeachGain[j] = kTeachGain[j];
-    }
+    start_loaded(c.code, 1, c.pos, c.tilt, c.rot);
+    for (int j = 0; j < 6; ++j) mcb.newTeachGain[j] = kTeachGain[j];
     cycle();
-
-    const double origin[3] = {0, 0, 0};
-    double arm[6], expected[6];
-    if (c.payloadInLaw) {
-        static_gravity(c.set, kLoadMass, origin, m.tilt, m.rot, kSelftestG, q, arm);
-        for (int j = 0; j < 6; ++j) {
-            expected[j] = kTeachGain[j] * arm[j];
-        }
-    } else {
-        static_gravity(c.set, 0.0, origin, m.tilt, m.rot, kSelftestG, q, arm);
-        double with[6], without[6];
-        static_gravity(c.set, kLoadMass, kLoadCentre, m.tilt, m.rot, kDynamicsG, q, with);
-        static_gravity(c.set, 0.0, origin, m.tilt, m.rot, kDynamicsG, q, without);
-        for (int j = 0; j < 6; ++j) {
-            expected[j] = kTeachGain[j] * arm[j] + (with[j] - without[j]);
-        }
+    if (c.kind == 2) {
+        expect_gravity(kLoad);
+        return;
+    }
+    double arm[6], with[6], without[6], expected[6];
+    static_gravity(c.set, c.kind == 0 ? kLoad[3] : 0.0, kOrigin, c.tilt, c.rot, 9.81, q, arm);
+    static_gravity(c.set, kLoad[3], kLoad, c.tilt, c.rot, 9.8, q, with);
+    static_gravity(c.set, 0.0, kOrigin, c.tilt, c.rot, 9.8, q, without);
+    for (int j = 0; j < 6; ++j) {
+        expected[j] = kTeachGain[j] * arm[j] + (c.kind == 1 ? with[j] - without[j] : 0.0);
     }
     expect_commands(expected, kNominalGear, 2);
 }
 
-constexpr MountingCase kFloor{0, 0, 0};
-constexpr MountingCase kTilted{3, 90, 30};
-INSTANTIATE_TEST_SUITE_P(
-    Bands, GravityTestRows,
-    ::testing::Values(
-        GravityTestCase{0, 0, true, kFloor}, GravityTestCase{50, 1, false, kFloor},
-        GravityTestCase{150, 0, true, kFloor}, GravityTestCase{201, 201, false, kFloor},
-        GravityTestCase{250, 201, false, kFloor}, GravityTestCase{302, 301, false, kFloor},
-        GravityTestCase{350, 301, false, kFloor}, GravityTestCase{1200, 0, true, kFloor},
-        GravityTestCase{0, 0, true, kTilted}, GravityTestCase{50, 1, false, kTilted},
-        GravityTestCase{150, 0, true, kTilted}, GravityTestCase{250, 201, false, kTilted},
-        GravityTestCase{350, 301, false, kTilted}),
-    gravity_test_name);
+INSTANTIATE_TEST_SUITE_P(Bands, GravityTestRows,
+                         ::testing::Values(GravityTestCase{0, 0, 0, 0, 0, 0},
+                                           GravityTestCase{50, 1, 1, 0, 0, 0},
+                                           GravityTestCase{150, 0, 0, 3, 90, 30},
+                                           GravityTestCase{250, 201, 1, 3, 90, 30},
+                                           GravityTestCase{350, 301, 1, 0, 0, 0},
+                                           GravityTestCase{450, 0, 2, 0, 0, 0},
+                                           GravityTestCase{1200, 0, 0, 0, 0, 0}));
 
-TEST_F(ModelModes, GravityTestModeOfTheFifthFamilyKeepsTheMountingGravity) {
-    start(450, 1);
-    carry_payload();
-    cycle();
-    const double load[4] = {kLoadCentre[0], kLoadCentre[1], kLoadCentre[2], kLoadMass};
-    double g[6] = {};
-    ASSERT_EQ(kxmcNewGravityTorque(q, load, g), 0);
-    expect_commands(g);
-    EXPECT_NE(how.jointTorqueCmd[1], 0);
-}
-
-// ---- Mode 2: full dynamics ---------------------------------------------------------------------
-
+// Mode 2: the block of the band; power check on, every arm commands through gear 100.
 enum class Block { kStandard, kTz, kPx, kNone };
-
 struct BlockCase {
     uint32_t code;
     Block block;
     const double *gear;
+    uint8_t powerCheck;
 };
-
-// The TZ and PX sets as the arm data sheets give them.
-const double kTzLengths[6] = {140, -420, 12, 360, 102, 100};
-const double kTzMasses[6] = {2.26, 4.53, 1.56, 1.97, 1.56, 0.35};
-const double kTzCentres[36] = {};
-const double kTzInertias[30] = {
-    3015.96, -11.16,   -9.73,   2293.95,  83.28,   2942.66, 5693.29, 48.54,   -761.36,  173107.64,
-    7.08,    171869.7, 1626.46, -2.85,    3.48,    1580.68, -61.22,  1255.31, 14803.69, -2.41,
-    3.46,    2246.79,  -890.25, 14362.64, 1626.46, -2.85,   3.48,    1580.68, -61.22,   1255.31};
-const double kTzRotor[6] = {657160, 657160, 425520, 425520, 425520, 425520};
-const double kPxLengths[6] = {180, -700, -586, 211, 114, 106};
-const double kPxRotor[6] = {17472660, 17472660, 1615598, 657160, 657160, 657160};
-
-std::string block_name(const ::testing::TestParamInfo<BlockCase> &info) {
-    return "Code" + std::to_string(info.param.code);
-}
 
 class BlockRows : public ModelModes, public ::testing::WithParamInterface<BlockCase> {};
 
 TEST_P(BlockRows, RunTheBlockOfTheBandWithItsParameterSet) {
     const BlockCase &c = GetParam();
-    start(c.code, 2);
-    carry_payload();
+    start_loaded(c.code, 2);
+    mcb.powerCheckOn = c.powerCheck;
     cycle();
-
-    double expected[6] = {};
-    double diag[36] = {};
-    switch (c.block) {
-        case Block::kStandard: {
-            const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(c.code);
-            ASSERT_EQ(kxqmckxdynamicblock(q, kLoadCentre[0], kLoadCentre[1], kLoadCentre[2],
-                                          kLoadMass, expected, p.lengths, p.masses, p.centres,
-                                          p.inertias, p.rotor, nullptr, diag),
-                      0);
-            break;
-        }
-        case Block::kTz:
-            ASSERT_EQ(kxTZqmckxdynamicblock(q, kLoadCentre[0], kLoadCentre[1], kLoadCentre[2],
-                                            kLoadMass, expected, kTzLengths, kTzMasses, kTzCentres,
-                                            kTzInertias, kTzRotor),
-                      0);
-            break;
-        case Block::kPx:
-            ASSERT_EQ(kxPXqmckxdynamicblock(q, kLoadCentre[0], kLoadCentre[1], kLoadCentre[2],
-                                            kLoadMass, expected, kPxLengths, kPxRotor),
-                      0);
-            break;
-        case Block::kNone:
-            break;
+    const double x = kLoad[0], y = kLoad[1], z = kLoad[2], m = kLoad[3];
+    const double tz_lengths[6] = {140, -420, 12, 360, 102, 100};
+    const double tz_masses[6] = {2.26, 4.53, 1.56, 1.97, 1.56, 0.35};
+    const double tz_centres[36] = {}, tz_inertias[30] = {};
+    double expected[6] = {}, diag[36] = {};
+    const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(c.code);
+    if (c.block == Block::kStandard) {
+        ASSERT_EQ(kxqmckxdynamicblock(q, x, y, z, m, expected, p.lengths, p.masses, p.centres,
+                                      p.inertias, p.rotor, nullptr, diag),
+                  0);
+    } else if (c.block == Block::kTz) {
+        ASSERT_EQ(kxTZqmckxdynamicblock(q, x, y, z, m, expected, tz_lengths, tz_masses, tz_centres,
+                                        tz_inertias, kNoRotor),
+                  0);
+    } else if (c.block == Block::kPx) {
+        ASSERT_EQ(kxPXqmckxdynamicblock(q, x, y, z, m, expected, kPxLengths, kNoRotor), 0);
     }
     expect_commands(expected, c.gear);
-    if (c.block != Block::kNone) {
-        EXPECT_NE(how.jointTorqueCmd[1], 0) << "the shoulder carries the arm";
+    if (c.block != Block::kNone) EXPECT_NE(how.jointTorqueCmd[1], 0) << "the shoulder's load";
+}
+
+const BlockCase kBlockCases[] = {
+    {150, Block::kStandard, kNominalGear, 0},  {250, Block::kStandard, kNominalGear, 0},
+    {450, Block::kStandard, kNominalGear, 0},  {701, Block::kTz, kNominalGear, 0},
+    {703, Block::kStandard, kSplitGear, 0},    {702, Block::kStandard, kNominalGear, 1},
+    {750, Block::kNone, kNominalGear, 0},      {850, Block::kTz, kNominalGear, 0},
+    {901, Block::kStandard, kSplitGear, 0},    {901, Block::kStandard, kNominalGear, 1},
+    {902, Block::kPx, kNominalGear, 0},        {903, Block::kStandard, kNominalGear, 0},
+    {1050, Block::kStandard, kNominalGear, 0}, {1200, Block::kStandard, kNominalGear, 0},
+};
+INSTANTIATE_TEST_SUITE_P(Bands, BlockRows, ::testing::ValuesIn(kBlockCases));
+
+// ---- Hand guiding --------------------------------------------------------------------------------
+
+// The Kf gains act on the dynamic part of the gravity-test law: the drag set replaces the program
+// set on entering drag and is replaced again on leaving it.
+TEST_F(ModelModes, GravityTestGainsFollowTheDragState) {
+    start(150, 1);
+    for (int j = 0; j < 6; ++j) {
+        mcb.newTeachGain[j] = mcb.newTeachGainKf[j] = 1.0;
+        mcb.newTeachGainKfDrag[j] = 0.0;
+    }
+    cycle();
+    const auto at_rest = words();
+    for (double &v : mpb.targetJointVel) v = 0.1;  // [deg/cycle]: Coriolis and centrifugal
+    cycle();
+    const auto moving = words();
+    EXPECT_NE(moving, at_rest);
+    mpb.robotState = 4;
+    cycle();
+    EXPECT_EQ(words(), at_rest) << "the drag set (Kf 0) leaves the gravity torque alone";
+    mpb.robotState = 1;
+    cycle();
+    EXPECT_EQ(words(), moving);
+}
+
+// The lock holds the pose where a drag period starts; the fifth family has no lock law.
+TEST_F(ModelModes, DragLockHoldsThePoseWhereDragStartsAndRecapturesInTheNextDrag) {
+    for (const uint32_t code : {101u, 450u}) {
+        SCOPED_TRACE(code);
+        start(code, 0);
+        mcb.dragLockOn = 1;
+        for (double &kp : mcb.dragLockKp) kp = 5.0;
+        mpb.robotState = 4;
+        cycle();
+        expect_gravity();  // the first locked cycle adds nothing
+        q[0] += 2.0;       // [deg] the operator turns the base
+        cycle();
+        if (code == 450) {
+            expect_gravity();
+            continue;
+        }
+        double g[6];
+        kxmcNewGravityTorque(q, kNoLoad, g);
+        EXPECT_LT(how.jointTorqueCmd[0], expected_word(g[0], 100, rated[0]) - 10) << "pulls back";
+        mpb.robotState = 1;
+        cycle();
+        mpb.robotState = 4;
+        cycle();
+        expect_gravity();
     }
 }
 
-constexpr Block kStd = Block::kStandard, kTzArm = Block::kTz, kPxArm = Block::kPx,
-                kNoBlock = Block::kNone;
-const BlockCase kBlockCases[] = {
-    {0, kStd, kNominalGear},     {1, kStd, kNominalGear},    {2, kStd, kNominalGear},
-    {3, kStd, kNominalGear},     {50, kStd, kNominalGear},   {150, kStd, kNominalGear},
-    {201, kStd, kNominalGear},   {202, kStd, kNominalGear},  {250, kStd, kNominalGear},
-    {301, kStd, kNominalGear},   {302, kStd, kNominalGear},  {350, kStd, kNominalGear},
-    {450, kStd, kNominalGear},   {600, kStd, kNominalGear},  {701, kTzArm, kNominalGear},
-    {702, kStd, kSplitGear},     {703, kStd, kSplitGear},    {750, kNoBlock, kNominalGear},
-    {850, kTzArm, kNominalGear}, {901, kStd, kSplitGear},    {902, kPxArm, kNominalGear},
-    {903, kStd, kNominalGear},   {1050, kStd, kNominalGear}, {1200, kStd, kNominalGear},
-};
-INSTANTIATE_TEST_SUITE_P(Bands, BlockRows, ::testing::ValuesIn(kBlockCases), block_name);
-
-TEST_F(ModelModes, CodeWithoutBlockGivesNoModelTorqueButFrictionStillFlows) {
-    start(750, 2);
-    mcb.frictionCompOn = 1;
-    const double vel[6] = {0.05, -0.04, 0.03, 0.06, -0.05, 0.04};  // [deg/cycle]
-    for (int j = 0; j < 6; ++j) {
-        mpb.targetJointVel[j] = vel[j];
-        mpb.frictionGain[j] = 0.25f * static_cast<float>(j % 4 + 1);
-    }
+TEST_F(ModelModes, InterferenceZoneHoldsTheJointsWithTheJointImpedance) {
+    start(101, 0);
+    mcb.interfereDragMode = 1;
+    for (double &kp : mcb.dragLockKp) kp = 2.0;
+    mpb.interfereZoneState = 1;
+    mpb.robotState = 4;
     cycle();
-    double fric[6] = {};
-    ASSERT_EQ(frictionCompensation(vel, fric), 0);
+    expect_gravity();
+    const double moved[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};  // [deg]
+    for (int j = 0; j < 6; ++j) q[j] += moved[j];
+    cycle();
     double expected[6];
-    for (int j = 0; j < 6; ++j) {
-        expected[j] = mpb.frictionGain[j] * fric[j];  // the friction model of these arms, if any
-    }
+    kxmcNewGravityTorque(q, kNoLoad, expected);
+    for (int j = 0; j < 6; ++j) expected[j] += 100.0 * 2.0 * (-moved[j] * kPi / 180.0);
     expect_commands(expected);
 }
 
-TEST_F(ModelModes, UnknownModeLeavesTheModelTorqueAtZero) {
-    start(101, 7);
-    cycle();
-    for (int j = 0; j < 6; ++j) {
-        EXPECT_EQ(how.jointTorqueCmd[j], 0);
+// The PX arm has no acceleration bound, so its sensor drag cap is zero: whatever the sensor
+// reports, the command stays the block's torque.
+TEST_F(ModelModes, SensorTermNeverReachesTheTorqueOfAnArmWithoutCap) {
+    start(902, 2);
+    mcb.forceTorqueDragOn = 1;
+    mcb.forceSensorAct = 1;
+    const double wrench[6] = {40, -30, 25, 3, -2, 1};  // [N], [N m]
+    for (int k = 0; k < 6; ++k) mcb.forceSensorCompWrench[k] = wrench[k];
+    double tau[6];
+    kxPXqmckxdynamicblock(q, 0, 0, 0, 0, tau, kPxLengths, kNoRotor);
+    for (int i = 0; i < 3; ++i) {
+        mpb.robotState = 4;
+        cycle();
+        expect_commands(tau);
     }
 }
 
-TEST_F(ModelModes, MountingWithoutCommandWritesNoWordUnlessThePowerCheckRecomputesIt) {
-    for (const uint8_t check : {0, 1}) {
-        start(101, 0);
-        mcb.installPos = 4;
-        mcb.powerCheckOn = check;
-        for (int j = 0; j < 6; ++j) {
-            how.jointTorqueCmd[j] = 1234;
-        }
-        cycle();
-        if (check == 0) {
-            for (int j = 0; j < 6; ++j) {
-                EXPECT_EQ(how.jointTorqueCmd[j], 1234);
-            }
-        } else {
-            const double load[4] = {0, 0, 0, 0};
-            double g[6] = {};
-            kxmcNewGravityTorque(q, load, g);  // mounting 4 has no gravity routine: stays 0
-            expect_commands(g);
-        }
-    }
-}
+// ---- Housekeeping --------------------------------------------------------------------------------
 
 TEST_F(ModelModes, AccelerationsArePublishedPerSecondSquared) {
     start(101, 0);
@@ -275,23 +253,17 @@ TEST_F(ModelModes, AccelerationsArePublishedPerSecondSquared) {
 }
 
 TEST_F(ModelModes, CustomCollisionModeEndsWhenAPausedProgramStops) {
-    struct Case {
-        int32_t last;
-        int32_t now;
-        uint8_t thresholdMode;
-        uint8_t expected;
-    };
-    const Case cases[] = {{3, 1, 1, 0}, {3, 1, 0, 2}, {2, 1, 1, 2}, {3, 4, 1, 2}};
-    for (const Case &c : cases) {
+    // robot state before and after, threshold mode, custom mode after
+    const int cases[][4] = {{3, 1, 1, 0}, {3, 1, 0, 2}, {2, 1, 1, 2}, {3, 4, 1, 2}};
+    for (const auto &c : cases) {
         start(101, 0);
         mcb.customCollisionMode = 2;
-        mpb.collisionThresholdMode = c.thresholdMode;
-        mpb.robotState = c.last;
+        mpb.collisionThresholdMode = static_cast<uint8_t>(c[2]);
+        mpb.robotState = c[0];
         cycle();
-        mpb.robotState = c.now;
+        mpb.robotState = c[1];
         cycle();
-        EXPECT_EQ(mcb.customCollisionMode, c.expected)
-            << c.last << " -> " << c.now << " mode " << int(c.thresholdMode);
+        EXPECT_EQ(mcb.customCollisionMode, c[3]) << c[0] << " -> " << c[1] << " mode " << c[2];
     }
 }
 
