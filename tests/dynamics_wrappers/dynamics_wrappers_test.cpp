@@ -179,11 +179,7 @@ TEST_F(Wrappers, FiltersMeasuredTorqueAndJointAngle) {
 // call, so joints 5 and 6 are published then and joints 1 to 4 a cycle later, with thresholds
 // for the speeds in deg/s. A cycle outside a running program restarts the warm-up.
 TEST_F(Wrappers, HandsSixStepsPerCycleToTheDetectorWhileAProgramRuns) {
-    struct Case {
-        uint8_t mode;
-        int32_t robot_state;
-        bool runs;
-    };
+    struct Case { uint8_t mode; int32_t robot_state; bool runs; };
     const Case cases[] = {{1, 2, true}, {2, 2, true}, {0, 2, false}, {3, 2, false},
                           {1, 1, false}, {1, 3, false}, {2, 4, false}};
     const double q[6] = {};
