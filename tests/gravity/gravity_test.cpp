@@ -83,7 +83,7 @@ Vec6 point_load_torque(const double q_deg[6], const double c_mm[3], double m, co
     return gradient(
         [&](const long double th[6]) {
             double q[6];
-            for (int i = 0; i < 6; ++i) q[i] = static_cast<double>(th[i] * 180.0L / kPi) + (turn ? turn[i] : 0.0);
+            for (int i = 0; i < 6; ++i) q[i] = static_cast<double>((th[i] + (turn ? turn[i] * rad_per_deg : 0.0)) * 180.0L / kPi);
             const Trsf T = kxsim::flange_transform(q);
             long double V = 0;
             for (int r = 0; r < 3; ++r)

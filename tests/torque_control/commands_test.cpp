@@ -44,44 +44,25 @@ TEST(SensorDragTorque, SensorTermIsTakenOffWithinTheCapAndLimitedBeyondIt) {
 
 class Commands : public TorqueFixture {};
 
-TEST_F(Commands, FrictionGainOutsideItsRangeIsRepairedBeforeUse) {
-    const float cases[][2] = {{1.5f, 0.5f},
-                              {-0.5f, 0.5f},
-                              {std::nanf(""), 0.5f},
-                              {0.3f, 0.3f},
-                              {-0.000001f, -0.000001f},
-                              {-0.0000011f, 0.5f}};
-    const double vel[6] = {0.05, -0.05, 0.05, -0.05, 0.05, -0.05};  // [deg/cycle]
-    for (const auto &c : cases) {
-        SCOPED_TRACE("gain " + std::to_string(c[0]));
-        start(101, 7);
-        mcb.frictionCompOn = 1;
-        for (int j = 0; j < 6; ++j) {
-            mpb.targetJointVel[j] = vel[j];
-            mpb.frictionGain[j] = c[0];
-        }
-        cycle();
-        double expected[6];
-        frictionCompensation(vel, expected);
-        for (int j = 0; j < 6; ++j) {
-            EXPECT_EQ(mpb.frictionGain[j], c[1]);
-            expected[j] *= c[1];
-        }
-        expect_commands(expected);
-    }
-}
-
-TEST_F(Commands, FrictionFollowsTheCommandedMotionOutsideDragAndTheActualOneInDrag) {
+// Friction follows the commanded motion outside drag and the actual one in drag (none in sensor
+// drag), times its gain; a gain outside -0.000001..1 is repaired to 0.5 before use.
+TEST_F(Commands, FrictionFollowsTheMotionOfTheStateTimesItsRepairedGain) {
     struct Case {
         uint8_t compensation;
         int32_t state, sensorDrag;
         int source;  // 0 none, 1 target velocities, 2 actual velocities
+        float gain, used;
     };
-    const Case cases[] = {{0, 1, 0, 0}, {1, 2, 0, 1}, {1, 1, 0, 1}, {1, 4, 0, 2}, {1, 4, 1, 0}};
-    const double target[6] = {0.05, 0.05, 0.05, 0.05, 0.05, 0.05};        // [deg/cycle]
+    const float kNaNf = std::nanf("");
+    const Case cases[] = {{0, 1, 0, 0, 1.0f, 1.0f},       {1, 2, 0, 1, 1.0f, 1.0f},
+                          {1, 1, 0, 1, 0.3f, 0.3f},       {1, 4, 0, 2, 1.5f, 0.5f},
+                          {1, 4, 1, 0, 1.0f, 1.0f},       {1, 1, 0, 1, -0.5f, 0.5f},
+                          {1, 1, 0, 1, kNaNf, 0.5f},      {1, 1, 0, 1, -0.000001f, -0.000001f},
+                          {1, 1, 0, 1, -0.0000011f, 0.5f}};
+    const double target[6] = {0.05, -0.05, 0.05, -0.05, 0.05, -0.05};     // [deg/cycle]
     const double actual[6] = {-0.02, -0.03, -0.04, -0.02, -0.03, -0.04};  // [deg/cycle]
     for (const Case &c : cases) {
-        SCOPED_TRACE("state " + std::to_string(c.state) + " source " + std::to_string(c.source));
+        SCOPED_TRACE("state " + std::to_string(c.state) + " gain " + std::to_string(c.gain));
         start(101, 7);
         mcb.frictionCompOn = c.compensation;
         mcb.forceTorqueDragOn = c.sensorDrag;
@@ -89,11 +70,15 @@ TEST_F(Commands, FrictionFollowsTheCommandedMotionOutsideDragAndTheActualOneInDr
         for (int j = 0; j < 6; ++j) {
             mpb.targetJointVel[j] = target[j];
             mpb.actualJointVel[j] = actual[j];
-            mpb.frictionGain[j] = 1.0f;
+            mpb.frictionGain[j] = c.gain;
         }
         cycle();
         double expected[6] = {};
         if (c.source != 0) frictionCompensation(c.source == 1 ? target : actual, expected);
+        for (int j = 0; j < 6; ++j) {
+            EXPECT_EQ(mpb.frictionGain[j], c.used);
+            expected[j] *= c.used;
+        }
         expect_commands(expected);
     }
 }
@@ -104,7 +89,7 @@ TEST_F(Commands, TorqueOverrideReplacesTheCommandWithThePowerCheck) {
     const double cases[][2] = {{5e-7, 0}, {-5e-7, 0}, {0.0, 0}, {1e-6, 1}, {-2.0, 1}, {1e9, 1}};
     for (const auto &c : cases) {
         for (const uint8_t check : {0, 1}) {
-            SCOPED_TRACE("override " + std::to_string(c[0]) + " check " + std::to_string(check));
+            SCOPED_TRACE(row_text(c) + std::to_string(check));
             start(101, 0);
             mcb.powerCheckOn = check;
             for (double &t : mpb.jointTorqueOverride) t = c[0];
@@ -120,33 +105,26 @@ TEST_F(Commands, TorqueOverrideReplacesTheCommandWithThePowerCheck) {
     }
 }
 
-TEST_F(Commands, JointWithoutRatedTorqueOrWithNonFiniteTorqueGetsNoCommand) {
+// A joint without rated torque or with a non-finite torque gets no command; missing joint
+// positions fall back to the host's; joints beyond the arm's are left alone.
+TEST_F(Commands, InputsOutOfRangeGiveNoCommandRatherThanUndefinedBehaviour) {
     start(101, 0);
     mpb.ratedTorque25 = 0.0f;  // joints 1-3 of the 5-kg arm
+    mpb.jointNum = 4;
+    how.jointTorqueCmd[4] = how.jointTorqueCmd[5] = 77;
     cycle();
-    for (int j = 0; j < 3; ++j) EXPECT_EQ(how.jointTorqueCmd[j], 0) << "joint " << j + 1;
-    EXPECT_NE(how.jointTorqueCmd[4], 0);
+    const int without_rated[6] = {0, 0, 0, how.jointTorqueCmd[3], 77, 77};
+    for (int j = 0; j < 6; ++j) EXPECT_EQ(how.jointTorqueCmd[j], without_rated[j]);
+    EXPECT_NE(how.jointTorqueCmd[3], 0);
 
     start(101, 2);
     q[1] = kNaN;
     cycle();
     for (int j = 0; j < 6; ++j) EXPECT_EQ(how.jointTorqueCmd[j], 0) << "joint " << j + 1;
-}
 
-TEST_F(Commands, NullJointPositionsFallBackToTheHostsJoints) {
     start(101, 0);
     ASSERT_EQ(gravityTorqueControl(nullptr), 0);
     expect_gravity();  // q equals the host's joints
-}
-
-TEST_F(Commands, OnlyTheArmsJointsAreCommanded) {
-    start(101, 0);
-    mpb.jointNum = 4;
-    how.jointTorqueCmd[4] = how.jointTorqueCmd[5] = 77;
-    cycle();
-    EXPECT_NE(how.jointTorqueCmd[1], 0);
-    EXPECT_EQ(how.jointTorqueCmd[4], 77);
-    EXPECT_EQ(how.jointTorqueCmd[5], 77);
 }
 
 }  // namespace

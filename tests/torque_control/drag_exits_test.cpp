@@ -16,12 +16,12 @@ using Cycles = std::vector<int>;
 
 class DragExits : public TorqueFixture {
    protected:
-    // Cycles while re-entering drag before each one (the simulated host leaves drag on the
-    // switch); returns the 1-based cycles on which drag was switched off.
-    Cycles run_in_drag(int n) {
+    // Cycles while re-entering drag (or another state) before each one (the simulated host
+    // leaves drag on the switch); returns the 1-based cycles on which drag was switched off.
+    Cycles run_in_drag(int n, int32_t state = 4) {
         Cycles exits;
         for (int i = 1; i <= n; ++i) {
-            mpb.robotState = 4;
+            mpb.robotState = state;
             const std::size_t before = kxsim::calls("qmcDragSwitch").size();
             cycle();
             if (kxsim::calls("qmcDragSwitch").size() > before) exits.push_back(i);
@@ -41,23 +41,27 @@ class DragExits : public TorqueFixture {
 
 // ---- Reaction torques ----------------------------------------------------------------------------
 
-TEST_F(DragExits, HoldPullsTheJointsBackToWhereTheReactionStartedWithDamping) {
-    arm(4, 5000);
-    cycle();  // captures the joints
-    const double zero[6] = {};
-    expect_commands(zero);
+// Hold (4) pulls the joints back to where the reaction started, with damping; the time-out-only
+// reaction (3) adds no torque.
+TEST_F(DragExits, HoldPullsTheJointsBackWithDampingAndTimeOutAddsNoTorque) {
     const double moved[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};      // [deg]
     const double vel[6] = {0.01, -0.02, 0.03, 0.04, -0.05, 0.06};  // [deg/cycle]
     const double kd[6] = {0.5, 0.5, 0.5, 0.1, 0.1, 0.0};           // [N m s/deg]
-    double expected[6];
-    for (int j = 0; j < 6; ++j) {
-        mpb.targetJointPos[j] = kPose[j] + moved[j];
-        mpb.actualJointVel[j] = vel[j];
-        expected[j] = -moved[j] * 5.0 - 1000.0 * vel[j] * kd[j];
+    for (const uint8_t reaction : {4, 3}) {
+        arm(reaction, 50);
+        forceCollisionError[0] = 3.0;
+        cycle();  // captures the joints
+        double expected[6] = {};
+        expect_commands(expected);
+        for (int j = 0; j < 6; ++j) {
+            mpb.targetJointPos[j] = kPose[j] + moved[j];
+            mpb.actualJointVel[j] = vel[j];
+            expected[j] = reaction == 4 ? -moved[j] * 5.0 - 1000.0 * vel[j] * kd[j] : 0.0;
+        }
+        cycle();
+        expect_commands(expected);
+        EXPECT_EQ(CollisionAfterTime, 48);
     }
-    cycle();
-    expect_commands(expected);
-    EXPECT_EQ(CollisionAfterTime, 4998);
 }
 
 // The rebound pushes joints 1 to 3 against the captured error, decaying with the time the
@@ -93,20 +97,8 @@ TEST_F(DragExits, ReboundPushesTheFirstThreeJointsAgainstTheCapturedError) {
             const double x = (c.cyclesLeft - 1.0 - 500.0) * 0.001 * margin[j];
             expected[j] = std::exp(x) * 100.0 * error[j] * -0.5 * scale;
         }
-        expect_commands(expected, kNominalGear, 0);
+        expect_commands(expected);
     }
-}
-
-TEST_F(DragExits, TimeOutReactionAddsNoTorque) {
-    arm(3, 50);
-    forceCollisionError[0] = 3.0;
-    for (int i = 0; i < 10; ++i) {
-        mpb.targetJointPos[1] = kPose[1] + i;
-        mpb.actualJointVel[1] = 0.05;
-        cycle();
-        for (int j = 0; j < 6; ++j) EXPECT_EQ(how.jointTorqueCmd[j], 0);
-    }
-    EXPECT_EQ(CollisionAfterTime, 40);
 }
 
 // Start of the after-over-speed reaction: the reaction time, and five times the measured minus
@@ -139,37 +131,32 @@ TEST_F(DragExits, OverSpeedReactionStartCapturesTheTorqueError) {
 
 // ---- ": 0" force-and-torque drag over speed (limits 250 mm/s and 90 deg/s) ------------------------
 
+// The sixth consecutive cycle over a limit ends drag, and so does every one after it; a cycle at
+// the limits restarts the count; drag without the sensor and a stopped arm are not guarded.
 TEST_F(DragExits, OverSpeedInSensorDragEndsDragFromTheSixthCycleOn) {
     const double speeds[][2] = {{250.5, 0.0}, {-251.0, 0.0}, {0.0, 90.5}, {0.0, -95.0}};
     for (const auto &s : speeds) {
-        SCOPED_TRACE(std::to_string(s[0]) + " mm/s " + std::to_string(s[1]) + " deg/s");
+        SCOPED_TRACE(row_text(s));
         start(101, 2);
         mcb.forceTorqueDragOn = 1;
-        mpb.tcpSpeed = s[0];
-        mpb.tcpRotSpeed = s[1];
-        EXPECT_EQ(run_in_drag(5), Cycles{});
+        EXPECT_EQ(run_in_drag(1), Cycles{});  // at rest: the count starts afresh
+        const double *over = s, at_limits[2] = {250.0, 90.0};
+        for (const double *v : {over, at_limits, over}) {
+            mpb.tcpSpeed = v[0];
+            mpb.tcpRotSpeed = v[1];
+            EXPECT_EQ(run_in_drag(v == over ? 5 : 1), Cycles{});
+        }
         EXPECT_EQ(mcb.warningCode, 0u);
         EXPECT_EQ(run_in_drag(2), (Cycles{1, 2}));
         EXPECT_EQ(mcb.warningCode, KXMC_WARN_DRAG_OVERSPEED);
         EXPECT_EQ(logged(), Names(2, exit_message(0)));
     }
-}
-
-TEST_F(DragExits, OverSpeedCountRestartsAndActsOnlyInSensorDrag) {
-    start(101, 2);
-    mcb.forceTorqueDragOn = 1;
-    mpb.tcpSpeed = 300.0;
-    EXPECT_EQ(run_in_drag(5), Cycles{});
-    mpb.tcpSpeed = 250.0;  // exactly at the limit is not over it
-    EXPECT_EQ(run_in_drag(1), Cycles{});
-    mpb.tcpSpeed = 300.0;
-    EXPECT_EQ(run_in_drag(6), Cycles{6});
-    mcb.forceTorqueDragOn = 0;  // only the sensor drag has the speed guard
+    mcb.forceTorqueDragOn = 0;
     EXPECT_EQ(run_in_drag(10), Cycles{});
     mcb.forceTorqueDragOn = 1;
-    mpb.robotState = 1;  // nor does it act outside drag
+    mpb.robotState = 1;
     cycles(10);
-    EXPECT_EQ(kxsim::calls("qmcDragSwitch").size(), 1u);
+    EXPECT_EQ(kxsim::calls("qmcDragSwitch").size(), 2u);
 }
 
 // ---- ": 1" interference zone with mode 2 ----------------------------------------------------------
@@ -178,7 +165,7 @@ TEST_F(DragExits, InterferenceZoneEndsDragInModeTwo) {
     const int cases[][3] = {
         {1, 4, 1}, {2, 4, 1}, {0, 4, 0}, {3, 4, 0}, {1, 1, 0}};  // zone state exits
     for (const auto &c : cases) {
-        SCOPED_TRACE("zone " + std::to_string(c[0]) + " state " + std::to_string(c[1]));
+        SCOPED_TRACE(row_text(c));
         start(101, 0);
         mcb.interfereDragMode = 2;
         mpb.interfereZoneState = static_cast<uint8_t>(c[0]);
@@ -191,36 +178,25 @@ TEST_F(DragExits, InterferenceZoneEndsDragInModeTwo) {
 
 // ---- ": 2" and ": 3" after-collision and after-over-speed reactions ------------------------------
 
+// The drag reactions, after a collision or after over speed, end in drag when their time runs
+// out; the others, or outside drag, neither count down nor end drag.
 TEST_F(DragExits, ReactionsEndWhenTheirTimeRunsOut) {
-    const int cases[][2] = {{3, 1}, {4, 1}, {5, 1}, {3, 0}, {5, 0}};  // reaction, after collision
+    const int cases[][4] = {// reaction, after collision (else after over speed), robot state, ends
+                            {3, 1, 4, 1}, {4, 1, 4, 1}, {5, 1, 4, 1}, {3, 0, 4, 1},
+                            {5, 0, 4, 1}, {0, 1, 4, 0}, {1, 1, 4, 0}, {2, 1, 4, 0},
+                            {6, 1, 4, 0}, {4, 1, 1, 0}, {5, 1, 3, 0}};
     for (const auto &c : cases) {
-        SCOPED_TRACE("reaction " + std::to_string(c[0]) + " collision " + std::to_string(c[1]));
+        SCOPED_TRACE(row_text(c));
         arm(static_cast<uint8_t>(c[0]), 3);
         mcb.collisionState = static_cast<uint8_t>(c[1]);
         mcb.tcpSpeedOverDragState = c[1] ? 0 : 2;
-        EXPECT_EQ(run_in_drag(3), Cycles{});  // 2, 1, 0 cycles left
-        EXPECT_EQ(CollisionStartFlag, 0);
-        EXPECT_EQ(run_in_drag(1), Cycles{1});
-        EXPECT_EQ(CollisionAfterTime, 0);
-        EXPECT_EQ(mcb.collisionState, 0);
+        EXPECT_EQ(run_in_drag(3, c[2]), Cycles{});  // 2, 1, 0 cycles left
+        EXPECT_EQ(CollisionStartFlag, c[3] ? 0 : 1);
+        EXPECT_EQ(run_in_drag(5, c[2]), c[3] ? Cycles{1} : Cycles{});  // then the reaction is over
+        EXPECT_EQ(CollisionAfterTime, c[3] ? 0 : 3);
+        EXPECT_EQ(mcb.collisionState, c[3] ? 0 : 1);
         EXPECT_EQ(mcb.tcpSpeedOverDragState, 0);
-        EXPECT_EQ(logged(), Names{exit_message(2)});
-        EXPECT_EQ(run_in_drag(5), Cycles{});  // the reaction is over
-    }
-}
-
-TEST_F(DragExits, ReactionsRunOnlyInDragForTheDragReactions) {
-    const int cases[][2] = {{0, 4}, {1, 4}, {2, 4}, {6, 4}, {4, 1}, {5, 3}};  // reaction, state
-    for (const auto &c : cases) {
-        SCOPED_TRACE("reaction " + std::to_string(c[0]) + " state " + std::to_string(c[1]));
-        arm(static_cast<uint8_t>(c[0]), 1);
-        for (int i = 0; i < 3; ++i) {
-            mpb.robotState = c[1];
-            cycle();
-        }
-        EXPECT_EQ(CollisionAfterTime, 1);
-        EXPECT_EQ(mcb.collisionState, 1);
-        EXPECT_EQ(logged(), Names{});
+        EXPECT_EQ(logged(), c[3] ? Names{exit_message(2)} : Names{});
     }
 }
 
@@ -228,7 +204,7 @@ TEST_F(DragExits, ReactionsRunOnlyInDragForTheDragReactions) {
 TEST_F(DragExits, ReboundEndsWhenTheTcpMovesFartherThanTheSafeDistance) {
     const double cases[][3] = {{5, 30, 0}, {5, 50, 0}, {5, 50.5, 1}, {4, 400, 0}, {3, 400, 0}};
     for (const auto &c : cases) {  // reaction, distance moved along a diagonal [mm], exits
-        SCOPED_TRACE("reaction " + std::to_string(c[0]) + " moved " + std::to_string(c[1]));
+        SCOPED_TRACE(row_text(c));
         arm(static_cast<uint8_t>(c[0]), 100);
         const double start_pos[3] = {400.0, -100.0, 300.0};
         for (int k = 0; k < 3; ++k) mpb.tcpPos[k] = start_pos[k];
@@ -249,8 +225,7 @@ TEST_F(DragExits, StaticCheckArmsOnlyWhileTheTcpIsAtRestOutsideProgramsWithoutAC
     const double cases[][4] = {{0.0, 1, 0, 1},  {1.99, 1, 0, 1}, {-1.99, 3, 0, 1}, {2.0, 1, 0, 0},
                                {-2.0, 1, 0, 0}, {0.0, 2, 0, 0},  {0.0, 1, 1, 0}};
     for (const auto &c : cases) {  // TCP speed [mm/s], robot state, collision state, arms
-        SCOPED_TRACE(std::to_string(c[0]) + " " + std::to_string(c[1]) + " " +
-                     std::to_string(c[2]));
+        SCOPED_TRACE(row_text(c));
         start(101, 7);
         mcb.staticCollisionOn = 1;
         mpb.tcpSpeed = c[0];
@@ -311,7 +286,8 @@ TEST_F(DragExits, MeanDragPowerOverTheLimitEndsDragAndEmptiesTheWindow) {
             mpb.actualJointVel[j] = 0.1;  // [deg/cycle]
         }
         const bool trips = c[3] != 0;
-        EXPECT_EQ(run_in_drag(202), trips ? Cycles{101, 202} : Cycles{}) << c[0] << c[1] << c[2];
+        SCOPED_TRACE(row_text(c));
+        EXPECT_EQ(run_in_drag(202), trips ? (Cycles{101, 202}) : Cycles{});
         EXPECT_EQ(mcb.faultCode, trips ? KXMC_FAULT_DRAG_POWER : 0u);
         EXPECT_EQ(logged(), trips ? Names(2, exit_message(5)) : Names{});
     }

@@ -30,6 +30,14 @@ constexpr const char kExitPrefix[] =
 
 inline std::string exit_message(int site) { return kExitPrefix + std::to_string(site); }
 
+// The values of a case row, for traces.
+template <typename T, std::size_t N>
+std::string row_text(const T (&row)[N]) {
+    std::string s;
+    for (const T &v : row) s += std::to_string(v) + " ";
+    return s;
+}
+
 // Command word a drive expects for a torque: torque / (gear x rated) per mille, truncated toward
 // zero, saturated to 16 bits, 0 for NaN.
 inline int expected_word(double torque, double gear, double rated) {
