@@ -1,170 +1,149 @@
-// Drag lock, joint impedance and interference drag: the reference captured on the first call,
-// a Cartesian spring whose force (recovered here from the joint torques with a Jacobian of the
-// host's forward kinematics) pulls the TCP back, and the zone state that re-arms the reference.
+// PID step, drag lock, joint impedance and interference drag: the reference captured on the first
+// call, a Cartesian spring that pulls the flange back toward it (checked as minus the gradient of
+// the spring's energy, by central differences of the host's forward kinematics), and the zone
+// state that re-arms the reference.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ostream>
 #include <string>
 
 #include "host_fixture.hpp"
-#include "teach_support.hpp"
+#include "kxmc/kxmcforcetorque.h"
+#include "simhost/kxsimhost.hpp"
 
-namespace teach_test {
 namespace {
 
-using LockLaw = int32_t (*)(PIDRecord *, Trsf, const double *, const double *, double *);
+constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
+constexpr double kPose[6] = {10, -60, 80, -110, 70, 20};          // [deg]
+constexpr double kTauIn[6] = {1.5, -20.0, 8.0, 0.4, -0.3, 0.05};  // [N m]
+constexpr double kStiffness = 3.0;  // [N/m] per unit of position error; [N m] per unit of angle
 
+// Kp 2, Ki 0.5, Kd 1 on the errors 1, 3, -2, 0, worked by hand: out = 2 e + 0.5 sum + (e - last).
+TEST(Pid, InitClearsTheHistoryAndTheStepFollowsAHandComputedSequence) {
+    const double steps[][5] = {
+        // e, out, sum, last, before last
+        {1.0, 2.0 + 0.5 + 1.0, 1.0, 1.0, 0.0},
+        {3.0, 6.0 + 2.0 + 2.0, 4.0, 3.0, 1.0},
+        {-2.0, -4.0 + 1.0 - 5.0, 2.0, -2.0, 3.0},
+        {0.0, 0.0 + 1.0 + 2.0, 2.0, 0.0, -2.0},
+    };
+    PIDRecord rec{9, 9, 9, 9, 9, 9};
+    ASSERT_EQ(PIDInit(&rec, 2.0, 0.5, 1.0), 0);
+    EXPECT_EQ(PIDInit(nullptr, 1, 1, 1), -1);
+    for (const auto &s : steps) {
+        double out = 0.0;
+        ASSERT_EQ(PID_increase_Calc(&rec, s[0], &out), 0);
+        EXPECT_DOUBLE_EQ(out, s[1]) << "e " << s[0];
+        EXPECT_DOUBLE_EQ(rec.sumError, s[2]);
+        EXPECT_DOUBLE_EQ(rec.lastError, s[3]);
+        EXPECT_DOUBLE_EQ(rec.prevError, s[4]);
+    }
+}
+
+class Teach : public kxsim_test::HostFixture {
+   protected:
+    void init(uint32_t model, double kp) {
+        restart(model);
+        for (PIDRecord &p : pid) ASSERT_EQ(PIDInit(&p, kp, 0.0, 0.0), 0);
+        ASSERT_EQ(kxmcdynfiltresert(), 0);  // the next call captures the reference
+    }
+    PIDRecord pid[6] = {};
+};
+
+using LockLaw = int32_t (*)(PIDRecord *, Trsf, const double *, const double *, double *);
 struct LockCase {
     const char *name;
     LockLaw law;
     int32_t familyIndex;  // of the interference law
     uint32_t hostModel;
 };
-
 void PrintTo(const LockCase &c, std::ostream *os) { *os << c.name; }
 
-const LockCase kLocks[] = {
-    {"Kx3", teachcontrol3, 0, 1},
-    {"Kx5", teachcontrol5, 1, 101},
-    {"Kx10", teachcontrol10, 2, 201},
-    {"Kx16", teachcontrol16, 3, 301},
-};
-
-constexpr double kTauIn[6] = {1.5, -20.0, 8.0, 0.4, -0.3, 0.05};  // [N m]
-constexpr double kStiffness = 3.0;  // [N/m] per unit of position error; [N m] per unit of angle
-
-class DragLock : public kxsim_test::HostFixture, public ::testing::WithParamInterface<LockCase> {
+class DragLock : public Teach, public ::testing::WithParamInterface<LockCase> {
    protected:
     void SetUp() override {
-        HostFixture::SetUp();
-        restart(GetParam().hostModel);
-        for (PIDRecord &p : pid) {
-            ASSERT_EQ(PIDInit(&p, kStiffness, 0.0, 0.0), 0);
-        }
-        ASSERT_EQ(kxmcdynfiltresert(), 0);  // the next call captures the reference
+        Teach::SetUp();
+        init(GetParam().hostModel, kStiffness);
     }
-    PIDRecord pid[6] = {};
 };
 
-TEST_P(DragLock, FirstCallCapturesThePoseAndAddsNothing) {
-    const Trsf frame = kxsim::flange_transform(kPose);
-    double out[6];
-    ASSERT_EQ(GetParam().law(pid, frame, kPose, kTauIn, out), 0);
-    for (int j = 0; j < 6; ++j) {
-        EXPECT_EQ(out[j], kTauIn[j]);
-    }
+// Energy [J] of the spring holding the flange at q [deg] toward `locked`: Kp |dx|^2 / 2 with dx
+// [m], and 40 Kp (1 - cos(angle / 20)), whose gradient is the moment 2 Kp sin(angle / 20) about
+// the axis back to the locked orientation (a tenth of the rotation for small angles).
+double spring_energy(const Trsf &locked, const double q_deg[6]) {
+    const Trsf t = kxsim::flange_transform(q_deg);
+    double dx2 = 0.0, trace = 0.0;
+    for (int k = 0; k < 3; ++k) dx2 += std::pow((t.pos.v[k] - locked.pos.v[k]) * 0.001, 2);
+    for (int k = 0; k < 9; ++k) trace += t.rot.r[k] * locked.rot.r[k];
+    const double angle = std::acos(std::max(-1.0, std::min(1.0, (trace - 1.0) / 2.0)));
+    return kStiffness * (dx2 / 2.0 + 40.0 * (1.0 - std::cos(angle / 20.0)));
 }
 
-// Displaced from the captured pose, the joint correction is J^T F with F a spring toward the
-// captured pose: Kp times the position error [m], and Kp times a tenth of the rotation back to
-// the captured orientation [rad] (base frame).
-TEST_P(DragLock, DisplacedPoseIsPulledBackByACartesianSpring) {
+// The first call returns tauIn; displaced, the law adds 100 J^T F, which is minus 100 times the
+// gradient of the spring's energy in the joints [rad], and does negative work on the displacement.
+TEST_P(DragLock, CapturesThePoseThenPullsTheFlangeBackWithACartesianSpring) {
     const Trsf locked = kxsim::flange_transform(kPose);
     double out[6];
     ASSERT_EQ(GetParam().law(pid, locked, kPose, kTauIn, out), 0);
+    for (int j = 0; j < 6; ++j) EXPECT_EQ(out[j], kTauIn[j]);
 
     const double step[6] = {0.5, -0.3, 0.4, 0.6, -0.5, 0.7};  // [deg]
     double q1[6];
-    for (int j = 0; j < 6; ++j) {
-        q1[j] = kPose[j] + step[j];
+    for (int j = 0; j < 6; ++j) q1[j] = kPose[j] + step[j];
+    ASSERT_EQ(GetParam().law(pid, kxsim::flange_transform(q1), q1, kTauIn, out), 0);
+    const double h = 1e-6;  // [rad]
+    double work = 0.0;
+    for (int i = 0; i < 6; ++i) {
+        double qp[6], qm[6];
+        std::copy(q1, q1 + 6, qp);
+        std::copy(q1, q1 + 6, qm);
+        qp[i] += h / kDegToRad;
+        qm[i] -= h / kDegToRad;
+        const double expected =
+            -100.0 * (spring_energy(locked, qp) - spring_energy(locked, qm)) / (2 * h);
+        EXPECT_NEAR(out[i] - kTauIn[i], expected, 1e-3 * std::fabs(expected) + 1e-4)
+            << "joint " << i + 1;
+        work += (out[i] - kTauIn[i]) * step[i];
     }
-    const Trsf moved = kxsim::flange_transform(q1);
-    ASSERT_EQ(GetParam().law(pid, moved, q1, kTauIn, out), 0);
-
-    double jt[6][6], jac[6][6], correction[6], force[6];
-    flange_jacobian(q1, jac);
-    for (int r = 0; r < 6; ++r) {
-        for (int c = 0; c < 6; ++c) {
-            jt[r][c] = jac[c][r];
-        }
-        correction[r] = (out[r] - kTauIn[r]) / 100.0;
-    }
-    solve6(jt, correction, force);
-
-    double back[9], back_vector[3];
-    mul_transposed(locked.rot.r, moved.rot.r, back);  // rotation from the moved to the locked pose
-    rotation_vector(back, back_vector);
-    const double angle =
-        std::sqrt(back_vector[0] * back_vector[0] + back_vector[1] * back_vector[1] +
-                  back_vector[2] * back_vector[2]);
-    double expected[6];
-    for (int k = 0; k < 3; ++k) {
-        expected[k] = kStiffness * (locked.pos.v[k] - moved.pos.v[k]) * 0.001;
-        expected[3 + k] = kStiffness * 2.0 * std::sin(0.05 * angle) * back_vector[k] / angle;
-    }
-    double lin_dot = 0.0, rot_dot = 0.0;
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_NEAR(force[k], expected[k], 1e-3 * std::fabs(expected[k]) + 1e-6) << "force " << k;
-        EXPECT_NEAR(force[3 + k], expected[3 + k], 1e-3 * std::fabs(expected[3 + k]) + 1e-6)
-            << "moment " << k;
-        lin_dot += force[k] * (moved.pos.v[k] - locked.pos.v[k]);
-        rot_dot += force[3 + k] * -back_vector[k];
-    }
-    EXPECT_LT(lin_dot, 0.0) << "the force opposes the displacement";
-    EXPECT_LT(rot_dot, 0.0) << "the moment opposes the turn";
+    EXPECT_LT(work, -1e-4) << "the correction opposes the displacement";
 }
 
 // Zone state 0 passes the torque through and drops the reference: the next zone entry holds the
 // pose of that moment.
 TEST_P(DragLock, ZoneStateZeroRearmsTheReference) {
-    const LockCase &c = GetParam();
-    double qb[6];
-    for (int j = 0; j < 6; ++j) {
-        qb[j] = kPose[j] + 1.0;
-    }
-    const Trsf a = kxsim::flange_transform(kPose);
-    const Trsf b = kxsim::flange_transform(qb);
-    double out[6];
-    ASSERT_EQ(kxmcteachcontrolinterfere(pid, 2, c.familyIndex, a, kPose, kTauIn, out), 0);
-    for (int j = 0; j < 6; ++j) {
-        EXPECT_EQ(out[j], kTauIn[j]);
-    }
-    ASSERT_EQ(kxmcteachcontrolinterfere(pid, 2, c.familyIndex, b, qb, kTauIn, out), 0);
-    EXPECT_GT(std::fabs(out[0] - kTauIn[0]) + std::fabs(out[1] - kTauIn[1]), 1e-3)
-        << "held at the first pose";
-    ASSERT_EQ(kxmcteachcontrolinterfere(pid, 0, c.familyIndex, b, qb, kTauIn, out), 0);
-    for (int j = 0; j < 6; ++j) {
-        EXPECT_EQ(out[j], kTauIn[j]);
-    }
-    ASSERT_EQ(kxmcteachcontrolinterfere(pid, 2, c.familyIndex, b, qb, kTauIn, out), 0);
-    for (int j = 0; j < 6; ++j) {
-        EXPECT_EQ(out[j], kTauIn[j]) << "a fresh reference at the second pose";
+    const int32_t family = GetParam().familyIndex;
+    double qb[6], out[6];
+    for (int j = 0; j < 6; ++j) qb[j] = kPose[j] + 1.0;
+    const Trsf a = kxsim::flange_transform(kPose), b = kxsim::flange_transform(qb);
+    ASSERT_EQ(kxmcteachcontrolinterfere(pid, 2, family, a, kPose, kTauIn, out), 0);
+    for (int j = 0; j < 6; ++j) EXPECT_EQ(out[j], kTauIn[j]);
+    ASSERT_EQ(kxmcteachcontrolinterfere(pid, 2, family, b, qb, kTauIn, out), 0);
+    EXPECT_GT(std::fabs(out[0] - kTauIn[0]) + std::fabs(out[1] - kTauIn[1]), 1e-3) << "held at a";
+    for (const uint8_t zone : {0, 2}) {
+        ASSERT_EQ(kxmcteachcontrolinterfere(pid, zone, family, b, qb, kTauIn, out), 0);
+        for (int j = 0; j < 6; ++j) EXPECT_EQ(out[j], kTauIn[j]) << "zone " << int(zone);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, DragLock, ::testing::ValuesIn(kLocks),
+INSTANTIATE_TEST_SUITE_P(Families, DragLock,
+                         ::testing::Values(LockCase{"Kx3", teachcontrol3, 0, 1},
+                                           LockCase{"Kx5", teachcontrol5, 1, 101},
+                                           LockCase{"Kx10", teachcontrol10, 2, 201},
+                                           LockCase{"Kx16", teachcontrol16, 3, 301}),
                          [](const ::testing::TestParamInfo<LockCase> &p) {
                              return std::string(p.param.name);
                          });
 
-// ---- Joint impedance and the family index -------------------------------------------------------
-
-class Interference : public kxsim_test::HostFixture {
-   protected:
-    void SetUp() override {
-        HostFixture::SetUp();
-        restart(101);
-        for (PIDRecord &p : pid) {
-            ASSERT_EQ(PIDInit(&p, 2.0, 0.0, 0.0), 0);
-        }
-        ASSERT_EQ(kxmcdynfiltresert(), 0);
-    }
-    PIDRecord pid[6] = {};
-};
-
-TEST_F(Interference, JointZoneHoldsEachJointWithItsOwnSpring) {
+TEST_F(Teach, JointZoneHoldsEachJointWithItsOwnSpring) {
+    init(101, 2.0);
     const Trsf frame{};
-    double out[6];
+    double out[6], q1[6];
     ASSERT_EQ(kxmcteachcontrolinterfere(pid, 1, 1, frame, kPose, kTauIn, out), 0);
-    for (int j = 0; j < 6; ++j) {
-        EXPECT_NEAR(out[j], kTauIn[j], 1e-4);
-    }
+    for (int j = 0; j < 6; ++j) EXPECT_NEAR(out[j], kTauIn[j], 1e-4);
     const double step[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};  // [deg]
-    double q1[6];
-    for (int j = 0; j < 6; ++j) {
-        q1[j] = kPose[j] + step[j];
-    }
+    for (int j = 0; j < 6; ++j) q1[j] = kPose[j] + step[j];
     ASSERT_EQ(kxmcteachcontrolinterfere(pid, 1, 1, frame, q1, kTauIn, out), 0);
     for (int j = 0; j < 6; ++j) {
         const double expected = 100.0 * 2.0 * (-step[j] * kDegToRad) + kTauIn[j];
@@ -172,24 +151,18 @@ TEST_F(Interference, JointZoneHoldsEachJointWithItsOwnSpring) {
     }
 }
 
-TEST_F(Interference, FamilyWithoutLawLeavesTheOutputAndUnknownIndexCopies) {
+// Family index 4 (no law) leaves the output alone, unknown indices copy tauIn; null arguments
+// are refused.
+TEST_F(Teach, FamilyIndexOutsideTheLawsAndNullArgumentsAreHandled) {
+    init(101, 2.0);
     const Trsf frame = kxsim::flange_transform(kPose);
     double out[6] = {42, 42, 42, 42, 42, 42};
     ASSERT_EQ(kxmcteachcontrolinterfere(pid, 2, 4, frame, kPose, kTauIn, out), 0);
-    for (int j = 0; j < 6; ++j) {
-        EXPECT_EQ(out[j], 42.0);
-    }
+    for (int j = 0; j < 6; ++j) EXPECT_EQ(out[j], 42.0);
     for (const int32_t index : {-1, 5, 99}) {
         ASSERT_EQ(kxmcteachcontrolinterfere(pid, 2, index, frame, kPose, kTauIn, out), 0);
-        for (int j = 0; j < 6; ++j) {
-            EXPECT_EQ(out[j], kTauIn[j]) << "index " << index;
-        }
+        for (int j = 0; j < 6; ++j) EXPECT_EQ(out[j], kTauIn[j]) << "index " << index;
     }
-}
-
-TEST_F(Interference, NullArgumentsAreRefused) {
-    const Trsf frame{};
-    double out[6];
     EXPECT_EQ(kxmcteachcontrolinterfere(nullptr, 1, 1, frame, kPose, kTauIn, out), -1);
     EXPECT_EQ(kxmcimpedencejoint(pid, nullptr, kTauIn, out), -1);
     EXPECT_EQ(teachcontrol5(pid, frame, kPose, nullptr, out), -1);
@@ -197,4 +170,3 @@ TEST_F(Interference, NullArgumentsAreRefused) {
 }
 
 }  // namespace
-}  // namespace teach_test

@@ -1,28 +1,66 @@
-// The gravity-test laws: at rest and before the warm-up they are gain x the family's gravity
-// torque, computed here from the family's rigid-body set; the dynamic part joins once more than
-// 500 samples were filtered; only the family's own model code computes; the 5-kg law carries its
-// payload and follows the commanded motion, checked against KDL's inverse dynamics.
+// The gravity-test laws: at rest, before and after the warm-up, gain x the gravity torque of the
+// family's rigid-body set; only the family's own model code computes; the dynamic part joins once
+// more than 500 samples were filtered; the 5-kg law carries its payload and follows the commanded
+// motion, checked against KDL's inverse dynamics.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "dynamics/arm_parameters.hpp"
 #include "host_fixture.hpp"
-#include "teach_support.hpp"
+#include "kxmc/kxmcforcetorque.h"
 
 #ifdef KXMC_HAVE_KDL
 #include <kdl/chain.hpp>
 #include <kdl/chainidsolver_recursive_newton_euler.hpp>
-#include <kdl/frames.hpp>
 #endif
 
-namespace teach_test {
 namespace {
 
-constexpr double kGain[12] = {1.0, 1.1, 1.2, 0.9, 0.8, 1.3, 3, 3, 3, 3, 3, 3};
-constexpr double kSelftestG = 9.81;  // [m/s^2]
+constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
+constexpr double kPose[6] = {10, -60, 80, -110, 70, 20};  // [deg]
+constexpr double kG = 9.81;                               // [m/s^2] of the identified models
+constexpr double kOnes[12] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+
+using GravityLaw = int32_t (*)(double, double, const double *, const double *, double *, int32_t);
+using SelftestModel = int32_t (*)(const double *, const double *, const double *, MatHead);
+
+struct Family {
+    const char *name;
+    GravityLaw law;
+    SelftestModel model;
+    int32_t lawCode, otherCode;  // the code the law computes for; another code of its band
+    uint32_t set, hostModel;     // rigid-body set its identified model stands for; host's arm
+};
+void PrintTo(const Family &f, std::ostream *os) { *os << f.name; }
+std::string family_name(const ::testing::TestParamInfo<Family> &p) { return p.param.name; }
+
+const Family kFamilies[] = {
+    {"Kx3", kxmcteachcontrol3_gravitytest, computeKx3_selftautest, 1, 2, 1, 1},
+    {"Kx5", kxmcteachcontrol5_gravitytest, computeKx5_selftautest, 102, 101, 0, 101},
+    {"Kx10", kxmcteachcontrol10_gravitytest, computeKx10_selftautest, 201, 202, 201, 201},
+    {"Kx16", kxmcteachcontrol16_gravitytest, computeKx16_selftautest, 301, 302, 301, 301},
+};
+
+// Holding torque of a standard set with a point payload at the flange origin, gravity kG from the
+// installation angles [deg].
+void static_gravity(uint32_t set_code, double mass, double tilt, double rot, double out[6]) {
+    const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(set_code);
+    double lengths[6], masses[6], centres[18];
+    std::copy(p.lengths, p.lengths + 6, lengths);
+    std::copy(p.masses, p.masses + 6, masses);
+    std::copy(p.centres, p.centres + 18, centres);
+    const double payload[10] = {mass};
+    const double t = tilt * kDegToRad, r = rot * kDegToRad;
+    const double gv[3] = {-kG * std::cos(r) * std::sin(t), -kG * std::sin(r) * std::sin(t),
+                          -kG * std::cos(t)};
+    ASSERT_EQ(kxmcInvGravity(lengths, masses, centres, payload, gv, kPose, out), 0);
+}
 
 class GravityTestLaw : public kxsim_test::HostFixture,
                        public ::testing::WithParamInterface<Family> {
@@ -30,103 +68,62 @@ class GravityTestLaw : public kxsim_test::HostFixture,
     void SetUp() override {
         HostFixture::SetUp();
         restart(GetParam().hostModel);
-        mpb.loadWeight = 0.0;
         ASSERT_EQ(kxmcdynfiltresert(), 0);  // the law starts from its first sample
     }
 };
 
-struct Mounting {
-    double tilt, rot;  // [deg]
-};
-
-// At a constant pose the filtered angles stay at the pose and the rates stay zero, also after the
-// warm-up: tauOut is gain x the gravity torque, for the 3-, 10- and 16-kg laws written as
-// 100 x gain x the model they load (held in hundredths).
-TEST_P(GravityTestLaw, AtRestIsGainTimesTheFamilysGravityTorque) {
+// At a constant pose the filtered rates stay zero, also after the warm-up: tauOut is gain x the
+// gravity torque. Another model code of the band then computes nothing.
+TEST_P(GravityTestLaw, AtRestIsGainTimesTheGravityTorqueOnlyForItsOwnCode) {
     const Family &f = GetParam();
-    const Mounting m = {30.0, 45.0};
-    double q_rad[6];
-    for (int j = 0; j < 6; ++j) {
-        q_rad[j] = kPose[j] * kDegToRad;
-    }
+    const double gain[12] = {1.0, 1.1, 1.2, 0.9, 0.8, 1.3, 3, 3, 3, 3, 3, 3};
     double reference[6];
-    static_gravity(f.set, 0.0, m.tilt, m.rot, kSelftestG, kPose, reference);
-    const double scale = f.lawCode == 102 ? 1.0 : 100.0;
-    // The reference angles are captured in single precision: the filter sees a residue of
-    // about 1e-8 rad, and the 5-kg law works on single-precision angles.
-    const double tol = f.lawCode == 102 ? 1e-4 : 1e-6;
+    static_gravity(f.set, 0.0, 30.0, 45.0, reference);
+    ASSERT_GT(std::fabs(reference[1]), 1.0);
     for (int n = 1; n <= 600; ++n) {
         double out[6] = {};
-        ASSERT_EQ(f.law(-m.tilt, m.rot, kGain, kPose, out, f.lawCode), 0);
-        if (n != 1 && n != 501 && n != 502 && n != 600) {
-            continue;
-        }
-        double tau_g[6];
-        const double zero[6] = {};
-        model_torque(f.model, -m.tilt, m.rot, q_rad, zero, zero, tau_g);
+        ASSERT_EQ(f.law(-30.0, 45.0, gain, kPose, out, f.lawCode), 0);
         for (int j = 0; j < 6; ++j) {
-            EXPECT_NEAR(out[j], scale * kGain[j] * tau_g[j], tol * (std::fabs(out[j]) + 1.0))
-                << "sample " << n << " joint " << j + 1;
-            EXPECT_NEAR(out[j], kGain[j] * reference[j], 1e-4 * (std::fabs(reference[j]) + 1.0))
+            EXPECT_NEAR(out[j], gain[j] * reference[j], 1e-4 * (std::fabs(reference[j]) + 1.0))
                 << "sample " << n << " joint " << j + 1;
         }
     }
-    EXPECT_GT(std::fabs(reference[1]), 1.0);
-}
-
-TEST_P(GravityTestLaw, AnotherModelCodeOfTheBandComputesNothing) {
-    const Family &f = GetParam();
-    for (int n = 0; n < 3; ++n) {
-        double out[6] = {1, 1, 1, 1, 1, 1};
-        ASSERT_EQ(f.law(0.0, 0.0, kGain, kPose, out, f.otherCode), 0);
-        for (int j = 0; j < 6; ++j) {
-            EXPECT_EQ(out[j], 0.0) << "joint " << j + 1;
-        }
-    }
+    double out[6] = {1, 1, 1, 1, 1, 1};
+    ASSERT_EQ(f.law(0.0, 0.0, gain, kPose, out, f.otherCode), 0);
+    for (int j = 0; j < 6; ++j) EXPECT_EQ(out[j], 0.0) << "code " << f.otherCode;
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, GravityTestLaw, ::testing::ValuesIn(kFamilies), family_name);
 
-// ---- Warm-up of the filtered rates (3-, 10- and 16-kg laws) --------------------------------------
-
 class FilteredRates : public GravityTestLaw {
    protected:
+    static constexpr double kSpeed = 0.0115;  // [deg/cycle], about 0.2 rad/s
     // Outputs of the law along a ramp of constant joint speed, from a fresh start.
     std::vector<std::array<double, 6>> ramp(double kf, int samples) {
         EXPECT_EQ(kxmcdynfiltresert(), 0);
         double gain[12];
-        for (int j = 0; j < 6; ++j) {
-            gain[j] = 1.0;
-            gain[6 + j] = kf;
-        }
-        std::vector<std::array<double, 6>> out;
+        for (int j = 0; j < 12; ++j) gain[j] = j < 6 ? 1.0 : kf;
+        std::vector<std::array<double, 6>> out(samples);
         for (int n = 0; n < samples; ++n) {
             double q[6];
-            for (int j = 0; j < 6; ++j) {
-                q[j] = kPose[j] + kSpeed * n;
-            }
-            std::array<double, 6> tau{};
-            EXPECT_EQ(GetParam().law(0.0, 0.0, gain, q, tau.data(), GetParam().lawCode), 0);
-            out.push_back(tau);
+            for (int j = 0; j < 6; ++j) q[j] = kPose[j] + kSpeed * n;
+            EXPECT_EQ(GetParam().law(0.0, 0.0, gain, q, out[n].data(), GetParam().lawCode), 0);
         }
         return out;
     }
-    static constexpr double kSpeed = 0.0115;  // [deg/cycle], about 0.2 rad/s
 };
 
+// Up to sample 501 the rates are zero. Long after, the filter has settled on the ramp: the angles
+// trail it by the filter's delay at rest (2 - sum(k a_k) / sum(a_k) samples for its symmetric
+// numerator), the rates are the ramp's speed and the accelerations zero, so the dynamic part is
+// the model's velocity torque at the trailing angles.
 TEST_P(FilteredRates, DynamicPartJoinsAfterFiveHundredSamples) {
     const int kSamples = 1500;
     const auto without = ramp(0.0, kSamples);
     const auto with = ramp(1.0, kSamples);
-    for (int n = 0; n < 501; ++n) {
-        ASSERT_EQ(with[n], without[n]) << "sample " << n + 1 << " is still in the warm-up";
-    }
+    for (int n = 0; n < 501; ++n) ASSERT_EQ(with[n], without[n]) << "sample " << n + 1;
     EXPECT_NE(with[501], without[501]) << "sample 502 uses the filtered rates";
 
-    // Long after the warm-up the filter has settled on the ramp: the filtered angles trail it by
-    // the filter's delay at rest (from its design: 2 - sum(k a_k) / sum(a_k) samples for the
-    // symmetric numerator), the rates are the ramp's speed and the accelerations zero, so the
-    // dynamic part is the model's velocity torque at the trailing angles.
     const double a[5] = {1.0, -3.953836739036792, 5.862572756863548, -3.863621026769476,
                          0.954885104129417};
     double sum_a = 0.0, moment_a = 0.0;
@@ -136,105 +133,82 @@ TEST_P(FilteredRates, DynamicPartJoinsAfterFiveHundredSamples) {
     }
     const double delay = 2.0 - moment_a / sum_a;  // [samples], about 148
     const int n = kSamples - 1;
-    double q_rad[6], rate[6];
-    for (int j = 0; j < 6; ++j) {
-        q_rad[j] = (kPose[j] + kSpeed * (n - delay)) * kDegToRad;
-        rate[j] = kSpeed * 1000.0 * kDegToRad;
-    }
     const double zero[6] = {};
-    double moving[6], rest[6];
-    model_torque(GetParam().model, 0.0, 0.0, q_rad, rate, zero, moving);
-    model_torque(GetParam().model, 0.0, 0.0, q_rad, zero, zero, rest);
-    double largest = 0.0;
+    double input[9] = {}, rate[6], moving[6], rest[6];
+    double *moving_rows[6], *rest_rows[6];
     for (int j = 0; j < 6; ++j) {
-        largest = std::max(largest, std::fabs(100.0 * (moving[j] - rest[j])));
+        input[3 + j] = (kPose[j] + kSpeed * (n - delay)) * kDegToRad;
+        rate[j] = kSpeed * 1000.0 * kDegToRad;
+        moving_rows[j] = &moving[j];
+        rest_rows[j] = &rest[j];
     }
-    ASSERT_GT(largest, 0.01);
+    ASSERT_EQ(GetParam().model(input, rate, zero, MatHead{0, 5, 0, 0, 0, moving_rows}), 0);
+    ASSERT_EQ(GetParam().model(input, zero, zero, MatHead{0, 5, 0, 0, 0, rest_rows}), 0);
+    double largest = 0.0;
+    for (int j = 0; j < 6; ++j) largest = std::max(largest, std::fabs(moving[j] - rest[j]));
+    ASSERT_GT(largest, 1e-4);
     for (int j = 0; j < 6; ++j) {
-        const double dynamic = with[n][j] - without[n][j];
-        EXPECT_NEAR(dynamic, 100.0 * (moving[j] - rest[j]), 0.01 * largest) << "joint " << j + 1;
+        EXPECT_NEAR(with[n][j] - without[n][j], 100.0 * (moving[j] - rest[j]), largest)
+            << "joint " << j + 1;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, FilteredRates,
                          ::testing::Values(kFamilies[0], kFamilies[2], kFamilies[3]), family_name);
 
-// ---- The 5-kg law --------------------------------------------------------------------------------
-
-class FiveKgLaw : public kxsim_test::HostFixture {
-   protected:
-    void SetUp() override {
-        HostFixture::SetUp();
-        restart(101);
-    }
-};
+class FiveKgLaw : public kxsim_test::HostFixture {};
 
 TEST_F(FiveKgLaw, PayloadAtTheFlangeGivesTheRigidBodyGravityTorqueWithThatPayload) {
-    const double gain[12] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-    const Mounting mountings[] = {{0, 0}, {90, 0}, {180, 0}, {40, -70}};
+    restart(101);
+    const double mountings[][2] = {{0, 0}, {90, 0}, {180, 0}, {40, -70}};  // tilt, rot [deg]
     for (const double mass : {0.0, 2.5, 5.0}) {
-        for (const Mounting &m : mountings) {
+        for (const auto &m : mountings) {
             mpb.loadWeight = mass;
             ASSERT_EQ(kxmcdynfiltresert(), 0);  // the payload enters the model at the first sample
-            double out[6];
-            ASSERT_EQ(kxmcteachcontrol5_gravitytest(-m.tilt, m.rot, gain, kPose, out, 102), 0);
-            double expected[6];
-            static_gravity(0, mass, m.tilt, m.rot, kSelftestG, kPose, expected);
+            double out[6], expected[6];
+            ASSERT_EQ(kxmcteachcontrol5_gravitytest(-m[0], m[1], kOnes, kPose, out, 102), 0);
+            static_gravity(0, mass, m[0], m[1], expected);
             for (int j = 0; j < 6; ++j) {
                 EXPECT_NEAR(out[j], expected[j], 1e-4 * (std::fabs(expected[j]) + 1.0))
-                    << "mass " << mass << " tilt " << m.tilt << " joint " << j + 1;
+                    << "mass " << mass << " tilt " << m[0] << " joint " << j + 1;
             }
         }
     }
 }
 
 #ifdef KXMC_HAVE_KDL
-// KDL chain of a standard set (DH frames, link inertias about their centres) with a point payload
-// at the flange origin.
-KDL::Chain standard_chain(uint32_t set_code, double payload) {
-    const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(set_code);
-    const double twist[6] = {90, 0, 0, 90, -90, 0};
-    const double a[6] = {0, -std::fabs(p.lengths[1]) * 1e-3, -std::fabs(p.lengths[2]) * 1e-3, 0, 0,
-                         0};
-    const double d[6] = {p.lengths[0] * 1e-3, 0, 0, p.lengths[3] * 1e-3, p.lengths[4] * 1e-3,
-                         p.lengths[5] * 1e-3};
-    KDL::Chain chain;
-    for (int i = 0; i < 6; ++i) {
-        const float *c = &p.centres[3 * i];
-        const float *I = &p.inertias[6 * i];
-        KDL::RigidBodyInertia body(p.masses[i], KDL::Vector(c[0] * 1e-3, c[1] * 1e-3, c[2] * 1e-3),
-                                   KDL::RotationalInertia(I[0] * 1e-6, I[3] * 1e-6, I[5] * 1e-6,
-                                                          I[1] * 1e-6, I[2] * 1e-6, I[4] * 1e-6));
-        if (i == 5) {
-            body = body + KDL::RigidBodyInertia(payload, KDL::Vector::Zero(),
-                                                KDL::RotationalInertia::Zero());
-        }
-        chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
-                                      KDL::Frame::DH(a[i], twist[i] * kDegToRad, d[i], 0.0), body));
-    }
-    return chain;
-}
-
-// With both gains 1 the law is the full rigid-body torque of the commanded motion plus the
-// reflected rotor share of the commanded acceleration.
+// With both gains 1 the law is the full rigid-body torque of the commanded motion (KDL chain of
+// the 5-kg set: DH frames, link inertias about their centres, point payload at the flange) plus
+// the reflected rotor share of the commanded acceleration.
 TEST_F(FiveKgLaw, FollowsTheCommandedMotionLikeTheRigidBodyModelPlusItsRotorShare) {
-    const double gain[12] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    restart(101);
     const double mass = 2.0;
     const double vel[6] = {0.05, -0.08, 0.06, 0.1, -0.12, 0.09};   // [deg/cycle]
     const double acc[6] = {2e-4, -1e-4, 3e-4, -2e-4, 1e-4, 4e-4};  // [deg/cycle^2]
     const double rotor_share[6] = {0.1, 0.1, 0.3, 0.2, 0.0, 0.2};
     const double rotor[6] = {1615598, 1615598, 1615598, 425520, 425520, 425520};  // [kg mm^2]
     mpb.loadWeight = mass;
-    for (int j = 0; j < 6; ++j) {
-        mpb.targetJointVel[j] = vel[j];
-        mpb.feedJointAcc[j] = acc[j];
-    }
+    std::copy(vel, vel + 6, mpb.targetJointVel);
+    std::copy(acc, acc + 6, mpb.feedJointAcc);
     ASSERT_EQ(kxmcdynfiltresert(), 0);
     double out[6];
-    ASSERT_EQ(kxmcteachcontrol5_gravitytest(0, 0, gain, kPose, out, 102), 0);
+    ASSERT_EQ(kxmcteachcontrol5_gravitytest(0, 0, kOnes, kPose, out, 102), 0);
 
-    const KDL::Chain chain = standard_chain(0, mass);
-    KDL::ChainIdSolver_RNE rne(chain, KDL::Vector(0, 0, -kSelftestG));
+    const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(0);
+    const double twist[6] = {90, 0, 0, 90, -90, 0};  // [deg]
+    KDL::Chain chain;
+    for (int i = 0; i < 6; ++i) {
+        const float *c = &p.centres[3 * i], *I = &p.inertias[6 * i];
+        const double a = i == 1 || i == 2 ? -std::fabs(p.lengths[i]) * 1e-3 : 0.0;
+        const double d = i == 1 || i == 2 ? 0.0 : p.lengths[i] * 1e-3;
+        KDL::RigidBodyInertia body(p.masses[i], KDL::Vector(c[0] * 1e-3, c[1] * 1e-3, c[2] * 1e-3),
+                                   KDL::RotationalInertia(I[0] * 1e-6, I[3] * 1e-6, I[5] * 1e-6,
+                                                          I[1] * 1e-6, I[2] * 1e-6, I[4] * 1e-6));
+        if (i == 5) body = body + KDL::RigidBodyInertia(mass);
+        chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
+                                      KDL::Frame::DH(a, twist[i] * kDegToRad, d, 0.0), body));
+    }
+    KDL::ChainIdSolver_RNE rne(chain, KDL::Vector(0, 0, -kG));
     KDL::JntArray q(6), qd(6), qdd(6), tau(6);
     for (int j = 0; j < 6; ++j) {
         q(j) = kPose[j] * kDegToRad;
@@ -251,4 +225,3 @@ TEST_F(FiveKgLaw, FollowsTheCommandedMotionLikeTheRigidBodyModelPlusItsRotorShar
 #endif
 
 }  // namespace
-}  // namespace teach_test
