@@ -8,7 +8,6 @@
 #include <array>
 #include <cmath>
 #include <ostream>
-#include <string>
 #include <vector>
 
 #include "dynamics/arm_parameters.hpp"
@@ -38,7 +37,6 @@ struct Family {
     uint32_t set, hostModel;     // rigid-body set its identified model stands for; host's arm
 };
 void PrintTo(const Family &f, std::ostream *os) { *os << f.name; }
-std::string family_name(const ::testing::TestParamInfo<Family> &p) { return p.param.name; }
 
 const Family kFamilies[] = {
     {"Kx3", kxmcteachcontrol3_gravitytest, computeKx3_selftautest, 1, 2, 1, 1},
@@ -93,7 +91,7 @@ TEST_P(GravityTestLaw, AtRestIsGainTimesTheGravityTorqueOnlyForItsOwnCode) {
     for (int j = 0; j < 6; ++j) EXPECT_EQ(out[j], 0.0) << "code " << f.otherCode;
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, GravityTestLaw, ::testing::ValuesIn(kFamilies), family_name);
+INSTANTIATE_TEST_SUITE_P(Families, GravityTestLaw, ::testing::ValuesIn(kFamilies));
 
 class FilteredRates : public GravityTestLaw {
    protected:
@@ -154,7 +152,7 @@ TEST_P(FilteredRates, DynamicPartJoinsAfterFiveHundredSamples) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, FilteredRates,
-                         ::testing::Values(kFamilies[0], kFamilies[2], kFamilies[3]), family_name);
+                         ::testing::Values(kFamilies[0], kFamilies[2], kFamilies[3]));
 
 class FiveKgLaw : public kxsim_test::HostFixture {};
 

@@ -69,32 +69,26 @@ TEST_F(DragExits, HoldPullsTheJointsBackWithDampingAndTimeOutAddsNoTorque) {
 // negative number), scaled down while the TCP is faster than the safe speed; a safe speed of 0
 // allows no push.
 TEST_F(DragExits, ReboundPushesTheFirstThreeJointsAgainstTheCapturedError) {
-    struct Case {
-        int32_t cyclesLeft;  // before the cycle
-        double tcpSpeed;     // [mm/s]
-        uint16_t safeSpeed;  // [mm/s]
-    };
-    const Case cases[] = {{501, 0, 100},   {301, 50, 100}, {401, 100, 100},
-                          {401, 250, 100}, {401, 0, 0},    {401, 20, 0}};
+    // cycles left before the cycle, TCP speed [mm/s], safe speed [mm/s]
+    const double cases[][3] = {{501, 0, 100},   {301, 50, 100}, {401, 100, 100},
+                               {401, 250, 100}, {401, 0, 0},    {401, 20, 0}};
     const int32_t margin[6] = {5, 3, 8, 1, 1, 1};
     const double error[6] = {2.0, -1.0, 0.5, 4.0, 4.0, 4.0};  // [N m]
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::to_string(c.cyclesLeft) + " " + std::to_string(c.tcpSpeed));
-        arm(5, c.cyclesLeft);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(row_text(c));
+        arm(5, static_cast<int32_t>(c[0]));
         mcb.collisionSafeTime = 500;  // [cycles]
-        mcb.collisionSafeSpeed = c.safeSpeed;
+        mcb.collisionSafeSpeed = static_cast<uint32_t>(c[2]);
         for (int j = 0; j < 6; ++j) {
             mcb.collisionSafeMargin[j] = margin[j];
             forceCollisionError[j] = error[j];
         }
-        mpb.tcpSpeed = c.tcpSpeed;
+        mpb.tcpSpeed = c[1];
         cycle();
-        const double scale = c.safeSpeed == 0            ? 0.0
-                             : c.tcpSpeed >= c.safeSpeed ? c.safeSpeed / c.tcpSpeed
-                                                         : 1.0;
+        const double scale = c[2] == 0 ? 0.0 : c[1] >= c[2] ? c[2] / c[1] : 1.0;
         double expected[6] = {};
         for (int j = 0; j < 3; ++j) {
-            const double x = (c.cyclesLeft - 1.0 - 500.0) * 0.001 * margin[j];
+            const double x = (c[0] - 1.0 - 500.0) * 0.001 * margin[j];
             expected[j] = std::exp(x) * 100.0 * error[j] * -0.5 * scale;
         }
         expect_commands(expected);

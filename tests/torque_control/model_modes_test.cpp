@@ -87,14 +87,10 @@ TEST_P(GravityTestRows, RunTheFamilyLawOfTheBand) {
     expect_commands(expected, kNominalGear, 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bands, GravityTestRows,
-                         ::testing::Values(GravityTestCase{0, 0, 0, 0, 0, 0},
-                                           GravityTestCase{50, 1, 1, 0, 0, 0},
-                                           GravityTestCase{150, 0, 0, 3, 90, 30},
-                                           GravityTestCase{250, 201, 1, 3, 90, 30},
-                                           GravityTestCase{350, 301, 1, 0, 0, 0},
-                                           GravityTestCase{450, 0, 2, 0, 0, 0},
-                                           GravityTestCase{1200, 0, 0, 0, 0, 0}));
+const GravityTestCase kGravityTestCases[] = {
+    {0, 0, 0, 0, 0, 0},     {50, 1, 1, 0, 0, 0},  {150, 0, 0, 3, 90, 30}, {250, 201, 1, 3, 90, 30},
+    {350, 301, 1, 0, 0, 0}, {450, 0, 2, 0, 0, 0}, {1200, 0, 0, 0, 0, 0}};
+INSTANTIATE_TEST_SUITE_P(Bands, GravityTestRows, ::testing::ValuesIn(kGravityTestCases));
 
 // Mode 2: the block of the band; power check on, every arm commands through gear 100.
 enum class Block { kStandard, kTz, kPx, kNone };
