@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "host_fixture.hpp"
@@ -15,26 +14,12 @@
 
 namespace collision_test {
 
+using Names = std::vector<std::string>;
+const Names kPause = {"qmcPause", "doConfigHandle", "resetWeldControlPara"};
+const Names kStop = {"qmcStop", "doConfigHandle", "resetWeldControlPara"};
+
 constexpr uint32_t kModel = 101;
 constexpr int32_t kCountLimit = 3;
-
-inline std::vector<std::string> journal_names() {
-    std::vector<std::string> out;
-    for (const kxsim::Call &c : kxsim::journal()) {
-        if (c.name != "ConfigWriteEntry") {
-            out.push_back(c.name);
-        }
-    }
-    return out;
-}
-
-inline std::vector<std::pair<int, std::string>> log_pairs() {
-    std::vector<std::pair<int, std::string>> out;
-    for (const kxsim::LogLine &l : kxsim::log_lines()) {
-        out.emplace_back(l.level, l.text);
-    }
-    return out;
-}
 
 class CollisionFixture : public kxsim_test::HostFixture {
 protected:
@@ -52,17 +37,14 @@ protected:
         kxsim::clear_log();
     }
 
+    // On top of the host's start-up values; also re-arms what the case loops change.
     static void quiet_running_arm() {
         mpb.jointNum = 6;
         mpb.robotState = 2;
         const double pose[6] = {10, -60, 80, -110, 70, 20};
         for (int j = 0; j < 6; ++j) {
             how.jointCurrent[j] = 0;
-            how.jointTorqueCmd[j] = 0;
-            mpb.torqueCmdGain[j] = 1.0;
-            mpb.targetJointPos[j] = pose[j];
-            mpb.jointPos[j] = pose[j];
-            mpb.targetJointVel[j] = mpb.actualJointVel[j] = 0.0;
+            mpb.targetJointPos[j] = mpb.jointPos[j] = pose[j];
             mpb.targetJointAcc[j] = mpb.actualJointAcc[j] = mpb.feedJointAcc[j] = 0.0;
             mpb.collisionLevel[j] = 1.0f;
             mpb.collisionCounter[j] = 0;
@@ -75,19 +57,12 @@ protected:
         mpb.segmentStep = 500;
         mpb.segmentSteps = 1000;
         mpb.motionType = 1;
-        mpb.jointMoveVel = 0.0;  // no delay of joint 2's command
         mpb.collisionCountLimit = kCountLimit;
         mpb.collisionCurveRef = 720.0;
-        mpb.collisionThresholdMode = 0;
-        mcb.customCollisionMode = 0;
         mcb.collisionPauseFlag = 0;
         mcb.collisionErrorCode = KXMC_COLLISION_NONE;
-        mcb.collisionState = 0;
-        mcb.warningCode = 0;
-        mcb.faultCode = 0;
         mcb.collisionSafeTime = 1234;
         mcb.speedMode = 2;  // allowance without speed scaling
-        mcb.torqueRecordEnable = mcb.torqueRecordRun = mcb.torqueRecordApply = 0;
         const float ones[6] = {1, 1, 1, 1, 1, 1};
         kxsim::set_collision_ratio(ones);
         const float zero[6] = {0, 0, 0, 0, 0, 0};
