@@ -69,6 +69,12 @@ protected:
         kxsim::set_velocity_feedforward(zero);
     }
 
+    // Custom limits in place of the level thresholds.
+    static void configure(uint8_t mode, const float joint[6], const float tcp[6]) {
+        ASSERT_EQ(kxmcSetCustomCollisionDetection(mode, joint, tcp), 0);
+        mpb.collisionThresholdMode = 1;
+    }
+
     // Measured current [per mille] that makes joint j's motor torque `torque` [N m].
     int16_t current_for(int j, double torque) const {
         return kxmc::trunc_to<int16_t>(torque / (0.001 * rated[j]));

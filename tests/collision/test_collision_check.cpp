@@ -11,11 +11,6 @@ namespace {
 
 using Logs = std::vector<std::pair<int, std::string>>;
 
-Names plus(Names a, const Names &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 Logs log_pairs() {
     Logs out;
     for (const kxsim::LogLine &l : kxsim::log_lines()) {
@@ -27,56 +22,44 @@ Logs log_pairs() {
 // ---- Reactions ----------------------------------------------------------------------------
 
 struct ReactionCase {
-    const char *name;
     bool tcp;
     uint8_t reaction;
-    uint8_t check_mode;
-    Names journal;          // host calls including Write_Log, in order
-    Logs logs;              // (level, text)
-    uint32_t error_code;    // mcb.collisionErrorCode afterwards
-    uint32_t warning;       // mcb.warningCode afterwards
-    uint8_t friction_on;    // mcb.frictionCompOn afterwards (1 before)
-    uint8_t custom_mode;    // mcb.customCollisionMode afterwards (the test arms it first)
-    uint8_t start_flag;
-    int32_t after_time;
+    uint8_t check_mode;  // 2: a stop also hands the arm over to drag
 };
 
-const char kJ[] = "Collision After to DragMode mcb.collisionPauseFlag = :";
-const char kT[] = "TCP Collision After to DragMode mcb.collisionPauseFlag = :";
-const char kTs[] = "TCP Collision mcb.collisionPauseFlag = :";
-const uint32_t kJ3 = KXMC_COLLISION_NONE + 3;
-const Names kDrag = {"qmcDragSwitch", "Write_Log"};
+void PrintTo(const ReactionCase &c, std::ostream *os) {
+    *os << (c.tcp ? "tcp" : "joint") << " reaction " << int(c.reaction) << " mode " << int(c.check_mode);
+}
+
+// Host calls (Write_Log included, in order) and log lines of one reaction of joint 3 or the TCP.
+void expected_reaction(const ReactionCase &c, Names *calls, Logs *logs) {
+    const uint8_t r = c.reaction;
+    if (r == 1 || r > 5) {
+        return;  // a warning only
+    }
+    *calls = r == 0 ? kPause : kStop;
+    const auto log = [&](int level, const std::string &text) {
+        calls->push_back("Write_Log");
+        logs->emplace_back(level, text);
+    };
+    const std::string flag = "mcb.collisionPauseFlag = :" + std::to_string(r);
+    if (c.tcp && r <= 2) {
+        log(2, "TCP Collision " + flag);
+    }
+    if (r >= 3 || (r == 2 && c.check_mode == 2)) {
+        calls->push_back("qmcDragSwitch");
+        log(2, std::string(c.tcp ? "TCP " : "") + (r == 2 ? "safetyStopEnable " : "") +
+                   "Collision After to DragMode " + flag);
+    }
+    if (!c.tcp) {
+        log(4, "collisionError:3");
+    }
+}
 
 const ReactionCase kReactionCases[] = {
-    {"joint_pause", false, 0, 0, plus(kPause, {"Write_Log"}), {{4, "collisionError:3"}}, kJ3, 0, 1, 1, 0, 0},
-    {"joint_warn", false, 1, 0, {}, {}, KXMC_COLLISION_NONE, 0x22000003u, 1, 1, 0, 0},
-    {"joint_stop", false, 2, 0, plus(kStop, {"Write_Log"}), {{4, "collisionError:3"}}, kJ3, 0, 1, 0, 0, 0},
-    {"joint_stop_drag", false, 2, 2, plus(plus(kStop, kDrag), {"Write_Log"}),
-     {{2, "safetyStopEnable Collision After to DragMode mcb.collisionPauseFlag = :2"},
-      {4, "collisionError:3"}}, kJ3, 0, 0, 0, 0, 0},
-    {"joint_drag3", false, 3, 0, plus(plus(kStop, kDrag), {"Write_Log"}),
-     {{2, std::string(kJ) + "3"}, {4, "collisionError:3"}}, kJ3, 0, 0, 0, 0, 1000},
-    {"joint_drag4", false, 4, 1, plus(plus(kStop, kDrag), {"Write_Log"}),
-     {{2, std::string(kJ) + "4"}, {4, "collisionError:3"}}, kJ3, 0, 0, 0, 1, 5000},
-    {"joint_drag5", false, 5, 0, plus(plus(kStop, kDrag), {"Write_Log"}),
-     {{2, std::string(kJ) + "5"}, {4, "collisionError:3"}}, kJ3, 0, 0, 0, 1, 1234},
-    {"joint_unknown", false, 9, 0, {}, {}, KXMC_COLLISION_NONE, 0x22000003u, 1, 1, 0, 0},
-    {"tcp_pause", true, 0, 0, plus(kPause, {"Write_Log"}), {{2, std::string(kTs) + "0"}},
-     KXMC_COLLISION_TCP, 0, 1, 2, 0, 0},
-    {"tcp_warn", true, 1, 0, {}, {}, KXMC_COLLISION_NONE, 0x22000003u, 1, 2, 0, 0},
-    {"tcp_stop", true, 2, 0, plus(kStop, {"Write_Log"}), {{2, std::string(kTs) + "2"}},
-     KXMC_COLLISION_TCP, 0, 1, 0, 0, 0},
-    {"tcp_stop_drag", true, 2, 2, plus(plus(kStop, {"Write_Log"}), kDrag),
-     {{2, std::string(kTs) + "2"},
-      {2, "TCP safetyStopEnable Collision After to DragMode mcb.collisionPauseFlag = :2"}},
-     KXMC_COLLISION_TCP, 0, 0, 0, 0, 0},
-    {"tcp_drag3", true, 3, 0, plus(kStop, kDrag), {{2, std::string(kT) + "3"}}, KXMC_COLLISION_TCP, 0, 0, 0, 0, 1000},
-    {"tcp_drag4", true, 4, 0, plus(kStop, kDrag), {{2, std::string(kT) + "4"}}, KXMC_COLLISION_TCP, 0, 0, 0, 1, 5000},
-    {"tcp_drag5", true, 5, 0, plus(kStop, kDrag), {{2, std::string(kT) + "5"}}, KXMC_COLLISION_TCP, 0, 0, 0, 1, 1234},
-    {"tcp_unknown", true, 9, 0, {}, {}, KXMC_COLLISION_NONE, 0x22000003u, 1, 2, 0, 0},
-};
-
-void PrintTo(const ReactionCase &c, std::ostream *os) { *os << c.name; }
+    {false, 0, 0}, {false, 1, 0}, {false, 2, 0}, {false, 2, 2}, {false, 3, 0}, {false, 4, 1},
+    {false, 5, 0}, {false, 9, 0}, {true, 0, 0},  {true, 1, 0},  {true, 2, 0},  {true, 2, 2},
+    {true, 3, 0},  {true, 4, 0},  {true, 5, 0},  {true, 9, 0}};
 
 class Reaction : public CollisionFixture, public ::testing::WithParamInterface<ReactionCase> {};
 
@@ -90,8 +73,7 @@ TEST_P(Reaction, HostCallsCodesAndFlags) {
         // forces out of range only the first counts (one reaction, not two).
         const float joint[6] = {0.01f, 0.01f, 0.01f, 0.01f, 0.01f, 0.01f};
         const float tcp[6] = {1e9f, 1.0f, 1.0f, 1e9f, 1e9f, 1e9f};
-        ASSERT_EQ(kxmcSetCustomCollisionDetection(2, joint, tcp), 0);
-        mpb.collisionThresholdMode = 1;
+        configure(2, joint, tcp);
         for (int j = 0; j < 3; ++j) {
             how.jointCurrent[j] = current_for(j, 0.3 * rated[j]);
         }
@@ -105,21 +87,29 @@ TEST_P(Reaction, HostCallsCodesAndFlags) {
         ASSERT_GT(std::fabs(mcb.tcpForceEstimate[1]), 1.0f);
         ASSERT_GT(std::fabs(mcb.tcpForceEstimate[2]), 1.0f);
     }
+    Names want;
+    Logs want_logs;
+    expected_reaction(c, &want, &want_logs);
     Names calls;
     for (const kxsim::Call &call : kxsim::journal()) {
         if (call.name != "ConfigWriteEntry") {
             calls.push_back(call.name);
         }
     }
-    EXPECT_EQ(calls, c.journal);
-    EXPECT_EQ(log_pairs(), c.logs);
+    EXPECT_EQ(calls, want);
+    EXPECT_EQ(log_pairs(), want_logs);
+    const bool acted = !want.empty();
+    const bool drag = std::count(want.begin(), want.end(), "qmcDragSwitch") > 0;
+    const uint32_t code = c.tcp ? KXMC_COLLISION_TCP : KXMC_COLLISION_NONE + 3;
     EXPECT_EQ(mcb.collisionState, 1);
-    EXPECT_EQ(mcb.collisionErrorCode, c.error_code);
-    EXPECT_EQ(mcb.warningCode, c.warning);
-    EXPECT_EQ(mcb.frictionCompOn, c.friction_on);
-    EXPECT_EQ(mcb.customCollisionMode, c.custom_mode);
-    EXPECT_EQ(CollisionStartFlag, c.start_flag);
-    EXPECT_EQ(CollisionAfterTime, c.after_time);
+    EXPECT_EQ(mcb.collisionErrorCode, acted ? code : KXMC_COLLISION_NONE);
+    EXPECT_EQ(mcb.warningCode, acted ? 0u : 0x22000003u);
+    EXPECT_EQ(mcb.frictionCompOn, drag ? 0 : 1);
+    // A stop ends the custom check; a pause or a warning keeps it armed.
+    EXPECT_EQ(mcb.customCollisionMode, c.reaction == 0 || !acted ? (c.tcp ? 2 : 1) : 0);
+    const int32_t after[6] = {0, 0, 0, 1000, 5000, 1234};  // [cycles] drag time per reaction
+    EXPECT_EQ(CollisionStartFlag, c.reaction == 4 || c.reaction == 5);
+    EXPECT_EQ(CollisionAfterTime, c.reaction <= 5 ? after[c.reaction] : 0);
     for (const kxsim::Call &call : kxsim::calls("doConfigHandle")) {
         EXPECT_EQ(call.args, (std::vector<double>{1, 1}));
     }
@@ -129,8 +119,7 @@ TEST_P(Reaction, HostCallsCodesAndFlags) {
     EXPECT_EQ(mpb.collisionCounter[2], 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllReactions, Reaction, ::testing::ValuesIn(kReactionCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(AllReactions, Reaction, ::testing::ValuesIn(kReactionCases));
 
 // ---- Counting rules ---------------------------------------------------------------------
 
@@ -206,7 +195,9 @@ TEST_F(CollisionFixture, SeveralReactionsInOneCycleEachCallTheHost) {
     mpb.collisionCounter[0] = kCountLimit - 1;
     mpb.collisionCounter[4] = kCountLimit;
     cycles(1);
-    EXPECT_EQ(kxsim::action_names(), plus(kStop, kStop));
+    Names twice = kStop;
+    twice.insert(twice.end(), kStop.begin(), kStop.end());
+    EXPECT_EQ(kxsim::action_names(), twice);
     EXPECT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_NONE + 5);  // the last one written
     EXPECT_EQ(mpb.collisionCounter[0], 0);
     EXPECT_EQ(mpb.collisionCounter[4], 0);
