@@ -192,17 +192,14 @@ TEST_F(CollisionFixture, InterferenceStatusPerZoneType) {
         uint8_t want;
     } cases[] = {{1, 1, 0, 5.0, 1}, {1, 1, 0, 10.0, 0}, {1, 1, 1, -12.0, 1}, {1, 1, 1, 0.0, 0},
                  {1, 1, 2, 5.0, 0}, {1, 0, 0, 5.0, 0},  {0, 1, 0, 5.0, 0}};
+    std::fill(mcb.interfereJointMax, mcb.interfereJointMax + 6, 10.0);
+    std::fill(mcb.interfereJointMin, mcb.interfereJointMin + 6, -10.0);
+    mpb.interfereDragState = 2;
     for (const Case &c : cases) {
-        mcb.interfereOn = c.on;
+        mcb.interfereOn = mcb.interfereDragOn = c.on;
         mcb.interfereType = c.type;
-        for (int j = 0; j < 6; ++j) {
-            mcb.interfereJointEnable[j] = c.enable;
-            mcb.interfereJointMax[j] = 10.0;
-            mcb.interfereJointMin[j] = -10.0;
-            mpb.jointPos[j] = c.pos;
-        }
-        mcb.interfereDragOn = c.on;
-        mpb.interfereDragState = 2;
+        std::fill(mcb.interfereJointEnable, mcb.interfereJointEnable + 6, c.enable);
+        std::fill(mpb.jointPos, mpb.jointPos + 6, c.pos);
         uint8_t in[6], drag = 9, io[8];
         ASSERT_EQ(kxmcGetInterfereStatus(in, &drag, io), 0);
         EXPECT_EQ(std::count(in, in + 6, c.want), 6) << c.pos << " type " << int(c.type);
