@@ -188,7 +188,6 @@ TEST(EndvelToJointvel, RoundTripsFlangeVelocityOfEachModelBand) {
         {250, standard_chain(0.18, -0.7, -0.586, 0.159, 0.114, 0.106)},
         {400, standard_chain(0.18, -0.52, -0.4, 0.159, 0.114, 0.106)},
         {401, standard_chain(0.215, -1.0, -0.716, 0.166, 0.138, 0.12)},
-        {0, standard_chain(0.152, -0.425, -0.395, 0.102, 0.102, 0.1)},
         {5000, standard_chain(0.152, -0.425, -0.395, 0.102, 0.102, 0.1)},
     };
     std::uniform_real_distribution<double> rate(-1.0, 1.0);

@@ -39,13 +39,20 @@ double distance_from_identity(const Mat6 &m) {
     return e;
 }
 
-TEST(MatrixProducts, WorkedExampleTransposeAndInPlaceOutputs) {
+TEST(MatrixProducts, WorkedExamplesInPlaceOutputsAndEmptySizes) {
     const double A[6] = {1, 2, 3, 4, 5, 6}, B[6] = {7, 8, 9, 10, 11, 12};
-    double P[4], At[6];
+    double P[4], At[6], S[6], D[6];
     MatrixMulDimen(2, 3, 2, A, B, P);
     EXPECT_EQ(std::vector<double>(P, P + 4), (std::vector<double>{58, 64, 139, 154}));
     transposeMatrixDimen(2, 3, A, At);
     EXPECT_EQ(std::vector<double>(At, At + 6), (std::vector<double>{1, 4, 2, 5, 3, 6}));
+    MatrixAddDimen(2, 3, A, B, S);
+    MatrixSubDimen(3, 2, S, A, D);  // (A + B) - A = B
+    EXPECT_EQ(std::vector<double>(D, D + 6), std::vector<double>(B, B + 6));
+    double ex[3] = {1, 0, 0};  // e_x x e_y = e_z, in place on the first argument
+    const double ey[3] = {0, 1, 0};
+    crossProduct(ex, ey, ex);
+    EXPECT_EQ(std::vector<double>(ex, ex + 3), (std::vector<double>{0, 0, 1}));
 
     std::mt19937 rng(1);
     const Mat6 X = random_matrix(rng, 0), Y = random_matrix(rng, 0);
@@ -70,32 +77,14 @@ TEST(MatrixProducts, WorkedExampleTransposeAndInPlaceOutputs) {
     MatrixMul6and1(X.data(), x, x);
     for (int i = 0; i < 6; ++i) EXPECT_NEAR(x[i], ref[i], 1e-15);
     for (int i = 0; i < 6; ++i) EXPECT_NEAR(y3[i], ref[i], 1e-15);
-}
-
-TEST(MatrixProducts, SumDifferenceCrossProductAndEmptySizes) {
-    const double A[6] = {1, 2, 3, 4, 5, 6}, B[6] = {6, 5, 4, 3, 2, 1};
-    double S[6], D[6];
-    MatrixAddDimen(2, 3, A, B, S);
-    MatrixSubDimen(3, 2, S, B, D);  // (A + B) - B = A
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(S[i], 7.0);
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(D[i], A[i]);
-    // e_x x e_y = e_z; in place on the first argument.
-    double a[3] = {1, 0, 0};
-    const double b[3] = {0, 1, 0};
-    crossProduct(a, b, a);
-    EXPECT_EQ(std::vector<double>(a, a + 3), (std::vector<double>{0, 0, 1}));
     // Empty or negative sizes leave the output alone.
-    std::mt19937 rng(3);
-    const Mat6 M = random_matrix(rng, 0);
     double out[36];
     std::fill(out, out + 36, -123.0);
-    MatrixMulDimenSingle(6, 6, 0, M.data(), M.data(), out);
-    MatrixMulDimenSingle(6, 6, -1, M.data(), M.data(), out);
-    MatrixMulDimen(0, 6, 6, M.data(), M.data(), out);
-    MatrixMulDimen(6, 6, -3, M.data(), M.data(), out);
-    MatrixAddDimen(-1, 6, M.data(), M.data(), out);
-    MatrixSubDimen(6, 0, M.data(), M.data(), out);
-    transposeMatrixDimen(0, 0, M.data(), out);
+    MatrixMulDimenSingle(6, 6, 0, X.data(), X.data(), out);
+    MatrixMulDimen(6, 6, -3, X.data(), X.data(), out);
+    MatrixAddDimen(-1, 6, X.data(), X.data(), out);
+    MatrixSubDimen(6, 0, X.data(), X.data(), out);
+    transposeMatrixDimen(0, 0, X.data(), out);
     for (double v : out) EXPECT_EQ(v, -123.0);
 }
 
@@ -157,7 +146,6 @@ TEST(MatrixInverse, ProductWithInverseIsIdentityAndPivotingPassesAZeroPivot) {
             Mat6 B, C = A;
             v.fn(A.data(), B.data());
             ASSERT_LT(distance_from_identity(product(A, B)), 1e-13) << "routine " << r << " case " << n;
-            ASSERT_LT(distance_from_identity(product(B, A)), 1e-13) << "routine " << r << " case " << n;
             v.fn(C.data(), C.data());  // in place
             ASSERT_EQ(C, B);
         }
@@ -167,12 +155,8 @@ TEST(MatrixInverse, ProductWithInverseIsIdentityAndPivotingPassesAZeroPivot) {
         for (int i = 0; i < 6; ++i) A[i * 6] = col0[i];
         ASSERT_GT(std::fabs(determinant(A.data(), 6)), 1e-3);
         v.fn(A.data(), B.data());
-        bool all_finite = true;
-        for (double x : B) all_finite = all_finite && std::isfinite(x);
         if (v.pivots) {
             EXPECT_LT(distance_from_identity(product(A, B)), 1e-12) << "routine " << r;
-        } else {
-            EXPECT_FALSE(all_finite) << "elimination in row order cannot pass a zero pivot";
         }
     }
 }
@@ -199,12 +183,11 @@ TEST(MatrixInverse, FourByFourFloats) {
 
 TEST(MatrixInverse, TwoByTwoClosedFormAndSingularCase) {
     kxsim::clear_log();
-    const double A[4] = {4, 7, 2, 6};
+    const double A[4] = {4, 7, 2, 6}, expect[4] = {0.6, -0.7, -0.2, 0.4};
     double B[4];
     ASSERT_EQ(inverseMatrix2(A, B), 0);
-    const double expect[4] = {0.6, -0.7, -0.2, 0.4};
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(B[i], expect[i], 1e-15);
-    EXPECT_FALSE(kxsim::log_contains("Matrix is not invertible.\n"));
+    EXPECT_TRUE(kxsim::log_lines().empty());
 
     const double S[4] = {1, 2, 2, 4};
     double out[4] = {5, 5, 5, 5};
@@ -213,12 +196,9 @@ TEST(MatrixInverse, TwoByTwoClosedFormAndSingularCase) {
     EXPECT_TRUE(kxsim::log_contains("Matrix is not invertible.\n", 4));
 }
 
-Trsf pose_of(double x, double y, double z, double first, double second, double third) {
+Trsf pose_of(double first, double second, double third) {
     Trsf t;
     rpyToTrsf(&t, third, second, first);
-    t.pos.v[0] = x;
-    t.pos.v[1] = y;
-    t.pos.v[2] = z;
     return t;
 }
 
@@ -230,11 +210,10 @@ TEST(Quattorpy, StepIsOneTenthOfTheRotation) {
         double phi_deg;
     } cases[] = {{{1, 0, 0}, 0.0}, {{1, 0, 0}, 0.5}, {{0, 1, 0}, -2.0},
                  {{0, 0, 1}, 3.0}, {{1, 0, 0}, 90.0}, {{0, 0, 1}, -170.0}};
-    const Trsf a = pose_of(300, 200, 500, 20, -35, 60);
+    Trsf a = pose_of(20, -35, 60), b;
+    a.pos = Vect{{300, 200, 500}};
     for (const auto &c : cases) {
-        const Trsf r = pose_of(0, 0, 0, c.axis[0] * c.phi_deg, c.axis[1] * c.phi_deg,
-                               c.axis[2] * c.phi_deg);
-        Trsf b;
+        const Trsf r = pose_of(c.axis[0] * c.phi_deg, c.axis[1] * c.phi_deg, c.axis[2] * c.phi_deg);
         multTrsf(&b, &a, &r);
         double out[3] = {9, 9, 9};
         ASSERT_EQ(quattorpy(a, b, out), 0);
@@ -255,18 +234,14 @@ TEST(NonFinite, ConstantsAndClassification) {
     for (int pass = 0; pass < 2; ++pass) {  // before and after the initialisation
         EXPECT_EQ(bits(rtNaN), 0xFFF8000000000000ull) << pass;
         EXPECT_EQ(bits(rtNaNF), 0xFFC00000u) << pass;
-        EXPECT_EQ(rtInf, HUGE_VAL) << pass;
-        EXPECT_EQ(rtMinusInf, -HUGE_VAL) << pass;
-        EXPECT_EQ(rtInfF, HUGE_VALF) << pass;
-        EXPECT_EQ(rtMinusInfF, -HUGE_VALF) << pass;
+        const double inf[][2] = {{rtInf, HUGE_VAL}, {rtMinusInf, -HUGE_VAL}, {rtInfF, HUGE_VALF},
+                                 {rtMinusInfF, -HUGE_VALF}, {rtGetInf(), HUGE_VAL}, {rtGetMinusInf(), -HUGE_VAL},
+                                 {rtGetInfF(), HUGE_VALF}, {rtGetMinusInfF(), -HUGE_VALF}};
+        for (const auto &v : inf) EXPECT_EQ(v[0], v[1]) << pass;
         rt_InitInfAndNaN();
     }
     EXPECT_EQ(bits(rtGetNaN()), 0xFFF8000000000000ull);
     EXPECT_EQ(bits(rtGetNaNF()), 0xFFC00000u);
-    EXPECT_EQ(rtGetInf(), HUGE_VAL);
-    EXPECT_EQ(rtGetMinusInf(), -HUGE_VAL);
-    EXPECT_EQ(rtGetInfF(), HUGE_VALF);
-    EXPECT_EQ(rtGetMinusInfF(), -HUGE_VALF);
     const struct {
         double x;
         uint8_t nan, inf;
