@@ -80,9 +80,8 @@ protected:
 
 // ---- Warm-up ------------------------------------------------------------------------------
 
-// Nothing is evaluated or published during the first 100 steps, again after a restart, and the
-// first departure needs six stored extrema after that.
-TEST_F(DualEncoder, WarmUpThenSixStoredPeaksBeforeAnyReport) {
+// Nothing is evaluated or published during the first 100 steps, again after a restart.
+TEST_F(DualEncoder, WarmUpHidesTheFirstHundredSteps) {
     start(0);
     for (int restart = 0; restart < 2; ++restart) {
         for (int n = 0; n < kWarmUpSteps; ++n) {
@@ -97,72 +96,47 @@ TEST_F(DualEncoder, WarmUpThenSixStoredPeaksBeforeAnyReport) {
         initCollisionDetection();
         mpb.collisionThrDisplay[0] = kUnpublished;
     }
-    // Every period raised differently from the first step: only the history hides them.
-    int first = -1;
-    for (int n = 0; n < 400 && first < 0; ++n) {
-        Signal s;
-        s.period = 20;
-        s.spike_period = n / s.period;
-        s.extra = 0.3 * ((n / s.period) % 3);
-        first = run(s, 1, n);
-    }
-    ASSERT_GE(first, kWarmUpSteps + 5 * 20);  // warm-up plus six extrema of a 20-step sine
-    EXPECT_EQ(mcb.collisionErrorCode, kJ1);
 }
 
 // ---- Peak and valley evaluation --------------------------------------------------------------
 
-struct SpikeCase {
-    const char *name;
-    int joint;
-    double extra;   // [deg]
-    int half;
-    float level;
-    uint32_t expected_code;
-    int second_joint = -1;
-};
-
-class DualEncoderSpike : public DualEncoder, public ::testing::WithParamInterface<SpikeCase> {};
-
-TEST_P(DualEncoderSpike, RaisedPeakOrValleyAgainstThreshold) {
-    const SpikeCase &c = GetParam();
-    start(0);
-    mpb.collisionLevel[c.joint] = c.level;
-    Signal sig;
-    sig.joint = c.joint;
-    sig.second_joint = c.second_joint;
-    // A steady sine far above every threshold is no collision: its peaks repeat.
-    ASSERT_EQ(run(sig, 600), -1);
-    sig.spike_period = 14;
-    sig.extra = c.extra;
-    sig.half = c.half;
-    const int hit = run(sig, 300, 600);
-    EXPECT_EQ(mcb.collisionErrorCode, c.expected_code);
-    if (c.expected_code != KXMC_COLLISION_NONE) {
-        // Reported in the raised period, shortly after its extremum (filter delay).
-        EXPECT_GE(hit, 14 * sig.period);
-        EXPECT_LT(hit, 15 * sig.period + 10);
+// A steady sine far above every threshold is no collision (its peaks repeat); one raised crest
+// (half +1), trough (-1) or period (0) is reported in that period, shortly after its extremum.
+// Model code 0: joints 1-3 threshold 25/410 = 0.061 deg at level 1, 100/410 = 0.244 at level 10;
+// joints 4-6 8.5/52 = 0.163 deg at level 1 but never reported.
+TEST_F(DualEncoder, RaisedPeakOrValleyAgainstThreshold) {
+    const uint32_t kNone = KXMC_COLLISION_NONE;
+    struct Case {
+        int joint, half;
+        double extra;  // [deg]
+        float level;
+        uint32_t expected_code;
+        int second_joint;
+    } cases[] = {{0, +1, 0.2, 1, kJ1, -1},      {0, -1, 0.2, 1, kJ1, -1},
+                 {0, +1, 0.03, 1, kNone, -1},   {0, 0, 0.15, 10, kNone, -1},
+                 {0, 0, 0.4, 10, kJ1, -1},      {1, 0, 0.5, 1, kNone + 2, -1},
+                 {2, 0, 0.5, 1, kNone + 3, -1}, {2, 0, 0.5, 1, kNone + 2, 1},  // the lower joint
+                 {3, 0, 0.5, 1, kNone, -1},     {4, 0, 0.5, 1, kNone, -1},
+                 {5, 0, 0.5, 1, kNone, -1}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << "joint " << c.joint + 1 << " extra " << c.extra << " half " << c.half);
+        start(0);
+        mpb.collisionLevel[c.joint] = c.level;
+        Signal sig;
+        sig.joint = c.joint;
+        sig.second_joint = c.second_joint;
+        ASSERT_EQ(run(sig, 600), -1);
+        sig.spike_period = 14;
+        sig.extra = c.extra;
+        sig.half = c.half;
+        const int hit = run(sig, 300, 600);
+        EXPECT_EQ(mcb.collisionErrorCode, c.expected_code);
+        if (c.expected_code != kNone) {
+            EXPECT_GE(hit, 14 * sig.period);
+            EXPECT_LT(hit, 15 * sig.period + 10);  // filter delay
+        }
     }
 }
-
-// Model code 0: joints 1-3 threshold 25/410 = 0.061 deg at level 1, 100/410 = 0.244 at level 10;
-// joints 4-6 8.5/52 = 0.163 deg at level 1.
-INSTANTIATE_TEST_SUITE_P(
-    Signals, DualEncoderSpike,
-    ::testing::Values(
-        SpikeCase{"Joint1PeakAbove", 0, 0.2, +1, 1.0f, kJ1},
-        SpikeCase{"Joint1ValleyAbove", 0, 0.2, -1, 1.0f, kJ1},
-        SpikeCase{"Joint1PeakBelow", 0, 0.03, +1, 1.0f, KXMC_COLLISION_NONE},
-        SpikeCase{"Joint1ValleyBelow", 0, 0.03, -1, 1.0f, KXMC_COLLISION_NONE},
-        SpikeCase{"Joint1LevelTenHidesIt", 0, 0.15, 0, 10.0f, KXMC_COLLISION_NONE},
-        SpikeCase{"Joint1LevelTenSeesLarger", 0, 0.4, 0, 10.0f, kJ1},
-        SpikeCase{"Joint2", 1, 0.5, 0, 1.0f, KXMC_COLLISION_NONE + 2},
-        SpikeCase{"Joint3", 2, 0.5, 0, 1.0f, KXMC_COLLISION_NONE + 3},
-        SpikeCase{"Joints3And2ReportTheLower", 2, 0.5, 0, 1.0f, KXMC_COLLISION_NONE + 2, 1},
-        SpikeCase{"Joint4NeverReports", 3, 0.5, 0, 1.0f, KXMC_COLLISION_NONE},
-        SpikeCase{"Joint5NeverReports", 4, 0.5, 0, 1.0f, KXMC_COLLISION_NONE},
-        SpikeCase{"Joint6NeverReports", 5, 0.5, 0, 1.0f, KXMC_COLLISION_NONE}),
-    [](const ::testing::TestParamInfo<SpikeCase> &p) { return std::string(p.param.name); });
 
 // An oscillation whose amplitude grows by `step` every period: the newest peak departs from the
 // mean of the four before it by 2.5 steps (from the four oldest it would be 3.5 steps).
@@ -182,124 +156,98 @@ TEST_F(DualEncoder, GrowingOscillationIsMeasuredAgainstThePreviousFourPeaks) {
 
 // ---- Thresholds per model band, joint, level and speed ----------------------------------------
 
-struct ThresholdCase {
-    uint32_t model;
-    int joint;      // 0-based
-    float level;
-    float speed;    // [deg/s]
-    double expected;
-};
-
-class DualEncoderThreshold : public DualEncoder,
-                             public ::testing::WithParamInterface<ThresholdCase> {};
-
-TEST_P(DualEncoderThreshold, PublishedThreshold) {
-    const ThresholdCase &c = GetParam();
-    start(c.model);
-    for (int i = 0; i < 6; ++i) {
-        mpb.collisionLevel[i] = 5.0f;
-        speed_[i] = 1000.0f;
-    }
-    mpb.collisionLevel[c.joint] = c.level;
-    speed_[c.joint] = c.speed;
-    for (int n = 0; n <= kWarmUpSteps; ++n) {
-        kxmcCollisionDetection(n % 2 ? 6 : -1, speed_);  // no joint named: nothing published
-    }
-    kxmcCollisionDetection(c.joint, c.speed == 0.0f ? nullptr : speed_);  // null: standstill
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_NEAR(mpb.collisionThrDisplay[i], i == c.joint ? c.expected : kUnpublished,
-                    1e-12 * c.expected) << "joint " << i + 1;
-    }
-    EXPECT_EQ(mpb.collisionThrSource[c.joint], 0);
-}
-
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-INSTANTIATE_TEST_SUITE_P(
-    Tables, DualEncoderThreshold,
-    ::testing::Values(
+// Only the joint named in the step is published; the others keep their value.
+TEST_F(DualEncoder, PublishedThresholdPerModelJointLevelAndSpeed) {
+    struct Case {
+        uint32_t model;
+        int joint;    // 0-based
+        float level;
+        float speed;  // [deg/s], 0 passes null speeds (standstill)
+        double expected;
+    } cases[] = {
         // Model code 0; speed edges belong to the lower band.
-        ThresholdCase{0, 1, 1, 40, 25.0 / 410}, ThresholdCase{0, 2, 1, 40.5f, 25.0 / 700},
-        ThresholdCase{0, 0, 1, 70.5f, 25.0 / 900}, ThresholdCase{0, 3, 10, 20, 32.0 / 140},
+        {0, 1, 1, 40, 25.0 / 410}, {0, 2, 1, 40.5f, 25.0 / 700}, {0, 0, 1, 70.5f, 25.0 / 900},
+        {0, 3, 10, 20, 32.0 / 140},
         // 3-kg, 5-kg, 10- and 16-kg arms.
-        ThresholdCase{1, 0, 5, 1, 40.0 / 195}, ThresholdCase{100, 1, 5, 7, 40.0 / 308},
-        ThresholdCase{50, 3, 2, 12.5f, 10.5 / 170}, ThresholdCase{150, 1, 3, 16, 41.0 / 712.5},
-        ThresholdCase{200, 4, 1, 100, 8.5 / 85}, ThresholdCase{250, 0, 4, 111, 185.0 / 2738},
-        ThresholdCase{350, 2, 1, 10, 25.0 / 410}, ThresholdCase{203, 3, 1, 6, 16.0 / 39.6},
+        {1, 0, 5, 1, 40.0 / 195}, {100, 1, 5, 7, 40.0 / 308}, {50, 3, 2, 12.5f, 10.5 / 170},
+        {150, 1, 3, 16, 41.0 / 712.5}, {200, 4, 1, 100, 8.5 / 85}, {250, 0, 4, 111, 185.0 / 2738},
+        {203, 3, 1, 6, 16.0 / 39.6},
         // Large arms: the shoulder divisor has four values over three edges.
-        ThresholdCase{450, 0, 1, 50, 170.0 / 5804}, ThresholdCase{450, 0, 1, 100, 170.0 / 8360},
-        ThresholdCase{450, 1, 1, -300, 170.0 / 7274.7}, ThresholdCase{1050, 1, 1, 700, 170.0 / 7274.7},
-        ThresholdCase{1001, 0, 1, 701, 170.0 / 9274.7}, ThresholdCase{1100, 2, 1, 30, 55.0 / 1630},
-        ThresholdCase{500, 4, 1, 49, 24.0 / 900},
-        // Any other model code; null speeds (speed 0 here) count as standstill.
-        ThresholdCase{600, 0, 1, 16, 25.0 / 700}, ThresholdCase{9999, 4, 1, 0, 8.5 / 52},
+        {450, 0, 1, 50, 170.0 / 5804}, {450, 0, 1, 100, 170.0 / 8360}, {450, 1, 1, -300, 170.0 / 7274.7},
+        {1001, 0, 1, 701, 170.0 / 9274.7}, {1100, 2, 1, 30, 55.0 / 1630}, {500, 4, 1, 49, 24.0 / 900},
+        // Any other model code.
+        {600, 0, 1, 16, 25.0 / 700}, {9999, 4, 1, 0, 8.5 / 52},
         // Levels: 1.0 to 1.99 share the first entry; out of range and NaN stay in the table.
-        ThresholdCase{0, 0, 1.99f, 0, 25.0 / 410}, ThresholdCase{0, 0, 2, 0, 33.0 / 410},
-        ThresholdCase{0, 0, -4, 0, 25.0 / 410}, ThresholdCase{0, 0, 100, 0, 100.0 / 410},
-        ThresholdCase{0, 0, kNaN, 0, 25.0 / 410}, ThresholdCase{450, 4, 11, 0, 91.0 / 410},
+        {0, 0, 1.99f, 0, 25.0 / 410}, {0, 0, 2, 0, 33.0 / 410}, {0, 0, -4, 0, 25.0 / 410},
+        {0, 0, 100, 0, 100.0 / 410}, {0, 0, kNaN, 0, 25.0 / 410}, {450, 4, 11, 0, 91.0 / 410},
         // A speed that is not a number counts as standstill.
-        ThresholdCase{450, 0, 1, kNaN, 170.0 / 5804}));
+        {450, 0, 1, kNaN, 170.0 / 5804}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.model << " joint " << c.joint + 1 << " level " << c.level);
+        start(c.model);
+        for (int i = 0; i < 6; ++i) {
+            mpb.collisionLevel[i] = i == c.joint ? c.level : 5.0f;
+            speed_[i] = i == c.joint ? c.speed : 1000.0f;
+        }
+        for (int n = 0; n <= kWarmUpSteps; ++n) {
+            kxmcCollisionDetection(n % 2 ? 6 : -1, speed_);  // no joint named: nothing published
+        }
+        kxmcCollisionDetection(c.joint, c.speed == 0.0f ? nullptr : speed_);
+        for (int i = 0; i < 6; ++i) {
+            EXPECT_NEAR(mpb.collisionThrDisplay[i], i == c.joint ? c.expected : kUnpublished,
+                        1e-12 * c.expected) << "joint " << i + 1;
+        }
+        EXPECT_EQ(mpb.collisionThrSource[c.joint], 0);
+    }
+}
 
 // ---- Reactions ----------------------------------------------------------------------------------
 
-struct ReactionCase {
-    const char *name;
-    uint8_t pause_flag;
-    uint8_t check_mode;
-    int32_t robot_state;
-    uint32_t expected_code;
-    std::vector<std::string> expected_actions;
-    bool to_drag;  // friction compensation off, drag switch logged
-};
-
-class DualEncoderReaction : public DualEncoder,
-                            public ::testing::WithParamInterface<ReactionCase> {};
-
-TEST_P(DualEncoderReaction, ByCollisionPauseFlag) {
-    const ReactionCase &c = GetParam();
-    start(0);
-    mcb.collisionPauseFlag = c.pause_flag;
-    mcb.collisionCheckMode = c.check_mode;
-    kxsim::clear_log();
-    Signal sig;
-    sig.spike_period = 14;
-    sig.extra = 0.5;
-    // A reaction only reads the robot state, so it is set after warm-up.
-    run(sig, 400);
-    mpb.robotState = c.robot_state;
-    const int hit = run(sig, 400, 400);
-    EXPECT_EQ(mcb.collisionErrorCode, c.expected_code);
-    EXPECT_EQ(kxsim::action_names(), c.expected_actions);
-    for (const kxsim::Call &call : kxsim::calls("qmcDragSwitch")) {
-        EXPECT_EQ(call.args, std::vector<double>{1.0});
-    }
-    EXPECT_EQ(mcb.frictionCompOn, c.to_drag ? 0 : 1);
-    EXPECT_EQ(kxsim::log_contains("dualEncCollision After to DragMode mcb.collisionPauseFlag = :2", 2),
-              c.to_drag);
-    EXPECT_EQ(mcb.collisionState, 0);  // left to the torque-residual check
-    if (!c.expected_actions.empty()) {
-        // A pause or stop restarts the detector: the same raised signal right after is not seen
-        // during the new warm-up.
-        mcb.collisionErrorCode = KXMC_COLLISION_NONE;
-        Signal again = sig;
-        again.spike_period = (hit + 1) / sig.period + 1;
-        EXPECT_EQ(run(again, 200, hit + 1), -1);
+// Pause (0) or stop (2) only while running, a stop in check mode 2 also hands over to drag; 1
+// warns only; any other flag ignores the detector.
+TEST_F(DualEncoder, ReactionsByCollisionPauseFlag) {
+    struct Case {
+        uint8_t pause_flag, check_mode;
+        int32_t robot_state;
+        uint32_t expected_code;
+        std::vector<std::string> expected_actions;
+    } cases[] = {{0, 0, 2, kJ1, {"qmcPause"}}, {0, 0, 3, kJ1, {}}, {1, 2, 2, kJ1, {}},
+                 {2, 0, 2, kJ1, {"qmcStop"}}, {2, 1, 2, kJ1, {"qmcStop"}},
+                 {2, 2, 2, kJ1, {"qmcStop", "qmcDragSwitch"}}, {2, 2, 1, kJ1, {}},
+                 {5, 2, 2, KXMC_COLLISION_NONE, {}}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << int(c.pause_flag) << " " << int(c.check_mode) << " " << c.robot_state);
+        start(0);
+        mcb.collisionPauseFlag = c.pause_flag;
+        mcb.collisionCheckMode = c.check_mode;
+        kxsim::clear_log();
+        Signal sig;
+        sig.spike_period = 14;
+        sig.extra = 0.5;
+        run(sig, 400);  // a reaction only reads the robot state, so it is set after warm-up
+        mpb.robotState = c.robot_state;
+        const int hit = run(sig, 400, 400);
+        EXPECT_EQ(mcb.collisionErrorCode, c.expected_code);
+        EXPECT_EQ(kxsim::action_names(), c.expected_actions);
+        for (const kxsim::Call &call : kxsim::calls("qmcDragSwitch")) {
+            EXPECT_EQ(call.args, std::vector<double>{1.0});
+        }
+        const bool to_drag = c.expected_actions.size() == 2;
+        EXPECT_EQ(mcb.frictionCompOn, to_drag ? 0 : 1);
+        EXPECT_EQ(kxsim::log_contains("dualEncCollision After to DragMode mcb.collisionPauseFlag = :2", 2),
+                  to_drag);
+        EXPECT_EQ(mcb.collisionState, 0);  // left to the torque-residual check
+        if (!c.expected_actions.empty()) {
+            // A pause or stop restarts the detector: the same raised signal right after is not
+            // seen during the new warm-up.
+            mcb.collisionErrorCode = KXMC_COLLISION_NONE;
+            Signal again = sig;
+            again.spike_period = (hit + 1) / sig.period + 1;
+            EXPECT_EQ(run(again, 200, hit + 1), -1);
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Flags, DualEncoderReaction,
-    ::testing::Values(
-        ReactionCase{"PauseWhileRunning", 0, 0, 2, kJ1, {"qmcPause"}, false},
-        ReactionCase{"PauseWhilePaused", 0, 0, 3, kJ1, {}, false},
-        ReactionCase{"WarnOnly", 1, 2, 2, kJ1, {}, false},
-        ReactionCase{"StopWhileRunning", 2, 0, 2, kJ1, {"qmcStop"}, false},
-        ReactionCase{"StopModeOne", 2, 1, 2, kJ1, {"qmcStop"}, false},
-        ReactionCase{"StopThenDrag", 2, 2, 2, kJ1, {"qmcStop", "qmcDragSwitch"}, true},
-        ReactionCase{"StopWhileStopped", 2, 2, 1, kJ1, {}, false},
-        ReactionCase{"Flag3Nothing", 3, 2, 2, KXMC_COLLISION_NONE, {}, false},
-        ReactionCase{"Flag4Nothing", 4, 2, 2, KXMC_COLLISION_NONE, {}, false},
-        ReactionCase{"Flag5Nothing", 5, 2, 2, KXMC_COLLISION_NONE, {}, false}),
-    [](const ::testing::TestParamInfo<ReactionCase> &p) { return std::string(p.param.name); });
 
 }  // namespace
