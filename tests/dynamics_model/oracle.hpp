@@ -4,9 +4,10 @@
 // matrix.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
-#include <ostream>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -24,18 +25,15 @@ namespace kxtest {
 constexpr double kBlockDeg = 0.017453292;  // the blocks' degree-to-radian factor
 constexpr double kPi = 3.14159265358979323846;
 
-class Random {
-public:
-    explicit Random(uint64_t seed) : state_(seed * 2862933555777941757ULL + 3037000493ULL) {}
-    double uniform(double lo, double hi) {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 7;
-        state_ ^= state_ << 17;
-        return lo + (hi - lo) * (double(state_ >> 11) * (1.0 / 9007199254740992.0));
+struct Random {
+    explicit Random(uint64_t seed) : gen(seed) {}
+    double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(gen); }
+    std::array<double, 6> joints(double limit) {  // each in [-limit, limit]
+        std::array<double, 6> v{};
+        for (double &x : v) x = uniform(-limit, limit);
+        return v;
     }
-
-private:
-    uint64_t state_;
+    std::mt19937_64 gen;
 };
 
 // One code per distinct parameter set of the standard block, with its payload range [kg].
@@ -47,7 +45,6 @@ inline const SetCase kStandardSets[] = {
     {0, 5},    {1, 3},    {2, 3},    {3, 3},    {201, 10}, {202, 10}, {301, 16},
     {302, 16}, {401, 20}, {702, 5},  {703, 3},  {901, 3},  {903, 3},  {1001, 20},
 };
-inline void PrintTo(const SetCase &c, std::ostream *os) { *os << "code " << c.code; }
 inline std::string set_name(const ::testing::TestParamInfo<SetCase> &i) {
     return "code" + std::to_string(i.param.code);
 }

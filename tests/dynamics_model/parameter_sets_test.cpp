@@ -2,7 +2,9 @@
 // set's bodies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "oracle.hpp"
 
@@ -10,41 +12,24 @@ namespace {
 
 using kxmc::standard_arm_parameters;
 
-struct BandCase {
-    uint32_t code;
-    float d1, a2, d4;  // [mm]
-    float m2;          // [kg]
-    float rotor1;      // [kg mm^2]
-};
-
-// Band edges and single codes; codes without a set of their own take the 5-kg arm.
-const BandCase kBands[] = {
-    {0, 152, -425, 102, 10.08f, 1615598},       {1, 140, -280, 102, 5.21f, 657160},
-    {2, 140, -280, 102, 4.94f, 657160},         {3, 140, -280, 102, 4.89f, 657160},
-    {4, 140, -280, 102, 4.94f, 657160},         {100, 140, -280, 102, 4.94f, 657160},
-    {101, 152, -425, 102, 10.08f, 1615598},     {200, 152, -425, 102, 10.08f, 1615598},
-    {201, 180, -700, 195, 19.57f, 17472660},    {202, 180, -700, 159, 19.59f, 17472660},
-    {300, 180, -700, 159, 19.59f, 17472660},    {301, 180, -520, 195, 19.57f, 17472660},
-    {302, 180, -520, 159, 18.18f, 17472660},    {400, 180, -520, 159, 18.18f, 17472660},
-    {401, 215, -1000, 166, 42.84f, 49675000},   {500, 215, -1000, 166, 42.84f, 49675000},
-    {501, 152, -425, 102, 10.08f, 1615598},     {701, 152, -425, 102, 10.08f, 1615598},
-    {702, 140, -425, 102, 3.74f, 312933},       {703, 140, -280, 102, 3.68f, 156467},
-    {704, 152, -425, 102, 10.08f, 1615598},     {901, 140, -280, 102, 3.41f, 962147.94f},
-    {902, 152, -425, 102, 10.08f, 1615598},     {903, 150, -280, 102, 3.34f, 962147.94f},
-    {1001, 215, -700, 166, 36.37f, 39740000},   {1100, 215, -700, 166, 36.37f, 39740000},
-    {1101, 152, -425, 102, 10.08f, 1615598},    {0xFFFFFFFFu, 152, -425, 102, 10.08f, 1615598},
-};
-
+// Band edges and single codes with a code of the same set; codes without a set of their own
+// take the 5-kg arm (0).
 TEST(StandardArmParameters, ModelCodesSelectTheirSet) {
-    for (const BandCase &c : kBands) {
-        SCOPED_TRACE(c.code);
-        const auto &p = standard_arm_parameters(c.code);
-        EXPECT_EQ(p.lengths[0], c.d1);
-        EXPECT_EQ(p.lengths[1], c.a2);
-        EXPECT_EQ(p.lengths[3], c.d4);
-        EXPECT_EQ(p.masses[1], c.m2);
-        EXPECT_EQ(p.rotor[0], c.rotor1);
+    const uint32_t same[][2] = {{4, 2},      {100, 2},     {101, 0},    {200, 0},    {300, 202},
+                                {400, 302},  {500, 401},   {501, 0},    {701, 0},    {704, 0},
+                                {902, 0},    {1100, 1001}, {1101, 0},   {0xFFFFFFFFu, 0}};
+    for (const auto &c : same) {
+        const auto &p = standard_arm_parameters(c[0]), &q = standard_arm_parameters(c[1]);
+        EXPECT_TRUE(std::equal(p.lengths, p.lengths + 6, q.lengths) && std::equal(p.masses, p.masses + 6, q.masses) &&
+                    p.rotor[0] == q.rotor[0]) << c[0];
     }
+    for (std::size_t a = 0; a < std::size(kxtest::kStandardSets); ++a)  // the sets differ
+        for (std::size_t b = 0; b < a; ++b) {
+            const auto &p = standard_arm_parameters(kxtest::kStandardSets[a].code);
+            const auto &q = standard_arm_parameters(kxtest::kStandardSets[b].code);
+            EXPECT_FALSE(std::equal(p.masses, p.masses + 6, q.masses) && std::equal(p.lengths, p.lengths + 6, q.lengths))
+                << kxtest::kStandardSets[a].code << " " << kxtest::kStandardSets[b].code;
+        }
 }
 
 // Leading principal minors of a symmetric 3x3 matrix all positive.

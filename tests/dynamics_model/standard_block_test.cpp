@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "kxmc/kxmc_dynamics_model.h"
 #include "kxmc/kxmc_gravity.h"
@@ -36,12 +37,12 @@ constexpr int kStates = 1000;
 constexpr double kFloatRelative = 2e-5;  // single precision over a few hundred operations
 
 struct BlockOutput {
-    double tau[6], tau_static[6], M[36], C[36];
+    float tau[6], tau_static[6], M[36], C[36];
 };
 
 // The float block at a state, its joints moved by step x the joint rates.
 BlockOutput run_block(const kxmc::StandardArmParameters &p, const State &s, double step = 0) {
-    float q[6], qd[6], qdd[6], payload[10], g[3], tau[6], ts[6], M[36], C[36];
+    float q[6], qd[6], qdd[6], payload[10], g[3];
     for (int i = 0; i < 6; ++i) {
         q[i] = float(s.q[i] + step * s.qd[i]);
         qd[i] = float(s.qd[i]);
@@ -49,31 +50,22 @@ BlockOutput run_block(const kxmc::StandardArmParameters &p, const State &s, doub
     }
     std::copy(s.payload, s.payload + 10, payload);
     std::copy(s.gravity, s.gravity + 3, g);
-    EXPECT_EQ(qmckxdynamicblock(p.lengths, q, qd, qdd, payload, p.masses, p.centres, p.inertias,
-                                p.rotor, g, tau, ts, M, C),
-              0);
     BlockOutput o;
-    std::copy(tau, tau + 6, o.tau);
-    std::copy(ts, ts + 6, o.tau_static);
-    std::copy(M, M + 36, o.M);
-    std::copy(C, C + 36, o.C);
+    EXPECT_EQ(qmckxdynamicblock(p.lengths, q, qd, qdd, payload, p.masses, p.centres, p.inertias, p.rotor, g,
+                                o.tau, o.tau_static, o.M, o.C), 0);
     return o;
 }
 
 // Cholesky factorisation succeeds: positive definite.
-bool positive_definite(const double *A) {
+bool positive_definite(const float *A) {
     double L[36] = {};
-    for (int j = 0; j < 6; ++j) {
-        double s = A[7 * j];
-        for (int k = 0; k < j; ++k) s -= L[6 * j + k] * L[6 * j + k];
-        if (!(s > 0)) return false;
-        L[7 * j] = std::sqrt(s);
-        for (int i = j + 1; i < 6; ++i) {
+    for (int j = 0; j < 6; ++j)
+        for (int i = j; i < 6; ++i) {
             double t = A[6 * i + j];
             for (int k = 0; k < j; ++k) t -= L[6 * i + k] * L[6 * j + k];
-            L[6 * i + j] = t / L[7 * j];
+            if (i == j && !(t > 0)) return false;
+            L[6 * i + j] = i == j ? std::sqrt(t) : t / L[7 * j];
         }
-    }
     return true;
 }
 
@@ -81,10 +73,7 @@ class StandardBlock : public ::testing::TestWithParam<SetCase> {};
 
 TEST_P(StandardBlock, AgreesWithKdlAndLagrangesEquations) {
     const auto &p = kxmc::standard_arm_parameters(GetParam().code);
-    double L[6], m[6], c[18];
-    std::copy(p.lengths, p.lengths + 6, L);
-    std::copy(p.masses, p.masses + 6, m);
-    std::copy(p.centres, p.centres + 18, c);
+    const std::vector<double> L(p.lengths, p.lengths + 6), m(p.masses, p.masses + 6), c(p.centres, p.centres + 18);
     Random rng(100 + GetParam().code);
     const double h = 2e-3;  // [s] step of the central difference of M along the motion
     for (int n = 0; n < kStates; ++n) {
@@ -93,7 +82,7 @@ TEST_P(StandardBlock, AgreesWithKdlAndLagrangesEquations) {
         const BlockOutput o = run_block(p, s), plus = run_block(p, s, h), minus = run_block(p, s, -h);
         const Dynamics k = kdl_dynamics(standard_model(p, s.payload), s.q, s.qd, s.qdd, s.gravity);
         double gravity[6], rate[6], accel[6];
-        ASSERT_EQ(kxmcInvGravity(L, m, c, s.payload, s.gravity, s.q, gravity), 0);
+        ASSERT_EQ(kxmcInvGravity(L.data(), m.data(), c.data(), s.payload, s.gravity, s.q, gravity), 0);
         for (int i = 0; i < 6; ++i) {
             rate[i] = s.qd[i] * kBlockDeg;
             accel[i] = s.qdd[i] * kBlockDeg;
@@ -128,8 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Sets, StandardBlock, ::testing::ValuesIn(kStandardSets)
 // output_MCG: the 5-kg arm in double precision on the floor.
 TEST(OutputMCG, MatchesKdlAndTheStandardBlock) {
     const auto &p = kxmc::standard_arm_parameters(0);
-    double centres[18];
-    std::copy(p.centres, p.centres + 18, centres);
+    const std::vector<double> centres(p.centres, p.centres + 18);
     Random rng(600);
     for (int n = 0; n < kStates; ++n) {
         SCOPED_TRACE("state " + std::to_string(n));
@@ -138,7 +126,7 @@ TEST(OutputMCG, MatchesKdlAndTheStandardBlock) {
         std::copy(floor, floor + 3, s.gravity);
         std::fill(s.qdd, s.qdd + 6, 0.0);
         double M[36], C[36], G[6];
-        ASSERT_EQ(output_MCG(s.q, s.qd, centres, s.payload[0], &s.payload[1], M, C, G), 0);
+        ASSERT_EQ(output_MCG(s.q, s.qd, centres.data(), s.payload[0], &s.payload[1], M, C, G), 0);
         const Dynamics k = kdl_dynamics(standard_model(p, s.payload), s.q, s.qd, s.qdd, s.gravity);
         const BlockOutput o = run_block(p, s);
         const double mscale = max_abs(M, 36), cscale = max_abs(C, 36) + 1e-3;

@@ -68,9 +68,7 @@ TEST_F(Installation, MountingSetterAndGetter) {
                        : std::vector<std::pair<std::string, float>>{});
     }
     double tilt = 0, rot = 0;
-    EXPECT_EQ(qmcGetRobotInstallAngle(&tilt, &rot), 0);
-    EXPECT_EQ(tilt, 12.5);
-    EXPECT_EQ(rot, -7.0);
+    EXPECT_TRUE(qmcGetRobotInstallAngle(&tilt, &rot) == 0 && tilt == 12.5 && rot == -7.0);
     EXPECT_EQ(qmcGetRobotInstallAngle(nullptr, &rot), -1);
 }
 
