@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <ostream>
+#include <cmath>
 #include <vector>
 
 #include "dynamics/arm_parameters.hpp"
@@ -30,19 +30,18 @@ using GravityLaw = int32_t (*)(double, double, const double *, const double *, d
 using SelftestModel = int32_t (*)(const double *, const double *, const double *, MatHead);
 
 struct Family {
-    const char *name;
     GravityLaw law;
     SelftestModel model;
     int32_t lawCode, otherCode;  // the code the law computes for; another code of its band
     uint32_t set, hostModel;     // rigid-body set its identified model stands for; host's arm
 };
-void PrintTo(const Family &f, std::ostream *os) { *os << f.name; }
+void PrintTo(const Family &f, std::ostream *os) { *os << "code " << f.lawCode; }
 
 const Family kFamilies[] = {
-    {"Kx3", kxmcteachcontrol3_gravitytest, computeKx3_selftautest, 1, 2, 1, 1},
-    {"Kx5", kxmcteachcontrol5_gravitytest, computeKx5_selftautest, 102, 101, 0, 101},
-    {"Kx10", kxmcteachcontrol10_gravitytest, computeKx10_selftautest, 201, 202, 201, 201},
-    {"Kx16", kxmcteachcontrol16_gravitytest, computeKx16_selftautest, 301, 302, 301, 301},
+    {kxmcteachcontrol3_gravitytest, computeKx3_selftautest, 1, 2, 1, 1},
+    {kxmcteachcontrol5_gravitytest, computeKx5_selftautest, 102, 101, 0, 101},
+    {kxmcteachcontrol10_gravitytest, computeKx10_selftautest, 201, 202, 201, 201},
+    {kxmcteachcontrol16_gravitytest, computeKx16_selftautest, 301, 302, 301, 301},
 };
 
 // Holding torque of a standard set with a point payload at the flange origin, gravity kG from the
@@ -50,10 +49,11 @@ const Family kFamilies[] = {
 void static_gravity(uint32_t set_code, double mass, double tilt, double rot, double out[6]) {
     const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(set_code);
     double lengths[6], masses[6], centres[18];
-    std::copy(p.lengths, p.lengths + 6, lengths);
-    std::copy(p.masses, p.masses + 6, masses);
-    std::copy(p.centres, p.centres + 18, centres);
     const double payload[10] = {mass};
+    for (int i = 0; i < 18; ++i) {
+        centres[i] = p.centres[i];
+        if (i < 6) lengths[i] = p.lengths[i], masses[i] = p.masses[i];
+    }
     const double t = tilt * kDegToRad, r = rot * kDegToRad;
     const double gv[3] = {-kG * std::cos(r) * std::sin(t), -kG * std::sin(r) * std::sin(t),
                           -kG * std::cos(t)};
@@ -71,19 +71,27 @@ class GravityTestLaw : public kxsim_test::HostFixture,
 };
 
 // At a constant pose the filtered rates stay zero, also after the warm-up: tauOut is gain x the
-// gravity torque. Another model code of the band then computes nothing.
+// gravity torque of the family's set, for the 5-kg law with the payload at the flange. Another
+// model code of the band then computes nothing.
 TEST_P(GravityTestLaw, AtRestIsGainTimesTheGravityTorqueOnlyForItsOwnCode) {
     const Family &f = GetParam();
     const double gain[12] = {1.0, 1.1, 1.2, 0.9, 0.8, 1.3, 3, 3, 3, 3, 3, 3};
-    double reference[6];
-    static_gravity(f.set, 0.0, 30.0, 45.0, reference);
-    ASSERT_GT(std::fabs(reference[1]), 1.0);
-    for (int n = 1; n <= 600; ++n) {
-        double out[6] = {};
-        ASSERT_EQ(f.law(-30.0, 45.0, gain, kPose, out, f.lawCode), 0);
-        for (int j = 0; j < 6; ++j) {
-            EXPECT_NEAR(out[j], gain[j] * reference[j], 1e-4 * (std::fabs(reference[j]) + 1.0))
-                << "sample " << n << " joint " << j + 1;
+    // tilt, rot [deg], payload [kg]; the first case with gains and over the warm-up
+    const double cases[][3] = {{30, 45, 0}, {0, 0, 2.5}, {90, 0, 5}, {180, 0, 2.5}, {40, -70, 5}};
+    for (const auto &c : cases) {
+        const bool first = &c == &cases[0];
+        mpb.loadWeight = f.lawCode == 102 ? c[2] : 0.0;
+        ASSERT_EQ(kxmcdynfiltresert(), 0);  // the payload enters the model at the first sample
+        double reference[6];
+        static_gravity(f.set, mpb.loadWeight, c[0], c[1], reference);
+        ASSERT_GT(std::fabs(reference[1]), 1.0);
+        for (int n = 1; n <= (first ? 600 : 1); ++n) {
+            double out[6] = {};
+            ASSERT_EQ(f.law(-c[0], c[1], first ? gain : kOnes, kPose, out, f.lawCode), 0);
+            for (int j = 0; j < 6; ++j) {
+                const double want = (first ? gain[j] : 1.0) * reference[j];
+                EXPECT_NEAR(out[j], want, 1e-4 * (std::fabs(want) + 1)) << n << " " << c[0];
+            }
         }
     }
     double out[6] = {1, 1, 1, 1, 1, 1};
@@ -116,21 +124,15 @@ class FilteredRates : public GravityTestLaw {
 // numerator), the rates are the ramp's speed and the accelerations zero, so the dynamic part is
 // the model's velocity torque at the trailing angles.
 TEST_P(FilteredRates, DynamicPartJoinsAfterFiveHundredSamples) {
-    const int kSamples = 1500;
-    const auto without = ramp(0.0, kSamples);
-    const auto with = ramp(1.0, kSamples);
+    const auto without = ramp(0.0, 1500), with = ramp(1.0, 1500);
     for (int n = 0; n < 501; ++n) ASSERT_EQ(with[n], without[n]) << "sample " << n + 1;
     EXPECT_NE(with[501], without[501]) << "sample 502 uses the filtered rates";
 
     const double a[5] = {1.0, -3.953836739036792, 5.862572756863548, -3.863621026769476,
                          0.954885104129417};
-    double sum_a = 0.0, moment_a = 0.0;
-    for (int k = 0; k < 5; ++k) {
-        sum_a += a[k];
-        moment_a += k * a[k];
-    }
-    const double delay = 2.0 - moment_a / sum_a;  // [samples], about 148
-    const int n = kSamples - 1;
+    const double sum_a = a[0] + a[1] + a[2] + a[3] + a[4];
+    const double delay = 2 - (a[1] + 2 * a[2] + 3 * a[3] + 4 * a[4]) / sum_a;  // about 148 samples
+    const int n = 1499;
     const double zero[6] = {};
     double input[9] = {}, rate[6], moving[6], rest[6];
     double *moving_rows[6], *rest_rows[6];
@@ -145,10 +147,8 @@ TEST_P(FilteredRates, DynamicPartJoinsAfterFiveHundredSamples) {
     double largest = 0.0;
     for (int j = 0; j < 6; ++j) largest = std::max(largest, std::fabs(moving[j] - rest[j]));
     ASSERT_GT(largest, 1e-4);
-    for (int j = 0; j < 6; ++j) {
-        EXPECT_NEAR(with[n][j] - without[n][j], 100.0 * (moving[j] - rest[j]), largest)
-            << "joint " << j + 1;
-    }
+    for (int j = 0; j < 6; ++j)
+        EXPECT_NEAR(with[n][j] - without[n][j], 100 * (moving[j] - rest[j]), largest) << j;
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, FilteredRates,
@@ -156,36 +156,17 @@ INSTANTIATE_TEST_SUITE_P(Families, FilteredRates,
 
 class FiveKgLaw : public kxsim_test::HostFixture {};
 
-TEST_F(FiveKgLaw, PayloadAtTheFlangeGivesTheRigidBodyGravityTorqueWithThatPayload) {
-    restart(101);
-    const double mountings[][2] = {{0, 0}, {90, 0}, {180, 0}, {40, -70}};  // tilt, rot [deg]
-    for (const double mass : {0.0, 2.5, 5.0}) {
-        for (const auto &m : mountings) {
-            mpb.loadWeight = mass;
-            ASSERT_EQ(kxmcdynfiltresert(), 0);  // the payload enters the model at the first sample
-            double out[6], expected[6];
-            ASSERT_EQ(kxmcteachcontrol5_gravitytest(-m[0], m[1], kOnes, kPose, out, 102), 0);
-            static_gravity(0, mass, m[0], m[1], expected);
-            for (int j = 0; j < 6; ++j) {
-                EXPECT_NEAR(out[j], expected[j], 1e-4 * (std::fabs(expected[j]) + 1.0))
-                    << "mass " << mass << " tilt " << m[0] << " joint " << j + 1;
-            }
-        }
-    }
-}
-
 #ifdef KXMC_HAVE_KDL
 // With both gains 1 the law is the full rigid-body torque of the commanded motion (KDL chain of
 // the 5-kg set: DH frames, link inertias about their centres, point payload at the flange) plus
 // the reflected rotor share of the commanded acceleration.
 TEST_F(FiveKgLaw, FollowsTheCommandedMotionLikeTheRigidBodyModelPlusItsRotorShare) {
     restart(101);
-    const double mass = 2.0;
     const double vel[6] = {0.05, -0.08, 0.06, 0.1, -0.12, 0.09};   // [deg/cycle]
     const double acc[6] = {2e-4, -1e-4, 3e-4, -2e-4, 1e-4, 4e-4};  // [deg/cycle^2]
     const double rotor_share[6] = {0.1, 0.1, 0.3, 0.2, 0.0, 0.2};
     const double rotor[6] = {1615598, 1615598, 1615598, 425520, 425520, 425520};  // [kg mm^2]
-    mpb.loadWeight = mass;
+    mpb.loadWeight = 2.0;  // [kg]
     std::copy(vel, vel + 6, mpb.targetJointVel);
     std::copy(acc, acc + 6, mpb.feedJointAcc);
     ASSERT_EQ(kxmcdynfiltresert(), 0);
@@ -202,7 +183,7 @@ TEST_F(FiveKgLaw, FollowsTheCommandedMotionLikeTheRigidBodyModelPlusItsRotorShar
         KDL::RigidBodyInertia body(p.masses[i], KDL::Vector(c[0] * 1e-3, c[1] * 1e-3, c[2] * 1e-3),
                                    KDL::RotationalInertia(I[0] * 1e-6, I[3] * 1e-6, I[5] * 1e-6,
                                                           I[1] * 1e-6, I[2] * 1e-6, I[4] * 1e-6));
-        if (i == 5) body = body + KDL::RigidBodyInertia(mass);
+        if (i == 5) body = body + KDL::RigidBodyInertia(2.0);
         chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
                                       KDL::Frame::DH(a, twist[i] * kDegToRad, d, 0.0), body));
     }
@@ -213,11 +194,10 @@ TEST_F(FiveKgLaw, FollowsTheCommandedMotionLikeTheRigidBodyModelPlusItsRotorShar
         qd(j) = vel[j] * 1000.0 * kDegToRad;
         qdd(j) = acc[j] * 1e6 * kDegToRad;
     }
-    KDL::Wrenches ext(6, KDL::Wrench::Zero());
-    ASSERT_GE(rne.CartToJnt(q, qd, qdd, ext, tau), 0);
+    ASSERT_GE(rne.CartToJnt(q, qd, qdd, KDL::Wrenches(6, KDL::Wrench::Zero()), tau), 0);
     for (int j = 0; j < 6; ++j) {
         const double expected = tau(j) + rotor_share[j] * rotor[j] * 1e-6 * qdd(j);
-        EXPECT_NEAR(out[j], expected, 1e-3 * (std::fabs(expected) + 1.0)) << "joint " << j + 1;
+        EXPECT_NEAR(out[j], expected, 1e-3 * (std::fabs(expected) + 1.0)) << j;
     }
 }
 #endif

@@ -46,7 +46,6 @@ class DragExits : public TorqueFixture {
 TEST_F(DragExits, HoldPullsTheJointsBackWithDampingAndTimeOutAddsNoTorque) {
     const double moved[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};      // [deg]
     const double vel[6] = {0.01, -0.02, 0.03, 0.04, -0.05, 0.06};  // [deg/cycle]
-    const double kd[6] = {0.5, 0.5, 0.5, 0.1, 0.1, 0.0};           // [N m s/deg]
     for (const uint8_t reaction : {4, 3}) {
         arm(reaction, 50);
         forceCollisionError[0] = 3.0;
@@ -56,7 +55,7 @@ TEST_F(DragExits, HoldPullsTheJointsBackWithDampingAndTimeOutAddsNoTorque) {
         for (int j = 0; j < 6; ++j) {
             mpb.targetJointPos[j] = kPose[j] + moved[j];
             mpb.actualJointVel[j] = vel[j];
-            expected[j] = reaction == 4 ? -moved[j] * 5.0 - 1000.0 * vel[j] * kd[j] : 0.0;
+            expected[j] = reaction == 4 ? -moved[j] * 5.0 - 1000.0 * vel[j] * kCollisionKd[j] : 0.0;
         }
         cycle();
         expect_commands(expected);
@@ -75,7 +74,7 @@ TEST_F(DragExits, ReboundPushesTheFirstThreeJointsAgainstTheCapturedError) {
     const int32_t margin[6] = {5, 3, 8, 1, 1, 1};
     const double error[6] = {2.0, -1.0, 0.5, 4.0, 4.0, 4.0};  // [N m]
     for (const auto &c : cases) {
-        SCOPED_TRACE(row_text(c));
+        SCOPED_TRACE(PrintToString(c));
         arm(5, static_cast<int32_t>(c[0]));
         mcb.collisionSafeTime = 500;  // [cycles]
         mcb.collisionSafeSpeed = static_cast<uint32_t>(c[2]);
@@ -130,11 +129,11 @@ TEST_F(DragExits, OverSpeedReactionStartCapturesTheTorqueError) {
 TEST_F(DragExits, OverSpeedInSensorDragEndsDragFromTheSixthCycleOn) {
     const double speeds[][2] = {{250.5, 0.0}, {-251.0, 0.0}, {0.0, 90.5}, {0.0, -95.0}};
     for (const auto &s : speeds) {
-        SCOPED_TRACE(row_text(s));
+        SCOPED_TRACE(PrintToString(s));
         start(101, 2);
         mcb.forceTorqueDragOn = 1;
         EXPECT_EQ(run_in_drag(1), Cycles{});  // at rest: the count starts afresh
-        const double *over = s, at_limits[2] = {250.0, 90.0};
+        const double *over = s, at_limits[2] = {250.0, 90.0};  // [mm/s], [deg/s]
         for (const double *v : {over, at_limits, over}) {
             mpb.tcpSpeed = v[0];
             mpb.tcpRotSpeed = v[1];
@@ -159,7 +158,7 @@ TEST_F(DragExits, InterferenceZoneEndsDragInModeTwo) {
     const int cases[][3] = {
         {1, 4, 1}, {2, 4, 1}, {0, 4, 0}, {3, 4, 0}, {1, 1, 0}};  // zone state exits
     for (const auto &c : cases) {
-        SCOPED_TRACE(row_text(c));
+        SCOPED_TRACE(PrintToString(c));
         start(101, 0);
         mcb.interfereDragMode = 2;
         mpb.interfereZoneState = static_cast<uint8_t>(c[0]);
@@ -180,7 +179,7 @@ TEST_F(DragExits, ReactionsEndWhenTheirTimeRunsOut) {
                             {5, 0, 4, 1}, {0, 1, 4, 0}, {1, 1, 4, 0}, {2, 1, 4, 0},
                             {6, 1, 4, 0}, {4, 1, 1, 0}, {5, 1, 3, 0}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(row_text(c));
+        SCOPED_TRACE(PrintToString(c));
         arm(static_cast<uint8_t>(c[0]), 3);
         mcb.collisionState = static_cast<uint8_t>(c[1]);
         mcb.tcpSpeedOverDragState = c[1] ? 0 : 2;
@@ -198,7 +197,7 @@ TEST_F(DragExits, ReactionsEndWhenTheirTimeRunsOut) {
 TEST_F(DragExits, ReboundEndsWhenTheTcpMovesFartherThanTheSafeDistance) {
     const double cases[][3] = {{5, 30, 0}, {5, 50, 0}, {5, 50.5, 1}, {4, 400, 0}, {3, 400, 0}};
     for (const auto &c : cases) {  // reaction, distance moved along a diagonal [mm], exits
-        SCOPED_TRACE(row_text(c));
+        SCOPED_TRACE(PrintToString(c));
         arm(static_cast<uint8_t>(c[0]), 100);
         const double start_pos[3] = {400.0, -100.0, 300.0};
         for (int k = 0; k < 3; ++k) mpb.tcpPos[k] = start_pos[k];
@@ -219,7 +218,7 @@ TEST_F(DragExits, StaticCheckArmsOnlyWhileTheTcpIsAtRestOutsideProgramsWithoutAC
     const double cases[][4] = {{0.0, 1, 0, 1},  {1.99, 1, 0, 1}, {-1.99, 3, 0, 1}, {2.0, 1, 0, 0},
                                {-2.0, 1, 0, 0}, {0.0, 2, 0, 0},  {0.0, 1, 1, 0}};
     for (const auto &c : cases) {  // TCP speed [mm/s], robot state, collision state, arms
-        SCOPED_TRACE(row_text(c));
+        SCOPED_TRACE(PrintToString(c));
         start(101, 7);
         mcb.staticCollisionOn = 1;
         mpb.tcpSpeed = c[0];
@@ -243,17 +242,7 @@ TEST_F(DragExits, StaticCheckReactionDampsTheJointsAndEndsDragAfterItsTime) {
     EXPECT_EQ(CollisionAfterTime, 999);
     EXPECT_EQ(mcb.frictionCompOn, 0);
     how.jointCurrent[0] = 0;
-    const double vel[6] = {0.02, -0.04, 0.01, 0.05, -0.03, 0.06};  // [deg/cycle]
-    const double kd[6] = {0.5, 0.5, 0.5, 0.1, 0.1, 0.0};           // collision damping
-    double expected[6];
-    for (int j = 0; j < 6; ++j) {
-        mpb.actualJointVel[j] = vel[j];
-        expected[j] = -1000.0 * vel[j] * kd[j];
-    }
-    cycle();
-    expect_commands(expected);
-    for (double &v : mpb.actualJointVel) v = 0.0;
-    cycles(998);  // 0 cycles left
+    cycles(999);  // 0 cycles left
     EXPECT_EQ(CollisionStartFlag, 1);
     EXPECT_EQ(logged(), Names{});
     cycle();
@@ -280,7 +269,7 @@ TEST_F(DragExits, MeanDragPowerOverTheLimitEndsDragAndEmptiesTheWindow) {
             mpb.actualJointVel[j] = 0.1;  // [deg/cycle]
         }
         const bool trips = c[3] != 0;
-        SCOPED_TRACE(row_text(c));
+        SCOPED_TRACE(PrintToString(c));
         EXPECT_EQ(run_in_drag(202), trips ? (Cycles{101, 202}) : Cycles{});
         EXPECT_EQ(mcb.faultCode, trips ? KXMC_FAULT_DRAG_POWER : 0u);
         EXPECT_EQ(logged(), trips ? Names(2, exit_message(5)) : Names{});

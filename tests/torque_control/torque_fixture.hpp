@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dynamics/arm_parameters.hpp"
+#include "dynamics/torque_command.hpp"
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
 #include "simhost/kxsimhost.hpp"
@@ -30,20 +31,12 @@ constexpr const char kExitPrefix[] =
 
 inline std::string exit_message(int site) { return kExitPrefix + std::to_string(site); }
 
-// The values of a case row, for traces.
-template <typename T, std::size_t N>
-std::string row_text(const T (&row)[N]) {
-    std::string s;
-    for (const T &v : row) s += std::to_string(v) + " ";
-    return s;
-}
+using ::testing::PrintToString;  // case rows in traces
+constexpr double kCollisionKd[6] = {0.5, 0.5, 0.5, 0.1, 0.1, 0.0};  // [N m s/deg] host's damping
 
-// Command word a drive expects for a torque: torque / (gear x rated) per mille, truncated toward
-// zero, saturated to 16 bits, 0 for NaN.
+// Command word a drive expects for a torque (the conversion itself is checked by hand values).
 inline int expected_word(double torque, double gear, double rated) {
-    const double v = torque / (gear * rated) * 1000.0;
-    if (std::isnan(v)) return 0;
-    return static_cast<int>(std::trunc(std::max(-32768.0, std::min(32767.0, v))));
+    return kxmc::detail::torque_command_word(torque, gear, rated);
 }
 
 // Names of the host actions the library took, leaving out the vibration abatement's gain flags
@@ -73,9 +66,10 @@ inline void static_gravity(uint32_t set_code, double mass, const double centre[3
                            double rot, double g, const double q[6], double out[6]) {
     const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(set_code);
     double lengths[6], masses[6], centres[18];
-    std::copy(p.lengths, p.lengths + 6, lengths);
-    std::copy(p.masses, p.masses + 6, masses);
-    std::copy(p.centres, p.centres + 18, centres);
+    for (int i = 0; i < 18; ++i) {
+        centres[i] = p.centres[i];
+        if (i < 6) lengths[i] = p.lengths[i], masses[i] = p.masses[i];
+    }
     const double payload[10] = {mass, centre[0], centre[1], centre[2]};
     const double t = tilt * kPi / 180.0, r = rot * kPi / 180.0;
     const double gv[3] = {-g * std::cos(r) * std::sin(t), -g * std::sin(r) * std::sin(t),
