@@ -27,46 +27,36 @@ protected:
 
     void SetUp() override {
         HostFixture::SetUp();
-        quiet_running_arm();
+        rearm();
         kxmcJointDefaultTorque(rated);
         for (int j = 0; j < 6; ++j) {
-            ASSERT_GT(rated[j], 0.0f);
-            mpb.collisionThreshold[j] = 0.2 * rated[j];  // [N m] motor side at level 1
+            ASSERT_NEAR(mpb.collisionThreshold[j], 0.2 * rated[j], 1e-6);  // [N m] motor side at level 1
         }
-        kxsim::clear_journal();
-        kxsim::clear_log();
     }
 
-    // On top of the host's start-up values; also re-arms what the case loops change.
-    static void quiet_running_arm() {
-        mpb.jointNum = 6;
+    // A freshly started host, changed only where the check needs it; case loops re-arm with it.
+    void rearm() {
+        restart(kModel);
         mpb.robotState = 2;
         const double pose[6] = {10, -60, 80, -110, 70, 20};
         for (int j = 0; j < 6; ++j) {
-            how.jointCurrent[j] = 0;
             mpb.targetJointPos[j] = mpb.jointPos[j] = pose[j];
-            mpb.targetJointAcc[j] = mpb.actualJointAcc[j] = mpb.feedJointAcc[j] = 0.0;
-            mpb.collisionLevel[j] = 1.0f;
-            mpb.collisionCounter[j] = 0;
             mcb.customJointLimit[j] = 1e6f;
             mcb.customTcpLimit[j] = 1e9f;
         }
-        mcb.frictionCompOn = 1;  // friction stays out of the collision model
-        mcb.collisionCheckMode = 0;
-        mcb.collisionForceCheckA = mcb.collisionForceCheckB = 0;
         mpb.segmentStep = 500;
         mpb.segmentSteps = 1000;
         mpb.motionType = 1;
         mpb.collisionCountLimit = kCountLimit;
         mpb.collisionCurveRef = 720.0;
-        mcb.collisionPauseFlag = 0;
-        mcb.collisionErrorCode = KXMC_COLLISION_NONE;
         mcb.collisionSafeTime = 1234;
         mcb.speedMode = 2;  // allowance without speed scaling
         const float ones[6] = {1, 1, 1, 1, 1, 1};
         kxsim::set_collision_ratio(ones);
         const float zero[6] = {0, 0, 0, 0, 0, 0};
         kxsim::set_velocity_feedforward(zero);
+        kxsim::clear_journal();
+        kxsim::clear_log();
     }
 
     // Custom limits in place of the level thresholds.

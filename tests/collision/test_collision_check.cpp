@@ -123,18 +123,6 @@ INSTANTIATE_TEST_SUITE_P(AllReactions, Reaction, ::testing::ValuesIn(kReactionCa
 
 // ---- Counting rules ---------------------------------------------------------------------
 
-TEST_F(CollisionFixture, ResidualJustInsideThresholdNeverCounts) {
-    for (int j = 0; j < 6; ++j) {
-        mpb.collisionLevel[j] = static_cast<float>(1 + 10 * j);
-        drive_residual(j, 0.98);
-    }
-    cycles(50);
-    for (int j = 0; j < 6; ++j) {
-        EXPECT_EQ(mpb.collisionCounter[j], 0) << j;
-    }
-    EXPECT_TRUE(kxsim::action_names().empty());
-}
-
 // Only the first exceeding joint counts; one at level 100 never counts but ends the search.
 TEST_F(CollisionFixture, OnlyTheFirstExceedingJointCountsAndLevelHundredNever) {
     mpb.collisionCountLimit = 100;
@@ -177,7 +165,7 @@ TEST_F(CollisionFixture, GatesClearTheCountersOrLetThemCount) {
     };
     for (const Gate &g : gates) {
         SCOPED_TRACE(g.name);
-        quiet_running_arm();
+        rearm();
         mpb.collisionCountLimit = 100;
         drive_residual(3, 1.5);
         cycles(2);
@@ -295,7 +283,7 @@ TEST_F(CollisionFixture, MalformedHostValuesStayDefined) {
     };
     for (const Bad &b : cases) {
         SCOPED_TRACE(b.name);
-        quiet_running_arm();
+        rearm();
         drive_residual(0, 1.5);
         b.set();
         cycles(3);
@@ -373,7 +361,7 @@ protected:
 
 TEST_F(ProgramRun, MatchingCurrentsRaiseNoCollisionAtAnyLevel) {
     for (int level = 1; level <= 99; ++level) {
-        quiet_running_arm();
+        rearm();
         start();
         std::fill(mpb.collisionLevel, mpb.collisionLevel + 6, static_cast<float>(level));
         int max_counter = 0;
@@ -390,45 +378,38 @@ TEST_F(ProgramRun, MatchingCurrentsRaiseNoCollisionAtAnyLevel) {
     }
 }
 
-struct StepCase {
-    float level;
-    uint8_t reaction;
-    int32_t count_limit;
-};
-
-void PrintTo(const StepCase &c, std::ostream *os) {
-    *os << "level " << c.level << " reaction " << int(c.reaction) << " limit " << c.count_limit;
-}
-
-class ProgramStep : public ProgramRun, public ::testing::WithParamInterface<StepCase> {};
-
-// A count limit below one acts as one exceeding cycle: nothing before the step, the step's
-// first cycle reports.
-TEST_P(ProgramStep, ExternalTorqueOnJointTwoDetectedAfterCountLimitCycles) {
-    const StepCase c = GetParam();
-    start();
-    mcb.collisionPauseFlag = c.reaction;
-    mpb.collisionCountLimit = c.count_limit;
-    std::fill(mpb.collisionLevel, mpb.collisionLevel + 6, c.level);
-    const double ext = 1.3 * mpb.collisionThreshold[1] * (1.0 + (c.level - 1.0) / 3.0);  // [N m]
-    const int k0 = 5000;
-    int detected = -1;
-    for (int k = 0; k < kCycles && detected < 0; ++k) {
-        step(k, k >= k0 ? ext : 0.0);
-        kxmcCheckForCollisionError();
-        detected = kxsim::action_names().empty() ? -1 : k;
+// Detected after exactly the count limit (one below one) of exceeding cycles, then paused or
+// stopped as configured.
+TEST_F(ProgramRun, ExternalTorqueOnJointTwoDetectedAfterCountLimitCycles) {
+    struct Case {
+        float level;
+        uint8_t reaction;
+        int32_t count_limit;
+    } cases[] = {{1, 0, 3}, {1, 2, 10}, {50, 0, 5}, {99, 2, 1}, {1, 0, 0}, {20, 2, -5}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << "level " << c.level << " reaction " << int(c.reaction)
+                                          << " limit " << c.count_limit);
+        rearm();
+        start();
+        kxsim::clear_journal();
+        mcb.collisionPauseFlag = c.reaction;
+        mpb.collisionCountLimit = c.count_limit;
+        std::fill(mpb.collisionLevel, mpb.collisionLevel + 6, c.level);
+        const double ext = 1.3 * mpb.collisionThreshold[1] * (1.0 + (c.level - 1.0) / 3.0);  // [N m]
+        const int k0 = 5000;
+        int detected = -1;
+        for (int k = 0; k < kCycles && detected < 0; ++k) {
+            step(k, k >= k0 ? ext : 0.0);
+            kxmcCheckForCollisionError();
+            detected = kxsim::action_names().empty() ? -1 : k;
+        }
+        EXPECT_EQ(detected, k0 + std::max(c.count_limit, 1) - 1);
+        EXPECT_EQ(kxsim::action_names(), c.reaction == 0 ? kPause : kStop);
+        EXPECT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_NONE + 2);
+        EXPECT_EQ(mpb.robotState, c.reaction == 0 ? 3 : 1);
+        EXPECT_NEAR(forceCollisionError[1], ext, 0.002 * rated[1]);
     }
-    EXPECT_EQ(detected, k0 + std::max(c.count_limit, 1) - 1);
-    EXPECT_EQ(kxsim::action_names(), c.reaction == 0 ? kPause : kStop);
-    EXPECT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_NONE + 2);
-    EXPECT_EQ(mpb.robotState, c.reaction == 0 ? 3 : 1);
-    EXPECT_NEAR(forceCollisionError[1], ext, 0.002 * rated[1]);
 }
-
-INSTANTIATE_TEST_SUITE_P(LevelsAndReactions, ProgramStep,
-                         ::testing::Values(StepCase{1, 0, 3}, StepCase{1, 2, 10},
-                                           StepCase{50, 0, 5}, StepCase{99, 2, 1},
-                                           StepCase{1, 0, 0}, StepCase{20, 2, -5}));
 
 }  // namespace
 }  // namespace collision_test
