@@ -1,5 +1,5 @@
-// Host services of the simulated host: the call journal and robot state, the log, the Kalman
-// filter and the fit of recorded samples the replay uses.
+// Host services of the simulated host: the call journal and robot state, the log and the fit
+// of recorded samples the replay uses.
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -15,11 +15,7 @@ namespace {
 using Host = kxsim_test::HostFixture;
 
 TEST_F(Host, ActionsAreJournalledInOrderAndMoveTheRobotState) {
-    const struct {
-        int (*call)();
-        const char *name;
-        int state_after;
-    } steps[] = {
+    const struct { int (*call)(); const char *name; int state_after; } steps[] = {
         {[] { return qmcPause(); }, "qmcPause", 3},
         {[] { return doConfigHandle(1, 1); }, "doConfigHandle", 3},
         {[] { return resetWeldControlPara(); }, "resetWeldControlPara", 3},
@@ -29,18 +25,11 @@ TEST_F(Host, ActionsAreJournalledInOrderAndMoveTheRobotState) {
     };
     std::vector<std::string> names;
     for (const auto &s : steps) {
-        EXPECT_EQ(s.call(), 0);
-        EXPECT_EQ(mpb.robotState, s.state_after) << s.name;
+        EXPECT_TRUE(s.call() == 0 && mpb.robotState == s.state_after) << s.name;
         names.push_back(s.name);
     }
-    const double goal[6] = {1, 2, 3, 4, 5, 6};
-    qmcUpdateJointCartGoalPos(goal);
-    EXPECT_EQ(mpb.targetJointPos[5], 6.0);
-    kxHalSetAxleSensorData(1, 2, 3, 4, 500, 65535);
-    names.insert(names.end(), {"qmcUpdateJointCartGoalPos", "kxHalSetAxleSensorData"});
     EXPECT_EQ(kxsim::action_names(), names);
-    EXPECT_EQ(kxsim::calls("qmcUpdateJointCartGoalPos")[0].args, (std::vector<double>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(kxsim::calls("kxHalSetAxleSensorData")[0].args, (std::vector<double>{1, 2, 3, 4, 500, 65535}));
+    EXPECT_EQ(kxsim::calls("doConfigHandle")[0].args, (std::vector<double>{1, 1}));
 }
 
 TEST_F(Host, LogLinesGoToCaptureAndFileWithCycleAndLevel) {
@@ -55,39 +44,22 @@ TEST_F(Host, LogLinesGoToCaptureAndFileWithCycleAndLevel) {
                        "[1234][1] loadWeight:2.500000\n");
     // An over-long message is cut to the bounded buffer, not written past it.
     Write_Log(4, "%s", std::string(5000, 'x').c_str());
-    EXPECT_LT(kxsim::log_lines().back().text.size(), 1000u);
-    EXPECT_EQ(kxsim::log_lines().back().text.substr(0, 10), "xxxxxxxxxx");
+    const std::string &last = kxsim::log_lines().back().text;
+    EXPECT_TRUE(last.size() < 1000u && last.substr(0, 10) == "xxxxxxxxxx");
     EXPECT_TRUE(kxsim::action_names().empty());
-}
-
-TEST(KalmanFilter, WithoutProcessNoiseItIsTheRunningMean) {
-    KalmanInfo k;
-    ASSERT_EQ(Init_KalmanInfo(&k, 0.0, 4.0, 10.0), 0);
-    double sum = 10.0;
-    for (int n = 1; n <= 100; ++n) {
-        sum += n % 7;
-        ASSERT_NEAR(KalmanFilter(&k, n % 7), sum / (n + 1), 1e-9) << n;
-    }
-    EXPECT_EQ(KalmanFilter(&k, std::nan("")), k.x);  // a non-finite sample is skipped
-    EXPECT_NEAR(k.x, sum / 101, 1e-9);
 }
 
 constexpr double kParams[4] = {0, 0.05, 0.1, 0.15};
 
 TEST(SampleFit, ReproducesRampAndCubicOneSampleBehind) {
-    const struct {
-        bool cubic;
-        double (*f)(double m);
-    } cases[] = {{false, [](double m) { return 100.0 - 7.5 * m; }},
+    const struct { bool cubic; double (*f)(double m); } cases[] = {{false, [](double m) { return 100.0 - 7.5 * m; }},
                  {true, [](double m) { return 0.01 * m * m * m - 0.5 * m * m + 3.0 * m; }}};
     for (const auto &c : cases) {
         BsplineFit fit;
         ASSERT_EQ(kxmcinitBtraj(&fit), 0);
         for (int n = 0; n < 30; ++n) {
             kxmcaddpointBfitting(&fit, c.f(n), n == 29 ? 0 : 1);
-            if (n == 0) {
-                EXPECT_EQ(kxmccomBfitting(&fit, 17, 4, kParams), c.f(0));
-            }
+            EXPECT_TRUE(n > 0 || kxmccomBfitting(&fit, 17, 4, kParams) == c.f(0)) << "first sample";
             // From the fourth sample on (the ramp from the second), the value between the
             // previous and the newest sample.
             for (int s = 0; n >= (c.cubic ? 3 : 1) && s < 50; ++s) {
@@ -95,8 +67,7 @@ TEST(SampleFit, ReproducesRampAndCubicOneSampleBehind) {
                     << (c.cubic ? "cubic" : "ramp") << " n " << n << " s " << s;
             }
         }
-        EXPECT_EQ(fit.lastFlag, 0);
-        EXPECT_EQ(fit.count, 30);
+        EXPECT_TRUE(fit.lastFlag == 0 && fit.count == 30);
     }
 }
 
@@ -107,8 +78,7 @@ TEST(SampleFit, StartsEmptyPassesThroughTheSamplesAndRefusesNonFiniteOnes) {
     for (double x : {3, -8, 20, 1, 7}) kxmcaddpointBfitting(&fit, x, 1);
     EXPECT_NEAR(kxmccomBfitting(&fit, 0, 4, kParams), 1.0, 1e-12);   // previous sample
     EXPECT_NEAR(kxmccomBfitting(&fit, 50, 4, kParams), 7.0, 1e-12);  // newest
-    EXPECT_EQ(kxmcaddpointBfitting(&fit, std::nan(""), 1), -1);
-    EXPECT_EQ(fit.points[3], 7.0);
+    EXPECT_TRUE(kxmcaddpointBfitting(&fit, std::nan(""), 1) == -1 && fit.points[3] == 7.0);
     // Without a parameter table the samples count as evenly spaced.
     EXPECT_NEAR(kxmccomBfitting(&fit, 25, 4, nullptr), kxmccomBfitting(&fit, 25, 4, kParams), 1e-12);
 }
