@@ -49,6 +49,13 @@ inline std::string set_name(const ::testing::TestParamInfo<SetCase> &i) {
     return "code" + std::to_string(i.param.code);
 }
 
+// Base-frame gravity [m/s^2] of a mounting tilted by `tilt` about the axis at `rot` [rad].
+inline void mounting_gravity(double tilt, double rot, double g[3], double g0 = 9.8) {
+    g[0] = -g0 * std::cos(rot) * std::sin(tilt);
+    g[1] = -g0 * std::sin(rot) * std::sin(tilt);
+    g[2] = -g0 * std::cos(tilt);
+}
+
 // Joints [deg], rates [deg/s], accelerations [deg/s^2], payload (mass [kg], centre [mm],
 // inertia [kg mm^2]) and the gravity of a random installation [m/s^2]; every value is exact in
 // single precision, so the float block and the oracle see the same inputs.
@@ -68,10 +75,8 @@ inline State random_state(Random &rng, double max_payload, bool payload_inertia)
     for (int k = 1; k < 4; ++k) s.payload[k] = f(-100, 100);
     const double inertia[6] = {2000, 150, -80, 3000, 60, 4000};
     for (int k = 0; k < 6; ++k) s.payload[4 + k] = payload_inertia ? inertia[k] : 0.0;
-    const double t = rng.uniform(-7, 7), r = rng.uniform(-7, 7);  // [rad]
-    s.gravity[0] = double(float(-9.8 * std::cos(r) * std::sin(t)));
-    s.gravity[1] = double(float(-9.8 * std::sin(r) * std::sin(t)));
-    s.gravity[2] = double(float(-9.8 * std::cos(t)));
+    mounting_gravity(rng.uniform(-7, 7), rng.uniform(-7, 7), s.gravity);
+    for (double &g : s.gravity) g = double(float(g));
     return s;
 }
 

@@ -33,10 +33,7 @@ void operator delete(void *p, std::size_t) noexcept { std::free(p); }
 namespace {
 
 void mounting_gravity(double tilt, double rot, double g[3]) {  // [deg]
-    const double t = tilt * kxtest::kPi / 180, r = rot * kxtest::kPi / 180;
-    g[0] = -9.8 * std::cos(r) * std::sin(t);
-    g[1] = -9.8 * std::sin(r) * std::sin(t);
-    g[2] = -9.8 * std::cos(t);
+    kxtest::mounting_gravity(tilt * kxtest::kPi / 180, rot * kxtest::kPi / 180, g);
 }
 
 class Wrappers : public kxsim_test::HostFixture {

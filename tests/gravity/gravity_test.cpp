@@ -114,26 +114,6 @@ protected:
     }
 };
 
-TEST_F(Gravity, RatedTorqueByMotorSizeOfEachBand) {
-    enum S { s14, s17, s25, s32, s40 };
-    const struct { uint32_t code; S size[6]; } rows[] = {  // band edges
-        {0, {s25, s25, s25, s14, s14, s14}},    {1, {s17, s17, s17, s14, s14, s14}},    {100, {s17, s17, s17, s14, s14, s14}},
-        {101, {s25, s25, s25, s14, s14, s14}},  {201, {s32, s32, s25, s17, s17, s17}},  {400, {s32, s32, s25, s17, s17, s17}},
-        {401, {s40, s40, s32, s25, s25, s25}},  {501, {s14, s14, s14, s14, s14, s14}},  {601, {s25, s25, s25, s14, s14, s14}},
-        {701, {s17, s17, s14, s14, s14, s14}},  {702, {s17, s17, s17, s14, s14, s14}},  {704, {s17, s17, s14, s14, s14, s14}},
-        {902, {s32, s32, s25, s17, s17, s17}},  {903, {s25, s25, s25, s14, s14, s14}},  {1100, {s40, s40, s32, s25, s25, s25}},
-        {4000000000u, {s25, s25, s25, s14, s14, s14}}};
-    const float rated[5] = {1.4f, 1.7f, 2.5f, 3.2f, 4.0f};
-    for (const auto &r : rows) {
-        start(r.code);
-        float *fields[5] = {&mpb.ratedTorque14, &mpb.ratedTorque17, &mpb.ratedTorque25, &mpb.ratedTorque32, &mpb.ratedTorque40};
-        for (int k = 0; k < 5; ++k) *fields[k] = rated[k];
-        float out[6] = {};
-        EXPECT_EQ(kxmcJointDefaultTorque(out), 0);
-        for (int j = 0; j < 6; ++j) EXPECT_EQ(out[j], rated[r.size[j]]) << r.code << " joint " << j;
-    }
-}
-
 // The 5-kg arm's gravity torque, payload included, equals the gradient of its potential energy
 // for 1000 random poses and payloads on the floor, wall, ceiling and at arbitrary angles.
 TEST_F(Gravity, AnyAngleTorqueIsThePotentialEnergyGradient) {

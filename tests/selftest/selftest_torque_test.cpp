@@ -65,8 +65,8 @@ kxtest::Dynamics oracle(uint32_t model, double payload_kg, double tilt, double r
         for (double &x : v) x /= kxtest::kBlockDeg;
         return v;
     };
-    const double g[3] = {-9.81 * std::cos(rot) * std::sin(tilt), -9.81 * std::sin(rot) * std::sin(tilt),
-                         -9.81 * std::cos(tilt)};
+    double g[3];
+    kxtest::mounting_gravity(tilt, rot, g, 9.81);
     return kxtest::kdl_dynamics(m, deg(q).data(), deg(qd).data(), deg(qdd).data(), g);
 }
 
@@ -111,10 +111,6 @@ TEST_P(SelftestFamily, PointMassTermsAddTheTorqueOfAFlangePayload) {
     for (double m : {0.5, 2.0, double(fc.family)}) {
         double delta[54], loaded[54];
         ASSERT_TRUE(kxmc::selftest_point_mass_terms(fc.family, m, delta));
-        if (fc.family == 5) {  // the 5-kg law's own overload gives the same terms
-            kxmc::selftest_point_mass_terms(m, loaded);
-            for (int k = 0; k < 54; ++k) EXPECT_EQ(loaded[k], delta[k]) << k;
-        }
         for (int k = 0; k < 54; ++k) loaded[k] = theta[k] + delta[k];
         for (int s = 0; s < 100; ++s) {
             SCOPED_TRACE(std::to_string(m) + " kg, state " + std::to_string(s));
