@@ -151,45 +151,37 @@ TEST_F(ModelModes, GravityTestGainsFollowTheDragState) {
     EXPECT_EQ(words(), moving);
 }
 
-// The lock holds the pose where a drag period starts; the fifth family has no lock law.
-TEST_F(ModelModes, DragLockHoldsThePoseWhereDragStartsAndRecapturesInTheNextDrag) {
-    for (const uint32_t code : {101u, 450u}) {
+// Drag lock (the family's Cartesian spring; the fifth family has none) and the interference
+// zone's joint springs hold the pose where a drag period starts and recapture it in the next.
+TEST_F(ModelModes, DragHoldsThePoseWhereDragStartsAndRecapturesInTheNextDrag) {
+    const double moved[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};  // [deg]
+    for (const uint32_t code : {101u, 450u, 0u}) {  // 0: arm 101 in an interference zone
         SCOPED_TRACE(code);
-        start(code, 0);
-        mcb.dragLockOn = 1;
-        for (double &kp : mcb.dragLockKp) kp = 5.0;
+        start(code == 0 ? 101 : code, 0);
+        mcb.dragLockOn = code != 0;
+        mcb.interfereDragMode = code == 0;
+        mpb.interfereZoneState = 1;
+        for (double &kp : mcb.dragLockKp) kp = 2.0;
         mpb.robotState = 4;
         cycle();
-        expect_gravity();  // the first locked cycle adds nothing
-        q[0] += 2.0;       // [deg] the operator turns the base
+        expect_gravity();  // the first held cycle adds nothing
+        for (int j = 0; j < 6; ++j) q[j] += moved[j];
         cycle();
-        double g[6];
-        kxmcNewGravityTorque(q, kNoLoad, g);
-        EXPECT_EQ(how.jointTorqueCmd[0] < expected_word(g[0], 100, rated[0]) - 10, code == 101)
-            << "pulls back";
+        double tau[6], work = 0.0;  // of the hold on the displacement
+        kxmcNewGravityTorque(q, kNoLoad, tau);
+        for (int j = 0; j < 6; ++j) {
+            const int added = how.jointTorqueCmd[j] - expected_word(tau[j], 100, rated[j]);
+            work += added * rated[j] * moved[j];
+            tau[j] += 200.0 * (-moved[j] * kPi / 180.0);  // joint springs Kp 2, gain 100
+        }
+        EXPECT_EQ(work < 0.0, code != 450) << "the hold opposes the displacement";
+        if (code == 0) expect_commands(tau);
         mpb.robotState = 1;
         cycle();
         mpb.robotState = 4;
         cycle();
         expect_gravity();
     }
-}
-
-TEST_F(ModelModes, InterferenceZoneHoldsTheJointsWithTheJointImpedance) {
-    start(101, 0);
-    mcb.interfereDragMode = 1;
-    for (double &kp : mcb.dragLockKp) kp = 2.0;
-    mpb.interfereZoneState = 1;
-    mpb.robotState = 4;
-    cycle();
-    expect_gravity();
-    const double moved[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};  // [deg]
-    for (int j = 0; j < 6; ++j) q[j] += moved[j];
-    cycle();
-    double expected[6];
-    kxmcNewGravityTorque(q, kNoLoad, expected);
-    for (int j = 0; j < 6; ++j) expected[j] += 100.0 * 2.0 * (-moved[j] * kPi / 180.0);
-    expect_commands(expected);
 }
 
 // The PX arm has no acceleration bound, so its sensor drag cap is zero: whatever the sensor
