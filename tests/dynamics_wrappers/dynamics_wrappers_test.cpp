@@ -181,9 +181,7 @@ TEST_F(Wrappers, HandsSixStepsPerCycleToTheDetectorWhileAProgramRuns) {
                           {1, 1, false}, {1, 3, false}, {2, 4, false}};
     const double q[6] = {};
     auto published = [](int joint) { return mpb.collisionThrDisplay[joint] != -1.0; };
-    auto cycles = [&](int count) {
-        for (int n = 0; n < count; ++n) standard(q);
-    };
+    auto cycles = [&](int count) { for (int n = 0; n < count; ++n) standard(q); };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.mode) + "/" + std::to_string(c.robot_state));
         start(450);

@@ -1,5 +1,6 @@
 // frictionCompensation through the simulated host: motor sizes per arm, clipping, the
 // implausible-velocity guard, drag gains and drag scaling.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -36,13 +37,10 @@ protected:
         mcb.robotModelCode = code;
         mpb.jointNum = 6;
         mpb.robotState = 1;
-        for (int i = 0; i < 6; ++i) {
-            mpb.jointMaxSpeed[i] = 180.0;  // [deg/s]
-            mpb.fricForDeadGain[i] = 0.6;
-            mpb.fricRevDeadGain[i] = 0.7;
-            mpb.fricForFastGain[i] = 1.3;
-            mpb.fricRevFastGain[i] = 1.4;
-        }
+        std::fill_n(mpb.jointMaxSpeed, 6, 180.0);  // [deg/s]
+        double *gains[4] = {mpb.fricForDeadGain, mpb.fricRevDeadGain, mpb.fricForFastGain, mpb.fricRevFastGain};
+        const double values[4] = {0.6, 0.7, 1.3, 1.4};  // the drag gains drag() uses
+        for (int k = 0; k < 4; ++k) std::fill_n(gains[k], 6, values[k]);
         kxsim::clear_log();
     }
     std::vector<double> run(const std::vector<double> &v) {
