@@ -117,9 +117,7 @@ TEST(Determinant, IdentitiesHoldForEveryOrderOfEveryRoutine) {
                 << "routine " << r << " n=" << n;
         }
         // Orders outside the storage give 0 without reading past it (checked under ASan).
-        EXPECT_EQ(R.det(I, 0), 0.0);
-        EXPECT_EQ(R.det(I, -2), 0.0);
-        EXPECT_EQ(R.det(I, R.max_n + 1), 0.0);
+        EXPECT_TRUE(R.det(I, 0) == 0.0 && R.det(I, -2) == 0.0 && R.det(I, R.max_n + 1) == 0.0) << r;
     }
 }
 

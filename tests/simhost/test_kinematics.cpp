@@ -63,8 +63,8 @@ TEST(Frames, RollPitchYawRoundTripAndGimbalLock) {
         // R = Rz(third) Ry(second) Rx(first); quaternion (w, x, y, z) with w >= 0.
         const KDL::Rotation k = KDL::Rotation::RPY(a * kDeg, b * kDeg, c * kDeg);
         Qtrn q;
-        trsfToQtrn(&q, &t);
         double kq[4];
+        trsfToQtrn(&q, &t);
         k.GetQuaternion(kq[1], kq[2], kq[3], kq[0]);
         for (int i = 0; i < 9; ++i) ASSERT_NEAR(t.rot.r[i], k(i / 3, i % 3), 1e-14);
         for (int i = 0; i < 4; ++i) ASSERT_NEAR(q.q[i], kq[0] < 0 ? -kq[i] : kq[i], 1e-12);
@@ -96,8 +96,7 @@ TEST(Frames, InverseCompositionAndQuaternionEdgeCases) {
                 std::fabs(q.q[1] - q.q[2]) < 1e-15);
     // A zero quaternion cannot be normalised and becomes the identity.
     Qtrn zero{{0, 0, 0, 0}}, u;
-    EXPECT_EQ(unitQtrn(&u, &zero), -1);
-    EXPECT_EQ(u.q[0], 1.0);
+    EXPECT_TRUE(unitQtrn(&u, &zero) == -1 && u.q[0] == 1.0);
 }
 
 TEST(Frames, ContinuousAnglesPickTheSetNearestTheReference) {
@@ -215,8 +214,8 @@ TEST(ArmGeometry, ForwardKinematicsAgreesWithKdlForEveryFamily) {
             float pose[6];
             ASSERT_EQ(jointTrsfToEndCartTCF_RT(1, q, pose), 0);
             const Trsf t = rpy(pose[3], pose[4], pose[5]);
-            for (int i = 0; i < 3; ++i) EXPECT_NEAR(pose[i], k.p(i), 1e-3) << "model " << m;
-            for (int i = 0; i < 9; ++i) EXPECT_NEAR(t.rot.r[i], k.M(i / 3, i % 3), 1e-5) << "model " << m;
+            for (int i = 0; i < 9; ++i)
+                EXPECT_TRUE(std::fabs(t.rot.r[i] - k.M(i / 3, i % 3)) < 1e-5 && (i > 2 || std::fabs(pose[i] - k.p(i)) < 1e-3)) << m;
         }
     }
 }
@@ -259,8 +258,7 @@ using HostGravity = kxsim_test::HostFixture;
 
 TEST_F(HostGravity, MountingsHoldArmAndPayloadAgainstTheirGravity) {
     const double q[6] = {25, -70, 80, -40, 60, 15};
-    const double none[4] = {0, 0, 0, 0};
-    const double payload[4] = {0, 0, 0, 2.0};  // 2 kg at the flange centre
+    const double none[4] = {0, 0, 0, 0}, payload[4] = {0, 0, 0, 2.0};  // 2 kg at the flange centre
     for (int code : {101, 1, 201, 302, 401}) {
         mcb.robotModelCode = static_cast<uint32_t>(code);
         double floor[6], ceiling[6], wall[6], floor_load[6], wall_load[6];
