@@ -232,7 +232,7 @@ TEST_F(DragExits, StaticCheckArmsOnlyWhileTheTcpIsAtRestOutsideProgramsWithoutAC
     }
 }
 
-TEST_F(DragExits, StaticCheckReactionDampsTheJointsAndEndsDragAfterItsTime) {
+TEST_F(DragExits, StaticCheckReactionTurnsFrictionOffAndEndsDragAfterItsTime) {
     start(101, 7);
     mcb.staticCollisionOn = 1;
     mcb.frictionCompOn = 1;
