@@ -45,14 +45,13 @@ protected:
 };
 
 TEST_F(TorqueRecord, StartRejectsBadArgumentsWithoutChange) {
-    const float bad_lo[6] = {-0.2f, -0.2f, -0.2f, -1e-7f, -0.2f, -0.2f};
-    const float nan_hi[6] = {0.2f, NAN, 0.2f, 0.2f, 0.2f, 0.2f};
-    struct Case {
+    const float bad_lo[6] = {-0.2f, -0.2f, -0.2f, -1e-7f, -0.2f, -0.2f}, nan_hi[6] = {0.2f, NAN, 0.2f, 0.2f, 0.2f, 0.2f};
+    const struct {
         uint8_t enable, smooth;
         const float *lo, *hi;
     } cases[] = {{2, 0, kLower, kUpper}, {1, 2, kLower, kUpper}, {1, 0, bad_lo, kUpper},
                  {1, 0, kLower, nan_hi}, {1, 0, kUpper, kLower}, {1, 0, nullptr, kUpper}};
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         EXPECT_EQ(qmcTorqueRecordStartEnd(c.enable, c.smooth, c.lo, c.hi, kLimits, 5), -1);
         EXPECT_EQ(mcb.torqueRecordEnable + mcb.torqueRecordRun, 0);
         EXPECT_EQ(mcb.torqueRecordLower[3], 0.0f);
