@@ -297,7 +297,7 @@ TEST_F(CollisionFixture, MessageIndexOrCounterOutsideTheRingPrintsNothing) {
 TEST_F(CollisionFixture, StaticCheckSwitchesToDragAboveTheRatedFraction) {
     const std::vector<double> small = {0.3, 0.5, 0.6, 0.8, 0.8, 0.8}, large = {0.4, 0.6, 0.6, 0.8, 0.8, 0.8};
     const std::pair<uint32_t, std::vector<double>> families[] = {
-        {101, small}, {250, large}, {1050, large}, {99999, small}};
+        {101, small}, {250, large}, {902, large}, {1050, large}, {99999, small}};
     for (const auto &f : families) {
         for (int j = 0; j < 6; ++j) {
             SCOPED_TRACE(::testing::Message() << f.first << " joint " << j + 1);
