@@ -81,7 +81,8 @@ TEST_P(GravityTestRows, RunTheFamilyLawOfTheBand) {
 const GravityTestCase kGravityTestCases[] = {
     {0, 0, 0, 0, 0, 0},     {50, 1, 1, 0, 0, 0},  {150, 0, 0, 3, 90, 30}, {250, 201, 1, 3, 90, 30},
     {350, 301, 1, 0, 0, 0}, {450, 0, 2, 0, 0, 0}, {1200, 0, 0, 0, 0, 0}};
-INSTANTIATE_TEST_SUITE_P(Bands, GravityTestRows, ::testing::ValuesIn(kGravityTestCases));
+INSTANTIATE_TEST_SUITE_P(Bands, GravityTestRows, ::testing::ValuesIn(kGravityTestCases),
+                         [](const auto &i) { return "Row" + std::to_string(i.index); });
 
 // Mode 2: the block of the band; power check on, every arm commands through gear 100.
 enum Block { kStandard, kTz, kPx, kNone };
@@ -125,7 +126,9 @@ const BlockCase kBlockCases[] = {
     {703, kStandard, 1, 0},  {702, kStandard, 0, 1}, {750, kNone, 0, 0},     {850, kTz, 0, 0},
     {901, kStandard, 1, 0},  {901, kStandard, 0, 1}, {902, kPx, 0, 0},       {903, kStandard, 0, 0},
     {1050, kStandard, 0, 0}, {1200, kStandard, 0, 0}};
-INSTANTIATE_TEST_SUITE_P(Bands, BlockRows, ::testing::ValuesIn(kBlockCases));
+INSTANTIATE_TEST_SUITE_P(Bands, BlockRows, ::testing::ValuesIn(kBlockCases), [](const auto &i) {
+    return "Code" + std::to_string(i.param.code) + (i.param.powerCheck ? "PowerCheck" : "");
+});
 
 // ---- Hand guiding --------------------------------------------------------------------------------
 
