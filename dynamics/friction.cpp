@@ -13,11 +13,19 @@
 #include <cmath>
 #include <cstdint>
 
+#include "dynamics/motor_size.hpp"
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_friction.h"
 #include "numerics/model_bands.hpp"
 
 namespace {
+
+using kxmc::MotorSize;
+using kxmc::S14;
+using kxmc::S17;
+using kxmc::S25;
+using kxmc::S32;
+using kxmc::S40;
 
 using kxmc::Band;
 
@@ -45,7 +53,7 @@ constexpr SizeLaw kLaw40 = {{104.742, 16.9667, 0.0089, -65.742, 86.3627},
                             {138.1667, -114.2515, -3.5737, -179.4015, 35.6362}};
 constexpr SizeLaw kLaw32 = {{3.1188, 12.1015, 0.0169, -775.8381, 23.7299},
                             {34.627, -21.0712, -2.6147, -48.6744, 14.8233}};
-// Size 25 has two joint stiffness types; A is given as static level minus Coulomb level.
+// MotorSize 25 has two joint stiffness types; A is given as static level minus Coulomb level.
 constexpr SizeLaw kLaw25Type0 = {{12.4693 - 5.3406, 5.3406, -0.012, -153.1699, 11.4372},
                                  {6.8902 - 13.6401, 13.6401, 0.6317, -21.9747, 1.3145}};
 constexpr SizeLaw kLaw25Type1 = {{41.523 - 10.024, 10.024, 0.0033, -329.9324, 28.289},
@@ -98,26 +106,24 @@ const SizeLaw &law25() {
 
 // ---- Arm models --------------------------------------------------------------------------------
 
-enum class Size : uint8_t { k14, k17, k25, k32, k40 };
-
-double size_plain(Size s, double v) {
+double size_plain(MotorSize s, double v) {
     switch (s) {
-        case Size::k40: return joint40FrictionCalculate_deadzone(v);
-        case Size::k32: return joint32FrictionCalculate_deadzone(v);
-        case Size::k25: return joint25FrictionCalculate_deadzone(v);
-        case Size::k17: return joint17FrictionCalculate_deadzone(v);
-        case Size::k14: return joint14FrictionCalculate_deadzone(v);
+        case MotorSize::k40: return joint40FrictionCalculate_deadzone(v);
+        case MotorSize::k32: return joint32FrictionCalculate_deadzone(v);
+        case MotorSize::k25: return joint25FrictionCalculate_deadzone(v);
+        case MotorSize::k17: return joint17FrictionCalculate_deadzone(v);
+        case MotorSize::k14: return joint14FrictionCalculate_deadzone(v);
     }
     return 0.0;
 }
 
-double size_drag(Size s, double v, const DragGains &g) {
+double size_drag(MotorSize s, double v, const DragGains &g) {
     switch (s) {
-        case Size::k40: return drag_law(kLaw40, v, g);
-        case Size::k32: return drag_law(kLaw32, v, g);
-        case Size::k25: return drag_law(law25(), v, g);
-        case Size::k17: return drag_law(kLaw17, v, g);
-        case Size::k14: return drag_law(kLaw14, v, g);
+        case MotorSize::k40: return drag_law(kLaw40, v, g);
+        case MotorSize::k32: return drag_law(kLaw32, v, g);
+        case MotorSize::k25: return drag_law(law25(), v, g);
+        case MotorSize::k17: return drag_law(kLaw17, v, g);
+        case MotorSize::k14: return drag_law(kLaw14, v, g);
     }
     return 0.0;
 }
@@ -125,36 +131,31 @@ double size_drag(Size s, double v, const DragGains &g) {
 struct FrictionRow {
     bool modelled;    // false: the arm has no friction model, all torques 0
     bool drag_gains;  // the drag gains apply in drag
-    Size joint[6];
+    MotorSize joint[6];
 };
 
-constexpr Size F14 = Size::k14;
-constexpr Size F17 = Size::k17;
-constexpr Size F25 = Size::k25;
-constexpr Size F32 = Size::k32;
-constexpr Size F40 = Size::k40;
-
-constexpr FrictionRow row(bool gains, Size a, Size b, Size c, Size d, Size e, Size f) {
+constexpr FrictionRow row(bool gains, MotorSize a, MotorSize b, MotorSize c, MotorSize d,
+                          MotorSize e, MotorSize f) {
     return {true, gains, {a, b, c, d, e, f}};
 }
-constexpr FrictionRow kNoFriction = {false, false, {F14, F14, F14, F14, F14, F14}};
+constexpr FrictionRow kNoFriction = {false, false, {S14, S14, S14, S14, S14, S14}};
 
 // Sizes of joints 1-6 by model code and whether the drag gains apply.
 constexpr Band<FrictionRow> kFrictionRows[] = {
-    {0, 0, row(true, F25, F25, F25, F14, F14, F14)},
-    {1, 100, row(true, F17, F17, F17, F14, F14, F14)},
-    {101, 200, row(true, F25, F25, F25, F14, F14, F14)},
-    {201, 400, row(true, F32, F32, F25, F17, F17, F17)},
-    {401, 500, row(true, F40, F40, F32, F25, F25, F25)},
-    {701, 701, row(true, F17, F17, F14, F14, F14, F14)},
-    {702, 703, row(true, F17, F17, F17, F14, F14, F14)},
+    {0, 0, row(true, S25, S25, S25, S14, S14, S14)},
+    {1, 100, row(true, S17, S17, S17, S14, S14, S14)},
+    {101, 200, row(true, S25, S25, S25, S14, S14, S14)},
+    {201, 400, row(true, S32, S32, S25, S17, S17, S17)},
+    {401, 500, row(true, S40, S40, S32, S25, S25, S25)},
+    {701, 701, row(true, S17, S17, S14, S14, S14, S14)},
+    {702, 703, row(true, S17, S17, S17, S14, S14, S14)},
     {704, 800, kNoFriction},
-    {801, 900, row(false, F17, F17, F14, F14, F14, F14)},
-    {901, 901, row(false, F17, F17, F17, F14, F14, F14)},
-    {902, 902, row(false, F32, F32, F25, F17, F17, F17)},
-    {1001, 1001, row(true, F40, F40, F32, F25, F25, F25)},
+    {801, 900, row(false, S17, S17, S14, S14, S14, S14)},
+    {901, 901, row(false, S17, S17, S17, S14, S14, S14)},
+    {902, 902, row(false, S32, S32, S25, S17, S17, S17)},
+    {1001, 1001, row(true, S40, S40, S32, S25, S25, S25)},
 };
-constexpr FrictionRow kOtherArms = row(false, F25, F25, F25, F14, F14, F14);
+constexpr FrictionRow kOtherArms = row(false, S25, S25, S25, S14, S14, S14);
 
 struct Limits {
     double speed[6];  // [deg/s] clip limit per joint

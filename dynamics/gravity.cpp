@@ -3,27 +3,27 @@
 
 #include "dynamics/arm_parameters.hpp"
 #include "dynamics/installation_gravity.hpp"
+#include "dynamics/motor_size.hpp"
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_gravity.h"
 #include "numerics/model_bands.hpp"
 
 namespace {
 
+using kxmc::MotorSize;
+using kxmc::S14;
+using kxmc::S17;
+using kxmc::S25;
+using kxmc::S32;
+using kxmc::S40;
+
 using kxmc::Band;
 
 // ---- Motor sizes -----------------------------------------------------------------------------
 
-enum class MotorSize : uint8_t { k14, k17, k25, k32, k40 };
-
 struct JointSizes {
     MotorSize joint[6];
 };
-
-constexpr MotorSize S14 = MotorSize::k14;
-constexpr MotorSize S17 = MotorSize::k17;
-constexpr MotorSize S25 = MotorSize::k25;
-constexpr MotorSize S32 = MotorSize::k32;
-constexpr MotorSize S40 = MotorSize::k40;
 
 constexpr JointSizes kSizes5kg = {{S25, S25, S25, S14, S14, S14}};
 constexpr JointSizes kSizes3kg = {{S17, S17, S17, S14, S14, S14}};
