@@ -1,6 +1,6 @@
 // Dynamics self-test torque: tau = H(q, qd, qdd) * gtau for the 3-, 5-, 10- and 16-kg arms.
 //
-// The regressors are generated straight-line code (selftest_regressor_kx*.cpp) and the
+// The regressors are generated straight-line code (selftest_chain_regressor.cpp) and the
 // family parameter vectors are built in selftest_parameters.cpp; this file holds the exported
 // entry points and the data objects the gravity-test laws fill.
 #include "kxmc/kxmc_selftest.h"
@@ -28,10 +28,10 @@ void selftest_gravity(double tilt_neg, double rot, double gravity[3]) noexcept {
 bool selftest_regressor(int family, const double q[6], const double qd[6], const double qdd[6],
                         const double gravity[3], double h[6][54]) noexcept {
     switch (family) {
-    case 3: selftest_regressor_kx3(q, qd, qdd, gravity, h); return true;
-    case 5: selftest_regressor_kx5(q, qd, qdd, gravity, h); return true;
-    case 10: selftest_regressor_kx10(q, qd, qdd, gravity, h); return true;
-    case 16: selftest_regressor_kx16(q, qd, qdd, gravity, h); return true;
+    case 3: selftest_family_regressor<3>(q, qd, qdd, gravity, h); return true;
+    case 5: selftest_family_regressor<5>(q, qd, qdd, gravity, h); return true;
+    case 10: selftest_family_regressor<10>(q, qd, qdd, gravity, h); return true;
+    case 16: selftest_family_regressor<16>(q, qd, qdd, gravity, h); return true;
     default: return false;
     }
 }
@@ -83,22 +83,22 @@ extern "C" {
 
 int32_t computeKx3_selftautest(const double q[9], const double qd[6], const double qdd[6],
                                MatHead out) {
-    return kxmc::selftest_torque<kxmc::detail::selftest_regressor_kx3>(q, qd, qdd, out);
+    return kxmc::selftest_torque<kxmc::detail::selftest_family_regressor<3>>(q, qd, qdd, out);
 }
 
 int32_t computeKx5_selftautest(const double q[9], const double qd[6], const double qdd[6],
                                MatHead out) {
-    return kxmc::selftest_torque<kxmc::detail::selftest_regressor_kx5>(q, qd, qdd, out);
+    return kxmc::selftest_torque<kxmc::detail::selftest_family_regressor<5>>(q, qd, qdd, out);
 }
 
 int32_t computeKx10_selftautest(const double q[9], const double qd[6], const double qdd[6],
                                 MatHead out) {
-    return kxmc::selftest_torque<kxmc::detail::selftest_regressor_kx10>(q, qd, qdd, out);
+    return kxmc::selftest_torque<kxmc::detail::selftest_family_regressor<10>>(q, qd, qdd, out);
 }
 
 int32_t computeKx16_selftautest(const double q[9], const double qd[6], const double qdd[6],
                                 MatHead out) {
-    return kxmc::selftest_torque<kxmc::detail::selftest_regressor_kx16>(q, qd, qdd, out);
+    return kxmc::selftest_torque<kxmc::detail::selftest_family_regressor<16>>(q, qd, qdd, out);
 }
 
 }  // extern "C"
