@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -21,16 +20,12 @@ constexpr int kWarmUpSteps = 100;
 constexpr double kUnpublished = -1.0;
 const uint32_t kJ1 = KXMC_COLLISION_NONE + 1;
 
-// Deflection signal: a sine on one joint (and optionally a second), one period (or one half of
-// it) raised by `extra` degrees.
+// Deflection signal: a sine of `amplitude` [deg] and `period` [steps] on 0-based `joint` (and
+// optionally a second), the period numbered `spike_period` (-1 none) raised by `extra` [deg],
+// whole (half 0), crest only (+1) or trough only (-1).
 struct Signal {
-    int joint = 0;              // 0-based
-    double amplitude = 0.5;     // [deg]
-    int period = 48;            // [steps]
-    int spike_period = -1;      // index of the raised period, -1 none
-    double extra = 0.0;         // [deg] added to the amplitude in the raised period
-    int half = 0;               // 0 whole period, +1 crest only, -1 trough only
-    int second_joint = -1;
+    int joint = 0, period = 48, spike_period = -1, half = 0, second_joint = -1;
+    double amplitude = 0.5, extra = 0.0;
 
     double at(int step) const {
         const double s = std::sin(2.0 * 3.14159265358979 * (step + 0.37) / period);
@@ -64,13 +59,9 @@ protected:
     // which a collision code first appeared, or -1.
     int run(const Signal &sig, int steps, int first_step = 0) {
         for (int n = first_step; n < first_step + steps; ++n) {
-            for (int i = 0; i < 6; ++i) {
-                set_deflection(i, i == sig.joint || i == sig.second_joint ? sig.at(n) : 0.0);
-            }
+            for (int i = 0; i < 6; ++i) set_deflection(i, i == sig.joint || i == sig.second_joint ? sig.at(n) : 0.0);
             kxmcCollisionDetection(n % 6, speed_);
-            if (mcb.collisionErrorCode != KXMC_COLLISION_NONE) {
-                return n;
-            }
+            if (mcb.collisionErrorCode != KXMC_COLLISION_NONE) return n;
         }
         return -1;
     }
@@ -106,18 +97,11 @@ TEST_F(DualEncoder, WarmUpHidesTheFirstHundredSteps) {
 // joints 4-6 8.5/52 = 0.163 deg at level 1 but never reported.
 TEST_F(DualEncoder, RaisedPeakOrValleyAgainstThreshold) {
     const uint32_t kNone = KXMC_COLLISION_NONE;
-    struct Case {
-        int joint, half;
-        double extra;  // [deg]
-        float level;
-        uint32_t expected_code;
-        int second_joint;
-    } cases[] = {{0, +1, 0.2, 1, kJ1, -1},      {0, -1, 0.2, 1, kJ1, -1},
-                 {0, +1, 0.03, 1, kNone, -1},   {0, 0, 0.15, 10, kNone, -1},
-                 {0, 0, 0.4, 10, kJ1, -1},      {1, 0, 0.5, 1, kNone + 2, -1},
-                 {2, 0, 0.5, 1, kNone + 3, -1}, {2, 0, 0.5, 1, kNone + 2, 1},  // the lower joint
-                 {3, 0, 0.5, 1, kNone, -1},     {4, 0, 0.5, 1, kNone, -1},
-                 {5, 0, 0.5, 1, kNone, -1}};
+    struct Case { int joint, half; double extra; float level; uint32_t expected_code; int second_joint; };
+    const Case cases[] = {  // extra [deg]; with two joints raised the lower one is reported
+        {0, +1, 0.2, 1, kJ1, -1}, {0, -1, 0.2, 1, kJ1, -1}, {0, +1, 0.03, 1, kNone, -1}, {0, 0, 0.15, 10, kNone, -1},
+        {1, 0, 0.5, 1, kNone + 2, -1}, {2, 0, 0.5, 1, kNone + 3, -1}, {2, 0, 0.5, 1, kNone + 2, 1},
+        {3, 0, 0.5, 1, kNone, -1}, {4, 0, 0.5, 1, kNone, -1}, {5, 0, 0.5, 1, kNone, -1}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << "joint " << c.joint + 1 << " extra " << c.extra << " half " << c.half);
         start(0);
@@ -156,17 +140,10 @@ TEST_F(DualEncoder, GrowingOscillationIsMeasuredAgainstThePreviousFourPeaks) {
 
 // ---- Thresholds per model band, joint, level and speed ----------------------------------------
 
-const float kNaN = std::numeric_limits<float>::quiet_NaN();
-
 // Only the joint named in the step is published; the others keep their value.
 TEST_F(DualEncoder, PublishedThresholdPerModelJointLevelAndSpeed) {
-    struct Case {
-        uint32_t model;
-        int joint;    // 0-based
-        float level;
-        float speed;  // [deg/s], 0 passes null speeds (standstill)
-        double expected;
-    } cases[] = {
+    struct Case { uint32_t model; int joint; float level, speed; double expected; };  // speed [deg/s], 0: null
+    const Case cases[] = {
         // Model code 0; speed edges belong to the lower band.
         {0, 1, 1, 40, 25.0 / 410}, {0, 2, 1, 40.5f, 25.0 / 700}, {0, 0, 1, 70.5f, 25.0 / 900},
         {0, 3, 10, 20, 32.0 / 140},
@@ -181,9 +158,8 @@ TEST_F(DualEncoder, PublishedThresholdPerModelJointLevelAndSpeed) {
         {600, 0, 1, 16, 25.0 / 700}, {9999, 4, 1, 0, 8.5 / 52},
         // Levels: 1.0 to 1.99 share the first entry; out of range and NaN stay in the table.
         {0, 0, 1.99f, 0, 25.0 / 410}, {0, 0, 2, 0, 33.0 / 410}, {0, 0, -4, 0, 25.0 / 410},
-        {0, 0, 100, 0, 100.0 / 410}, {0, 0, kNaN, 0, 25.0 / 410}, {450, 4, 11, 0, 91.0 / 410},
-        // A speed that is not a number counts as standstill.
-        {450, 0, 1, kNaN, 170.0 / 5804}};
+        {0, 0, NAN, 0, 25.0 / 410}, {450, 4, 11, 0, 91.0 / 410},
+        {450, 0, 1, NAN, 170.0 / 5804}};  // a speed that is not a number counts as standstill
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << c.model << " joint " << c.joint + 1 << " level " << c.level);
         start(c.model);
@@ -191,9 +167,7 @@ TEST_F(DualEncoder, PublishedThresholdPerModelJointLevelAndSpeed) {
             mpb.collisionLevel[i] = i == c.joint ? c.level : 5.0f;
             speed_[i] = i == c.joint ? c.speed : 1000.0f;
         }
-        for (int n = 0; n <= kWarmUpSteps; ++n) {
-            kxmcCollisionDetection(n % 2 ? 6 : -1, speed_);  // no joint named: nothing published
-        }
+        for (int n = 0; n <= kWarmUpSteps; ++n) kxmcCollisionDetection(n % 2 ? 6 : -1, speed_);  // none published
         kxmcCollisionDetection(c.joint, c.speed == 0.0f ? nullptr : speed_);
         for (int i = 0; i < 6; ++i) {
             EXPECT_NEAR(mpb.collisionThrDisplay[i], i == c.joint ? c.expected : kUnpublished,
@@ -208,15 +182,9 @@ TEST_F(DualEncoder, PublishedThresholdPerModelJointLevelAndSpeed) {
 // Pause (0) or stop (2) only while running, a stop in check mode 2 also hands over to drag; 1
 // warns only; any other flag ignores the detector.
 TEST_F(DualEncoder, ReactionsByCollisionPauseFlag) {
-    struct Case {
-        uint8_t pause_flag, check_mode;
-        int32_t robot_state;
-        uint32_t expected_code;
-        std::vector<std::string> expected_actions;
-    } cases[] = {{0, 0, 2, kJ1, {"qmcPause"}}, {0, 0, 3, kJ1, {}}, {1, 2, 2, kJ1, {}},
-                 {2, 0, 2, kJ1, {"qmcStop"}}, {2, 1, 2, kJ1, {"qmcStop"}},
-                 {2, 2, 2, kJ1, {"qmcStop", "qmcDragSwitch"}}, {2, 2, 1, kJ1, {}},
-                 {5, 2, 2, KXMC_COLLISION_NONE, {}}};
+    struct Case { uint8_t pause_flag, check_mode; int32_t robot_state; uint32_t expected_code; std::vector<std::string> expected_actions; };
+    const Case cases[] = {{0, 0, 2, kJ1, {"qmcPause"}}, {0, 0, 3, kJ1, {}}, {1, 2, 2, kJ1, {}}, {2, 0, 2, kJ1, {"qmcStop"}},
+                          {2, 2, 2, kJ1, {"qmcStop", "qmcDragSwitch"}}, {2, 2, 1, kJ1, {}}, {5, 2, 2, KXMC_COLLISION_NONE, {}}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << int(c.pause_flag) << " " << int(c.check_mode) << " " << c.robot_state);
         start(0);
@@ -231,9 +199,7 @@ TEST_F(DualEncoder, ReactionsByCollisionPauseFlag) {
         const int hit = run(sig, 400, 400);
         EXPECT_EQ(mcb.collisionErrorCode, c.expected_code);
         EXPECT_EQ(kxsim::action_names(), c.expected_actions);
-        for (const kxsim::Call &call : kxsim::calls("qmcDragSwitch")) {
-            EXPECT_EQ(call.args, std::vector<double>{1.0});
-        }
+        for (const kxsim::Call &call : kxsim::calls("qmcDragSwitch")) EXPECT_EQ(call.args, std::vector<double>{1.0});
         const bool to_drag = c.expected_actions.size() == 2;
         EXPECT_EQ(mcb.frictionCompOn, to_drag ? 0 : 1);
         EXPECT_EQ(kxsim::log_contains("dualEncCollision After to DragMode mcb.collisionPauseFlag = :2", 2),
