@@ -45,9 +45,6 @@ inline const SetCase kStandardSets[] = {
     {0, 5},    {1, 3},    {2, 3},    {3, 3},    {201, 10}, {202, 10}, {301, 16},
     {302, 16}, {401, 20}, {702, 5},  {703, 3},  {901, 3},  {903, 3},  {1001, 20},
 };
-inline std::string set_name(const ::testing::TestParamInfo<SetCase> &i) {
-    return "code" + std::to_string(i.param.code);
-}
 
 // Base-frame gravity [m/s^2] of a mounting tilted by `tilt` about the axis at `rot` [rad].
 inline void mounting_gravity(double tilt, double rot, double g[3], double g0 = 9.8) {
@@ -66,11 +63,7 @@ struct State {
 inline State random_state(Random &rng, double max_payload, bool payload_inertia) {
     const auto f = [&](double lo, double hi) { return double(float(rng.uniform(lo, hi))); };
     State s{};
-    for (int i = 0; i < 6; ++i) {
-        s.q[i] = f(-360, 360);
-        s.qd[i] = f(-180, 180);
-        s.qdd[i] = f(-600, 600);
-    }
+    for (int i = 0; i < 6; ++i) s.q[i] = f(-360, 360), s.qd[i] = f(-180, 180), s.qdd[i] = f(-600, 600);
     s.payload[0] = f(0, max_payload);
     for (int k = 1; k < 4; ++k) s.payload[k] = f(-100, 100);
     const double inertia[6] = {2000, 150, -80, 3000, 60, 4000};
@@ -136,11 +129,7 @@ inline Dynamics kdl_dynamics(const Model &m, const double *q, const double *qd, 
     KDL::ChainIdSolver_RNE rne(m.chain, gravity);
     KDL::ChainDynParam dyn(m.chain, gravity);
     KDL::JntArray jq(6), jqd(6), jqdd(6), tau(6), grav(6);
-    for (int i = 0; i < 6; ++i) {
-        jq(i) = q[i] * kBlockDeg;
-        jqd(i) = qd[i] * kBlockDeg;
-        jqdd(i) = qdd[i] * kBlockDeg;
-    }
+    for (int i = 0; i < 6; ++i) jq(i) = q[i] * kBlockDeg, jqd(i) = qd[i] * kBlockDeg, jqdd(i) = qdd[i] * kBlockDeg;
     KDL::Wrenches none(6, KDL::Wrench::Zero());
     KDL::JntSpaceInertiaMatrix H(6);
     EXPECT_GE(rne.CartToJnt(jq, jqd, jqdd, none, tau), 0);

@@ -36,15 +36,11 @@ Model tz_model(const double *payload) {
 // The PX arm's built-in bodies: the 10-kg arms' masses extrapolated in d4 to 211 mm, centres
 // and inertias stretched from the 5-kg arm.
 Model px_model(const double *payload) {
-    const float len[6] = {180, -700, -586, 211, 114, 106};
-    const float m201[6] = {12.7f, 19.57f, 3.87f, 2.17f, 2.0f, 0.35f};
-    const float m202[6] = {11.97f, 19.59f, 3.7f, 1.69f, 1.69f, 0.35f};
+    const float *m201 = kxmc::standard_arm_parameters(201).masses, *m202 = kxmc::standard_arm_parameters(202).masses;
     const float frac = (211.0f - 159.0f) / (195.0f - 159.0f);
-    float mass[6], rotor[6];
-    for (int i = 0; i < 6; ++i) {
-        mass[i] = m202[i] + (m201[i] - m202[i]) * frac;
-        rotor[i] = float(kPxRotor[i]);
-    }
+    float len[6], mass[6], rotor[6];
+    for (int i = 0; i < 6; ++i)
+        len[i] = float(kPxLengths[i]), mass[i] = m202[i] + (m201[i] - m202[i]) * frac, rotor[i] = float(kPxRotor[i]);
     return standard_model(kxmc::detail::derived_set(len, mass, rotor), payload);
 }
 

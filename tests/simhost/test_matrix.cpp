@@ -45,14 +45,11 @@ TEST(Matrices, ProductSumTransposeAndSubBlocks) {
 
 TEST(Matrices, RefusedInputsLeaveTheOutputUntouched) {
     Matrix a(2, 3), b(2, 2), r(2, 2, {9, 9, 9, 9});
-    EXPECT_EQ(matmul(a.head(), b.head(), r.head()), -1);  // inner sizes differ
-    EXPECT_EQ(transpose(a.head(), r.head()), -1);         // R is not 3 x 2
-    MatHead bad = r.head();
-    bad.lastRow = -1;
-    EXPECT_EQ(matmul(b.head(), b.head(), bad), -1);
-    bad = r.head();
-    bad.rows = nullptr;
-    EXPECT_EQ(transpose(b.head(), bad), -1);
+    MatHead inverted = r.head(), no_rows = r.head();
+    inverted.lastRow = -1, no_rows.rows = nullptr;
+    // Inner sizes differ, R is not 3 x 2, an inverted header, no row pointers.
+    EXPECT_TRUE(matmul(a.head(), b.head(), r.head()) == -1 && transpose(a.head(), r.head()) == -1 &&
+                matmul(b.head(), b.head(), inverted) == -1 && transpose(b.head(), no_rows) == -1);
     expect_values(r, {9, 9, 9, 9});
 }
 
