@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -35,26 +36,22 @@ T *library_object(const std::string &name) {
     std::pair<std::string, ElfW(Addr)> lib;
     dl_iterate_phdr(
         [](dl_phdr_info *info, std::size_t, void *out) {
-            const std::string path = info->dlpi_name != nullptr ? info->dlpi_name : "";
-            if (path.find("libkxmcforcetorque.so") == std::string::npos) return 0;
-            *static_cast<std::pair<std::string, ElfW(Addr)> *>(out) = {path, info->dlpi_addr};
+            if (info->dlpi_name == nullptr || std::strstr(info->dlpi_name, "libkxmcforcetorque.so") == nullptr) return 0;
+            *static_cast<std::pair<std::string, ElfW(Addr)> *>(out) = {info->dlpi_name, info->dlpi_addr};
             return 1;
         },
         &lib);
     std::ifstream file(lib.first, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (bytes.size() < sizeof(ElfW(Ehdr))) return nullptr;
     const auto *header = reinterpret_cast<const ElfW(Ehdr) *>(bytes.data());
     const auto *sections = reinterpret_cast<const ElfW(Shdr) *>(bytes.data() + header->e_shoff);
     for (std::size_t s = 0; s < header->e_shnum; ++s) {
-        if (sections[s].sh_type != SHT_SYMTAB) continue;
-        const char *names = bytes.data() + sections[sections[s].sh_link].sh_offset;
         const auto *syms = reinterpret_cast<const ElfW(Sym) *>(bytes.data() + sections[s].sh_offset);
-        for (std::size_t k = 0; k < sections[s].sh_size / sizeof(ElfW(Sym)); ++k) {
-            if (ELF64_ST_TYPE(syms[k].st_info) == STT_OBJECT && name == names + syms[k].st_name) {
+        const char *names = bytes.data() + sections[sections[s].sh_link].sh_offset;
+        for (std::size_t k = 0; sections[s].sh_type == SHT_SYMTAB && k < sections[s].sh_size / sizeof *syms; ++k)
+            if (ELF64_ST_TYPE(syms[k].st_info) == STT_OBJECT && name == names + syms[k].st_name)
                 return reinterpret_cast<T *>(lib.second + syms[k].st_value);
-            }
-        }
     }
     return nullptr;
 }
@@ -62,12 +59,6 @@ T *library_object(const std::string &name) {
 class Services : public kxsim_test::HostFixture {
 protected:
     uint32_t model_code() const override { return 101; }  // the 5-kg arm
-    void SetUp() override {
-        HostFixture::SetUp();
-        mcb.robotModelCode = 101;
-        mpb.jointNum = 6;
-        kxsim::clear_journal();
-    }
 };
 
 // ---- Drag power window: |tau omega| summed over the joints, averaged over the last 100 cycles ----
@@ -80,13 +71,12 @@ double random_cycle(std::mt19937 &rng) {
     for (int j = 0; j < 6; ++j) {
         how.jointCurrent[j] = static_cast<int16_t>(std::uniform_int_distribution<int>(-800, 800)(rng));
         mpb.actualJointVel[j] = std::uniform_real_distribution<double>(-0.15, 0.15)(rng);
-        sample += std::fabs(how.jointCurrent[j] / 1000.0 * rated[j] * 101.0 * mpb.actualJointVel[j] * 1000.0 *
-                            3.14159265358979323846 / 180.0);
+        sample += std::fabs(how.jointCurrent[j] * rated[j] * 101.0 * mpb.actualJointVel[j] * 3.14159265358979323846 / 180.0);
     }
     return sample;
 }
 
-TEST_F(Services, PowerIsZeroUntilTheWindowIsFullThenTheMeanOfTheLastHundred) {
+TEST_F(Services, PowerIsZeroUntilTheWindowIsFullThenTheMeanOfTheLastHundredAndSurvivesACorruptCount) {
     mpb.ratedTorque25 = 1.27f;  // [N m]
     mpb.ratedTorque14 = 0.32f;
     std::mt19937 rng(20240611);
@@ -96,14 +86,10 @@ TEST_F(Services, PowerIsZeroUntilTheWindowIsFullThenTheMeanOfTheLastHundred) {
         if (window.size() > 100) window.pop_front();
         double power = -1.0;
         ASSERT_EQ(qmcPowerReal(nullptr, &power), 0);
-        double mean = 0.0;
-        for (double p : window) mean += p / 100.0;
+        const double mean = std::accumulate(window.begin(), window.end(), 0.0) / 100.0;
         ASSERT_NEAR(power, call <= 100 ? 0.0 : mean, 1e-6 * mean + 1e-9) << "call " << call;
     }
-}
-
-// A window count outside 0..100 (a corrupted static) is never used as an index.
-TEST_F(Services, CorruptPowerWindowCountIsHarmless) {
+    // A window count outside 0..100 (a corrupted static) is never used as an index.
     auto *count = library_object<int32_t>("powerCount");
     ASSERT_NE(count, nullptr) << "the test needs an unstripped library";
     for (int32_t bad : {-5, 101, std::numeric_limits<int32_t>::max()}) {
@@ -141,14 +127,8 @@ TEST_F(Services, VibrationSmootherInitialisedOnFirstCallOnly) {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 TEST_F(Services, VibrationFlagsRelateTheFeedToTheJointLimits) {
-    const struct {
-        const char *name;
-        uint32_t model;
-        double speedRatio;
-        double acc[6];   // smoothed feed [deg/s^2]
-        float out[6];    // expected ratios
-        double flag[6];  // expected flags
-    } cases[] = {
+    // acc: smoothed feed [deg/s^2]; out, flag: expected ratios and flags.
+    const struct { const char *name; uint32_t model; double speedRatio, acc[6]; float out[6]; double flag[6]; } cases[] = {
         // Exactly zero reads as "at rest": 1000, flag 1.
         {"AtRest", 101, 1.0, {0, 0, 0, 0, 0, 0}, {1000, 1000, 1000, 1000, 1000, 1000}, {1, 1, 1, 1, 1, 1}},
         // Limit 360: above it saturates at 1; a ratio between -1 and 1 truncates to flag 0; below

@@ -2,10 +2,11 @@
 // records and persists the same values under the listed keys, in order (read back from disk); a
 // refused call returns its code and changes nothing, apart from the partial updates the commands
 // make on purpose (collision levels, drag lock gains, friction law gains on the first call).
+#include <array>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <map>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,14 +39,8 @@ std::vector<Key> operator+(std::vector<Key> a, const std::vector<Key> &b) {
     return a;
 }
 
-double *law_field(int g) {
-    double *fields[4] = {mpb.fricForDeadGain, mpb.fricRevDeadGain, mpb.fricForFastGain, mpb.fricRevFastGain};
-    return fields[g];
-}
-double *lock_field(int t) {
-    double *fields[3] = {mcb.dragLockKp, mcb.dragLockKi, mcb.dragLockKd};
-    return fields[t];
-}
+double *law_field(int g) { return std::array<double *, 4>{mpb.fricForDeadGain, mpb.fricRevDeadGain, mpb.fricForFastGain, mpb.fricRevFastGain}[g]; }
+double *lock_field(int t) { return std::array<double *, 3>{mcb.dragLockKp, mcb.dragLockKi, mcb.dragLockKd}[t]; }
 
 // Friction law gains (forDead, revDead, forFast, revFast per joint) and drag lock gains (P, I, D
 // per axis x, y, z, a, b, c), all different, the last at its upper bound.
@@ -59,8 +54,7 @@ Gains gains(int rows, double first, double step, double last) {
     g.v[rows - 1][5] = last;
     return g;
 }
-Gains law_gains() { return gains(4, 0.5, 0.04, 1.5); }
-Gains lock_gains() { return gains(3, 0.0, 0.5, 10.0); }
+const Gains kLaw = gains(4, 0.5, 0.04, 1.5), kLock = gains(3, 0.0, 0.5, 10.0);
 // Keys joint by joint (axis by axis), the gains of one joint in row order.
 std::vector<Key> gain_keys(const char *section, const Gains &g, int rows, std::string (*name)(int row, int j)) {
     std::vector<Key> keys;
@@ -68,10 +62,7 @@ std::vector<Key> gain_keys(const char *section, const Gains &g, int rows, std::s
         for (int r = 0; r < rows; ++r) keys.push_back({section, name(r, j), g.v[r][j]});
     return keys;
 }
-std::string law_key(int r, int j) {
-    const char *names[4] = {"FORDEAD_GAIN", "REVDEAD_GAIN", "FORFAST_GAIN", "REVFAST_GAIN"};
-    return names[r] + std::to_string(j + 1);
-}
+std::string law_key(int r, int j) { return std::string(r % 2 ? "REV" : "FOR") + (r < 2 ? "DEAD" : "FAST") + "_GAIN" + std::to_string(j + 1); }
 std::string lock_key(int r, int j) { return std::string("DRAGLOCK_") + "PID"[r] + "_" + "XYZABC"[j]; }
 
 // Every persisted key with the host field that holds its value.
@@ -105,15 +96,13 @@ void expect_user_config(const std::vector<Key> &want) {
     const auto got = kxsim::read_config("/root/robot/user.config");
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) {
-        EXPECT_EQ(got[i].section, want[i].section) << i;
-        EXPECT_EQ(got[i].key, want[i].key) << i;
+        EXPECT_EQ(got[i].section + "/" + got[i].key, want[i].section + "/" + want[i].key) << i;
         EXPECT_EQ(std::stof(got[i].value), static_cast<float>(want[i].value)) << want[i].key;
     }
 }
 
 void expect_nothing_persisted() {
-    EXPECT_TRUE(kxsim::calls("ConfigWriteEntry").empty());
-    EXPECT_TRUE(kxsim::read_config("/root/robot/user.config").empty());
+    EXPECT_TRUE(kxsim::calls("ConfigWriteEntry").empty() && kxsim::read_config("/root/robot/user.config").empty());
 }
 
 class Settings : public kxsim_test::HostFixture {
@@ -130,6 +119,7 @@ protected:
         for (int j = 0; j < 6; ++j) mcb.newTeachGainBase[j] = 10.0 * (j + 1);
         kxsim::clear_journal();
     }
+    static void fresh() { kxsim::clear_config(), kxsim::clear_journal(); }
 };
 
 struct SetterCase {
@@ -139,7 +129,6 @@ struct SetterCase {
     std::vector<Key> keys = {};     // persisted, and held by the host fields, when accepted
     void (*prepare)() = nullptr;  // host state before the call
 };
-void PrintTo(const SetterCase &c, std::ostream *os) { *os << c.name; }
 
 class Setter : public Settings, public ::testing::WithParamInterface<SetterCase> {};
 
@@ -176,101 +165,86 @@ std::vector<Key> pause_keys(double reaction, double time, double dist, double sp
            numbered(kU, "COLLISION_SAFEMARGIN", m);
 }
 
+// name, call, result, then the keys and the host state before the call as in SetterCase.
+#define CASE(name, call, ...) SetterCase{name, [] { return call; }, __VA_ARGS__}
 INSTANTIATE_TEST_SUITE_P(
     Cases, Setter,
     ::testing::Values(
-        SetterCase{"StaticAnyByte", [] { return qmcSetStaticCollisionOnOff(7); }, 0, {{kU, "COLLISION_STATIC", 7}}},
-        SetterCase{"ReboundAtLimits", [] { return pause(5, 2000, 500, 80, {10, 1, 10, 1, 10, 1}); }, 0,
-                   pause_keys(5, 2000, 500, 80, kEdgeMargins)},
+        CASE("StaticAnyByte", qmcSetStaticCollisionOnOff(7), 0, {{kU, "COLLISION_STATIC", 7}}),
+        CASE("ReboundAtLimits", pause(5, 2000, 500, 80, {10, 1, 10, 1, 10, 1}), 0, pause_keys(5, 2000, 500, 80, kEdgeMargins)),
         // Below reaction 5 the limits are not range-tested.
-        SetterCase{"StopAndDragUnchecked", [] { return pause(4, 5000, 900, 70000, {0, -1, 99, 0, 0, 0}); }, 0,
-                   pause_keys(4, 5000, 900, 70000, kAnyMargins)},
-        SetterCase{"ReboundTimeOver", [] { return pause(5, 2001, 500, 80, {5, 5, 5, 5, 5, 5}); }, -1},
-        SetterCase{"ReboundDistanceOver", [] { return pause(5, 2000, 501, 80, {5, 5, 5, 5, 5, 5}); }, -1},
-        SetterCase{"ReboundMarginZero", [] { return pause(5, 100, 100, 80, {5, 5, 5, 5, 5, 0}); }, -1},
-        SetterCase{"UnknownReaction", [] { return pause(6, 100, 100, 80, {5, 5, 5, 5, 5, 5}); }, -1},
-        SetterCase{"DetectorMode", [] { return qmcSetCollisionMode(2, 1); }, 0,
-                   {{kU, "COLLISION_MODE", 2}, {kU, "COLLISION_THRESHOLDMODE", 1}}},
-        SetterCase{"DetectorModeThree", [] { return qmcSetCollisionMode(3, 0); }, -1},
-        SetterCase{"PowerOn", [] { return qmcSetPowerLimit(1, 250.5); }, 0,
-                   {{kU, "POWER_FLAG", 1}, {kU, "POWER_LIMIT", 250.5}}},
-        SetterCase{"PowerOffAnyLimit", [] { return qmcSetPowerLimit(0, -3.0); }, 0,
-                   {{kU, "POWER_FLAG", 0}, {kU, "POWER_LIMIT", -3.0}}},
-        SetterCase{"PowerFlagTwo", [] { return qmcSetPowerLimit(2, 100.0); }, -1},
-        SetterCase{"PowerLimitNaN", [] { return qmcSetPowerLimit(1, double(kNaN)); }, -1},
-        SetterCase{"FrictionOn", [] { return qmcFrictionCompensationOnOff(1); }, 0, {{kU, "FRIC_COMPENSATION", 1}}},
-        SetterCase{"FrictionTwo", [] { return qmcFrictionCompensationOnOff(2); }, -1},
-        SetterCase{"StiffnessOne", [] { return qmcSetJointStiffnessType(1); }, 0, {{kU, "FRIC_JOINTSTIFFNESSTYPE", 1}}},
-        SetterCase{"StiffnessTwo", [] { return qmcSetJointStiffnessType(2); }, -1},
-        SetterCase{"InterfereLeaveWhileLocked", [] { return qmcSetInterfereDrag(2); }, 0,
-                   {{"INTERFERE_PARAM", "INTERFERE_DRAG", 2}}, [] { mcb.dragLockOn = 1; }},
-        SetterCase{"HoldWhileLocked", [] { return qmcSetInterfereDrag(1); }, -2, {}, [] { mcb.dragLockOn = 1; }},
-        SetterCase{"LockOn", [] { return qmcDragLockEnableDisable(1); }, 0, {{"DRAGLOCK_PARAM", "DRAGLOCK_ENABLE", 1}}},
-        SetterCase{"LockWhileHolding", [] { return qmcDragLockEnableDisable(1); }, -2, {},
-                   [] { mcb.interfereDragMode = 1; }},
-        SetterCase{"UnlockWhileHolding", [] { return qmcDragLockEnableDisable(0); }, 0,
-                   {{"DRAGLOCK_PARAM", "DRAGLOCK_ENABLE", 0}}, [] { mcb.interfereDragMode = mcb.dragLockOn = 1; }},
-        SetterCase{"FreeGainsBounds", [] { return free_gains({-0.000001f, 1.0f, 0.0f, 0.7f, 0.8f, 0.9f}); }, 0,
-                   numbered(kU, "FRIC_VALUE_FREE_J", kFree)},
+        CASE("StopAndDragUnchecked", pause(4, 5000, 900, 70000, {0, -1, 99, 0, 0, 0}), 0,
+                   pause_keys(4, 5000, 900, 70000, kAnyMargins)),
+        CASE("ReboundTimeOver", pause(5, 2001, 500, 80, {5, 5, 5, 5, 5, 5}), -1),
+        CASE("ReboundMarginZero", pause(5, 100, 100, 80, {5, 5, 5, 5, 5, 0}), -1),
+        CASE("UnknownReaction", pause(6, 100, 100, 80, {5, 5, 5, 5, 5, 5}), -1),
+        CASE("DetectorMode", qmcSetCollisionMode(2, 1), 0, {{kU, "COLLISION_MODE", 2}, {kU, "COLLISION_THRESHOLDMODE", 1}}),
+        CASE("DetectorModeThree", qmcSetCollisionMode(3, 0), -1),
+        CASE("PowerOn", qmcSetPowerLimit(1, 250.5), 0, {{kU, "POWER_FLAG", 1}, {kU, "POWER_LIMIT", 250.5}}),
+        CASE("PowerOffAnyLimit", qmcSetPowerLimit(0, -3.0), 0, {{kU, "POWER_FLAG", 0}, {kU, "POWER_LIMIT", -3.0}}),
+        CASE("PowerFlagTwo", qmcSetPowerLimit(2, 100.0), -1), CASE("PowerLimitNaN", qmcSetPowerLimit(1, double(kNaN)), -1),
+        CASE("FrictionOn", qmcFrictionCompensationOnOff(1), 0, {{kU, "FRIC_COMPENSATION", 1}}),
+        CASE("FrictionTwo", qmcFrictionCompensationOnOff(2), -1), CASE("StiffnessTwo", qmcSetJointStiffnessType(2), -1),
+        CASE("StiffnessOne", qmcSetJointStiffnessType(1), 0, {{kU, "FRIC_JOINTSTIFFNESSTYPE", 1}}),
+        CASE("InterfereLeaveWhileLocked", qmcSetInterfereDrag(2), 0,
+                   {{"INTERFERE_PARAM", "INTERFERE_DRAG", 2}}, [] { mcb.dragLockOn = 1; }),
+        CASE("HoldWhileLocked", qmcSetInterfereDrag(1), -2, {}, [] { mcb.dragLockOn = 1; }),
+        CASE("LockOn", qmcDragLockEnableDisable(1), 0, {{"DRAGLOCK_PARAM", "DRAGLOCK_ENABLE", 1}}),
+        CASE("LockWhileHolding", qmcDragLockEnableDisable(1), -2, {}, [] { mcb.interfereDragMode = 1; }),
+        CASE("UnlockWhileHolding", qmcDragLockEnableDisable(0), 0,
+                   {{"DRAGLOCK_PARAM", "DRAGLOCK_ENABLE", 0}}, [] { mcb.interfereDragMode = mcb.dragLockOn = 1; }),
+        CASE("FreeGainsBounds", free_gains({-0.000001f, 1.0f, 0.0f, 0.7f, 0.8f, 0.9f}), 0,
+                   numbered(kU, "FRIC_VALUE_FREE_J", kFree)),
         // Only the arm's joints are range-tested; all six are stored and persisted.
-        SetterCase{"FreeGainsBeyondArm", [] { return free_gains({0.5f, 0.5f, 0.5f, 3.0f, 0.5f, 0.5f}); }, 0,
-                   numbered(kU, "FRIC_VALUE_FREE_J", kFreeBeyondArm), [] { mpb.jointNum = 3; }},
-        SetterCase{"FreeGainAboveOne", [] { return free_gains({0.5f, 0.5f, 1.0001f, 0.5f, 0.5f, 0.5f}); }, -1},
-        SetterCase{"FreeGainNaN", [] { return free_gains({kNaN, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f}); }, -1},
-        SetterCase{"TeachVersionOne", [] { return qmcgravityTeachVersionOnOff(1); }, 0,
-                   std::vector<Key>{{"TEST_PARAM", "NEW_TEACH_ENABLE", 1}} +
-                       numbered("TEST_PARAM", "NEW_TEACH_GAIN", kTeachGains) +
-                       numbered("TEST_PARAM", "NEW_TEACH_GAIN_KF", kOnes)},
-        SetterCase{"LawGains", [] {
-                       Gains g = law_gains();
-                       return qmcSetJointFrictionGain(g.v[0], g.v[1], g.v[2], g.v[3]);
-                   }, 0, gain_keys(kU, law_gains(), 4, law_key)},
+        CASE("FreeGainsBeyondArm", free_gains({0.5f, 0.5f, 0.5f, 3.0f, 0.5f, 0.5f}), 0,
+                   numbered(kU, "FRIC_VALUE_FREE_J", kFreeBeyondArm), [] { mpb.jointNum = 3; }),
+        CASE("FreeGainAboveOne", free_gains({0.5f, 0.5f, 1.0001f, 0.5f, 0.5f, 0.5f}), -1),
+        CASE("FreeGainNaN", free_gains({kNaN, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f}), -1),
+        CASE("TeachVersionOne", qmcgravityTeachVersionOnOff(1), 0,
+                   std::vector<Key>{{"TEST_PARAM", "NEW_TEACH_ENABLE", 1}} + numbered("TEST_PARAM", "NEW_TEACH_GAIN", kTeachGains) +
+                       numbered("TEST_PARAM", "NEW_TEACH_GAIN_KF", kOnes)),
+        SetterCase{"LawGains", [] { Gains g = kLaw; return qmcSetJointFrictionGain(g.v[0], g.v[1], g.v[2], g.v[3]); }, 0,
+                   gain_keys(kU, kLaw, 4, law_key)},
+        SetterCase{"DragLockGains", [] { Gains g = kLock; return qmcSetDragLockPara(g.v[0], g.v[1], g.v[2]); }, 0,
+                   gain_keys("DRAGLOCK_PARAM", kLock, 3, lock_key)},
         // A missing array is a refused argument, never a crash.
-        SetterCase{"NullMargins", [] { return qmcSetCollisionPause(0, 0, 0, 0, nullptr); }, -1},
-        SetterCase{"NullLevels", [] { return qmcSetCollisionLevel(0, nullptr, 1, 5); }, -1},
-        SetterCase{"NullState", [] { return qmcGetCollisionState(nullptr); }, -1},
-        SetterCase{"NullFreeGains", [] { return qmcSetFrictionValue_free(nullptr); }, -1},
-        SetterCase{"NullLockGains", [] { return qmcSetDragLockPara(mcb.dragLockKp, mcb.dragLockKi, nullptr); }, -1},
-        SetterCase{"NullLawGains", [] {
-                       Gains g = law_gains();
-                       return qmcSetJointFrictionGain(g.v[0], nullptr, g.v[2], g.v[3]);
-                   }, -1, {}, [] { qmcSetJointFrictionGain(nullptr, nullptr, nullptr, nullptr); }},  // after the first-call reset
-        SetterCase{"DragLockGains", [] {
-                       Gains g = lock_gains();
-                       return qmcSetDragLockPara(g.v[0], g.v[1], g.v[2]);
-                   }, 0, gain_keys("DRAGLOCK_PARAM", lock_gains(), 3, lock_key)}),
+        CASE("NullMargins", qmcSetCollisionPause(0, 0, 0, 0, nullptr), -1), CASE("NullFreeGains", qmcSetFrictionValue_free(nullptr), -1),
+        CASE("NullLevels", qmcSetCollisionLevel(0, nullptr, 1, 5), -1), CASE("NullState", qmcGetCollisionState(nullptr), -1),
+        CASE("NullLockGains", qmcSetDragLockPara(mcb.dragLockKp, mcb.dragLockKi, nullptr), -1),
+        SetterCase{"NullLawGains", [] { Gains g = kLaw; return qmcSetJointFrictionGain(g.v[0], nullptr, g.v[2], g.v[3]); }, -1, {},
+                   [] { qmcSetJointFrictionGain(nullptr, nullptr, nullptr, nullptr); }}),  // after the first-call reset
     [](const ::testing::TestParamInfo<SetterCase> &i) { return std::string(i.param.name); });
+#undef CASE
 
 // Versions 1 and 0 are refused by the arms their laws do not cover; a refusal selects full
 // dynamics, an unknown version changes nothing.
 TEST_F(Settings, TorqueModelVersionPerArmModel) {
-    const struct { uint32_t model; uint8_t version; int32_t result; uint8_t enable; } cases[] = {{1, 1, 0, 1},   {400, 1, 0, 1},  {3, 1, -1, 2},   {401, 1, -1, 2}, {500, 0, 0, 0},
-                          {501, 0, -1, 2}, {700, 0, -1, 2}, {701, 0, 0, 0},  {800, 0, 0, 0},  {801, 0, -1, 2},
-                          {900, 0, -1, 2}, {901, 0, 0, 0},  {550, 2, 0, 2},  {101, 3, -1, 1}};
+    const struct { uint32_t model; uint8_t version; int32_t result; uint8_t enable; } cases[] = {
+        {1, 1, 0, 1},    {400, 1, 0, 1},  {3, 1, -1, 2},   {401, 1, -1, 2}, {500, 0, 0, 0},  {501, 0, -1, 2}, {700, 0, -1, 2},
+        {701, 0, 0, 0},  {800, 0, 0, 0},  {801, 0, -1, 2}, {900, 0, -1, 2}, {901, 0, 0, 0},  {550, 2, 0, 2},  {101, 3, -1, 1}};
     for (const auto &c : cases) {
-        kxsim::clear_config();
-        kxsim::clear_journal();
+        SCOPED_TRACE(std::to_string(c.model) + " v" + std::to_string(c.version));
+        fresh();
         mcb.robotModelCode = c.model;
         mcb.newTeachEnable = 1;
-        for (double &g : mcb.newTeachGain) g = -1.0;
-        EXPECT_EQ(qmcgravityTeachVersionOnOff(c.version), c.result) << c.model << " v" << int{c.version};
-        EXPECT_EQ(mcb.newTeachEnable, c.enable) << c.model << " v" << int{c.version};
+        std::fill_n(mcb.newTeachGain, 6, -1.0);
+        EXPECT_EQ(qmcgravityTeachVersionOnOff(c.version), c.result);
+        EXPECT_EQ(mcb.newTeachEnable, c.enable);
         if (c.result != 0) {  // a refusal stores no gains and persists nothing
-            for (double g : mcb.newTeachGain) EXPECT_EQ(g, -1.0);
+            EXPECT_EQ(std::vector<double>(mcb.newTeachGain, mcb.newTeachGain + 6), std::vector<double>(6, -1.0));
             expect_nothing_persisted();
         }
     }
 }
 
-// ---- Collision levels: joint by joint, the joints before a refused level keep the new one ----
-
+// Collision levels are taken joint by joint: the joints before a refused level keep the new one.
 TEST_F(Settings, CollisionLevelsJointByJoint) {
     // changed: joints taking the new level; joints: mpb.jointNum.
     const struct { const char *name; uint8_t type; float level[6]; int32_t joints; uint8_t persist; int32_t result; int changed; } cases[] = {
         {"PersistBounds", 1, {0, 100, 30, 40, 0.5f, 99.5f}, 6, 1, 0, 6},
         {"PersistFlagTwoIsNotOne", 0, {7, 7, 7, 7, 7, 7}, 6, 2, 0, 6},
         {"SecondJointOver", 0, {10, 150, 10, 10, 10, 10}, 6, 1, -1, 1},
-        {"LastJointNegative", 0, {5, 5, 5, 5, 5, -0.01f}, 6, 1, -1, 5},
+        {"LastJointNegative", 0, {5, 5, 5, 5, 5, -0.01f}, 6, 0, -1, 5},
         {"FirstJointNaN", 0, {kNaN, 5, 5, 5, 5, 5}, 6, 1, -1, 0},
         {"LevelTypeTwo", 2, {5, 5, 5, 5, 5, 5}, 6, 1, -1, 0},
         // Only the arm's joints are read; the persisted keys still cover all six.
@@ -278,16 +252,13 @@ TEST_F(Settings, CollisionLevelsJointByJoint) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        kxsim::clear_config();
-        kxsim::clear_journal();
+        fresh();
         mpb.jointNum = c.joints;
         mpb.cmdId = 7;
         mcb.paramErrorCode = 0;
-        for (int j = 0; j < 6; ++j) {
-            mpb.collisionLevel[j] = 3.0f;
-            mpb.collisionLevelSaved[j] = 4.0f;
-            mpb.collisionCounter[j] = 42;
-        }
+        std::fill_n(mpb.collisionLevel, 6, 3.0f);
+        std::fill_n(mpb.collisionLevelSaved, 6, 4.0f);
+        std::fill_n(mpb.collisionCounter, 6, 42);
         const auto before = records();
         const int32_t result = qmcSetCollisionLevel(c.type, c.level, c.persist, 0xC0FFEE);
         EXPECT_EQ(result, c.result);
@@ -302,48 +273,34 @@ TEST_F(Settings, CollisionLevelsJointByJoint) {
         EXPECT_EQ(mcb.paramErrorCode, result == 0 || c.type > 1 ? 0u : 0x19000003u);
         EXPECT_EQ(mpb.cmdId, result == 0 ? 0xC0FFEEu : 7u);
         if (persisted) {
-            expect_user_config(std::vector<Key>{{kU, "COLLISION_LEVEL_TYPE", double(c.type)}} +
-                               numbered(kU, "J", levels, "_COLLISION_LEVEL"));
+            expect_user_config(std::vector<Key>{{kU, "COLLISION_LEVEL_TYPE", double(c.type)}} + numbered(kU, "J", levels, "_COLLISION_LEVEL"));
         } else {
             expect_nothing_persisted();
         }
-        if (result != 0 && c.changed == 0) {  // apart from the error code nothing moved
-            mcb.paramErrorCode = 0;
-            EXPECT_TRUE(records() == before);
-        }
+        mcb.paramErrorCode = 0;  // apart from the error code nothing moved when no joint changed
+        EXPECT_TRUE(result == 0 || c.changed != 0 || records() == before);
     }
-}
-
-TEST_F(Settings, ResumeRestoresLastPersistedLevels) {
-    const float persisted[6] = {10, 20, 30, 40, 50, 60};
-    const float temporary[6] = {10, 25, 30, 45, 50, 65};
-    ASSERT_EQ(qmcSetCollisionLevel(0, persisted, 1, 1), 0);
-    ASSERT_EQ(qmcSetCollisionLevel(0, temporary, 0, 2), 0);
-    mpb.collisionLevel[0] = kNaN;  // corrupted in the record
+    // Resume restores the levels last persisted (the three-joint case), even over a corrupted one.
+    const std::vector<float> persisted(mpb.collisionLevelSaved, mpb.collisionLevelSaved + 6);
+    mpb.collisionLevel[0] = kNaN, mpb.collisionLevel[4] = 1.0f;
     kxsim::clear_journal();
     EXPECT_EQ(qmcCollisionLevelResume(), 0);
-    for (int j = 0; j < 6; ++j) EXPECT_EQ(mpb.collisionLevel[j], persisted[j]) << j;
+    EXPECT_EQ(std::vector<float>(mpb.collisionLevel, mpb.collisionLevel + 6), persisted);
     EXPECT_TRUE(kxsim::calls("ConfigWriteEntry").empty());
 }
-
-// ---- Partial updates of the gain setters ----------------------------------------------------
 
 // The first call of the library's life resets all 24 law gains to 1.0 before validating; later
 // refused calls change nothing at all.
 TEST_F(Settings, RefusedLawGainsResetOnlyOnTheFirstCall) {
     const struct { int array, joint; double value; } bad[] = {{0, 0, 0.49}, {1, 3, 1.51}, {2, 5, double(kNaN)}};
     for (int n = 0; n < 3; ++n) {
-        Gains g = law_gains();
+        Gains g = kLaw;
         g.v[bad[n].array][bad[n].joint] = bad[n].value;
-        for (int a = 0; a < 4; ++a)
-            for (int j = 0; j < 6; ++j) law_field(a)[j] = 0.9;
+        for (int a = 0; a < 4; ++a) std::fill_n(law_field(a), 6, 0.9);
         const auto before = records();
         EXPECT_EQ(qmcSetJointFrictionGain(g.v[0], g.v[1], g.v[2], g.v[3]), -1);
-        for (int a = 0; a < 4; ++a)
-            for (int j = 0; j < 6; ++j) EXPECT_EQ(law_field(a)[j], n == 0 ? 1.0 : 0.9) << n;
-        if (n > 0) {
-            EXPECT_TRUE(records() == before) << n;
-        }
+        for (int a = 0; a < 4; ++a) EXPECT_EQ(std::vector<double>(law_field(a), law_field(a) + 6), std::vector<double>(6, n ? 0.9 : 1.0));
+        EXPECT_TRUE(n == 0 || records() == before) << n;
         expect_nothing_persisted();
     }
 }
@@ -353,32 +310,25 @@ TEST_F(Settings, RefusedLawGainsResetOnlyOnTheFirstCall) {
 TEST_F(Settings, RefusedDragLockGainKeepsTheGainsBeforeIt) {
     const struct { int term, axis; double value; } bad[] = {{0, 0, -0.5}, {1, 4, double(kNaN)}, {2, 5, 10.001}};
     for (const auto &b : bad) {
-        Gains g = lock_gains();
+        Gains g = kLock;
         g.v[b.term][b.axis] = b.value;
-        const Gains sent = g;
-        for (int t = 0; t < 3; ++t)
-            for (int a = 0; a < 6; ++a) lock_field(t)[a] = -7.0;
+        for (int t = 0; t < 3; ++t) std::fill_n(lock_field(t), 6, -7.0);
         EXPECT_EQ(qmcSetDragLockPara(g.v[0], g.v[1], g.v[2]), -1);
         const int refused = 3 * b.axis + b.term;
-        for (int a = 0; a < 6; ++a) {
-            for (int t = 0; t < 3; ++t) {
-                EXPECT_EQ(lock_field(t)[a], 3 * a + t < refused ? sent.v[t][a] : -7.0) << a << t;
-                EXPECT_EQ(g.v[t][a], 3 * a + t == refused ? 10.0 : sent.v[t][a]) << a << t;
-            }
+        for (int i = 0; i < 18; ++i) {  // i = 3 axis + term
+            EXPECT_EQ(lock_field(i % 3)[i / 3], i < refused ? kLock.v[i % 3][i / 3] : -7.0) << i;
+            EXPECT_EQ(g.v[i % 3][i / 3], i == refused ? 10.0 : kLock.v[i % 3][i / 3]) << i;
         }
         expect_nothing_persisted();
     }
 }
 
-// ---- Joint limits per model and the drag over-speed warning ---------------------------------
-
 // In drag (state 4) the first joint faster than its limit raises its warning; the limits of the
 // 10-kg arm are 120, 120, 180, 180, 180, 180 deg/s.
 TEST_F(Settings, DragOverspeedWarnsForTheFirstFastJoint) {
     const struct { int32_t state; double vel[6]; uint32_t warning; } drags[] = {  // [deg/s]
-        {4, {120, 120, 180, 180, 180, 180}, 0},          {4, {0, 0, 181, 0, 0, 500}, 0x22000006},
-        {4, {0, 0, 0, 0, 0, 180.5}, 0x22000009},          {4, {0, 150, 0, 0, 0, 0}, 0x22000005},
-        {4, {-119, 0, 0, -181, 0, 0}, 0x22000007},        {2, {900, 900, 900, 900, 900, 900}, 0}};
+        {4, {120, 120, 180, 180, 180, 180}, 0},   {4, {0, 0, 181, 0, 0, 500}, 0x22000006}, {4, {0, 0, 0, 0, 0, 180.5}, 0x22000009},
+        {4, {0, 150, 0, 0, 0, 0}, 0x22000005},    {4, {-119, 0, 0, -181, 0, 0}, 0x22000007}, {2, {900, 900, 900, 900, 900, 900}, 0}};
     mcb.robotModelCode = 201;
     for (const auto &c : drags) {
         mpb.robotState = c.state;
