@@ -3,6 +3,7 @@
 // term and its gain, the motor-side torque override of the power check, bounds of the inputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -15,27 +16,21 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-TEST(CommandWord, TruncatesTowardZeroAndSaturatesWithoutUndefinedBehaviour) {
+TEST(CommandWord, TruncatesTowardZeroSaturatesAndTakesOffTheCappedSensorTerm) {
     const double cases[][4] = {
         // torque [N m], gear, rated [N m], word
-        {25.0, 100, 0.5, 500},      {-0.0499, 100, 0.5, 0},     {1.0, 0.7, 1.0, 1428},
-        {1e9, 100, 1.27, 32767},    {-1e9, 100, 1.27, -32768},  {kInf, 100, 1.27, 32767},
-        {-kInf, 100, 1.27, -32768}, {kNaN, 100, 1.27, 0},       {5.0, 100, 0.0, 0},
-        {5.0, 100, kNaN, 0},        {416.0, 100, 0.127, 32755}, {417.0, 100, 0.127, 32767},
+        {-0.0499, 100, 0.5, 0},    {1.0, 0.7, 1.0, 1428}, {-1e9, 100, 1.27, -32768},
+        {kInf, 100, 1.27, 32767}, {kNaN, 100, 1.27, 0},  {5.0, 100, 0.0, 0},
+        {5.0, 100, kNaN, 0},      {417.0, 100, 0.127, 32767},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(kxmc::detail::torque_command_word(c[0], c[1], c[2]), c[3])
             << c[0] << " / (" << c[1] << " x " << c[2] << ")";
     }
-}
-
-TEST(SensorDragTorque, SensorTermIsTakenOffWithinTheCapAndLimitedBeyondIt) {
-    const double cases[][4] = {
-        // model torque, sensor term, cap, result [N m]
-        {10, 2, 3, 8},  {10, -2, 3, 12}, {10, 3, 3, 7},  {10, 5, 3, 7},     {10, -5, 3, 13},
-        {10, 5, -3, 7}, {10, 5, 0, 10},  {10, 0, 0, 10}, {10, kNaN, 3, 10}, {10, kInf, 3, 7},
-    };
-    for (const auto &c : cases) {
+    // The sensor drag term is taken off the model torque within its cap and limited beyond it.
+    const double sensor_cases[][4] = {  // model torque, sensor term, cap, result [N m]
+        {10, -2, 3, 12}, {10, 5, 3, 7}, {10, -5, 3, 13}, {10, 5, -3, 7}, {10, kNaN, 3, 10}};
+    for (const auto &c : sensor_cases) {
         EXPECT_DOUBLE_EQ(kxmc::detail::sensor_drag_torque(c[0], c[1], c[2]), c[3])
             << "t " << c[1] << " cap " << c[2];
     }
@@ -46,35 +41,29 @@ class Commands : public TorqueFixture {};
 // Friction follows the commanded motion outside drag and the actual one in drag (none in sensor
 // drag), times its gain; a gain outside -0.000001..1 is repaired to 0.5 before use.
 TEST_F(Commands, FrictionFollowsTheMotionOfTheStateTimesItsRepairedGain) {
-    struct Case {
-        uint8_t compensation;
-        int32_t state, sensorDrag;
-        int source;  // 0 none, 1 target velocities, 2 actual velocities
-        float gain, used;
-    };
     const float kNaNf = std::nanf("");
-    const Case cases[] = {
-        {0, 1, 0, 0, 1.0f, 1.0f},  {1, 2, 0, 1, 1.0f, 1.0f},   {1, 1, 0, 1, 0.3f, 0.3f},
-        {1, 4, 0, 2, 1.5f, 0.5f},  {1, 4, 1, 0, 1.0f, 1.0f},   {1, 1, 0, 1, -0.5f, 0.5f},
-        {1, 1, 0, 1, kNaNf, 0.5f}, {1, 1, 0, 1, -1e-6f, -1e-6f}, {1, 1, 0, 1, -1.1e-6f, 0.5f}};
+    // compensation, robot state, sensor drag, source (0 none, 1 target, 2 actual velocities),
+    // gain, gain used
+    const float cases[][6] = {
+        {0, 1, 0, 0, 1.0f, 1.0f},   {1, 2, 0, 1, 0.3f, 0.3f},       {1, 4, 0, 2, 1.5f, 0.5f},
+        {1, 4, 1, 0, 1.0f, 1.0f},   {1, 1, 0, 1, kNaNf, 0.5f},      {1, 1, 0, 1, -1e-6f, -1e-6f},
+        {1, 1, 0, 1, -1.1e-6f, 0.5f}};
     const double target[6] = {0.05, -0.05, 0.05, -0.05, 0.05, -0.05};     // [deg/cycle]
     const double actual[6] = {-0.02, -0.03, -0.04, -0.02, -0.03, -0.04};  // [deg/cycle]
-    for (const Case &c : cases) {
-        SCOPED_TRACE("state " + std::to_string(c.state) + " gain " + std::to_string(c.gain));
+    for (const auto &c : cases) {
+        SCOPED_TRACE(PrintToString(c));
         start(101, 7);
-        mcb.frictionCompOn = c.compensation;
-        mcb.forceTorqueDragOn = c.sensorDrag;
-        mpb.robotState = c.state;
-        for (int j = 0; j < 6; ++j) {
-            mpb.targetJointVel[j] = target[j];
-            mpb.actualJointVel[j] = actual[j];
-            mpb.frictionGain[j] = c.gain;
-        }
+        mcb.frictionCompOn = static_cast<uint8_t>(c[0]);
+        mpb.robotState = static_cast<int32_t>(c[1]);
+        mcb.forceTorqueDragOn = static_cast<int32_t>(c[2]);
+        std::copy(target, target + 6, mpb.targetJointVel);
+        std::copy(actual, actual + 6, mpb.actualJointVel);
+        std::fill(mpb.frictionGain, mpb.frictionGain + 6, c[4]);
         cycle();
         double expected[6] = {};
-        if (c.source != 0) frictionCompensation(c.source == 1 ? target : actual, expected);
-        for (int j = 0; j < 6; ++j) EXPECT_EQ(mpb.frictionGain[j], c.used);
-        for (double &t : expected) t *= c.used;
+        if (c[3] != 0) frictionCompensation(c[3] == 1 ? target : actual, expected);
+        for (int j = 0; j < 6; ++j) EXPECT_EQ(mpb.frictionGain[j], c[5]);
+        for (double &t : expected) t *= c[5];
         expect_commands(expected);
     }
 }
@@ -82,7 +71,7 @@ TEST_F(Commands, FrictionFollowsTheMotionOfTheStateTimesItsRepairedGain) {
 // The override [N m, motor side] replaces the command only with the power check on and from a
 // micro-newton-metre on.
 TEST_F(Commands, TorqueOverrideReplacesTheCommandWithThePowerCheck) {
-    const double cases[][2] = {{5e-7, 0}, {-5e-7, 0}, {0.0, 0}, {1e-6, 1}, {-2.0, 1}, {1e9, 1}};
+    const double cases[][2] = {{-5e-7, 0}, {1e-6, 1}, {-2.0, 1}};
     for (const auto &c : cases) {
         for (const uint8_t check : {0, 1}) {
             SCOPED_TRACE(PrintToString(c) + std::to_string(check));
@@ -92,7 +81,7 @@ TEST_F(Commands, TorqueOverrideReplacesTheCommandWithThePowerCheck) {
             cycle();
             if (check == 0 || c[1] == 0) expect_gravity();
             for (int j = 0; check == 1 && c[1] != 0 && j < 6; ++j) {
-                EXPECT_NEAR(how.jointTorqueCmd[j], expected_word(c[0], 0.7, rated[j]), 1);
+                EXPECT_NEAR(how.jointTorqueCmd[j], torque_command_word(c[0], 0.7, rated[j]), 1);
             }
         }
     }

@@ -3,7 +3,6 @@
 // hand-guiding terms the cycle adds in drag; the housekeeping of every cycle.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -14,7 +13,6 @@ namespace {
 
 constexpr double kLoad[4] = {10.0, -20.0, 30.0, 1.5};  // centre [mm] flange frame, mass [kg]
 constexpr double kTeachGain[6] = {1.0, 1.1, 1.2, 0.9, 0.8, 1.3};
-constexpr double kOrigin[3] = {0, 0, 0};
 constexpr double kPxLengths[6] = {180, -700, -586, 211, 114, 106};
 constexpr double kNoRotor[6] = {};  // rotor and link inertias play no part at rest
 
@@ -69,9 +67,9 @@ TEST_P(GravityTestRows, RunTheFamilyLawOfTheBand) {
     cycle();
     if (c.kind == 2) return expect_gravity(kLoad);
     double arm[6], with[6], without[6], expected[6];
-    static_gravity(c.set, c.kind == 0 ? kLoad[3] : 0.0, kOrigin, c.tilt, c.rot, 9.81, q, arm);
+    static_gravity(c.set, c.kind == 0 ? kLoad[3] : 0.0, kNoLoad, c.tilt, c.rot, 9.81, q, arm);
     static_gravity(c.set, kLoad[3], kLoad, c.tilt, c.rot, 9.8, q, with);
-    static_gravity(c.set, 0.0, kOrigin, c.tilt, c.rot, 9.8, q, without);
+    static_gravity(c.set, 0.0, kNoLoad, c.tilt, c.rot, 9.8, q, without);
     for (int j = 0; j < 6; ++j) {
         expected[j] = kTeachGain[j] * arm[j] + (c.kind == 1 ? with[j] - without[j] : 0.0);
     }
@@ -89,8 +87,7 @@ enum Block { kStandard, kTz, kPx, kNone };
 struct BlockCase {
     uint32_t code;
     Block block;
-    bool splitGear;
-    uint8_t powerCheck;
+    bool splitGear, powerCheck;
 };
 
 class BlockRows : public ModelModes, public ::testing::WithParamInterface<BlockCase> {};
@@ -101,9 +98,8 @@ TEST_P(BlockRows, RunTheBlockOfTheBandWithItsParameterSet) {
     mcb.powerCheckOn = c.powerCheck;
     cycle();
     const double x = kLoad[0], y = kLoad[1], z = kLoad[2], m = kLoad[3];
-    const double tz_lengths[6] = {140, -420, 12, 360, 102, 100};
+    const double tz_lengths[6] = {140, -420, 12, 360, 102, 100}, tz_zero[36] = {};
     const double tz_masses[6] = {2.26, 4.53, 1.56, 1.97, 1.56, 0.35};
-    const double tz_centres[36] = {}, tz_inertias[30] = {};
     double expected[6] = {}, diag[36] = {};
     const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(c.code);
     if (c.block == kStandard) {
@@ -111,8 +107,8 @@ TEST_P(BlockRows, RunTheBlockOfTheBandWithItsParameterSet) {
                                       p.inertias, p.rotor, nullptr, diag),
                   0);
     } else if (c.block == kTz) {
-        ASSERT_EQ(kxTZqmckxdynamicblock(q, x, y, z, m, expected, tz_lengths, tz_masses, tz_centres,
-                                        tz_inertias, kNoRotor),
+        ASSERT_EQ(kxTZqmckxdynamicblock(q, x, y, z, m, expected, tz_lengths, tz_masses, tz_zero,
+                                        tz_zero, kNoRotor),
                   0);
     } else if (c.block == kPx) {
         ASSERT_EQ(kxPXqmckxdynamicblock(q, x, y, z, m, expected, kPxLengths, kNoRotor), 0);
@@ -152,71 +148,6 @@ TEST_F(ModelModes, GravityTestGainsFollowTheDragState) {
     mpb.robotState = 1;
     cycle();
     EXPECT_EQ(words(), moving);
-}
-
-// Drag lock (the family's Cartesian spring; the fifth family has none) and the interference
-// zone's joint springs hold the pose where a drag period starts and recapture it in the next.
-TEST_F(ModelModes, DragHoldsThePoseWhereDragStartsAndRecapturesInTheNextDrag) {
-    const double moved[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};  // [deg]
-    for (const uint32_t code : {101u, 450u, 0u}) {  // 0: arm 101 in an interference zone
-        SCOPED_TRACE(code);
-        start(code == 0 ? 101 : code, 0);
-        mcb.dragLockOn = code != 0;
-        mcb.interfereDragMode = code == 0;
-        mpb.interfereZoneState = 1;
-        for (double &kp : mcb.dragLockKp) kp = 2.0;
-        mpb.robotState = 4;
-        cycle();
-        expect_gravity();  // the first held cycle adds nothing
-        for (int j = 0; j < 6; ++j) q[j] += moved[j];
-        cycle();
-        double tau[6], work = 0.0;  // of the hold on the displacement
-        kxmcNewGravityTorque(q, kNoLoad, tau);
-        for (int j = 0; j < 6; ++j) {
-            const int added = how.jointTorqueCmd[j] - expected_word(tau[j], 100, rated[j]);
-            work += added * rated[j] * moved[j];
-            tau[j] += 200.0 * (-moved[j] * kPi / 180.0);  // joint springs Kp 2, gain 100
-        }
-        EXPECT_EQ(work < 0.0, code != 450) << "the hold opposes the displacement";
-        if (code == 0) expect_commands(tau);
-        mpb.robotState = 1;
-        cycle();
-        mpb.robotState = 4;
-        cycle();
-        expect_gravity();
-    }
-}
-
-// The PX arm has no acceleration bound, so its sensor drag cap is zero: whatever the sensor
-// reports, the command stays the block's torque.
-TEST_F(ModelModes, SensorTermNeverReachesTheTorqueOfAnArmWithoutCap) {
-    start(902, 2);
-    mcb.forceTorqueDragOn = mcb.forceSensorAct = 1;
-    const double wrench[6] = {40, -30, 25, 3, -2, 1};  // [N], [N m]
-    std::copy(wrench, wrench + 6, mcb.forceSensorCompWrench);
-    double tau[6];
-    kxPXqmckxdynamicblock(q, 0, 0, 0, 0, tau, kPxLengths, kNoRotor);
-    mpb.robotState = 4;
-    cycles(3);
-    expect_commands(tau);
-}
-
-// ---- Housekeeping --------------------------------------------------------------------------------
-
-// The custom collision mode 2 ends when a paused program stops with custom thresholds.
-TEST_F(ModelModes, HousekeepingEndsCustomCollisionModeWhenAPausedProgramStops) {
-    // robot state before and after, threshold mode, custom mode after
-    const int cases[][4] = {{3, 1, 1, 0}, {3, 1, 0, 2}, {2, 1, 1, 2}, {3, 4, 1, 2}};
-    for (const auto &c : cases) {
-        start(101, 0);
-        mcb.customCollisionMode = 2;
-        mpb.collisionThresholdMode = static_cast<uint8_t>(c[2]);
-        mpb.robotState = c[0];
-        cycle();
-        mpb.robotState = c[1];
-        cycle();
-        EXPECT_EQ(mcb.customCollisionMode, c[3]) << c[0] << " -> " << c[1] << " mode " << c[2];
-    }
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -35,19 +34,9 @@ using ::testing::PrintToString;  // case rows in traces
 constexpr double kCollisionKd[6] = {0.5, 0.5, 0.5, 0.1, 0.1, 0.0};  // [N m s/deg] host's damping
 
 // Command word a drive expects for a torque (the conversion itself is checked by hand values).
-inline int expected_word(double torque, double gear, double rated) {
-    return kxmc::detail::torque_command_word(torque, gear, rated);
-}
-
-// Names of the host actions the library took, leaving out the vibration abatement's gain flags
-// (sent every cycle).
-inline Names actions() {
-    Names out;
-    for (const std::string &n : kxsim::action_names()) {
-        if (n != "kxHalSetVarGainFactor") out.push_back(n);
-    }
-    return out;
-}
+using kxmc::detail::torque_command_word;
+// Number of times the library switched drag off.
+inline std::size_t drag_switches() { return kxsim::calls("qmcDragSwitch").size(); }
 
 // Log lines starting with `prefix`; all of them must be level 2.
 inline Names logged(const std::string &prefix = kExitPrefix) {
@@ -66,10 +55,9 @@ inline void static_gravity(uint32_t set_code, double mass, const double centre[3
                            double rot, double g, const double q[6], double out[6]) {
     const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(set_code);
     double lengths[6], masses[6], centres[18];
-    for (int i = 0; i < 18; ++i) {
-        centres[i] = p.centres[i];
-        if (i < 6) lengths[i] = p.lengths[i], masses[i] = p.masses[i];
-    }
+    std::copy(p.lengths, p.lengths + 6, lengths);
+    std::copy(p.masses, p.masses + 6, masses);
+    std::copy(p.centres, p.centres + 18, centres);
     const double payload[10] = {mass, centre[0], centre[1], centre[2]};
     const double t = tilt * kPi / 180.0, r = rot * kPi / 180.0;
     const double gv[3] = {-g * std::cos(r) * std::sin(t), -g * std::sin(r) * std::sin(t),
@@ -96,15 +84,13 @@ class TorqueFixture : public kxsim_test::HostFixture {
     }
 
     void cycle() { ASSERT_EQ(gravityTorqueControl(q), 0); }
-    void cycles(int n) {
-        for (int i = 0; i < n; ++i) cycle();
-    }
+    void cycles(int n) { for (int i = 0; i < n; ++i) cycle(); }
 
     // The command words equal the torques through the gears, within `tol` counts.
     void expect_commands(const double tau[6], const double gear[6] = kNominalGear,
                          int tol = 1) const {
         for (int j = 0; j < 6; ++j) {
-            EXPECT_NEAR(how.jointTorqueCmd[j], expected_word(tau[j], gear[j], rated[j]), tol)
+            EXPECT_NEAR(how.jointTorqueCmd[j], torque_command_word(tau[j], gear[j], rated[j]), tol)
                 << "joint " << j + 1 << " torque " << tau[j];
         }
     }
