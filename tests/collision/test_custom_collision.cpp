@@ -69,7 +69,7 @@ TEST_F(CustomCollision, SingularPoseLogsTheJacobianAndSkipsTheCycle) {
     const float joint[6] = {1e6f, 0.05f, 1e6f, 1e6f, 1e6f, 1e6f};
     configure(3, joint, kFar);
     const double pose[6] = {0, -90, 90, 0, 0, 0};
-    std::copy(pose, pose + 6, mpb.targetJointPos);
+    std::copy(pose, pose + 6, mpb.targetJointPos);  // a singular wrist
     std::fill(mcb.tcpForceEstimate, mcb.tcpForceEstimate + 6, 7.0f);
     how.jointCurrent[1] = current_for(1, 0.1);
     cycles(kCountLimit);
