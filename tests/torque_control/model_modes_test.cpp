@@ -150,5 +150,57 @@ TEST_F(ModelModes, GravityTestGainsFollowTheDragState) {
     EXPECT_EQ(words(), moving);
 }
 
+// Drag lock (the family's Cartesian spring; the fifth family has none) and the interference
+// zone's joint springs hold the pose where a drag period starts and recapture it in the next.
+TEST_F(ModelModes, DragHoldsThePoseWhereDragStartsAndRecapturesInTheNextDrag) {
+    const double moved[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};  // [deg]
+    for (const uint32_t code : {101u, 450u, 0u}) {  // 0: arm 101 in an interference zone
+        SCOPED_TRACE(code);
+        start(code == 0 ? 101 : code, 0);
+        mcb.dragLockOn = code != 0;
+        mcb.interfereDragMode = code == 0;
+        mpb.interfereZoneState = 1;
+        for (double &kp : mcb.dragLockKp) kp = 2.0;
+        mpb.robotState = 4;
+        cycle();
+        expect_gravity();  // the first held cycle adds nothing
+        for (int j = 0; j < 6; ++j) q[j] += moved[j];
+        cycle();
+        double tau[6], work = 0.0;  // of the hold on the displacement
+        kxmcNewGravityTorque(q, kNoLoad, tau);
+        for (int j = 0; j < 6; ++j) {
+            const int added = how.jointTorqueCmd[j] - torque_command_word(tau[j], 100, rated[j]);
+            work += added * rated[j] * moved[j];
+            tau[j] += 200.0 * (-moved[j] * kPi / 180.0);  // joint springs Kp 2, gain 100
+        }
+        EXPECT_EQ(work < 0.0, code != 450) << "the hold opposes the displacement";
+        if (code == 0) expect_commands(tau);
+        mpb.robotState = 1;
+        cycle();
+        mpb.robotState = 4;
+        cycle();
+        expect_gravity();
+    }
+}
+
+
+// ---- Housekeeping --------------------------------------------------------------------------------
+
+// The custom collision mode 2 ends when a paused program stops with custom thresholds.
+TEST_F(ModelModes, HousekeepingEndsCustomCollisionModeWhenAPausedProgramStops) {
+    // robot state before and after, threshold mode, custom mode after
+    const int cases[][4] = {{3, 1, 1, 0}, {3, 1, 0, 2}, {2, 1, 1, 2}, {3, 4, 1, 2}};
+    for (const auto &c : cases) {
+        start(101, 0);
+        mcb.customCollisionMode = 2;
+        mpb.collisionThresholdMode = static_cast<uint8_t>(c[2]);
+        mpb.robotState = c[0];
+        cycle();
+        mpb.robotState = c[1];
+        cycle();
+        EXPECT_EQ(mcb.customCollisionMode, c[3]) << c[0] << " -> " << c[1] << " mode " << c[2];
+    }
+}
+
 }  // namespace
 }  // namespace torque_test
