@@ -205,17 +205,24 @@ int do_collision(const Global &g, const CollisionOptions &in) {
         reactions += fmt("%s%s@%.0fms", reactions.empty() ? "" : ", ", e.what.c_str(),
                          (e.t - r.live.onset) * 1000.0);
     }
+    auto alarm_list = [](const std::vector<int> &alarms) {
+        std::string s;
+        for (int a : alarms) {
+            s += fmt("%s%d", s.empty() ? "" : " ", a);
+        }
+        return s;
+    };
     std::string scan = "not scanned";
-    if (!r.doubled_error_alarms.empty()) {
+    if (!r.doubled_error_residual_alarms.empty()) {
         scan = r.doubled_error_alarm_level == 0
                    ? fmt("none at levels 1-10 (%.1f s each)", o.duration)
-                   : fmt("start at level %d (alarms at levels 1-10:", r.doubled_error_alarm_level);
-        if (r.doubled_error_alarm_level != 0) {
-            for (int a : r.doubled_error_alarms) {
-                scan += fmt(" %d", a);
-            }
-            scan += ")";
-        }
+                   : fmt("at level %d and below (%.1f s each; residual / dual encoder alarms at "
+                         "levels 1-10: %s / %s)",
+                         r.doubled_error_alarm_level, o.duration,
+                         alarm_list(r.doubled_error_residual_alarms).c_str(),
+                         alarm_list(r.doubled_error_dual_alarms).c_str());
+        scan += fmt("; largest residual at level 1: %.0f %% of its threshold",
+                    100.0 * r.doubled_error_residual_share);
     }
     const std::vector<std::vector<std::string>> live = {
         {"contact", r.live.impact ? fmt("at %.3f s, %.0f mm/s", r.live.onset, r.live.contact_speed)

@@ -315,10 +315,19 @@ CollisionResult run_collision(const CollisionOptions &o) {
         for (int level = 1; level <= 10; ++level) {
             doubled.level = static_cast<float>(level);
             const CollisionRun run = run_collision_once(doubled, false, true);
-            const int alarms = count_alarms(run, "residual") + count_alarms(run, "dual-encoder");
-            r.doubled_error_alarms.push_back(alarms);
-            if (alarms > 0) {
+            r.doubled_error_residual_alarms.push_back(count_alarms(run, "residual"));
+            r.doubled_error_dual_alarms.push_back(count_alarms(run, "dual-encoder"));
+            if (r.doubled_error_residual_alarms.back() + r.doubled_error_dual_alarms.back() > 0) {
                 r.doubled_error_alarm_level = level;
+            }
+            for (std::size_t i = 0; level == 1 && i < run.trace.size(); ++i) {
+                const TraceRow &row = run.trace[i];
+                for (std::size_t j = 0; j < 6; ++j) {
+                    if (row.threshold[j] > 0.0) {
+                        r.doubled_error_residual_share = std::max(
+                            r.doubled_error_residual_share, std::fabs(row.residual[j]) / row.threshold[j]);
+                    }
+                }
             }
         }
     }

@@ -106,10 +106,13 @@ struct CollisionResult {
     int false_alarms_residual = 0; // run without impact
     int false_alarms_dual = 0;
     CollisionRun clean;
-    // False alarms of the run without impact at levels 1..10 with twice the model error, and
-    // the highest level that had any (0: none); empty when not scanned.
-    std::vector<int> doubled_error_alarms;
+    // False alarms of the run without impact at levels 1..10 with twice the model error, per
+    // detector, the highest level that had any (0: none), and the largest torque residual of
+    // the level-1 run as a share of its threshold; empty when not scanned.
+    std::vector<int> doubled_error_residual_alarms;
+    std::vector<int> doubled_error_dual_alarms;
     int doubled_error_alarm_level = 0;
+    double doubled_error_residual_share = 0.0;
 };
 
 CollisionRun run_collision_once(const CollisionOptions &o, bool impact, bool monitor_only);
