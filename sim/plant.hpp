@@ -92,9 +92,8 @@ public:
     const Vec6 &applied_current() const { return applied_; }
 
     // ---- Geometry ---------------------------------------------------------------------------
-    // Origin of DH frame 1..6 (6: the flange) [mm] and its velocity [mm/s].
+    // Origin of DH frame 1..6 (6: the flange) [mm].
     Vec3 frame_point(int link) const;
-    Vec3 frame_velocity(int link) const;
     // A point given in the flange frame [mm], in the base frame [mm].
     Vec3 tool_point(const Vec3 &point) const;
     // The same points at other joints [deg], without touching the simulated state.
@@ -125,6 +124,7 @@ public:
     mjData_ *data() { return data_; }
 
 private:
+    void find_objects();  // ids of the model's joints, bodies, sites, sensors and obstacles
     double gaussian();
     void apply_loads();
     void account_contacts(bool first_substep, double h);

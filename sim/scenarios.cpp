@@ -93,9 +93,6 @@ ObstacleSpec obstacle_on_path(const CollisionOptions &o, const Scene &scene,
     return body_region_pad(*region, face, normal);
 }
 
-// The scene every scenario shares: a light tool 100 mm long on the sensor, no payload.
-Scene default_scene() { return Scene{}; }
-
 }  // namespace
 
 int hit_link(const CollisionOptions &o) {
@@ -118,7 +115,7 @@ PlantConfig plant_config(const CommonOptions &c, const Scene &scene) {
 // ---- Hand guiding ---------------------------------------------------------------------------
 
 HandguideResult run_handguide(const HandguideOptions &o) {
-    Scene scene = default_scene();
+    Scene scene;  // a massless tool 100 mm long on the sensor, no payload
     Inertial declared;
     declared.mass = o.payload * o.payload_error;
     declared.centre = {o.payload_centre[0], o.payload_centre[1], o.payload_centre[2]};
@@ -183,7 +180,7 @@ HandguideResult run_handguide(const HandguideOptions &o) {
 CollisionRun run_collision_once(const CollisionOptions &o, bool impact, bool monitor_only) {
     JointProgram program = default_program();
     program.speed = o.speed;
-    Scene scene = default_scene();
+    Scene scene;  // a massless tool 100 mm long on the sensor, no payload
     const bool scripted = o.obstacle == kScripted;
     if (impact && !scripted) {
         scene.obstacles.push_back(obstacle_on_path(o, scene, program));
