@@ -206,8 +206,10 @@ std::string arm_mjcf(const ArmDescription &arm, const Scene &scene, const MjcfOp
             const double ixx = o.mass * (half[1] * half[1] + half[2] * half[2]) / 3.0 * kInertia;
             const double iyy = o.mass * (half[0] * half[0] + half[2] * half[2]) / 3.0 * kInertia;
             const double izz = o.mass * (half[0] * half[0] + half[1] * half[1]) / 3.0 * kInertia;
+            // The spring's rest length leaves the plate's face at `face_centre` under its weight.
+            const double sag = o.mass * options.gravity * o.normal[2] / norm(o.normal) / k_si;  // [m]
             x << "      <joint name=\"" << name << "_slide\" type=\"slide\" axis=\"0 0 1\" stiffness=\""
-              << num(k_si) << "\" damping=\"" << num(damping) << "\"/>\n"
+              << num(k_si) << "\" springref=\"" << num(sag) << "\" damping=\"" << num(damping) << "\"/>\n"
               << "      <inertial mass=\"" << num(o.mass) << "\" pos=\"0 0 " << num(-half[2] * kMm)
               << "\" diaginertia=\"" << num(ixx) << " " << num(iyy) << " " << num(izz) << "\"/>\n";
         }

@@ -100,6 +100,7 @@ TEST(ArmFile, FaultsAreRefusedWithTheirLine) {
     std::string error;
     ASSERT_TRUE(parse_arm(good, arm, error)) << error;
     EXPECT_EQ(arm.link[1].mass, 10.08);
+    EXPECT_EQ(arm.link[1].centre[0], 212.47);
     EXPECT_EQ(arm.link[5].inertia[5], 359.3);
     EXPECT_EQ(arm.dh_a(2), -395.0);
     EXPECT_EQ(arm.dh_d(3), 102.0);
@@ -110,7 +111,13 @@ TEST(ArmFile, FaultsAreRefusedWithTheirLine) {
         {replace_line(good, "lengths", "lengths 152 -425 x 102 102 100"), "'x' is not a number"},
         {replace_line(good, "rotor", "rotor 1 2 3"), "rotor needs 6 values"},
         {replace_line(good, "masses", "masses 4.64 0 2.71 1.56 1.56 0.36"), "masses must be positive"},
+        // Second moments S = tr(I)/2 - I: a negative one, then each 2 x 2 minor, then only the
+        // determinant negative.
         {replace_line(good, "inertia2", "inertia2 100 0 0 100 0 435456"), "not a physical inertia"},
+        {replace_line(good, "inertia2", "inertia2 100 90 0 100 0 150"), "not a physical inertia"},
+        {replace_line(good, "inertia2", "inertia2 100 0 90 150 0 100"), "not a physical inertia"},
+        {replace_line(good, "inertia2", "inertia2 150 0 0 100 90 100"), "not a physical inertia"},
+        {replace_line(good, "inertia2", "inertia2 200 60 60 200 60 200"), "not a physical inertia"},
         {replace_line(good, "codes", "codes 0 200-101"), "bad model code range"},
         {replace_line(good, "upper", "upper 360 360 -165 360 360 360"), "joint 3: lower limit"},
         {good + "colour red\n", "unknown key 'colour'"},
@@ -118,6 +125,18 @@ TEST(ArmFile, FaultsAreRefusedWithTheirLine) {
     for (const auto &f : faults) {
         EXPECT_FALSE(parse_arm(f.text, arm, error)) << f.error;
         EXPECT_NE(error.find(f.error), std::string::npos) << error;
+    }
+}
+
+TEST(DriveFile, FaultsAreRefused) {
+    std::vector<Drive> d;
+    std::string error;
+    ASSERT_TRUE(parse_drives("14 0.32 101 4e3 1.2 1.8 0.05 0.004 1.2\n", d, error)) << error;
+    for (const char *bad : {"14 0 101 4e3 1.2 1.8 0.05 0.004 1.2", "14 0.32 0 4e3 1.2 1.8 0.05 0.004 1.2",
+                            "14 0.32 101 0 1.2 1.8 0.05 0.004 1.2", "14 0.32 101 4e3 1.2 1.8 0 0.004 1.2",
+                            "14 0.32 101 4e3 1.2 1.8 0.05 0 1.2", "14 0.32 101 4e3 1.2 1.8 0.05 0.004"}) {
+        EXPECT_FALSE(parse_drives(bad, d, error)) << bad;
+        EXPECT_NE(error.find("line 1"), std::string::npos) << error;
     }
 }
 
@@ -135,6 +154,7 @@ TEST(BodyRegions, BuiltInTableAndOverrideFile) {
     EXPECT_NE(error.find("line 1"), std::string::npos) << error;
     EXPECT_EQ(body_regions().size(), 12u);  // unchanged
     EXPECT_FALSE(load_body_regions(dir + "/missing.txt", error));
+    EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
     ASSERT_TRUE(load_body_regions(dir + "/good.txt", error)) << error;
     ASSERT_EQ(body_regions().size(), 2u);
     EXPECT_EQ(find_body_region("chest")->transient, 300.0);
@@ -145,14 +165,15 @@ TEST(BodyRegions, BuiltInTableAndOverrideFile) {
 
 // ---- Model error ----------------------------------------------------------------------------
 
-// Second moment of the mass distribution along axis k: tr(I)/2 - I_kk.
-double second_moment(const std::array<double, 6> &i, int k) {
+// Second moments of the mass distribution, S = tr(I)/2 - I, as (Sxx, Sxy, Sxz, Syy, Syz, Szz).
+std::array<double, 6> second_moments(const std::array<double, 6> &i) {
     const double h = 0.5 * (i[0] + i[3] + i[5]);
-    return h - i[k == 0 ? 0 : k == 1 ? 3 : 5];
+    return {h - i[0], -i[1], -i[2], h - i[3], -i[4], h - i[5]};
 }
 
 TEST(ModelError, StaysWithinItsBoundsAndFollowsItsSeed) {
     const ArmDescription &nominal = *find_arm(101);
+    double widest[3] = {0, 0, 0};  // largest mass, centre and second-moment error at scale 1
     for (double scale : {0.0, 1.0, 2.0, 5.0}) {
         for (uint64_t seed : {1, 2, 3}) {
             SCOPED_TRACE(::testing::Message() << "scale " << scale << " seed " << seed);
@@ -162,8 +183,21 @@ TEST(ModelError, StaysWithinItsBoundsAndFollowsItsSeed) {
                 EXPECT_LE(std::fabs(t.mass / n.mass - 1.0), kMassError * scale + 1e-12);
                 for (std::size_t k = 0; k < 3; ++k) {
                     EXPECT_LE(std::fabs(t.centre[k] - n.centre[k]), kCentreError * scale + 1e-12);
-                    const double f = second_moment(t.inertia, static_cast<int>(k)) / second_moment(n.inertia, static_cast<int>(k));
-                    EXPECT_LE(std::fabs(f - 1.0), kInertiaError * scale + 1e-9);
+                }
+                // Each entry of S scales by the geometric mean of its two axes' factors.
+                const std::array<double, 6> sn = second_moments(n.inertia), st = second_moments(t.inertia);
+                for (std::size_t k = 0; k < 6; ++k) {
+                    if (std::fabs(sn[k]) > 1e-6) {
+                        EXPECT_LE(std::fabs(st[k] / sn[k] - 1.0), kInertiaError * scale + 1e-9) << k;
+                    }
+                }
+                if (scale == 1.0) {
+                    widest[0] = std::max(widest[0], std::fabs(t.mass / n.mass - 1.0) / kMassError);
+                    for (std::size_t k = 0; k < 3; ++k) {
+                        widest[1] = std::max(widest[1], std::fabs(t.centre[k] - n.centre[k]) / kCentreError);
+                        const std::size_t d = k == 0 ? 0 : k == 1 ? 3 : 5;
+                        widest[2] = std::max(widest[2], std::fabs(st[d] / sn[d] - 1.0) / kInertiaError);
+                    }
                 }
                 // Still a physical body: the file reader accepts the tensor.
                 std::ostringstream line;
@@ -179,6 +213,8 @@ TEST(ModelError, StaysWithinItsBoundsAndFollowsItsSeed) {
             }
         }
     }
+    // The draws really use their range.
+    for (double w : widest) EXPECT_GT(w, 0.7);
     const ArmDescription a = perturbed(nominal, {1.0, 7}), b = perturbed(nominal, {1.0, 7}), c = perturbed(nominal, {1.0, 8});
     EXPECT_EQ(a.link[2].mass, b.link[2].mass);
     EXPECT_NE(a.link[2].mass, c.link[2].mass);

@@ -215,13 +215,15 @@ TEST(WristSensor, ReadsCarriedWeightAndOperatorPush) {
     }
 }
 
-// A body region pressed by the held tool: the contact force over the tool's advance into the
-// region's rest surface is the region's stiffness, and the sensor carries that force.
-TEST(CompliantContact, PressedRegionShowsItsStiffness) {
+// A body region or a compliant surface pressed by the held tool: the contact force over the
+// tool's advance into the obstacle's rest surface is its stiffness, and the sensor carries that
+// force.
+TEST(CompliantContact, PressedObstacleShowsItsStiffness) {
     kxsim::startup(101);
     const Vec6 q{0, -90, 90, -90, -90, 0};
-    for (const char *name : {"belly", "chest", "skull"}) {
-        SCOPED_TRACE(name);
+    struct Case { const char *name; double stiffness; };
+    for (const Case &c : {Case{"belly", 10}, Case{"chest", 25}, Case{"skull", 150}, Case{"surface", 40}}) {
+        SCOPED_TRACE(c.name);
         PlantConfig pc;
         pc.model_error.scale = 0.0;
         const ArmPlant probe(pc);
@@ -230,20 +232,58 @@ TEST(CompliantContact, PressedRegionShowsItsStiffness) {
         const Vec3 down = scale(axis, 1.0 / norm(axis));
         const double press = 2.0;  // [mm] the tool's reach beyond the rest surface
         const Vec3 face = add(tcp, scale(down, pc.scene.tool.radius - press));
-        pc.scene.obstacles.push_back(body_region_pad(*find_body_region(name), face, scale(down, -1.0)));
+        pc.scene.obstacles.push_back(
+            std::string(c.name) == "surface" ? compliant_surface(face, scale(down, -1.0), c.stiffness)
+                                             : body_region_pad(*find_body_region(c.name), face, scale(down, -1.0)));
         HeldArm held(pc, q);
         held.settle(1.0);
-        const ContactCycle &c = held.plant.contact(0);
+        const ContactCycle &contact = held.plant.contact(0);
         const Vec3 tip = add(held.plant.tool_point(pc.scene.tool.tcp), scale(down, pc.scene.tool.radius));
         const double advance = dot(sub(tip, face), down);  // [mm]
+        const double normal = dot(contact.vector, down);     // [N] (friction may add a little sideways)
         ASSERT_GT(advance, 0.5);
-        EXPECT_NEAR(c.force / advance, find_body_region(name)->stiffness, 0.03 * find_body_region(name)->stiffness)
-            << "force " << c.force << " N, advance " << advance << " mm";
-        // The contact pushes the tool back along the normal; the sensor carries it.
-        EXPECT_GT(dot(c.vector, down), 0.99 * c.force);
+        EXPECT_NEAR(normal / advance, c.stiffness, 0.03 * c.stiffness)
+            << "force " << normal << " N, advance " << advance << " mm";
+        EXPECT_GT(normal, 0.95 * contact.force);
+        // The sensor carries the whole contact force, back onto the tool.
         const Mat3 r = sensor_rotation(held.plant.joints_deg(), pc.scene.sensor);
         const Vec3 sensed = rotate(r, {held.plant.sensor_wrench()[0], held.plant.sensor_wrench()[1], held.plant.sensor_wrench()[2]});
-        EXPECT_NEAR(dot(sensed, down), -c.force, 0.02 * c.force + 0.1);
+        for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(sensed[k], -contact.vector[k], 0.02 * contact.force + 0.1);
+    }
+}
+
+// Every link's collision capsule is where the link is: a pad set 2 mm into the capsule's side
+// half-way along each chain segment feels the arm, one set 2 mm clear of it does not.
+TEST(CompliantContact, EveryLinkMeetsObstaclesAtItsSurface) {
+    kxsim::startup(101);
+    const Vec6 q{20, -70, 100, -120, -60, 30};
+    PlantConfig pc;
+    pc.model_error.scale = 0.0;
+    const ArmPlant probe(pc);
+    const ArmDescription &arm = probe.truth();
+    for (int link = 2; link <= 6; ++link) {
+        const Vec3 from = probe.frame_point_at(q.data(), link - 1), to = probe.frame_point_at(q.data(), link);
+        const Vec3 along = scale(sub(to, from), 1.0 / norm(sub(to, from)));
+        const Vec3 side = scale(cross(along, {0.3, -0.4, 0.866}), 1.0 / norm(cross(along, {0.3, -0.4, 0.866})));
+        const Vec3 middle = scale(add(from, to), 0.5);
+        for (double gap : {-2.0, 2.0}) {
+            SCOPED_TRACE(::testing::Message() << "link " << link << " gap " << gap);
+            PlantConfig with_pad = pc;
+            ObstacleSpec pad = body_region_pad(*find_body_region("chest"),
+                                               add(middle, scale(side, arm.radius[static_cast<std::size_t>(link - 1)] + gap)),
+                                               scale(side, -1.0));
+            pad.face = {20.0, 20.0};
+            with_pad.scene.obstacles.push_back(pad);
+            ArmPlant plant(with_pad);
+            plant.reset(q.data());
+            plant.apply_current(Vec6{});
+            plant.step();  // a millisecond: the arm barely moves
+            if (gap < 0.0) {
+                EXPECT_GT(plant.contact(0).force, 20.0);
+            } else {
+                EXPECT_EQ(plant.contact(0).force, 0.0);
+            }
+        }
     }
 }
 
