@@ -282,6 +282,7 @@ int do_sweep(const Global &g, const CollisionOptions &in, const std::vector<floa
              const std::vector<double> &forces) {
     CollisionOptions o = in;
     o.common = common_of(g);
+    o.obstacle = kScripted;
     o.duration = std::min(o.duration, o.at + o.hold + 2 * o.rise + 0.3);
     const std::vector<SweepCell> cells = run_sweep(o, levels, forces);
 

@@ -61,7 +61,6 @@ void capsule(std::ostringstream &x, const std::string &name, const Vec3 &from, c
 
 ObstacleSpec rigid_box(const Vec3 &face_centre, const Vec3 &normal) {
     ObstacleSpec o;
-    o.name = "box";
     o.face_centre = face_centre;
     o.normal = normal;
     o.face = {100.0, 100.0};
@@ -72,7 +71,6 @@ ObstacleSpec rigid_box(const Vec3 &face_centre, const Vec3 &normal) {
 ObstacleSpec body_region_pad(const BodyRegion &region, const Vec3 &face_centre,
                              const Vec3 &normal) {
     ObstacleSpec o;
-    o.name = region.name;
     o.face_centre = face_centre;
     o.normal = normal;
     o.stiffness = region.stiffness;
@@ -82,7 +80,6 @@ ObstacleSpec body_region_pad(const BodyRegion &region, const Vec3 &face_centre,
 ObstacleSpec compliant_surface(const Vec3 &face_centre, const Vec3 &normal, double stiffness,
                                std::array<double, 2> face) {
     ObstacleSpec o;
-    o.name = "surface";
     o.face_centre = face_centre;
     o.normal = normal;
     o.face = face;

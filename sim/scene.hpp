@@ -40,7 +40,6 @@ struct ToolSpec {
 // `damping_ratio` of critical along the normal, backed by the ground (a region clamped against
 // something fixed, the harder case). The contact force is the physics engine's.
 struct ObstacleSpec {
-    std::string name = "obstacle";
     Vec3 face_centre{};                // [mm]
     Vec3 normal{0.0, 0.0, 1.0};
     std::array<double, 2> face{120.0, 120.0};  // [mm] face width and height

@@ -118,6 +118,7 @@ TEST(ArmFile, FaultsAreRefusedWithTheirLine) {
         {replace_line(good, "inertia2", "inertia2 100 0 90 150 0 100"), "not a physical inertia"},
         {replace_line(good, "inertia2", "inertia2 150 0 0 100 90 100"), "not a physical inertia"},
         {replace_line(good, "inertia2", "inertia2 200 60 60 200 60 200"), "not a physical inertia"},
+        {replace_line(good, "inertia2", "inertia2 200 70 50 200 60 200"), "not a physical inertia"},
         {replace_line(good, "codes", "codes 0 200-101"), "bad model code range"},
         {replace_line(good, "upper", "upper 360 360 -165 360 360 360"), "joint 3: lower limit"},
         {good + "colour red\n", "unknown key 'colour'"},

@@ -232,9 +232,11 @@ TEST(CompliantContact, PressedObstacleShowsItsStiffness) {
         const Vec3 down = scale(axis, 1.0 / norm(axis));
         const double press = 2.0;  // [mm] the tool's reach beyond the rest surface
         const Vec3 face = add(tcp, scale(down, pc.scene.tool.radius - press));
-        pc.scene.obstacles.push_back(
-            std::string(c.name) == "surface" ? compliant_surface(face, scale(down, -1.0), c.stiffness)
-                                             : body_region_pad(*find_body_region(c.name), face, scale(down, -1.0)));
+        const bool surface = std::string(c.name) == "surface";
+        // A surface is wide: the tool presses it 150 mm away from its centre.
+        const Vec3 centre = surface ? add(face, scale(cross(down, {1.0, 0.0, 0.0}), 150.0)) : face;
+        pc.scene.obstacles.push_back(surface ? compliant_surface(centre, scale(down, -1.0), c.stiffness)
+                                             : body_region_pad(*find_body_region(c.name), centre, scale(down, -1.0)));
         HeldArm held(pc, q);
         held.settle(1.0);
         const ContactCycle &contact = held.plant.contact(0);
