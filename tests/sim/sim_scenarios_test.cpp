@@ -138,7 +138,7 @@ TEST(SafetyTable, RowsFollowSpeedAndLevel) {
     o.regions = {"chest", "hand", "upper-arm"};
     o.levels = {1.0f, 10.0f};
     o.speeds = {20.0, 40.0, 60.0};
-    o.after = 0.3;
+    o.after = 0.2;
     const std::vector<SafetyRow> rows = run_safety(o);
     ASSERT_EQ(rows.size(), 18u);
     auto row = [&](const std::string &region, float level, double speed) -> const SafetyRow & {
