@@ -139,6 +139,27 @@ TEST(Integrator, ConservesEnergyOverTwoSeconds) {
     RecordProperty("drift_of_initial_total", ::testing::PrintToString(drift / std::fabs(e0)));
 }
 
+// A free joint swinging toward its stop stays inside its range, at either end.
+TEST(JointRange, FreeJointStopsAtItsLimit) {
+    PlantConfig pc;
+    pc.friction_on = false;
+    ArmPlant plant(pc);
+    const ArmDescription &arm = plant.truth();
+    for (double side : {1.0, -1.0}) {
+        const double limit = side > 0 ? arm.upper[2] : arm.lower[2];
+        double q[6] = {0, -90, limit - side * 5.0, -90, -90, 0};
+        plant.reset(q);
+        plant.data()->qvel[2] = side * 90.0 * kDeg;
+        double reach = -side * 1e9;
+        for (int i = 0; i < 300; ++i) {
+            plant.apply_current(Vec6{});
+            plant.step();
+            reach = side > 0 ? std::max(reach, plant.joints_deg()[2]) : std::min(reach, plant.joints_deg()[2]);
+        }
+        EXPECT_NEAR(reach, limit, 1.0) << "side " << side;
+    }
+}
+
 // ---- Statics with the arm held by the host's drives ------------------------------------------
 
 // A held arm settled for `seconds` in the stopped state.
@@ -233,8 +254,10 @@ TEST(CompliantContact, PressedObstacleShowsItsStiffness) {
         const double press = 2.0;  // [mm] the tool's reach beyond the rest surface
         const Vec3 face = add(tcp, scale(down, pc.scene.tool.radius - press));
         const bool surface = std::string(c.name) == "surface";
-        // A surface is wide: the tool presses it 150 mm away from its centre.
-        const Vec3 centre = surface ? add(face, scale(cross(down, {1.0, 0.0, 0.0}), 150.0)) : face;
+        // The tool presses off the face's centre along both of its sides: a pad is 120 mm
+        // square, a surface 400 mm.
+        const Vec3 off = add(scale(cross(down, {1.0, 0.0, 0.0}), 1.0), Vec3{1.0, 0.0, 0.0});
+        const Vec3 centre = add(face, scale(off, surface ? 150.0 : 40.0));
         pc.scene.obstacles.push_back(surface ? compliant_surface(centre, scale(down, -1.0), c.stiffness)
                                              : body_region_pad(*find_body_region(c.name), centre, scale(down, -1.0)));
         HeldArm held(pc, q);
