@@ -43,10 +43,14 @@ constexpr double kTinyBeta = 1.0020841800044864e-292;
 constexpr double kRescale = 9.9792015476736e+291;
 constexpr int kMaxRescales = 20;
 
+// The smooth sign is formed before it scales the level, so that a large but finite
+// exp(-yita v) gives -1 instead of overflowing in the product; only an infinite one (yita v
+// below about -709.78) makes the point non-finite.
 double model(const double x[kParams], double v) {
     const double e = std::exp(-x[3] * v);
+    const double smooth_sign = (1.0 - e) / (1.0 + e);
     const double stribeck = std::exp(-(v * v) / (x[2] * x[2]));
-    return (x[0] + (x[1] - x[0]) * stribeck) * (1.0 - e) / (1.0 + e) + x[4] * v;
+    return (x[0] + (x[1] - x[0]) * stribeck) * smooth_sign + x[4] * v;
 }
 
 bool all_finite(const double *r, int n) {
@@ -373,7 +377,7 @@ void fitCurve(int32_t n, const double x0[5], const double *xdata, const double *
     }
     const double zeros[kParams] = {0.0, 0.0, 0.0, 0.0, 0.0};
     copy5(x0 != nullptr ? x0 : zeros, x);
-    if (xdata == nullptr || ydata == nullptr || n < 0) {
+    if (x0 == nullptr || xdata == nullptr || ydata == nullptr || n < 0) {
         n = 0;
     }
     if (n > kMaxPoints) {

@@ -33,8 +33,8 @@ KXMC_API void fitCurve_terminate(void);
  * written). x: the best accepted parameters; resnorm: sum of squared residuals there. No status:
  * a degenerate point set, exhausted effort (1000 evaluations, 400 iterations) or a failed
  * Jacobian end the fit with the best point reached. n <= 0 or a null data pointer fits no point
- * (x = x0, resnorm 0); a null x0 starts from zeros; n above KXMC_FIT_MAX_POINTS uses the first
- * KXMC_FIT_MAX_POINTS points.
+ * (x = x0, resnorm 0); a null x0 fits nothing either (x = 0, resnorm 0); n above
+ * KXMC_FIT_MAX_POINTS uses the first KXMC_FIT_MAX_POINTS points.
  */
 KXMC_API void fitCurve(int32_t n, const double x0[5], const double *xdata, const double *ydata,
                        double x[5], double *resnorm);
