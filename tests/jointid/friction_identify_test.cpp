@@ -73,6 +73,7 @@ TEST_F(FrictionIdentify, SlowBinsAverageTheFirstTenConstantSpeedSamplesOfTheirWi
     hold(j, 5.0, 20, 100);
     hold(j, 1.003, 20, 100);
     EXPECT_EQ(rec.slowJointVel[0], 0.0);
+    EXPECT_EQ(rec.sumVel, 0.0f);
     EXPECT_EQ(rec.sampleCount, 0);
     // Ten samples with currents 100..190 per mille, the eleventh closes the group.
     for (int i = 0; i < 10; ++i) cycle(j, 0.5, static_cast<int16_t>(100 + 10 * i));
@@ -271,9 +272,12 @@ TEST_F(FrictionLadder, FitConvertsSpeedsToRadiansLogsAndChoosesTheReferenceTable
         EXPECT_EQ(l.level, 1);
         bin_lines += l.text.rfind("singleJointIdentify.high", 0) == 0;
         double p[5];
-        if (std::sscanf(l.text.c_str(), "high fc fs qs yita sita = %lf %lf %lf %lf %lf", &p[0],
-                        &p[1], &p[2], &p[3], &p[4]) == 5) {
-            for (int k = 0; k < 5; ++k) EXPECT_NEAR(p[k], ident[5 + k], 1e-6 * (1 + std::fabs(p[k])));
+        for (int set : {0, 1}) {
+            const char *format = set == 0 ? "slow fc fs qs yita sita = %lf %lf %lf %lf %lf"
+                                          : "high fc fs qs yita sita = %lf %lf %lf %lf %lf";
+            if (std::sscanf(l.text.c_str(), format, &p[0], &p[1], &p[2], &p[3], &p[4]) != 5) continue;
+            for (int k = 0; k < 5; ++k)
+                EXPECT_NEAR(p[k], ident[5 * set + k], 1e-6 * (1 + std::fabs(p[k])));
         }
     }
     EXPECT_EQ(bin_lines, 120);
