@@ -74,6 +74,7 @@ TEST_F(FrictionIdentify, SlowBinsAverageTheFirstTenConstantSpeedSamplesOfTheirWi
     hold(j, 1.003, 20, 100);
     EXPECT_EQ(rec.slowJointVel[0], 0.0);
     EXPECT_EQ(rec.sumVel, 0.0f);
+    EXPECT_EQ(rec.sumTorque, 0.0f);
     EXPECT_EQ(rec.sampleCount, 0);
     // Ten samples with currents 100..190 per mille, the eleventh closes the group.
     for (int i = 0; i < 10; ++i) cycle(j, 0.5, static_cast<int16_t>(100 + 10 * i));
