@@ -234,8 +234,10 @@ int kxHalGetJointIdentificationData(int32_t values[6]) {
     return 0;
 }
 
-// The simulated drives report the same single-joint result for every joint.
+// The simulated drives report the same single-joint result for every joint; the journal keeps
+// the joint asked for.
 int kxHalGetSingleJointIdentify(uint8_t joint, int32_t *a, int32_t *b, int32_t *c) {
+    record_call("kxHalGetSingleJointIdentify", {static_cast<double>(joint)});
     if (a == nullptr || b == nullptr || c == nullptr) {
         return -1;
     }

@@ -86,7 +86,8 @@ std::string log_file();
 // One call the library made into the host that has an effect: qmcPause, qmcStop,
 // qmcDragSwitch, doConfigHandle, resetWeldControlPara, qmcUpdateJointCartGoalPos,
 // ConfigWriteEntry, Write_Log, kxHalSetVarGainFactor, kxHalEnableAxleDeviceType,
-// kxHalSetAxleSensorData, kxHalSetJointIdentifyType, kxHalSetJointIdentifyEnable, with its
+// kxHalSetAxleSensorData, kxHalSetJointIdentifyType, kxHalSetJointIdentifyEnable,
+// kxHalGetSingleJointIdentify (the joint asked for), with its
 // numeric arguments in order (strings of ConfigWriteEntry in `text`, joined by '|':
 // path|section|key; Write_Log: args {level}, text the message). Robot state effects:
 // qmcPause -> 3, qmcStop -> 1, qmcDragSwitch(1) -> 4, qmcDragSwitch(0) -> 1.
