@@ -19,5 +19,6 @@
 #include "kxmc_joint_friction_identify.h"
 #include "kxmc_force_torque_drag.h"
 #include "kxmc_identification_store.h"
+#include "kxmc_payload.h"
 
 #endif /* KXMCFORCETORQUE_H */
