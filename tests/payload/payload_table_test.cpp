@@ -96,6 +96,13 @@ TEST_F(Table, AcceptedPayloadIsCurrentTabledLoggedAndPersisted) {
         ASSERT_EQ(writes.size(), 9u);
         EXPECT_EQ(writes[5].text, "/root/robot/load.config|" + std::string(n).replace(10, 1, "|") + "_WEIGHT");
     }
+    kxsim::clear_config();
+    std::vector<std::string> all;  // every entry has its own four keys
+    for (int n = 0; n < 20; ++n) {
+        ASSERT_EQ(qmcSetLoadPara(uint8_t(n), 1, 0, 0, 0, 1), 0);
+        for (const char *k : {"_WEIGHT=1", "_Coord_X=0", "_Coord_Y=0", "_Coord_Z=0"}) all.push_back("LOAD_PARAM/LOAD" + std::to_string(n) + k);
+    }
+    EXPECT_EQ(keys("/root/robot/load.config"), all);
 }
 
 }  // namespace
