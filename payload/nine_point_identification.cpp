@@ -40,19 +40,23 @@ struct ChainLengths {
 
 constexpr ChainLengths kChain3kg = {0.14, -0.28, -0.24, 0.102, 0.102, 0.1};
 constexpr ChainLengths kChain5kg = {0.152, -0.425, -0.395, 0.102, 0.102, 0.1};
+constexpr ChainLengths kChain10kg = {0.18, -0.7, -0.586, 0.159, 0.114, 0.106};
 
-// Every arm of the standard chain with its own lengths (those of its dynamics parameter set);
-// codes of no row take the 5-kg arm.
+// Lengths of each arm's chain; codes of no row take the 5-kg arm. Codes 303-400 are built as
+// 302, the PX arm (902) as the 10-kg arm, and 703, 901, 903 as the 3-kg arm. Where an arm
+// differs from its row only in d1 or d4 (201, 902, 903) the wrench of a weight comes out the
+// same: d1 and d4 shift the flange along the axis of joint 1 and along the parallel axes of
+// joints 2 to 4, which changes only the lever of a force about joint 1's vertical axis, and a
+// weight has no moment about a vertical axis.
 constexpr kxmc::Band<ChainLengths> kChains[] = {
     {1, 100, kChain3kg},
-    {201, 201, {0.18, -0.7, -0.586, 0.195, 0.114, 0.106}},
-    {202, 300, {0.18, -0.7, -0.586, 0.159, 0.114, 0.106}},
+    {201, 300, kChain10kg},
     {301, 301, {0.18, -0.52, -0.4, 0.195, 0.114, 0.106}},
     {302, 400, {0.18, -0.52, -0.4, 0.159, 0.114, 0.106}},
     {401, 500, {0.215, -1.0, -0.716, 0.166, 0.138, 0.12}},
     {703, 703, kChain3kg},
     {901, 901, kChain3kg},
-    {902, 902, {0.18, -0.7, -0.586, 0.211, 0.114, 0.106}},
+    {902, 902, kChain10kg},
     {903, 903, kChain3kg},
     {1001, 1100, {0.215, -0.7, -0.536, 0.166, 0.138, 0.12}},
 };

@@ -8,7 +8,9 @@
 // centre samples and remember the pose of the largest joint-6 torque; the robot stopping in
 // step 9 or 10 forms the result.
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_friction.h"
@@ -77,22 +79,12 @@ double &window_sum(Window w) noexcept {
     }
 }
 
+// The identification record: one region from mcb.loadIdentifyOn up to the switch of the
+// continuous identification, cleared as a whole.
 void clear_record() noexcept {
-    mcb.loadIdentifyOn = 0;
-    mcb.loadIdentifyCycle = 0;
-    mcb.loadIdentifyWeightCount = 0;
-    for (double &s : mcb.loadIdentifyWeightSamples) {
-        s = 0.0;
-    }
-    mcb.loadIdentifyWeightDone = 0;
-    mcb.loadIdentifyCoordCount = 0;
-    for (double(&s)[3] : mcb.loadIdentifyCoordSamples) {
-        s[0] = s[1] = s[2] = 0.0;
-    }
-    mcb.loadIdentifyCoordDone = 0;
-    mcb.loadIdentifyFinished = 0;
-    mcb.loadIdentifyWeight = 0.0;
-    mcb.loadIdentifyCoord[0] = mcb.loadIdentifyCoord[1] = mcb.loadIdentifyCoord[2] = 0.0;
+    constexpr std::size_t kBegin = offsetof(MotionControlBlock, loadIdentifyOn);
+    constexpr std::size_t kEnd = offsetof(MotionControlBlock, loadIdentifyDynOn);
+    std::memset(reinterpret_cast<unsigned char *>(&mcb) + kBegin, 0, kEnd - kBegin);
 }
 
 // Samples held by an array whose count the host record carries (never beyond the array).
@@ -226,7 +218,7 @@ int32_t kxmcLoadIdentifyControl(void) {
     // Torque the arm needs without payload, joint side: gravity, plus friction when the cycle
     // compensates it.
     double model[KXMC_JOINTS] = {};
-    const double no_payload[4] = {0.0, 0.0, 0.0, 0.0};
+    const double no_payload[4] = {};
     kxmcNewGravityTorque(mpb.jointPos, no_payload, model);
     if (mcb.frictionCompOn == 1) {
         double friction[KXMC_JOINTS] = {};

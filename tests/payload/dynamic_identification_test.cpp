@@ -13,11 +13,8 @@
 
 namespace {
 
-using kxpayload::Arm;
 using kxpayload::Vec3;
-using Dynamic = kxpayload::Host;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using Dynamic = kxsim_test::HostFixture;
 
 // Guided joints at cycle k [deg]: the wrist turns through about 80 deg within half a second.
 void guided_joints(int k, double q[6]) {
@@ -25,29 +22,13 @@ void guided_joints(int k, double q[6]) {
     for (int i = 0; i < 6; ++i) q[i] = q0[i] + amp[i] * std::sin(2 * M_PI * (0.5 + 0.3 * i) * t);
 }
 
-// Flange wrench [N, N m] of the payload m at c [mm] in the pose q.
-void payload_wrench(const Arm &arm, const double q[6], double m, const Vec3 &c, double w[6]) {
-    const Trsf f = arm.flange(q);
+// Guided pose of cycle k with the flange wrench [N, N m] of the payload m at c [mm] in it.
+void guided_sample(int k, double m, const Vec3 &c, double q[6], double w[6], double *rot = nullptr) {
+    guided_joints(k, q);
+    const Trsf f = kxpayload::Arm(mcb.robotModelCode, 0, {}).flange(q);
     for (int i = 0; i < 3; ++i) w[i] = -kxpayload::kG * m * f.rot.r[6 + i];  // R^T (0, 0, -m g)
     for (int i = 0; i < 3; ++i) w[3 + i] = 1e-3 * (c[(i + 1) % 3] * w[(i + 2) % 3] - c[(i + 2) % 3] * w[(i + 1) % 3]);
-}
-
-// Hand guiding for n cycles with the payload on the sensor; returns the cycles that wrote the
-// current payload mass (seen by a sentinel put in its place for the call) and the last mass.
-std::vector<int> guide(uint32_t code, int n, double m, const Vec3 &c, double *last) {
-    const Arm arm(code, 0, {});
-    std::vector<int> written;
-    mcb.forceSensorAct = 1, mpb.robotState = 4;
-    for (int k = 1; k <= n; ++k) {
-        guided_joints(k, mpb.jointPos);
-        payload_wrench(arm, mpb.jointPos, m, c, mpb.forceSensorWrench);
-        const double before = mpb.loadWeight;
-        mpb.loadWeight = -1;
-        EXPECT_EQ(kxmcLoadIdentifyDynControl(), 0);
-        if (mpb.loadWeight != -1) written.push_back(k), *last = mpb.loadWeight;
-        if (mpb.loadWeight == -1) mpb.loadWeight = before;
-    }
-    return written;
+    if (rot != nullptr) std::copy(f.rot.r, f.rot.r + 9, rot);
 }
 
 TEST_F(Dynamic, SettersCheckStoreAndPersist) {
@@ -67,14 +48,23 @@ TEST_F(Dynamic, WindowEstimatesTheMassOnEveryArm) {
     for (const Case &c : cases) {
         restart(c.code);
         qmcLoadIdentifyDynOnOff(1), qmcSetLoadIdentifyDynPara(500);
-        const Vec3 coord = {mpb.loadCoord[0] = 1, mpb.loadCoord[1] = 2, mpb.loadCoord[2] = 3};
+        mcb.forceSensorAct = 1, mpb.robotState = 4, mpb.loadCoord[0] = 1, mpb.loadCoord[2] = 3;
+        std::vector<int> written;  // cycles that wrote the current mass, seen through a sentinel
         double m = 0;
-        EXPECT_EQ(guide(c.code, 799, c.m, c.c, &m), (std::vector<int>{500, 600, 700}));
+        for (int k = 1; k < 800; ++k) {
+            guided_sample(k, c.m, c.c, mpb.jointPos, mpb.forceSensorWrench);
+            const double before = mpb.loadWeight;
+            mpb.loadWeight = -1;
+            EXPECT_EQ(kxmcLoadIdentifyDynControl(), 0);
+            if (mpb.loadWeight != -1) written.push_back(k), m = mpb.loadWeight;
+            mpb.loadWeight = m != 0 ? m : before;
+        }
+        EXPECT_EQ(written, (std::vector<int>{500, 600, 700}));
         EXPECT_NEAR(m, c.written, 0.002 * c.written) << c.code;  // the sensor's g is 9.81, not 9.8
-        EXPECT_TRUE(mpb.loadCoord[0] == coord[0] && mpb.loadCoord[2] == coord[2]);  // the centre is not applied
+        EXPECT_TRUE(mpb.loadCoord[0] == 1 && mpb.loadCoord[2] == 3);  // the centre is not applied
         kxsim::clear_journal();
         mpb.robotState = 1, kxmcLoadIdentifyDynControl(), kxmcLoadIdentifyDynControl();
-        const auto writes = kxsim::calls("ConfigWriteEntry");
+        const auto writes = kxsim::calls("ConfigWriteEntry");  // once, on leaving hand guiding
         ASSERT_EQ(writes.size(), 4u);
         EXPECT_EQ(writes[0].text + writes[3].text, "/root/robot/user.config|USER_PARAM|LOAD_WEIGHT/root/robot/user.config|USER_PARAM|LOAD_Coord_Z");
         EXPECT_TRUE(writes[0].args[0] == float(m) && writes[1].args[0] == 1 && writes[3].args[0] == 3);
@@ -82,65 +72,38 @@ TEST_F(Dynamic, WindowEstimatesTheMassOnEveryArm) {
 }
 
 TEST_F(Dynamic, CentreOfMassFromTurningLoad) {
-    const Arm arm(101, 0, {});
     const Vec3 c = {80, -40, 120};
-    double force[30], rot[45], m = 0, xyz[3];
-    for (int s = 0; s < 5; ++s) {
-        double q[6];
-        guided_joints(100 * s, q);
-        payload_wrench(arm, q, 4, c, force + 6 * s);
-        const Trsf f = arm.flange(q);
-        std::copy(f.rot.r, f.rot.r + 9, rot + 9 * s);
+    double q[6], force[30], rot[45], m = 0, xyz[3];
+    for (int s = 0; s < 5; ++s) guided_sample(100 * s, 4, c, q, force + 6 * s, rot + 9 * s);
+    for (int same : {0, 1}) {  // then a load that never turns: the part along the force is left 0
+        for (int s = 1; same && s < 5; ++s) std::copy(force, force + 6, force + 6 * s), std::copy(rot, rot + 9, rot + 9 * s);
+        ASSERT_EQ(kxmcComloaddymIdentify(force, rot, &m, xyz), 0);
+        EXPECT_NEAR(m, 4 * 9.81 / 9.8, 1e-9);
+        const double *F = force, along = (c[0] * F[0] + c[1] * F[1] + c[2] * F[2]) / (4 * 9.81);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(xyz[i], c[i] - same * along * F[i] / (4 * 9.81), 1e-3) << same;
     }
-    ASSERT_EQ(kxmcComloaddymIdentify(force, rot, &m, xyz), 0);
-    EXPECT_NEAR(m, 4 * 9.81 / 9.8, 1e-9);
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(xyz[i], c[i], 1e-3);
-    // A load that never turns: the centre's part along the force is unobservable and left 0.
-    for (int s = 1; s < 5; ++s) std::copy(force, force + 6, force + 6 * s), std::copy(rot, rot + 9, rot + 9 * s);
-    ASSERT_EQ(kxmcComloaddymIdentify(force, rot, &m, xyz), 0);
-    const double *F = force, along = (xyz[0] * F[0] + xyz[1] * F[1] + xyz[2] * F[2]);
-    EXPECT_NEAR(m, 4 * 9.81 / 9.8, 1e-9);
-    EXPECT_NEAR(along, 0, 1e-3);
-    EXPECT_NEAR(xyz[0] * xyz[0] + xyz[1] * xyz[1] + xyz[2] * xyz[2] - along * along, 80 * 80 + 40 * 40 + 120 * 120 -
-                std::pow((c[0] * F[0] + c[1] * F[1] + c[2] * F[2]) / std::sqrt(F[0] * F[0] + F[1] * F[1] + F[2] * F[2]), 2), 1e-3);
 }
 
 TEST_F(Dynamic, NoSampleWithoutAUsableWrench) {
-    struct Case { int32_t time; uint8_t act, fault, frame; bool on; };
-    const Case cases[] = {{4, 1, 0, 0, true}, {500, 0, 0, 0, true}, {500, 1, 2, 0, true}, {500, 1, 0, 1, true}, {500, 1, 0, 0, false}};
+    struct Case { int32_t time; uint8_t act, fault, frame, on; int bad; };  // bad: a channel not a number
+    const Case cases[] = {{4, 1, 0, 0, 1, -1}, {500, 0, 0, 0, 1, -1}, {500, 1, 2, 0, 1, -1}, {500, 1, 0, 1, 1, -1},
+                          {500, 1, 0, 0, 0, -1}, {5, 1, 0, 0, 1, 0}, {5, 1, 0, 0, 1, 3}};
     for (const Case &c : cases) {
         restart(101);
-        mcb.loadIdentifyDynOn = c.on, mcb.loadIdentifyTime = c.time;
-        mcb.forceSensorState = c.fault, mcb.forceSensorRefCoord = c.frame;
-        const Arm arm(101, 0, {});
-        for (int k = 1; k <= 2000; ++k) {
+        mcb.loadIdentifyDynOn = c.on, mcb.loadIdentifyTime = c.time, mcb.forceSensorState = c.fault, mcb.forceSensorRefCoord = c.frame;
+        int32_t result = 0;
+        for (int k = 1; k <= 1000; ++k) {
             mcb.forceSensorAct = c.act, mpb.robotState = 4, mpb.loadWeight = 2;
-            guided_joints(k, mpb.jointPos);
-            payload_wrench(arm, mpb.jointPos, c.act ? 4.0 : 0.0, {0, 0, 0}, mpb.forceSensorWrench);  // off reads 0
-            kxmcLoadIdentifyDynControl();
+            guided_sample(k, c.act ? 4.0 : 0.0, {10, 10, 10}, mpb.jointPos, mpb.forceSensorWrench);  // off reads 0
+            if (c.bad >= 0 && k % 5 == 3) mpb.forceSensorWrench[c.bad] = std::numeric_limits<double>::quiet_NaN();
+            result = std::min(result, kxmcLoadIdentifyDynControl());
             ASSERT_EQ(mpb.loadWeight, 2) << c.time << " " << int(c.act) << int(c.fault) << int(c.frame) << k;
         }
+        EXPECT_EQ(result, c.bad >= 0 ? -1 : 0);
+        EXPECT_TRUE(c.bad != 0 || kxsim::log_contains("loadweight is NAN", 4));
+        EXPECT_TRUE(c.bad != 3 || kxsim::log_contains("loadcoord0 is NAN", 4));
         mpb.robotState = 1, kxmcLoadIdentifyDynControl();
         EXPECT_EQ(kxsim::calls("ConfigWriteEntry").size(), c.on ? 4u : 0u);  // only leaving hand guiding persists
-    }
-}
-
-TEST_F(Dynamic, NotANumberIsLoggedAndSkipped) {
-    for (int bad : {0, 3}) {  // a force, then only a moment
-        restart(101);
-        mcb.loadIdentifyDynOn = 1, mcb.loadIdentifyTime = 5, mcb.forceSensorAct = 1;
-        mpb.robotState = 4, mpb.loadWeight = 2;
-        const Arm arm(101, 0, {});
-        int32_t result = 0;
-        for (int k = 1; k <= 5; ++k) {
-            guided_joints(k, mpb.jointPos);
-            payload_wrench(arm, mpb.jointPos, 4, {10, 10, 10}, mpb.forceSensorWrench);
-            mpb.forceSensorWrench[bad] = k == 3 ? kNaN : mpb.forceSensorWrench[bad];
-            result = kxmcLoadIdentifyDynControl();
-        }
-        EXPECT_EQ(result, -1);
-        EXPECT_EQ(mpb.loadWeight, 2);
-        EXPECT_TRUE(kxsim::log_contains(bad == 0 ? "loadweight is NAN" : "loadcoord0 is NAN", 4));
     }
 }
 

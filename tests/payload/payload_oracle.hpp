@@ -1,7 +1,6 @@
 // Test oracle of the payload identifications: the simulated host's arm (its kinematic geometry
 // and the standard link masses of the model) with a point payload on the flange, in Orocos
-// KDL, an implementation independent of this library; and a fixture that restarts the host
-// for any model code.
+// KDL, an implementation independent of this library.
 #pragma once
 
 #include <array>
@@ -32,25 +31,21 @@ public:
             const float *ci = p.centres + 3 * i;
             KDL::RigidBodyInertia body(p.masses[i], KDL::Vector(ci[0], ci[1], ci[2]) * 1e-3);
             if (i == 5) body = body + KDL::RigidBodyInertia(m, KDL::Vector(c[0], c[1], c[2]) * 1e-3);
-            chain_.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
-                                           KDL::Frame::DH(g.a[i], g.alpha[i], g.d[i], 0.0), body));
+            chain_.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(g.a[i], g.alpha[i], g.d[i], 0), body));
         }
     }
     // Joint torques [N m] that hold the arm at q [deg].
     std::array<double, 6> holding_torque(const double q[6]) const {
-        KDL::ChainDynParam dyn(chain_, KDL::Vector(0, 0, -kG));
         KDL::JntArray t(6);
-        dyn.JntToGravity(joints(q), t);
+        KDL::ChainDynParam(chain_, KDL::Vector(0, 0, -kG)).JntToGravity(joints(q), t);
         return {t(0), t(1), t(2), t(3), t(4), t(5)};
     }
     // Flange pose in the base frame (rotation row-major, position [mm]).
     Trsf flange(const double q[6]) const {
-        KDL::ChainFkSolverPos_recursive fk(chain_);
         KDL::Frame f;
-        fk.JntToCart(joints(q), f);
+        KDL::ChainFkSolverPos_recursive(chain_).JntToCart(joints(q), f);
         Trsf t{};
-        for (int i = 0; i < 9; ++i) t.rot.r[i] = f.M.data[i];
-        for (int i = 0; i < 3; ++i) t.pos.v[i] = f.p[i] * 1000.0;
+        for (int i = 0; i < 12; ++i) (i < 9 ? t.rot.r[i] : t.pos.v[i - 9]) = i < 9 ? f.M.data[i] : f.p[i - 9] * 1000;
         return t;
     }
 
@@ -62,7 +57,5 @@ private:
     }
     KDL::Chain chain_;
 };
-
-class Host : public kxsim_test::HostFixture {};
 
 }  // namespace kxpayload
