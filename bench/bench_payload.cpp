@@ -17,7 +17,8 @@ namespace {
 
 void setup(uint32_t code) {
     kxsim::startup(code);
-    kxsim::set_recording(false);  // the window logs a line per sample
+    // The window logs a line per sample: no capture, so the host allocates nothing.
+    kxsim::set_recording(false);
     const int16_t current[6] = {420, -310, 250, -90, 60, -30};  // [per mille]
     for (int j = 0; j < 6; ++j) {
         how.jointCurrent[j] = current[j];

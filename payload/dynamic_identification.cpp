@@ -20,10 +20,10 @@
 
 namespace {
 
-constexpr int kWindow = 5;          // samples per estimate
+constexpr int kWindow = 5;           // samples per estimate
 constexpr int32_t kHandGuiding = 4;  // mpb.robotState
 constexpr uint32_t kMaxWindowCycles = 1000;
-constexpr double kGravity = 9.8;       // [m/s^2]
+constexpr double kGravity = 9.8;        // [m/s^2]
 constexpr double kCoordLimit = 1000.0;  // [mm]
 constexpr uint8_t kFlangeFrame = 0;     // mcb.forceSensorRefCoord of the flange frame
 
@@ -33,25 +33,18 @@ constexpr uint8_t kFlangeFrame = 0;     // mcb.forceSensorRefCoord of the flange
 constexpr double kCentreDampingRel = 1e-9;
 constexpr double kCentreDampingAbs = 1e-12;  // [N^2]
 
-int32_t dynCount;         // cycles since the last sample
-int32_t recordCount;      // samples stored while the window fills
-uint8_t recordFullFlag;   // window full: from now on it slides
+int32_t dynCount;                // cycles since the last sample
+int32_t recordCount;             // samples stored while the window fills
+uint8_t recordFullFlag;          // window full: from now on it slides
 double recordForce[kWindow][6];  // flange wrench per sample, oldest first [N, N m]
 double recordPos[kWindow][9];    // flange rotation per sample, row-major
-int32_t stateLast;        // mpb.robotState of the previous call
+int32_t stateLast;               // mpb.robotState of the previous call
 
+// Empties the window; the samples left in it are overwritten before the next estimate.
 void clear_window() noexcept {
     dynCount = 0;
     recordCount = 0;
     recordFullFlag = 0;
-    for (int s = 0; s < kWindow; ++s) {
-        for (double &v : recordForce[s]) {
-            v = 0.0;
-        }
-        for (double &v : recordPos[s]) {
-            v = 0.0;
-        }
-    }
 }
 
 // The sensor wrench is usable when the sensor runs without a fault and gives the flange frame:
@@ -165,7 +158,7 @@ int32_t kxmcLoadIdentifyDynControl(void) {
     // period and no sample; a count past the period (the time shortened meanwhile) samples now.
     const int32_t period = mcb.loadIdentifyTime / kWindow - 1;
     if (period < 0 || dynCount < period || !sensor_gives_flange_wrench()) {
-        if (period >= 0 && dynCount < period) {
+        if (dynCount < period) {
             ++dynCount;
         }
         stateLast = mpb.robotState;

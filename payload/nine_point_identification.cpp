@@ -88,8 +88,8 @@ void holding_wrench(const double q_deg[6], const double tau[6], double w[6]) noe
 // Fx, Fy, Fz, Mx, My, Mz, with u the upward vertical in the flange frame.
 void regressor(const double u[3], double A[6][4]) noexcept {
     const double rows[6][4] = {
-        {-u[0], 0.0, 0.0, 0.0},   {-u[1], 0.0, 0.0, 0.0},   {-u[2], 0.0, 0.0, 0.0},
-        {0.0, 0.0, -u[2], u[1]},  {0.0, u[2], 0.0, -u[0]},  {0.0, -u[1], u[0], 0.0},
+        {-u[0], 0.0, 0.0, 0.0},  {-u[1], 0.0, 0.0, 0.0},  {-u[2], 0.0, 0.0, 0.0},
+        {0.0, 0.0, -u[2], u[1]}, {0.0, u[2], 0.0, -u[0]}, {0.0, -u[1], u[0], 0.0},
     };
     std::memcpy(A, rows, sizeof rows);
 }

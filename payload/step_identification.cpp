@@ -93,9 +93,7 @@ int32_t held(int32_t count) noexcept {
 }
 
 // Slot for the next sample, or -1 when the array is full: later windows are dropped.
-int32_t next_slot(int32_t count) noexcept {
-    return (count >= 0 && count < kSamples) ? count : -1;
-}
+int32_t next_slot(int32_t count) noexcept { return (count >= 0 && count < kSamples) ? count : -1; }
 
 // One call of the running window: 1000 calls add the residual, the next hands the sum to
 // `store` and starts the next window.
@@ -204,7 +202,6 @@ int32_t qmcLoadIdentifyStartEnd(uint8_t on) {
     // A window left unfinished by an abort must not leak into the next run.
     diffTorque5Sum = diffTorque3Sum = diffTorque6Sum = 0.0;
     maxTorque = diffTorqueXY = j6ValueXY = 0.0;
-    activeWindow = Window::kNone;
     mcb.loadIdentifyOn = on;
     return 0;
 }
