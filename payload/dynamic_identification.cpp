@@ -24,7 +24,6 @@ constexpr int kWindow = 5;           // samples per estimate
 constexpr int32_t kHandGuiding = 4;  // mpb.robotState
 constexpr uint32_t kMaxWindowCycles = 1000;
 constexpr double kGravity = 9.8;        // [m/s^2]
-constexpr double kCoordLimit = 1000.0;  // [mm]
 constexpr uint8_t kFlangeFrame = 0;     // mcb.forceSensorRefCoord of the flange frame
 
 // Relative and absolute damping of the centre's normal equations: a window whose force never
@@ -95,13 +94,7 @@ int32_t estimate() noexcept {
     double coord[3] = {};
     kxmcComloaddymIdentify(&recordForce[0][0], &recordPos[0][0], &mass, coord);
     mass = limited_mass(mass);
-    for (double &c : coord) {
-        if (c > kCoordLimit) {
-            c = kCoordLimit;
-        } else if (c < -kCoordLimit) {
-            c = -kCoordLimit;
-        }
-    }
+    // The centre is checked only: it is not applied, so it needs no limits of its own.
     if (!std::isfinite(mass)) {  // an infinite mass has no limit on arms of unknown code
         Write_Log(4, "loadweight is NAN");
         return -1;
@@ -174,7 +167,6 @@ int32_t kxmcLoadIdentifyDynControl(void) {
             return 0;
         }
         recordFullFlag = 1;
-        recordCount = 0;
     } else {
         slide_window();
         store_sample(kWindow - 1);

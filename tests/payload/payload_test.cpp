@@ -134,7 +134,7 @@ constexpr double kPoses[9][6] = {  // [deg], orientations spread over the sphere
     {90, -120, 100, 60, 100, -90}, {-30, -50, 110, -20, -120, 170}, {0, -90, 60, 90, 50, -150}};
 
 void record(const Arm &arm, uint32_t mode, const double (*poses)[6] = kPoses) {
-    kxmcSetCurrentLoadIdentifyFlag(mode);
+    ASSERT_EQ(kxmcSetCurrentLoadIdentifyFlag(mode), 0);
     for (uint32_t p = 0; p < 9; ++p) {
         const auto tau = arm.holding_torque(poses[p]);
         std::copy(tau.begin(), tau.end(), torque), std::copy(poses[p], poses[p] + 6, joint_angle_load), mpb.flangePose = arm.flange(poses[p]);
@@ -147,7 +147,7 @@ TEST_F(Payload, NinePointsRecoverMassAndCentreOnEveryArm) {
         {1, 3, {100, -100, 100}}, {101, 0.5, {-100, 40, 20}}, {201, 10, {50, 100, -100}}, {300, 7, {-100, -100, 60}},
         {301, 16, {100, 0, -50}}, {302, 16, {-30, 80, 100}}, {350, 12, {0, -100, 0}}, {401, 20, {70, -60, 90}},
         {902, 10, {-80, 20, 30}}, {903, 3, {10, -90, 100}}, {1001, 30, {100, 100, 100}}, {703, 3, {-50, -50, 50}},
-        {901, 5, {100, 10, -40}}, {1101, 5, {-60, 0, 10}}};
+        {901, 5, {100, 10, -40}}, {1101, 5, {-60, 0, 10}}, {0, 4, {30, 30, -30}}};
     for (const auto &c : cases) {
         restart(c.code), record(Arm(c.code, 0, {}), 0), record(Arm(c.code, c.m, c.c), 0x301);  // the mode's low byte counts
         for (double scale : {1.0, 0.5}) {  // then a new payload without clearing the record
@@ -199,7 +199,7 @@ TEST_F(Payload, StepWindowsGiveMassSamples) {
     EXPECT_TRUE(std::all_of(record, record + size, [](char b) { return b == 0; }));
     EXPECT_TRUE(qmcLoadIdentifyStartEnd(1) == 0 && mcb.loadIdentifyOn == 1 && mcb.loadIdentifyDynOn == 1);
     cycles(2002, 3, 2, 0, 100), cycles(5000, 4, 3, 0, 900), cycles(500, 4, 2, 0, 100);  // paused: nothing counts
-    cycles(1001, 6, 2, 200, 0), cycles(1001, 3, 2, 0, 100);  // a fresh window for each new joint
+    cycles(500, 6, 2, 200, 0), cycles(100, 5, 2, 900, 900), cycles(501, 7, 2, 200, 0), cycles(1001, 3, 2, 0, 100);  // a fresh window per joint
     ASSERT_EQ(mcb.loadIdentifyWeightCount, 4);
     const double want[4] = {100 * kPerMille / 0.9996, 100 * kPerMille / 0.9996, 200 * kPerMille / 2.2736, 100 * kPerMille / 0.9996};
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(mcb.loadIdentifyWeightSamples[i], want[i], 1e-9);
@@ -212,7 +212,7 @@ TEST_F(Payload, StepWindowsGiveMassSamples) {
 
 TEST_F(Payload, StepMassAndCentreFormedWhenTheRobotStops) {
     const struct { double samples[2]; int32_t count; double mass; } cases[] = {
-        {{2.3, 2.5}, 2, 1.9}, {{2.5, 9}, 1, 2.5}, {{0.2, 0.4}, 2, 0}, {{1, 1}, 0, 0}, {{4, 4}, 5000, 4}, {{1.3, 1.3}, 2, 0.8}};
+        {{2.3, 2.5}, 2, 1.9}, {{2.5, 9}, 1, 2.5}, {{0.2, 0.4}, 2, 0}, {{1, 1}, 0, 0}, {{4, 4}, 5000, 4}, {{1.3, 1.3}, 2, 0.8}, {{3, 3}, -5, 0}};
     exact_residuals(), cycles(1, 9, 3, 0, 0), cycles(5, 10, 2, 0, 0, 3000, 70), qmcLoadIdentifyStartEnd(0);  // an aborted run leaves no extreme
     for (const auto &c : cases) {
         exact_residuals(), std::fill_n(mcb.loadIdentifyWeightSamples, 1000, c.samples[0]);
@@ -250,20 +250,22 @@ TEST_F(Payload, StepResidualIsAgainstTheArmWithoutPayload) {
 // ---- Continuous identification from the wrist sensor ----
 
 // Guided pose of cycle k [deg], the wrist turning through about 80 deg within half a second,
-// with the flange wrench [N, N m] of the payload m at c [mm] and the flange rotation in it.
-void guided_sample(int k, double m, const Vec3 &c, double q[6], double w[6], double *rot = nullptr) {
+// with the flange wrench [N, N m] of the payload m at c [mm] and the flange rotation in it, on an
+// arm mounted with the given tilt [rad].
+void guided_sample(int k, double m, const Vec3 &c, double q[6], double w[6], double *rot = nullptr, double tilt = 0) {
     const double t = k * 0.001, q0[6] = {10, -80, 100, -90, -70, 20}, amp[6] = {20, 10, 15, 60, 40, 80};
     for (int i = 0; i < 6; ++i) q[i] = q0[i] + amp[i] * std::sin(2 * M_PI * (0.5 + 0.3 * i) * t);
     const Trsf f = Arm(mcb.robotModelCode, 0, {}).flange(q);
-    for (int i = 0; i < 3; ++i) w[i] = -kG * m * f.rot.r[6 + i];  // R^T (0, 0, -m g)
+    const double g[3] = {-kG * std::sin(tilt), 0, -kG * std::cos(tilt)};  // base frame, the arm tilted about y
+    for (int i = 0; i < 3; ++i) w[i] = m * (f.rot.r[i] * g[0] + f.rot.r[3 + i] * g[1] + f.rot.r[6 + i] * g[2]);  // R^T m g
     for (int i = 0; i < 3; ++i) w[3 + i] = 1e-3 * (c[(i + 1) % 3] * w[(i + 2) % 3] - c[(i + 2) % 3] * w[(i + 1) % 3]);
     if (rot != nullptr) std::copy(f.rot.r, f.rot.r + 9, rot);
 }
 
 TEST_F(Payload, ContinuousWindowEstimatesTheMassOnEveryArm) {
-    const struct { uint32_t code; double m; Vec3 c; double written; } cases[] = {
-        {101, 5, {100, -50, 80}, 5}, {301, 16, {-100, 100, 0}, 16}, {1001, 30, {0, 60, -100}, 30},
-        {250, 12, {0, 0, 50}, 10},   {950, 40, {20, 20, 20}, 40},   {1, 0.3, {-30, 0, 100}, 0.3}};
+    const struct { uint32_t code; double m; Vec3 c; double written, tilt; } cases[] = {
+        {101, 5, {100, -50, 80}, 5, 0}, {301, 16, {-100, 100, 0}, 16, 0}, {1001, 30, {0, 60, -100}, 30, 0},
+        {250, 12, {0, 0, 50}, 10, 0},   {950, 40, {20, 20, 20}, 40, M_PI / 2}, {1, 0.3, {-30, 0, 100}, 0.3, 2}};
     for (const auto &c : cases) {
         restart(c.code), kxsim::clear_config();
         EXPECT_TRUE(qmcSetLoadIdentifyDynPara(1001) + qmcLoadIdentifyDynOnOff(2) == -2 && kxsim::journal().empty());
@@ -271,16 +273,18 @@ TEST_F(Payload, ContinuousWindowEstimatesTheMassOnEveryArm) {
         EXPECT_EQ(keys("/root/robot/user.config"), (std::vector<std::string>{"USER_PARAM/LOAD_IDENTIFY_DYN=1", "USER_PARAM/LOAD_IDENTIFY_TIME=500"}));
         mcb.forceSensorAct = 1, mpb.robotState = 4, mpb.loadCoord[0] = 1, mpb.loadCoord[2] = 3;
         std::vector<int> written;  // cycles that wrote the current mass, seen through a sentinel
-        double m = 0;
-        for (int k = 1; k < 800; ++k) {
-            guided_sample(k, c.m, c.c, mpb.jointPos, mpb.forceSensorWrench);
+        double m = 0, first = 0;
+        for (int k = 1; k < 1300; ++k) {  // from cycle 800 on half the payload: the window slides
+            guided_sample(k, k < 800 ? c.m : 0.5 * c.m, c.c, mpb.jointPos, mpb.forceSensorWrench, nullptr, c.tilt);
+            first = k == 701 ? m : first;
             const double before = mpb.loadWeight;
             EXPECT_EQ((mpb.loadWeight = -1, kxmcLoadIdentifyDynControl()), 0);
             if (mpb.loadWeight != -1) written.push_back(k), m = mpb.loadWeight;
             mpb.loadWeight = m != 0 ? m : before;
         }
-        EXPECT_EQ(written, (std::vector<int>{500, 600, 700}));
-        EXPECT_NEAR(m, c.written, 0.002 * c.written) << c.code;  // the sensor's g is 9.81, not 9.8
+        EXPECT_EQ(written, (std::vector<int>{500, 600, 700, 800, 900, 1000, 1100, 1200}));
+        EXPECT_NEAR(first, c.written, 0.002 * c.written) << c.code;  // the sensor's g is 9.81, not 9.8
+        EXPECT_NEAR(m, 0.5 * c.m, 0.001 * c.m) << c.code;
         EXPECT_TRUE(mpb.loadCoord[0] == 1 && mpb.loadCoord[2] == 3);  // the centre is not applied
         kxsim::clear_journal(), mpb.robotState = 1, kxmcLoadIdentifyDynControl(), kxmcLoadIdentifyDynControl();
         const auto w = kxsim::calls("ConfigWriteEntry");  // once, on leaving hand guiding
