@@ -23,8 +23,8 @@ namespace {
 constexpr int kWindow = 5;           // samples per estimate
 constexpr int32_t kHandGuiding = 4;  // mpb.robotState
 constexpr uint32_t kMaxWindowCycles = 1000;
-constexpr double kGravity = 9.8;        // [m/s^2]
-constexpr uint8_t kFlangeFrame = 0;     // mcb.forceSensorRefCoord of the flange frame
+constexpr double kGravity = 9.8;     // [m/s^2]
+constexpr uint8_t kFlangeFrame = 0;  // mcb.forceSensorRefCoord of the flange frame
 
 // Relative and absolute damping of the centre's normal equations: a window whose force never
 // turns leaves them singular along the force, and the damped solve then returns the centre's
