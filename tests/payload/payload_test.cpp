@@ -251,12 +251,12 @@ TEST_F(Payload, StepResidualIsAgainstTheArmWithoutPayload) {
 
 // Guided pose of cycle k [deg], the wrist turning through about 80 deg within half a second,
 // with the flange wrench [N, N m] of the payload m at c [mm] and the flange rotation in it, on an
-// arm mounted with the given tilt [rad].
+// arm whose mounting tilts gravity by `tilt` [rad] away from the base's vertical.
 void guided_sample(int k, double m, const Vec3 &c, double q[6], double w[6], double *rot = nullptr, double tilt = 0) {
     const double t = k * 0.001, q0[6] = {10, -80, 100, -90, -70, 20}, amp[6] = {20, 10, 15, 60, 40, 80};
     for (int i = 0; i < 6; ++i) q[i] = q0[i] + amp[i] * std::sin(2 * M_PI * (0.5 + 0.3 * i) * t);
     const Trsf f = Arm(mcb.robotModelCode, 0, {}).flange(q);
-    const double g[3] = {-kG * std::sin(tilt), 0, -kG * std::cos(tilt)};  // base frame, the arm tilted about y
+    const double g[3] = {-kG * std::sin(tilt) * 0.6, -kG * std::sin(tilt) * 0.8, -kG * std::cos(tilt)};  // in the base frame
     for (int i = 0; i < 3; ++i) w[i] = m * (f.rot.r[i] * g[0] + f.rot.r[3 + i] * g[1] + f.rot.r[6 + i] * g[2]);  // R^T m g
     for (int i = 0; i < 3; ++i) w[3 + i] = 1e-3 * (c[(i + 1) % 3] * w[(i + 2) % 3] - c[(i + 2) % 3] * w[(i + 1) % 3]);
     if (rot != nullptr) std::copy(f.rot.r, f.rot.r + 9, rot);
@@ -324,8 +324,8 @@ TEST_F(Payload, ContinuousNoSampleWithoutAUsableWrench) {
         }
         EXPECT_TRUE(result == (c.bad >= 0 ? -1 : 0) && (c.bad != 0 || kxsim::log_contains("loadweight is NAN", 4)));
         EXPECT_TRUE(c.bad != 3 || kxsim::log_contains("loadcoord0 is NAN", 4));
-        mpb.robotState = 1, kxmcLoadIdentifyDynControl();
-        EXPECT_EQ(kxsim::calls("ConfigWriteEntry").size(), c.on ? 4u : 0u);  // only leaving hand guiding persists
+        mpb.robotState = 1, kxmcLoadIdentifyDynControl(), mcb.loadIdentifyDynOn = 1, kxmcLoadIdentifyDynControl();
+        EXPECT_EQ(kxsim::calls("ConfigWriteEntry").size(), c.on ? 4u : 0u);  // only leaving hand guiding while on persists
     }
 }
 
