@@ -313,10 +313,10 @@ TEST_F(Payload, ContinuousNoSampleWithoutAUsableWrench) {
         {4, 1, 0, 0, 1, -1}, {500, 0, 0, 0, 1, -1}, {500, 1, 2, 0, 1, -1}, {500, 1, 0, 1, 1, -1}, {500, 1, 0, 0, 0, -1},
         {5, 1, 0, 0, 1, 0},  {5, 1, 0, 0, 1, 3}};
     for (const auto &c : cases) {
-        restart(101), mcb.loadIdentifyDynOn = c.on, mcb.loadIdentifyTime = c.time, mcb.forceSensorState = c.fault, mcb.forceSensorRefCoord = c.frame;
+        restart(101), mcb.loadIdentifyTime = c.time, mcb.forceSensorState = c.fault, mcb.forceSensorRefCoord = c.frame;
         int32_t result = 0;
         for (int k = 1; k <= 1000; ++k) {
-            mcb.forceSensorAct = c.act, mpb.robotState = 4, mpb.loadWeight = 2;
+            mcb.forceSensorAct = c.act, mpb.robotState = 4, mpb.loadWeight = 2, mcb.loadIdentifyDynOn = c.on || k == 1;
             guided_sample(k, c.act ? 4.0 : 0.0, {10, 10, 10}, mpb.jointPos, mpb.forceSensorWrench);  // off reads 0
             if (c.bad >= 0 && k % 5 == 3) mpb.forceSensorWrench[c.bad] = std::numeric_limits<double>::quiet_NaN();
             result = std::min(result, kxmcLoadIdentifyDynControl());
