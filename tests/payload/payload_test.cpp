@@ -229,7 +229,8 @@ TEST_F(Payload, StepMassAndCentreFormedWhenTheRobotStops) {
         const double rho = c.mass > 0 ? 50 - 1000 * 2000 * kPerMille / (9.8 * c.mass) : 0;
         uint8_t finished = 0;
         double m = -1, xyz[3];
-        EXPECT_TRUE(qmcGetLoadWeightCoord(&finished, &m, xyz) == 0 && finished == 1 && m == c.mass && mcb.loadIdentifyOn == 0 && xyz[2] == (c.count ? 50 : 0));
+        EXPECT_TRUE(qmcGetLoadWeightCoord(&finished, &m, xyz) == 0 && finished == 1 && m == c.mass && mcb.loadIdentifyOn == 0 && xyz[2] == (c.count ? 50 : 0) &&
+                    mcb.loadIdentifyWeightDone == 1 && mcb.loadIdentifyCoordDone == 1);
         EXPECT_TRUE(std::fabs(xyz[0] - 0.5 * rho) < 1e-9 && std::fabs(xyz[1] - std::sqrt(0.75) * rho) < 1e-9) << xyz[0];
         EXPECT_TRUE(kxsim::log_contains("j6ValueXY 30.000000", 2) && kxsim::log_contains("diffTorqueXY 64.639999", 2));
     }
