@@ -125,16 +125,13 @@ void filter_load_samples() {
 
 // Six steps of the dual-encoder detector on this cycle's encoder sample while a program runs
 // with the detector switched on; otherwise the detector restarts from rest, so a program always
-// begins with a fresh warm-up and no stale peak history.
-void dual_encoder_hand_off(const double qd_deg_s[kJoints]) {
+// begins with a fresh warm-up and no stale peak history. The detector's speed bands are keyed
+// on the joint torque of the model [N m]: the load the gear carries sets how far it deflects.
+void dual_encoder_hand_off(const float tau[kJoints]) {
     const bool detector_on = mpb.collisionMode == 1 || mpb.collisionMode == 2;
     if (detector_on && mpb.robotState == kRobotRunning) {
-        float v[kJoints];  // [deg/s]
-        for (int i = 0; i < kJoints; ++i) {
-            v[i] = kxmc::narrow_to_float(qd_deg_s[i]);
-        }
         for (int32_t j = 0; j < kJoints; ++j) {
-            (void)kxmcCollisionDetection(j, v);
+            (void)kxmcCollisionDetection(j, tau);
         }
     } else {
         (void)initCollisionDetection();
@@ -193,7 +190,7 @@ int32_t kxqmckxdynamicblock(const double jointPos[6], double cx, double cy, doub
         }
     }
 
-    dual_encoder_hand_off(s.qd);
+    dual_encoder_hand_off(tau);
     filt5.row += 1;
     return 0;
 }
