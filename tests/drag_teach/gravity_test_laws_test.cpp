@@ -13,10 +13,8 @@
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
 
-#ifdef KXMC_HAVE_KDL
 #include <kdl/chain.hpp>
 #include <kdl/chainidsolver_recursive_newton_euler.hpp>
-#endif
 
 namespace {
 
@@ -117,7 +115,6 @@ INSTANTIATE_TEST_SUITE_P(Families, GravityTestLaw, ::testing::ValuesIn(kFamilies
 
 class FiveKgLaw : public kxsim_test::HostFixture {};
 
-#ifdef KXMC_HAVE_KDL
 // With both gains 1 the law is the full rigid-body torque of the commanded motion (KDL chain of
 // the 5-kg set: DH frames, link inertias about their centres, point payload at the flange) plus
 // the reflected rotor share of the commanded acceleration.
@@ -159,6 +156,5 @@ TEST_F(FiveKgLaw, FollowsTheCommandedMotionLikeTheRigidBodyModelPlusItsRotorShar
         EXPECT_NEAR(out[j], expected, 1e-3 * (std::fabs(expected) + 1.0)) << j;
     }
 }
-#endif
 
 }  // namespace

@@ -14,11 +14,9 @@
 
 #include "dynamics/arm_derivation.hpp"
 
-#ifdef KXMC_HAVE_KDL
 #include <kdl/chain.hpp>
 #include <kdl/chaindynparam.hpp>
 #include <kdl/chainidsolver_recursive_newton_euler.hpp>
-#endif
 
 namespace kxtest {
 
@@ -79,7 +77,6 @@ inline double max_abs(const double *x, int n) {
     return m;
 }
 
-#ifdef KXMC_HAVE_KDL
 // Body of mass m [kg], centre c [mm] and inertia about it (Ixx Ixy Ixz Iyy Iyz Izz [kg mm^2]).
 template <class T>
 KDL::RigidBodyInertia body(double m, const T *c, const T *I) {
@@ -160,6 +157,5 @@ inline Dynamics kdl_dynamics(const Model &m, const double *q, const double *qd, 
     return r;
 }
 
-#endif  // KXMC_HAVE_KDL
 
 }  // namespace kxtest

@@ -43,7 +43,6 @@ TEST(StandardArmParameters, ModelCodesSelectTheirSet) {
     }
 }
 
-#ifdef KXMC_HAVE_KDL
 
 constexpr int kStates = 1000;
 constexpr double kFloatRelative = 2e-5;  // single precision over a few hundred operations
@@ -158,6 +157,5 @@ TEST(OutputMCG, MatchesKdlAndTheStandardBlock) {
     }
 }
 
-#endif  // KXMC_HAVE_KDL
 
 }  // namespace

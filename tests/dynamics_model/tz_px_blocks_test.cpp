@@ -4,7 +4,6 @@
 #include "kxmc/kxmc_dynamics_model.h"
 #include "oracle.hpp"
 
-#ifdef KXMC_HAVE_KDL
 
 namespace {
 
@@ -66,4 +65,3 @@ TEST(FamilyBlocks, MatchKdl) {
 
 }  // namespace
 
-#endif  // KXMC_HAVE_KDL

@@ -45,7 +45,6 @@ protected:
     uint32_t model_code() const override { return GetParam().model; }
 };
 
-#ifdef KXMC_HAVE_KDL
 // KDL's torque and gravity torque of the family's set with a point payload on the flange
 // origin, joints in rad, gravity of the mounting (tilt, rot [rad]) with g = 9.81 m/s^2.
 kxtest::Dynamics oracle(uint32_t model, double payload_kg, double tilt, double rot, const Joints &q,
@@ -117,7 +116,6 @@ TEST_P(SelftestFamily, PointMassTermsAddTheTorqueOfAFlangePayload) {
         }
     }
 }
-#endif  // KXMC_HAVE_KDL
 
 INSTANTIATE_TEST_SUITE_P(Families, SelftestFamily, ::testing::ValuesIn(kFamilies),
                          [](const ::testing::TestParamInfo<FamilyCase> &p) { return std::string(p.param.name); });

@@ -10,12 +10,10 @@
 
 #include "host_fixture.hpp"
 
-#ifdef KXMC_HAVE_KDL
 #include <Eigen/SVD>
 #include <kdl/chain.hpp>
 #include <kdl/chainjnttojacsolver.hpp>
 #include <kdl/frames.hpp>
-#endif
 
 namespace {
 
@@ -59,7 +57,6 @@ TEST(Frames, RollPitchYawRoundTripAndGimbalLock) {
         double third, second, first;
         ASSERT_TRUE(trsfToRpy(&third, &second, &first, &t) == 0 && std::fabs(first - a) < 1e-9 &&
                     std::fabs(second - b) < 1e-9 && std::fabs(third - c) < 1e-9) << n;
-#ifdef KXMC_HAVE_KDL
         // R = Rz(third) Ry(second) Rx(first); quaternion (w, x, y, z) with w >= 0.
         const KDL::Rotation k = KDL::Rotation::RPY(a * kDeg, b * kDeg, c * kDeg);
         Qtrn q;
@@ -68,7 +65,6 @@ TEST(Frames, RollPitchYawRoundTripAndGimbalLock) {
         k.GetQuaternion(kq[1], kq[2], kq[3], kq[0]);
         for (int i = 0; i < 9; ++i) ASSERT_NEAR(t.rot.r[i], k(i / 3, i % 3), 1e-14);
         for (int i = 0; i < 4; ++i) ASSERT_NEAR(q.q[i], kq[0] < 0 ? -kq[i] : kq[i], 1e-12);
-#endif
     }
     // At pitch +-90 the split between roll and yaw is free, the rotation is not.
     for (double b : {90.0, -90.0}) {
@@ -168,7 +164,6 @@ INSTANTIATE_TEST_SUITE_P(Models, StandardArm,
                          ::testing::Values(0u, 1u, 201u, 250u, 301u, 350u, 450u, 702u, 902u, 903u, 1050u),
                          [](const ::testing::TestParamInfo<uint32_t> &i) { return "model" + std::to_string(i.param); });
 
-#ifdef KXMC_HAVE_KDL
 KDL::Jacobian kdl_jacobian(const kxsim::ArmGeometry &g, bool with_offsets, const double q_deg[6]) {
     KDL::Chain chain;
     KDL::JntArray q(6);
@@ -205,7 +200,6 @@ TEST(ArmGeometry, ForwardKinematicsAgreesWithKdlForEveryFamily) {
         }
     }
 }
-#endif
 
 // TZ family: from a reference a few degrees off, the numeric inverse reaches the pose; away
 // from singular poses (smallest singular value of the Jacobian above 0.01) it returns the
@@ -225,11 +219,9 @@ TEST_F(ElbowOffsetArm, NewtonInverseFromANearbyReferenceReturnsTheJoints) {
         ASSERT_EQ(inverse(f, joints), 0) << n;
         const Trsf back = kxsim::flange_transform(joints);
         EXPECT_TRUE(pos_distance(back, f) < 1e-6 && rot_angle(back, f) < 1e-9) << n;
-#ifdef KXMC_HAVE_KDL
         Eigen::JacobiSVD<Eigen::Matrix<double, 6, 6>> svd(kdl_jacobian(kxsim::arm_geometry(701), true, q).data);
         if (svd.singularValues()(5) < 0.01) continue;
         for (int i = 0; i < 6; ++i) EXPECT_NEAR(joints[i], q[i], 1e-7) << n << " joint " << i + 1;
-#endif
         ++same;
     }
     EXPECT_GT(same, 400);  // the filter leaves most samples in
@@ -237,7 +229,6 @@ TEST_F(ElbowOffsetArm, NewtonInverseFromANearbyReferenceReturnsTheJoints) {
     EXPECT_LT(inverse(rpy(0, 0, 0, 3000, 0, 0), joints), 0);
 }
 
-#ifdef KXMC_HAVE_KDL
 // Floor, wall and ceiling mountings: the ceiling reverses every torque, and a point mass at the flange adds J_v^T times its weight, with J_v
 // the flange's linear Jacobian from KDL on the host's geometry.
 using HostGravity = kxsim_test::HostFixture;
@@ -259,6 +250,5 @@ TEST_F(HostGravity, MountingsHoldArmAndPayloadAgainstTheirGravity) {
         }
     }
 }
-#endif
 
 }  // namespace
