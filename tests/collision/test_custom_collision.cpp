@@ -5,11 +5,9 @@
 #include <cmath>
 #include <random>
 
-#if KXMC_HAVE_KDL
 #include <Eigen/Dense>
 #include <kdl/chain.hpp>
 #include <kdl/chainjnttojacsolver.hpp>
-#endif
 
 #include "collision_fixture.hpp"
 
@@ -20,28 +18,43 @@ const float kFar[6] = {1e6f, 1e6f, 1e6f, 1e6f, 1e6f, 1e6f};
 
 using CustomCollision = CollisionFixture;
 
-#if KXMC_HAVE_KDL
-// The estimate w solves J^T w = tau: feeding tau = J^T w for a known wrench must return it.
+// The estimate w solves J^T w = tau: feeding tau = J^T w for a known wrench must return it, at
+// random poses and at two where elimination without row exchange fails: a pose one float step
+// off the flange crossing the base xz plane (an entry of J is exactly 0) and a regular pose at
+// multiples of 90 degrees.
 TEST_F(CustomCollision, TcpWrenchInvertsTheJacobianTranspose) {
     const double kPi = 3.14159265358979323846;
     std::mt19937 rng(20240611);
     std::uniform_real_distribution<double> angle(-150.0, 150.0), wrench(-50.0, 50.0);
     configure(2, kFar, kFar);
-    const std::pair<uint32_t, std::array<double, 6>> arms[] = {  // d1, a2, a3, d4, d5, d6 [mm]
-        {50, {152, -280, -240, 102, 102, 100}}, {301, {180, -520, -400, 159, 114, 106}},
-        {902, {180, -700, -586, 211, 114, 106}}};
-    for (const auto &[code, l] : arms) {
-        mcb.robotModelCode = code;
+    using Lengths = std::array<double, 6>;  // d1, a2, a3, d4, d5, d6 [mm]
+    const Lengths arm3{152, -280, -240, 102, 102, 100}, arm5{152, -425, -395, 102, 102, 100};
+    const Lengths arm16{180, -520, -400, 159, 114, 106}, arm902{180, -700, -586, 211, 114, 106};
+    const struct {
+        uint32_t code;
+        Lengths l;
+        std::array<double, 6> pose;  // [deg]; all zero: random poses
+    } cases[] = {{50, arm3, {}},
+                 {301, arm16, {}},
+                 {902, arm902, {}},
+                 {101, arm5, {-11.2348926, -60, 80, -110, 70, 20}},
+                 {101, arm5, {0, -90, 90, -90, -90, -90}}};
+    for (const auto &c : cases) {
+        mcb.robotModelCode = c.code;
         KDL::Chain chain;
-        const double a[6] = {0, l[1], l[2], 0, 0, 0}, d[6] = {l[0], 0, 0, l[3], l[4], l[5]};
+        const double a[6] = {0, c.l[1], c.l[2], 0, 0, 0};
+        const double d[6] = {c.l[0], 0, 0, c.l[3], c.l[4], c.l[5]};
         const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
-        for (int i = 0; i < 6; ++i)
-            chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(a[i] / 1000, alpha[i], d[i] / 1000, 0)));
+        for (int i = 0; i < 6; ++i) {
+            chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
+                                          KDL::Frame::DH(a[i] / 1000, alpha[i], d[i] / 1000, 0)));
+        }
         KDL::ChainJntToJacSolver solver(chain);
-        for (int trial = 0; trial < 20; ++trial) {
+        const bool random = c.pose[1] == 0.0;
+        for (int trial = 0; trial < (random ? 20 : 1); ++trial) {
             KDL::JntArray q(6);
             for (int j = 0; j < 6; ++j) {
-                mpb.targetJointPos[j] = angle(rng);
+                mpb.targetJointPos[j] = random ? angle(rng) : c.pose[j];
                 q(j) = static_cast<float>(kPi * mpb.targetJointPos[j] / 180.0);
             }
             KDL::Jacobian jac(6);
@@ -56,12 +69,11 @@ TEST_F(CustomCollision, TcpWrenchInvertsTheJacobianTranspose) {
             ASSERT_EQ(kxmcCustomCollisionDetectionMain(r, tau.data()), 0);
             for (int k = 0; k < 6; ++k) {
                 EXPECT_NEAR(mcb.tcpForceEstimate[k], 100.0 * w[k], 0.5 + 0.1 * std::fabs(w[k]))
-                    << "model " << code << " component " << k;
+                    << "model " << c.code << " component " << k;
             }
         }
     }
 }
-#endif
 
 // At a singular wrist the TCP part logs the determinant and the rows of J^T and skips the whole
 // custom check of the cycle, joint limits included.
@@ -80,6 +92,30 @@ TEST_F(CustomCollision, SingularPoseLogsTheJacobianAndSkipsTheCycle) {
     EXPECT_EQ(lines[0].level, 4);
     EXPECT_EQ(lines[0].text.rfind("detValue = ", 0), 0u) << lines[0].text;
     EXPECT_EQ(lines[6].text.rfind("TJacob6: = ", 0), 0u) << lines[6].text;
+}
+
+// An estimate that is not finite (here from a wrist motor's rated torque the host lost) counts
+// as singular: it is logged, not published, and the TCP count built so far stands, so the next
+// cycle over the limit completes it.
+TEST_F(CustomCollision, NonFiniteEstimateLeavesTheTcpCountAlone) {
+    const float tcp[6] = {1e9f, 1e9f, 20.0f, 1e9f, 1e9f, 1e9f};  // Fz x100
+    configure(2, kFar, tcp);
+    how.jointCurrent[1] = current_for(1, 0.5);  // a shoulder load far over the Fz limit
+    cycles(kCountLimit - 1);
+    const float published = mcb.tcpForceEstimate[2];
+    ASSERT_GT(std::fabs(published), 20.0f);
+    EXPECT_TRUE(kxsim::action_names().empty());
+    const float rated14 = mpb.ratedTorque14;
+    mpb.ratedTorque14 = NAN;
+    kxsim::clear_log();
+    cycles(1);
+    EXPECT_EQ(mcb.tcpForceEstimate[2], published);
+    EXPECT_EQ(kxsim::log_lines().size(), 7u);
+    EXPECT_TRUE(kxsim::action_names().empty());
+    mpb.ratedTorque14 = rated14;
+    cycles(1);
+    EXPECT_EQ(kxsim::action_names(), kPause);
+    EXPECT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_TCP);
 }
 
 // Custom joint limits replace the level counters; their count restarts once every joint is
