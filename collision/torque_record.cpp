@@ -1,5 +1,6 @@
 // Torque record (recording, replay as expected current, band settings), the delay line of
 // joint 2's command, the collision message ring and the static collision check.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -38,8 +39,11 @@ double currentBuff[kDelayLength] = {};
 int currentBuffFill = 0;  // inputs taken, up to 101
 int currentBuffHead = 0;  // slot of the next input
 
-// Rows stored in the message ring.
+// Message ring: rows stored (up to 200) and the row of the oldest one. Once the ring is full each
+// save overwrites the oldest row and moves ringOldest on, so the arrays hold the rows rotated by
+// ringOldest until order_collision_messages() turns them back to oldest first.
 int saveMsgCount = 0;
+int ringOldest = 0;
 
 // Static check: fraction of the rated torque per joint, by arm family.
 struct StaticRatios {
@@ -160,6 +164,22 @@ void print_pair(int k, int row) noexcept {
 
 namespace kxmc {
 namespace detail {
+
+void order_collision_messages() noexcept {
+    if (ringOldest == 0) {
+        return;
+    }
+    // Rotates each array in place (no scratch): row ringOldest becomes row 0.
+    double(*const arrays[])[6] = {collisionJointTarpos,  collisionJointTarvel,
+                                  collisionJointTaracc,  collisionJointTartor,
+                                  collisionJointRealpos, collisionJointRealvel,
+                                  collisionJointRealacc, collisionJointRealtor};
+    for (double(*rows)[6] : arrays) {
+        double *first = &rows[0][0];
+        std::rotate(first, first + 6 * ringOldest, first + 6 * kRingRows);
+    }
+    ringOldest = 0;
+}
 
 void form_cycle_torques(CycleTorques &t) noexcept {
     kxmcTorqueRecordProcess();
@@ -368,19 +388,14 @@ int32_t collisionMessageSave(const double model[6], const double meas[6]) {
     if (model == nullptr || meas == nullptr) {
         return -1;
     }
+    int row = 0;
     if (saveMsgCount >= kRingRows) {
-        constexpr std::size_t kShift = sizeof(double) * 6 * (kRingRows - 1);
-        std::memmove(collisionJointTarpos[0], collisionJointTarpos[1], kShift);
-        std::memmove(collisionJointTarvel[0], collisionJointTarvel[1], kShift);
-        std::memmove(collisionJointTaracc[0], collisionJointTaracc[1], kShift);
-        std::memmove(collisionJointTartor[0], collisionJointTartor[1], kShift);
-        std::memmove(collisionJointRealpos[0], collisionJointRealpos[1], kShift);
-        std::memmove(collisionJointRealvel[0], collisionJointRealvel[1], kShift);
-        std::memmove(collisionJointRealacc[0], collisionJointRealacc[1], kShift);
-        std::memmove(collisionJointRealtor[0], collisionJointRealtor[1], kShift);
-        saveMsgCount = kRingRows - 1;
+        row = ringOldest;  // the oldest row gives way to the newest
+        ringOldest = ringOldest + 1 < kRingRows ? ringOldest + 1 : 0;
+    } else {
+        row = saveMsgCount;  // rows 0 .. count-1 are in order while the ring fills
+        saveMsgCount += 1;
     }
-    const int row = saveMsgCount < 0 ? 0 : saveMsgCount;
     for (int j = 0; j < kJoints; ++j) {
         collisionJointTarpos[row][j] = mpb.targetJointPos[j];
         collisionJointTarvel[row][j] = 1000.0 * mpb.targetJointVel[j];
@@ -391,11 +406,11 @@ int32_t collisionMessageSave(const double model[6], const double meas[6]) {
         collisionJointRealacc[row][j] = 1000000.0 * mpb.actualJointAcc[j];
         collisionJointRealtor[row][j] = meas[j];
     }
-    saveMsgCount = row + 1;
     return 0;
 }
 
 int32_t collisionMessagePrintf(int32_t i) {
+    kxmc::detail::order_collision_messages();
     saveMsgCount = 0;
     const int32_t count = saveMsgPrintfCount;
     int32_t result = -1;

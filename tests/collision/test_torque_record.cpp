@@ -1,5 +1,6 @@
 // Torque record (recording, replay, band comparison), joint 2's delay line, the collision message
 // ring and the static collision check.
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 
@@ -233,13 +234,13 @@ TEST_F(CollisionFixture, MessageRingKeepsTwoHundredRowsAndPrintsFourQuantityPair
         const double model[6] = {}, meas[6] = {0, 0, 0, 0, 2.0 * i, 0};
         collisionMessageSave(model, meas);
     }
-    EXPECT_DOUBLE_EQ(collisionJointTarpos[0][0], 51.0);  // oldest first
-    EXPECT_DOUBLE_EQ(collisionJointTarpos[199][0], 250.0);
     for (int i = 0; i < 800; ++i) {
         saveMsgPrintfCount = i;
         EXPECT_EQ(collisionMessagePrintf(i), 0);
     }
     EXPECT_EQ(saveMsgPrintfCount, 0);  // wrapped after 799
+    EXPECT_DOUBLE_EQ(collisionJointTarpos[0][0], 51.0);  // oldest first once printing started
+    EXPECT_DOUBLE_EQ(collisionJointRealtor[199][4], 500.0);
     // Rows 0-199 print target and real positions, then velocities, accelerations and torques.
     const auto &lines = kxsim::log_lines();
     ASSERT_EQ(lines.size(), 1600u);
@@ -250,6 +251,28 @@ TEST_F(CollisionFixture, MessageRingKeepsTwoHundredRowsAndPrintsFourQuantityPair
         EXPECT_EQ(lines[k * 400].level, 2);
     }
     EXPECT_EQ(lines[14].text, "7 tarpos 58.000000 -60.000000 80.000000 -110.000000 70.000000 20.000000");
+}
+
+// The host reads the ring after a collision: at the end of the cycle that reported it, by the
+// level or the recorded-band comparison, the rows are oldest first, the collision cycle last.
+TEST_F(CollisionFixture, MessageRingIsInOrderAfterTheCollisionCycle) {
+    for (const bool band : {false, true}) {
+        SCOPED_TRACE(band ? "recorded band" : "level");
+        rearm();
+        mpb.collisionCountLimit = 1;
+        mcb.torqueRecordEnable = mcb.torqueRecordApply = band ? 1 : 0;
+        std::fill(mcb.torqueRecordLower, mcb.torqueRecordLower + 6, -0.05f);  // [N m]
+        std::fill(mcb.torqueRecordUpper, mcb.torqueRecordUpper + 6, 0.05f);
+        for (int i = 1; i <= 321; ++i) {
+            mpb.targetJointPos[0] = i;
+            if (i == 321) drive_residual(2, 1.5);  // 0.4 N m: over the level and 4 x the band
+            cycles(1);
+        }
+        ASSERT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_NONE + 3);
+        EXPECT_DOUBLE_EQ(collisionJointTarpos[0][0], 122.0);
+        EXPECT_DOUBLE_EQ(collisionJointTarpos[199][0], 321.0);
+        EXPECT_NEAR(collisionJointRealtor[199][2], 1.5 * mpb.collisionThreshold[2], 0.001 * rated[2]);
+    }
 }
 
 TEST_F(CollisionFixture, MessageIndexOrCounterOutsideTheRingPrintsNothing) {
