@@ -111,9 +111,10 @@ KXMC_API int32_t collisionMessagePrintf(int32_t i);
 /* ==== Static collision check ============================================================== */
 /*
  * Collision check while no program runs: the residual of each joint (measured minus expected
- * motor torque) against a fraction of the joint's rated torque (0.3, 0.5, 0.6, 0.8, 0.8, 0.8
- * for the 3- and 5-kg arms and the small families; 0.4, 0.6, 0.6, 0.8, 0.8, 0.8 for the 10-kg,
- * 16-kg and fifth families, model 902 and the 1001-1100 family). Every joint over its limit sets CollisionStartFlag,
+ * motor torque) against a fraction of the joint's rated torque: 0.3, 0.5, 0.6, 0.8, 0.8, 0.8
+ * for the 3- and 5-kg arms and the small families; 0.4, 0.7, 0.8, 0.8, 0.8, 0.8 for the 10- and
+ * 16-kg arms and model 902; 0.8 on every joint of the fifth family; 0.5, 0.8, 0.8, 0.8, 0.8, 0.8
+ * for the 1001-1100 family. Every joint over its limit sets CollisionStartFlag,
  * switches to drag (qmcDragSwitch(1)), logs "Static Collision After to DragMode" and sets
  * CollisionAfterTime = 1000. Returns 0.
  */

@@ -289,11 +289,15 @@ TEST_F(CollisionFixture, MessageIndexOrCounterOutsideTheRingPrintsNothing) {
 
 // ---- Static collision check -----------------------------------------------------------------
 
-// Each joint switches to drag only above its fraction of the rated torque, one switch per joint
-// over its limit; model codes outside every band take the small arms' fractions.
+// Each joint switches to drag only above its fraction of the rated torque (one per mille under
+// it does not), one switch per joint over its limit; model codes outside every band take the
+// small arms' fractions.
 TEST_F(CollisionFixture, StaticCheckSwitchesToDragAboveTheRatedFraction) {
-    const std::vector<double> small = {0.3, 0.5, 0.6, 0.8, 0.8, 0.8}, large = {0.4, 0.6, 0.6, 0.8, 0.8, 0.8};
-    const std::pair<uint32_t, std::vector<double>> families[] = {{101, small}, {250, large}, {1050, large}, {99999, small}};
+    using Fractions = std::vector<double>;
+    const Fractions small = {0.3, 0.5, 0.6, 0.8, 0.8, 0.8}, arm10 = {0.4, 0.7, 0.8, 0.8, 0.8, 0.8};
+    const std::pair<uint32_t, Fractions> families[] = {
+        {101, small}, {250, arm10},  {902, arm10}, {450, Fractions(6, 0.8)},
+        {1050, {0.5, 0.8, 0.8, 0.8, 0.8, 0.8}}, {99999, small}};
     for (const auto &f : families) {
         for (int j = 0; j < 6; ++j) {
             SCOPED_TRACE(::testing::Message() << f.first << " joint " << j + 1);
@@ -301,7 +305,7 @@ TEST_F(CollisionFixture, StaticCheckSwitchesToDragAboveTheRatedFraction) {
             mcb.robotModelCode = f.first;
             CollisionStartFlag = CollisionAfterTime = 0;
             const int16_t at = static_cast<int16_t>(std::lround(f.second[j] * 1000.0));
-            how.jointCurrent[j] = at;  // exactly the fraction: not over it
+            how.jointCurrent[j] = static_cast<int16_t>(at - 1);  // [per mille] just under
             qmcCheckTorqueError();
             EXPECT_TRUE(kxsim::action_names().empty());
             how.jointCurrent[j] = static_cast<int16_t>(-(at + 1));
