@@ -131,18 +131,18 @@ const JointRule &joint_rule(const BandRule &rule, int joint) {
     return joint == 2 ? rule.joint3 : rule.joints456;
 }
 
-// thr[j] [deg] for all six joints; tau null counts as an unloaded arm.
-void thresholds(uint32_t model_code, const float *tau, double thr[kJoints]) {
-    const BandRule &rule = kxmc::lookup_band(kThresholdBands, model_code, kOtherModels);
-    for (int i = 0; i < kJoints; ++i) {
-        const JointRule &r = joint_rule(rule, i);
-        const double load = tau != nullptr ? std::fabs(static_cast<double>(tau[i])) : 0.0;
-        thr[i] = r.levels[level_index(mpb.collisionLevel[i])] / load_divisor(r.load, load);
-    }
+// Threshold [deg] of one joint under the band's rules; tau null counts as an unloaded arm.
+double threshold(const BandRule &rule, int joint, const float *tau) {
+    const JointRule &r = joint_rule(rule, joint);
+    const double load = tau != nullptr ? std::fabs(static_cast<double>(tau[joint])) : 0.0;
+    return r.levels[level_index(mpb.collisionLevel[joint])] / load_divisor(r.load, load);
 }
 
-double encoder_deg(int32_t counts) {
-    return static_cast<double>(counts) / kCountsPerRev * 360.0 / kGearRatio;
+// Deflection [deg] of a joint: encoder B's angle minus encoder A's. The count difference is
+// taken in integers first, so the subtraction loses nothing however far the joint has turned.
+double deflection_deg(int32_t counts_a, int32_t counts_b) {
+    const int64_t difference = static_cast<int64_t>(counts_b) - static_cast<int64_t>(counts_a);
+    return static_cast<double>(difference) / kCountsPerRev * 360.0 / kGearRatio;
 }
 
 // ---- Detector state -------------------------------------------------------------------------
@@ -170,23 +170,22 @@ double departure(const double (&hist)[kHistoryRows][kJoints], int joint) {
 }
 
 // Peak and valley evaluation of one step. Returns the joint number 1..3 of the first collision,
-// or 0.
+// or 0. A threshold is only needed where a new extremum departs from the ones before.
 int evaluate_extrema(const double rise[kJoints], const double fall[kJoints],
-                     const double thr[kJoints]) {
+                     const BandRule &rule, const float *tau) {
     for (int i = 0; i < kJoints; ++i) {
         // The extremum lies at the previous step, whose filtered value err_data_mb now holds
         // as "previous".
         const double extremum = err_data_mb[i][0];
-        double pk = 0.0;
-        double vl = 0.0;
+        double departs = 0.0;
         if (rise[i] > 0.0 && fall[i] > 0.0) {
             push_extremum(peaks_val, i, extremum);
-            pk = departure(peaks_val, i);
+            departs = departure(peaks_val, i);
         } else if (rise[i] < 0.0 && fall[i] < 0.0) {
             push_extremum(valleys_val, i, extremum);
-            vl = departure(valleys_val, i);
+            departs = departure(valleys_val, i);
         }
-        if (i < kReportingJoints && (pk - thr[i] > 0.0 || vl - thr[i] > 0.0)) {
+        if (i < kReportingJoints && departs > 0.0 && departs - threshold(rule, i, tau) > 0.0) {
             return i + 1;
         }
     }
@@ -253,7 +252,7 @@ int32_t kxmcCollisionDetection(int32_t j, const float *tau) {
 
     double defl[kJoints];  // [deg]
     for (int i = 0; i < kJoints; ++i) {
-        defl[i] = encoder_deg(how.encoderPosB[i]) - encoder_deg(how.encoderPosA[i]);
+        defl[i] = deflection_deg(how.encoderPosA[i], how.encoderPosB[i]);
     }
 
     if (f.row > kLastRow) {
@@ -265,8 +264,7 @@ int32_t kxmcCollisionDetection(int32_t j, const float *tau) {
     }
     const int k = f.row;
 
-    double thr[kJoints];
-    thresholds(mcb.robotModelCode, tau, thr);
+    const BandRule &rule = kxmc::lookup_band(kThresholdBands, mcb.robotModelCode, kOtherModels);
 
     double rise[kJoints];
     double fall[kJoints];
@@ -287,9 +285,9 @@ int32_t kxmcCollisionDetection(int32_t j, const float *tau) {
         f.samples -= 1;
         if (j >= 0 && j < kJoints) {
             mpb.collisionThrSource[j] = 0;
-            mpb.collisionThrDisplay[j] = thr[j];
+            mpb.collisionThrDisplay[j] = threshold(rule, j, tau);
         }
-        const int hit = evaluate_extrema(rise, fall, thr);
+        const int hit = evaluate_extrema(rise, fall, rule, tau);
         if (hit != 0) {
             react(hit);
         }

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "dynamics/installation_gravity.hpp"
+#include "dynamics/standard_dynamics.hpp"
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_dual_encoder.h"
 #include "kxmc/kxmc_gravity.h"
@@ -175,18 +176,18 @@ int32_t kxqmckxdynamicblock(const double jointPos[6], double cx, double cy, doub
     to_float(payload, payloadf);
     to_float(g, gf);
 
+    // The block's torque and the diagonal of its mass matrix, without forming the mass and
+    // Coriolis matrices that the cycle does not use.
     float tau[kJoints] = {};
-    float tau_static[kJoints] = {};
-    float mass_matrix[kJoints * kJoints] = {};
-    float coriolis[kJoints * kJoints] = {};
-    (void)qmckxdynamicblock(lengths, qf, qdf, qddf, payloadf, masses, centres, inertias, rotor, gf,
-                            tau, tau_static, mass_matrix, coriolis);
+    float mass_diagonal[kJoints] = {};
+    const kxmc::detail::StandardModelInput<float> in{lengths, qf,      qdf,      qddf,  payloadf,
+                                                     masses,  centres, inertias, rotor, gf};
+    kxmc::detail::standard_chain_torque(in, mass_diagonal, tau);
 
     for (int i = 0; i < kJoints; ++i) {
         tauOut[i] = static_cast<double>(tau[i]);
         for (int c = 0; c < kJoints; ++c) {
-            inertiaDiag[i * kJoints + c] =
-                i == c ? static_cast<double>(mass_matrix[i * kJoints + c]) : 0.0;
+            inertiaDiag[i * kJoints + c] = i == c ? static_cast<double>(mass_diagonal[i]) : 0.0;
         }
     }
 
