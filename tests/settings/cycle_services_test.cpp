@@ -27,7 +27,7 @@ class Services : public kxsim_test::HostFixture {
     uint32_t model_code() const override { return 101; }  // the 5-kg arm
 };
 
-// ---- Drag power window: |tau omega| summed over the joints, averaged over the last 100 cycles ----
+// ---- Drag power window: sum of |tau omega| over the joints, mean of the last 100 cycles ----
 
 // One cycle of random measured currents [per mille] and speeds [deg/cycle]; returns the power [W]
 // of the 5-kg arm (the host's rated torques 1.27 and 0.32 N m, gear ratio 101).
