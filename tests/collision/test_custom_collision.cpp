@@ -1,13 +1,12 @@
 // Custom joint and TCP limits, the TCP wrench estimate against an independent Jacobian and the
 // dynamic allowance.
+#include <Eigen/Dense>
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <random>
-
-#include <Eigen/Dense>
 #include <kdl/chain.hpp>
 #include <kdl/chainjnttojacsolver.hpp>
+#include <random>
 
 #include "collision_fixture.hpp"
 
@@ -139,8 +138,10 @@ TEST_F(CustomCollision, JointLimitsCountUntilEveryJointIsInside) {
 }
 
 TEST_F(CustomCollision, SetterRefusesBadModesAndLimits) {
-    const float ok[6] = {1, 2, 3, 4, 5, 6}, nan[6] = {1, 2, NAN, 4, 5, 6}, inf[6] = {1, 2, 3, 4, 5, INFINITY};
-    for (const auto &[mode, joint, tcp] : {std::tuple{4, ok, ok}, {3, nan, ok}, {3, ok, inf}, {3, nullptr, ok}})
+    const float ok[6] = {1, 2, 3, 4, 5, 6}, nan[6] = {1, 2, NAN, 4, 5, 6},
+                inf[6] = {1, 2, 3, 4, 5, INFINITY};
+    for (const auto &[mode, joint, tcp] :
+         {std::tuple{4, ok, ok}, {3, nan, ok}, {3, ok, inf}, {3, nullptr, ok}})
         EXPECT_EQ(kxmcSetCustomCollisionDetection(mode, joint, tcp), -1);
     EXPECT_EQ(mcb.customCollisionMode, 0);
     EXPECT_EQ(mcb.customJointLimit[0], 1e6f);
@@ -151,27 +152,62 @@ TEST_F(CustomCollision, SetterRefusesBadModesAndLimits) {
 
 // ---- Dynamic allowance ---------------------------------------------------------------------
 
+// The allowance curve after a jump: with the curve reference 1440 a damped sine settling at
+// 0.6148 N m, otherwise a cubic in t scaled by the reference / 1440 (speed factor and ratios 1).
+TEST_F(CollisionFixture, AllowanceCurveOverTheWindow) {
+    const auto damped = [](double t) {
+        return 0.6148 - 0.9288 * std::exp(-0.008 * t) * std::sin(0.04 * t - 3.796091123087667);
+    };
+    const auto cubic = [](double t) {
+        return 2.13e-6 * t * t * t - 0.000667 * t * t + 0.05492 * t + 0.1829;
+    };
+    const struct {
+        double reference;
+        int32_t t;
+        double expected;  // [N m]
+    } cases[] = {{1440, 1, damped(1)},         {1440, 60, damped(60)},
+                 {1440, 251, damped(251)},     {720, 1, 0.5 * cubic(1)},
+                 {720, 120, 0.5 * cubic(120)}, {2880, 201, 2 * cubic(201)},
+                 {1440, 5000, 0.6148}};
+    for (const auto &c : cases) {
+        mpb.collisionCurveRef = c.reference;
+        double allow[6];
+        ASSERT_EQ(dynamicCurrentCollisionLimit(c.t, allow), 0);
+        EXPECT_NEAR(allow[0], c.expected, 1e-9) << c.reference << " t " << c.t;
+    }
+}
+
 // Allowance = curve(t) x speed factor x ratio to joint 2, x2.5 on the 16-kg shoulder joints,
-// each case against the plain curve of joint 1 at the same time.
+// each case against the plain curve of joint 1 at the same time. The speed factor is 10 x / level
+// up to the level (x the speed ratio of the speed mode: A in mode 0, B in mode 1), else 1.
 TEST_F(CollisionFixture, AllowanceScalesTheCurvePerJoint) {
     mpb.collisionCurveRef = 1440;
     double curve[6];
     ASSERT_EQ(dynamicCurrentCollisionLimit(5000, curve), 0);
-    ASSERT_NEAR(curve[0], 0.6148, 1e-3);  // [N m] the damped sine long after the jump
-    struct Case { const char *name; uint32_t model; uint8_t speed_mode; double speed_ratio; float level, ratio[6]; double mult[6]; };
+    struct Case {
+        const char *name;
+        uint32_t model;
+        uint8_t speed_mode;
+        double ratio_a, ratio_b;
+        float level, ratio[6];
+        double mult[6];
+    };
     const Case cases[] = {
-        {"speed factor 0.4", 101, 0, 2.0, 50, {1, 1, 1, 1, 1, 1}, {.4, .4, .4, .4, .4, .4}},
-        {"ratios to joint 2", 101, 2, 0, 1, {2, 4, 1, 8, 0, 4}, {.5, 1, .25, 2, 0, 1}},
-        {"16-kg shoulder", 350, 2, 0, 1, {1, 1, 1, 1, 1, 1}, {2.5, 2.5, 1, 1, 1, 1}},
-        {"no joint-2 ratio", 101, 2, 0, 1, {1, 0, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1}},
-        {"NaN ratio", 101, 2, 0, 1, {1, NAN, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1}},
-        {"level zero", 101, 0, 0.0, 0, {1, 1, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1}},
+        {"speed factor 0.4", 101, 0, 2.0, 9.0, 50, {1, 1, 1, 1, 1, 1}, {.4, .4, .4, .4, .4, .4}},
+        {"speed mode 1", 101, 1, 9.0, 3.0, 50, {1, 1, 1, 1, 1, 1}, {.6, .6, .6, .6, .6, .6}},
+        {"above the level", 101, 0, 6.0, 1.0, 50, {1, 1, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1}},
+        {"ratios to joint 2", 101, 2, 1.0, 1.0, 1, {2, 4, 1, 8, 0, 4}, {.5, 1, .25, 2, 0, 1}},
+        {"16-kg shoulder", 350, 2, 0, 0, 1, {1, 1, 1, 1, 1, 1}, {2.5, 2.5, 1, 1, 1, 1}},
+        {"no joint-2 ratio", 101, 2, 0, 0, 1, {1, 0, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1}},
+        {"NaN ratio", 101, 2, 0, 0, 1, {1, NAN, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1}},
+        {"level zero", 101, 0, 0.0, 0.0, 0, {1, 1, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         mcb.robotModelCode = c.model;
         mcb.speedMode = c.speed_mode;
-        mcb.speedRatioA = mcb.speedRatioB = c.speed_ratio;
+        mcb.speedRatioA = c.ratio_a;
+        mcb.speedRatioB = c.ratio_b;
         std::fill(mpb.collisionLevel, mpb.collisionLevel + 6, c.level);
         kxsim::set_collision_ratio(c.ratio);
         double allow[6];

@@ -14,7 +14,7 @@ const float kUpper[6] = {0.2f, 0.2f, 0.2f, 0.2f, 0.2f, 0.2f};
 const int32_t kLimits[6] = {3, 3, 3, 3, 3, 3};
 
 class TorqueRecord : public CollisionFixture {
-protected:
+   protected:
     int32_t start_end(uint8_t enable, uint8_t smooth = 0, uint32_t id = 1) {
         return qmcTorqueRecordStartEnd(enable, smooth, kLower, kUpper, kLimits, id);
     }
@@ -53,7 +53,8 @@ TEST_F(TorqueRecord, StartRejectsBadArgumentsWithoutChange) {
         EXPECT_EQ(qmcTorqueRecordStartEnd(enable, 0, lo, hi, kLimits, 5), -1);
         EXPECT_EQ(mcb.torqueRecordEnable + mcb.torqueRecordRun + mcb.torqueRecordLower[3], 0);
     }
-    EXPECT_EQ(qmcTorqueRecordStartEnd(0, 1, kUpper, kLower, kLimits, 6), 0);  // stopping takes any band
+    EXPECT_EQ(qmcTorqueRecordStartEnd(0, 1, kUpper, kLower, kLimits, 6),
+              0);  // stopping takes any band
     EXPECT_EQ(mpb.cmdId, 6u);
 }
 
@@ -124,8 +125,9 @@ TEST_F(TorqueRecord, SmoothReplayFollowsTheHostFit) {
     for (int n = 0; n < 5; ++n) {
         kxmcaddpointBfitting(&ref, values[n], n == 4 ? 0 : 1);
         for (int s = 0; s < 50; ++s) {
-            const int16_t want = n == 0 ? static_cast<int16_t>((values[1] * s) / 50)
-                                        : kxmc::trunc_to<int16_t>(kxmccomBfitting(&ref, s, 4, params));
+            const int16_t want = n == 0
+                                     ? static_cast<int16_t>((values[1] * s) / 50)
+                                     : kxmc::trunc_to<int16_t>(kxmccomBfitting(&ref, s, 4, params));
             ASSERT_EQ(replay_one(), want) << n << " " << s;
         }
     }
@@ -142,7 +144,8 @@ TEST_F(TorqueRecord, BandRunSameCurrentsPassAndAnExcursionIsCaught) {
         for (int k = 0; k < 3000; ++k) {
             for (int j = 0; j < 6; ++j) {
                 const int extra = (j == 3 && k >= push_from) ? push : 0;
-                how.jointCurrent[j] = static_cast<int16_t>(150.0 * std::sin(0.002 * k + j) + 20.0 * j + extra);
+                how.jointCurrent[j] =
+                    static_cast<int16_t>(150.0 * std::sin(0.002 * k + j) + 20.0 * j + extra);
             }
             kxmcCheckForCollisionError();
             if (!kxsim::action_names().empty() || mcb.warningCode != 0) {
@@ -154,7 +157,8 @@ TEST_F(TorqueRecord, BandRunSameCurrentsPassAndAnExcursionIsCaught) {
     for (uint8_t smooth : {0, 1}) {
         rearm();
         mpb.motionType = 9;
-        std::fill(mpb.collisionLevel, mpb.collisionLevel + 6, 100.0f);  // the level branch never counts
+        std::fill(mpb.collisionLevel, mpb.collisionLevel + 6,
+                  100.0f);  // the level branch never counts
         ASSERT_EQ(start_end(1, smooth), 0);
         ASSERT_EQ(run(0, 0), -1);
         ASSERT_EQ(start_end(0, smooth), 0);
@@ -176,10 +180,17 @@ TEST_F(TorqueRecord, BandRunSameCurrentsPassAndAnExcursionIsCaught) {
 // switches to drag.
 TEST_F(TorqueRecord, BandReactionAndCount) {
     // residual in units of the upper band; cycles_to_catch -1: not within 600 cycles
-    struct Case { uint8_t reaction; double residual; int32_t count_limit; int cycles_to_catch; } cases[] = {{0, 4.5, 3, 1}, {2, -4.5, 3, 1}, {0, 2.0, 3, 4}, {2, 2.0, 0, 501}, {0, 0.9, 3, -1},
-                 {1, 4.5, 3, 1}, {3, 4.5, 3, 1},  {4, 4.5, 3, 1}, {5, 4.5, 3, 1},   {9, 4.5, 3, 1}};
+    struct Case {
+        uint8_t reaction;
+        double residual;
+        int32_t count_limit;
+        int cycles_to_catch;
+    } cases[] = {{0, 4.5, 3, 1},   {2, -4.5, 3, 1}, {0, 2.0, 3, 4}, {2, 3.5, 3, 4},
+                 {2, 2.0, 0, 501}, {0, 0.9, 3, -1}, {1, 4.5, 3, 1}, {3, 4.5, 3, 1},
+                 {4, 4.5, 3, 1},   {5, 4.5, 3, 1},  {9, 4.5, 3, 1}};
     for (const Case &c : cases) {
-        SCOPED_TRACE(::testing::Message() << int(c.reaction) << " " << c.residual << " " << c.count_limit);
+        SCOPED_TRACE(::testing::Message()
+                     << int(c.reaction) << " " << c.residual << " " << c.count_limit);
         rearm();
         record(0, 2, [](int, int) { return static_cast<int16_t>(0); });
         mcb.collisionPauseFlag = c.reaction;
@@ -193,9 +204,13 @@ TEST_F(TorqueRecord, BandReactionAndCount) {
             caught = mcb.collisionState == 1 ? k : -1;
         }
         EXPECT_EQ(caught, c.cycles_to_catch);
-        const Names want = caught < 0 ? Names{} : c.reaction == 0 ? kPause : c.reaction == 2 ? kStop : Names{};
+        const Names want = caught < 0        ? Names{}
+                           : c.reaction == 0 ? kPause
+                           : c.reaction == 2 ? kStop
+                                             : Names{};
         EXPECT_EQ(kxsim::action_names(), want);
-        EXPECT_EQ(mcb.collisionErrorCode, want.empty() ? KXMC_COLLISION_NONE : KXMC_COLLISION_NONE + 2);
+        EXPECT_EQ(mcb.collisionErrorCode,
+                  want.empty() ? KXMC_COLLISION_NONE : KXMC_COLLISION_NONE + 2);
         EXPECT_EQ(mcb.warningCode, caught > 0 && want.empty() ? 0x22000003u : 0u);
         EXPECT_EQ(CollisionStartFlag, 0);
         EXPECT_EQ(mpb.collisionCounter[1], 0);
@@ -207,8 +222,15 @@ TEST_F(TorqueRecord, BandReactionAndCount) {
 // The first 101 inputs pass straight through; after that the output is the input of `lag`
 // calls ago, the lag following the programmed speed's share of the maximum, capped at 100.
 TEST(DelayLine, LagFollowsTheProgrammedSpeedWithinBounds) {
-    struct Case { int32_t motion_type; double joint_vel, joint_max, linear_vel, linear_max; int lag; } cases[] = {{1, 45.0, 180.0, 0, 0, 25}, {1, 270.0, 180.0, 0, 0, 100}, {2, 0, 0, 250.0, 1000.0, 25},
-         {1, 45.0, 0.0, 0, 0, 0}, {21, 0, 0, NAN, 1000.0, 0}};
+    struct Case {
+        int32_t motion_type;
+        double joint_vel, joint_max, linear_vel, linear_max;
+        int lag;
+    } cases[] = {{1, 45.0, 180.0, 0, 0, 25},
+                 {1, 270.0, 180.0, 0, 0, 100},
+                 {2, 0, 0, 250.0, 1000.0, 25},
+                 {1, 45.0, 0.0, 0, 0, 0},
+                 {21, 0, 0, NAN, 1000.0, 0}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.motion_type);
         mpb.motionType = c.motion_type;
@@ -238,19 +260,21 @@ TEST_F(CollisionFixture, MessageRingKeepsTwoHundredRowsAndPrintsFourQuantityPair
         saveMsgPrintfCount = i;
         EXPECT_EQ(collisionMessagePrintf(i), 0);
     }
-    EXPECT_EQ(saveMsgPrintfCount, 0);  // wrapped after 799
+    EXPECT_EQ(saveMsgPrintfCount, 0);                    // wrapped after 799
     EXPECT_DOUBLE_EQ(collisionJointTarpos[0][0], 51.0);  // oldest first once printing started
     EXPECT_DOUBLE_EQ(collisionJointRealtor[199][4], 500.0);
     // Rows 0-199 print target and real positions, then velocities, accelerations and torques.
     const auto &lines = kxsim::log_lines();
     ASSERT_EQ(lines.size(), 1600u);
-    const char *names[4][2] = {{"tarpos", "realpos"}, {"tarvel", "realvel"}, {"taracc", "realacc"}, {"tartor", "realtor"}};
+    const char *names[4][2] = {
+        {"tarpos", "realpos"}, {"tarvel", "realvel"}, {"taracc", "realacc"}, {"tartor", "realtor"}};
     for (int k = 0; k < 4; ++k) {
         EXPECT_EQ(lines[k * 400 + 14].text.rfind("7 " + std::string(names[k][0]) + " ", 0), 0u);
         EXPECT_EQ(lines[k * 400 + 15].text.rfind(std::string(names[k][1]) + " ", 0), 0u);
         EXPECT_EQ(lines[k * 400].level, 2);
     }
-    EXPECT_EQ(lines[14].text, "7 tarpos 58.000000 -60.000000 80.000000 -110.000000 70.000000 20.000000");
+    EXPECT_EQ(lines[14].text,
+              "7 tarpos 58.000000 -60.000000 80.000000 -110.000000 70.000000 20.000000");
 }
 
 // The host reads the ring after a collision: at the end of the cycle that reported it, by the
@@ -271,12 +295,14 @@ TEST_F(CollisionFixture, MessageRingIsInOrderAfterTheCollisionCycle) {
         ASSERT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_NONE + 3);
         EXPECT_DOUBLE_EQ(collisionJointTarpos[0][0], 122.0);
         EXPECT_DOUBLE_EQ(collisionJointTarpos[199][0], 321.0);
-        EXPECT_NEAR(collisionJointRealtor[199][2], 1.5 * mpb.collisionThreshold[2], 0.001 * rated[2]);
+        EXPECT_NEAR(collisionJointRealtor[199][2], 1.5 * mpb.collisionThreshold[2],
+                    0.001 * rated[2]);
     }
 }
 
 TEST_F(CollisionFixture, MessageIndexOrCounterOutsideTheRingPrintsNothing) {
-    const std::pair<int32_t, int32_t> cases[] = {{0, -1}, {0, 200}, {250, 100}, {799, 800}, {INT32_MIN, INT32_MAX}};
+    const std::pair<int32_t, int32_t> cases[] = {
+        {0, -1}, {0, 200}, {250, 100}, {799, 800}, {INT32_MIN, INT32_MAX}};
     for (const auto &c : cases) {
         saveMsgPrintfCount = c.first;
         EXPECT_EQ(collisionMessagePrintf(c.second), -1);
@@ -295,9 +321,12 @@ TEST_F(CollisionFixture, MessageIndexOrCounterOutsideTheRingPrintsNothing) {
 TEST_F(CollisionFixture, StaticCheckSwitchesToDragAboveTheRatedFraction) {
     using Fractions = std::vector<double>;
     const Fractions small = {0.3, 0.5, 0.6, 0.8, 0.8, 0.8}, arm10 = {0.4, 0.7, 0.8, 0.8, 0.8, 0.8};
-    const std::pair<uint32_t, Fractions> families[] = {
-        {101, small}, {250, arm10},  {902, arm10}, {450, Fractions(6, 0.8)},
-        {1050, {0.5, 0.8, 0.8, 0.8, 0.8, 0.8}}, {99999, small}};
+    const std::pair<uint32_t, Fractions> families[] = {{101, small},
+                                                       {250, arm10},
+                                                       {902, arm10},
+                                                       {450, Fractions(6, 0.8)},
+                                                       {1050, {0.5, 0.8, 0.8, 0.8, 0.8, 0.8}},
+                                                       {99999, small}};
     for (const auto &f : families) {
         for (int j = 0; j < 6; ++j) {
             SCOPED_TRACE(::testing::Message() << f.first << " joint " << j + 1);
