@@ -7,6 +7,7 @@
 #include <kdl/chain.hpp>
 #include <kdl/chainjnttojacsolver.hpp>
 #include <random>
+#include <vector>
 
 #include "collision_fixture.hpp"
 
@@ -36,6 +37,9 @@ TEST_F(CustomCollision, TcpWrenchInvertsTheJacobianTranspose) {
     } cases[] = {{50, arm3, {}},
                  {301, arm16, {}},
                  {902, arm902, {}},
+                 {703, {140, -280, -240, 102, 102, 100}, {}},
+                 {901, {140, -280, -240, 102, 102, 100}, {}},
+                 {850, {140, -425, -395, 102, 102, 100}, {}},
                  {101, arm5, {-11.2348926, -60, 80, -110, 70, 20}},
                  {101, arm5, {0, -90, 90, -90, -90, -90}}};
     for (const auto &c : cases) {
@@ -123,16 +127,18 @@ TEST_F(CustomCollision, JointLimitsCountUntilEveryJointIsInside) {
     const float joint[6] = {1e6f, 1e6f, 1e6f, 1e6f, 0.05f, 1e6f};
     configure(1, joint, kFar);
     drive_residual(2, 1.5);
+    const int32_t limit = 21;  // [cycles]
+    mpb.collisionCountLimit = limit;
     for (int round = 0; round < 3; ++round) {
         how.jointCurrent[4] = current_for(4, 0.1);
-        cycles(kCountLimit - 1);
+        cycles(limit - 1);
         how.jointCurrent[4] = 0;
         cycles(1);
     }
     EXPECT_EQ(mpb.collisionCounter[2], 0);
     EXPECT_TRUE(kxsim::action_names().empty());
     how.jointCurrent[4] = current_for(4, -0.1);
-    cycles(kCountLimit);
+    cycles(limit);
     EXPECT_EQ(kxsim::action_names(), kPause);
     EXPECT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_NONE + 5);
 }
@@ -148,6 +154,67 @@ TEST_F(CustomCollision, SetterRefusesBadModesAndLimits) {
     EXPECT_EQ(kxmcSetCustomCollisionDetection(3, ok, ok), 0);
     EXPECT_EQ(mcb.customCollisionMode, 3);
     EXPECT_EQ(mcb.customTcpLimit[5], 6.0f);
+}
+
+// ---- Status getters ------------------------------------------------------------------------
+
+// Joint state in per-second units with the published torques and TCP wrench, the measured
+// currents, and per joint whether it is in its interference zone: between the bounds for zone
+// type 0, beyond them for type 1 (the bounds themselves belong to neither), never when the zone
+// or the joint is off or the type unknown.
+TEST_F(CollisionFixture, StatusGetters) {
+    for (int j = 0; j < 6; ++j) {
+        mpb.targetJointVel[j] = 0.001 * (j + 1);  // [deg/cycle]
+        mpb.actualJointVel[j] = -0.002 * (j + 1);
+        mpb.targetJointAcc[j] = 1e-6 * (j + 1);  // [deg/cycle^2]
+        mpb.actualJointAcc[j] = 3e-6 * (j + 1);
+        mpb.modelJointTorque[j] = 0.5f * j;
+        mpb.measuredJointTorque[j] = -0.25f * j;
+        mcb.tcpForceEstimate[j] = 10.0f * j;
+        how.jointCurrent[j] = static_cast<int16_t>(100 * j - 200);
+    }
+    double status[7][6], current[6];
+    ASSERT_EQ(kxmcGetJointStatus(status[0], status[1], status[2], status[3], status[4], status[5],
+                                 status[6]),
+              0);
+    ASSERT_EQ(kxmcGetJointCurrent(current), 0);
+    const double per_joint[7] = {1, -2, 1, 3, 0.5, -0.25, 10};  // times j + 1 or j
+    for (int j = 0; j < 6; ++j) {
+        for (int k = 0; k < 7; ++k) {
+            EXPECT_NEAR(status[k][j], per_joint[k] * (k < 4 ? j + 1 : j), 1e-9) << k << " " << j;
+        }
+        EXPECT_EQ(current[j], 100 * j - 200);
+    }
+
+    const double pos[6] = {0, 10, 20, -20, 0, 0};  // [deg], bounds -10 .. 10
+    const uint8_t enable[6] = {1, 1, 1, 1, 0, 1};
+    for (int j = 0; j < 6; ++j) {
+        mpb.jointPos[j] = pos[j];
+        mcb.interfereJointEnable[j] = enable[j];
+        mcb.interfereJointMax[j] = 10.0;
+        mcb.interfereJointMin[j] = -10.0;
+    }
+    for (int i = 0; i < 8; ++i) mcb.interfereIo[i] = static_cast<uint8_t>(3 * i + 1);
+    const struct {
+        uint8_t on, type, drag_on, drag_state;
+        uint8_t in[6], drag;
+    } cases[] = {{1, 0, 1, 2, {1, 0, 0, 0, 0, 1}, 1},
+                 {1, 1, 1, 1, {0, 0, 1, 1, 0, 0}, 0},
+                 {1, 2, 0, 2, {0, 0, 0, 0, 0, 0}, 0},
+                 {0, 0, 1, 2, {0, 0, 0, 0, 0, 0}, 1}};
+    for (const auto &c : cases) {
+        mcb.interfereOn = c.on;
+        mcb.interfereType = c.type;
+        mcb.interfereDragOn = c.drag_on;
+        mpb.interfereDragState = c.drag_state;
+        uint8_t in[6], drag = 9, io[8];
+        ASSERT_EQ(kxmcGetInterfereStatus(in, &drag, io), 0);
+        EXPECT_EQ(std::vector<uint8_t>(in, in + 6), std::vector<uint8_t>(c.in, c.in + 6))
+            << "zone " << int{c.on} << " type " << int{c.type};
+        EXPECT_EQ(drag, c.drag);
+        EXPECT_EQ(std::vector<uint8_t>(io, io + 8),
+                  std::vector<uint8_t>(mcb.interfereIo, mcb.interfereIo + 8));
+    }
 }
 
 // ---- Dynamic allowance ---------------------------------------------------------------------

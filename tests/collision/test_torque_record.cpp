@@ -58,8 +58,11 @@ TEST_F(TorqueRecord, StartRejectsBadArgumentsWithoutChange) {
     EXPECT_EQ(mpb.cmdId, 6u);
 }
 
+// A new recording starts from an empty buffer; 50 x 12000 cycles fill it exactly.
 TEST_F(TorqueRecord, TwelveThousandSamplesFillTheBufferExactly) {
+    mcb.torqueRecordSamples[3][11999] = 99;  // left over
     ASSERT_EQ(start_end(1), 0);
+    EXPECT_EQ(mcb.torqueRecordSamples[3][11999], 0);
     for (long c = 1; c <= 50L * 12000; ++c) {
         how.jointCurrent[0] = static_cast<int16_t>(c / 50);
         ASSERT_EQ(kxmcTorqueRecordProcess(), 0) << c;
@@ -250,10 +253,23 @@ TEST(DelayLine, LagFollowsTheProgrammedSpeedWithinBounds) {
 
 // ---- Message ring ---------------------------------------------------------------------------
 
+// Each row holds the cycle's target and actual positions [deg], velocities [deg/s],
+// accelerations [deg/s^2] and torques [N m, motor side]; printing logs them quantity pair by
+// quantity pair, row 0 the oldest of the last 200.
 TEST_F(CollisionFixture, MessageRingKeepsTwoHundredRowsAndPrintsFourQuantityPairs) {
     for (int i = 1; i <= 250; ++i) {
-        mpb.targetJointPos[0] = i;
-        const double model[6] = {}, meas[6] = {0, 0, 0, 0, 2.0 * i, 0};
+        double model[6], meas[6];
+        for (int j = 0; j < 6; ++j) {
+            const int n = j + 1;
+            mpb.targetJointPos[j] = i + j;
+            mpb.jointPos[j] = -(i + j);
+            mpb.targetJointVel[j] = 0.001 * n;  // [deg/cycle]
+            mpb.actualJointVel[j] = 0.004 * n;
+            mpb.targetJointAcc[j] = 2e-6 * n;  // [deg/cycle^2]
+            mpb.actualJointAcc[j] = 5e-6 * n;
+            model[j] = 300.0 * n;  // joint side x 100
+            meas[j] = 6.0 * n;
+        }
         collisionMessageSave(model, meas);
     }
     for (int i = 0; i < 800; ++i) {
@@ -262,19 +278,23 @@ TEST_F(CollisionFixture, MessageRingKeepsTwoHundredRowsAndPrintsFourQuantityPair
     }
     EXPECT_EQ(saveMsgPrintfCount, 0);                    // wrapped after 799
     EXPECT_DOUBLE_EQ(collisionJointTarpos[0][0], 51.0);  // oldest first once printing started
-    EXPECT_DOUBLE_EQ(collisionJointRealtor[199][4], 500.0);
-    // Rows 0-199 print target and real positions, then velocities, accelerations and torques.
+    EXPECT_DOUBLE_EQ(collisionJointRealpos[199][5], -255.0);
+    const auto row = [](const char *name, double first, double step) {
+        std::string text = name;
+        for (int j = 0; j < 6; ++j) text += " " + std::to_string(first + step * j);
+        return text;
+    };
+    const std::string want[8] = {row("7 tarpos", 58, 1), row("realpos", -58, -1),
+                                 row("7 tarvel", 1, 1),  row("realvel", 4, 4),
+                                 row("7 taracc", 2, 2),  row("realacc", 5, 5),
+                                 row("7 tartor", 3, 3),  row("realtor", 6, 6)};
     const auto &lines = kxsim::log_lines();
     ASSERT_EQ(lines.size(), 1600u);
-    const char *names[4][2] = {
-        {"tarpos", "realpos"}, {"tarvel", "realvel"}, {"taracc", "realacc"}, {"tartor", "realtor"}};
     for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(lines[k * 400 + 14].text.rfind("7 " + std::string(names[k][0]) + " ", 0), 0u);
-        EXPECT_EQ(lines[k * 400 + 15].text.rfind(std::string(names[k][1]) + " ", 0), 0u);
+        EXPECT_EQ(lines[k * 400 + 14].text, want[2 * k]);
+        EXPECT_EQ(lines[k * 400 + 15].text, want[2 * k + 1]);
         EXPECT_EQ(lines[k * 400].level, 2);
     }
-    EXPECT_EQ(lines[14].text,
-              "7 tarpos 58.000000 -60.000000 80.000000 -110.000000 70.000000 20.000000");
 }
 
 // The host reads the ring after a collision: at the end of the cycle that reported it, by the

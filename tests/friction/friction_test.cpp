@@ -215,10 +215,11 @@ TEST_F(Friction, CompensationClipsToTheFamilyLimitsAndTheArmsJoints) {
     EXPECT_EQ(out,
               (std::vector<double>{plain(k25, 0.01), plain(k25, 0.01), plain(k25, 0.01), 0, 0, 0}));
     EXPECT_TRUE(kxsim::log_lines().empty());
-    for (int32_t n : {-5, 0, 99}) {
+    for (int32_t n : {-5, 0, 99}) {  // beyond the storage: all six joints
         mpb.jointNum = n;
-        EXPECT_EQ(run({0.01, 0.01, 0.01, 0.01, 0.01, 0.01})[5], n == 99 ? plain(k14, 0.01) : 0.0)
-            << n;
+        const auto all = run({0.01, 0.01, 0.01, 0.01, 0.01, 0.01});
+        EXPECT_EQ(all[0], n == 99 ? plain(k25, 0.01) : 0.0) << n;
+        EXPECT_EQ(all[5], n == 99 ? plain(k14, 0.01) : 0.0) << n;
     }
 }
 

@@ -181,9 +181,9 @@ TEST(LowpassFilter, WeightFromTheGainsLimitingWeightsAndBadSamples) {
         float alpha;
         double x;
         float prev, expected;
-    } cases[] = {{1.0f, 2.5, 7.0f, 2.5f},      {0.0f, 2.5, 7.0f, 7.0f},
-                 {0.5f, NAN, 3.0f, 3.0f},      {0.5f, HUGE_VAL, 3.0f, 3.0f},
-                 {1.0f, 1e300, 0.0f, FLT_MAX}, {1.0f, -1e300, 0.0f, -FLT_MAX}};
+    } cases[] = {{1.0f, 2.5, 7.0f, 2.5f},        {0.0f, 2.5, 7.0f, 7.0f},
+                 {0.5f, NAN, 3.0f, 3.0f},        {0.5f, HUGE_VAL, 3.0f, 3.0f},
+                 {1.0f, DBL_MAX, 0.0f, FLT_MAX}, {1.0f, -1e300, 0.0f, -FLT_MAX}};
     for (const auto &c : cases) {
         LowpassFilter r{c.alpha, {}};
         double x[6];

@@ -7,6 +7,8 @@
 #include <array>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <utility>
@@ -47,6 +49,8 @@ TEST(MatrixProducts, WorkedExamplesInPlaceOutputsAndEmptySizes) {
     EXPECT_EQ(std::vector<double>(P, P + 4), (std::vector<double>{58, 64, 139, 154}));
     MatrixMulDimen(2, 1, 2, A, B, P);  // an inner dimension of 1: the outer product
     EXPECT_EQ(std::vector<double>(P, P + 4), (std::vector<double>{7, 8, 14, 16}));
+    MatrixMulDimenSingle(3, 1, 1, A, B, P);  // a column times a number
+    EXPECT_EQ(std::vector<double>(P, P + 3), (std::vector<double>{7, 14, 21}));
     transposeMatrixDimen(2, 3, A, At);
     EXPECT_EQ(std::vector<double>(At, At + 6), (std::vector<double>{1, 4, 2, 5, 3, 6}));
     MatrixAddDimen(2, 3, A, B, S);
@@ -223,6 +227,44 @@ TEST(Quattorpy, StepIsOneTenthOfTheRotation) {
         const double expected = 2.0 * std::sin(c.phi_deg * 3.14159265358979323846 / 180.0 / 20.0);
         const double tol = c.phi_deg == 0.0 ? 1e-7 : 1e-12;
         for (int i = 0; i < 3; ++i) EXPECT_NEAR(out[i], expected * c.axis[i], tol) << c.phi_deg;
+    }
+}
+
+// The non-finite constants of the generated code: NaN is the negative quiet NaN (bit patterns
+// 0xFFF8000000000000 and 0xFFC00000), held from load on, written again by rt_InitInfAndNaN and
+// handed out by the getters; the classifiers see NaN as x != x and infinity of either sign.
+TEST(NonFinite, ConstantsGettersAndClassifiers) {
+    const auto bits = [](auto x) {
+        uint64_t b = 0;
+        std::memcpy(&b, &x, sizeof x);
+        return b;
+    };
+    for (int pass = 0; pass < 2; ++pass) {
+        EXPECT_EQ(bits(rtNaN), 0xFFF8000000000000u) << pass;
+        EXPECT_EQ(bits(rtNaNF), 0xFFC00000u) << pass;
+        EXPECT_EQ(rtInf, HUGE_VAL);
+        EXPECT_EQ(rtMinusInf, -HUGE_VAL);
+        EXPECT_EQ(rtInfF, HUGE_VALF);
+        EXPECT_EQ(rtMinusInfF, -HUGE_VALF);
+        rtNaN = rtInf = rtMinusInf = 1.0;  // overwritten by the host ...
+        rtNaNF = rtInfF = rtMinusInfF = 1.0f;
+        rt_InitInfAndNaN();  // ... and restored
+    }
+    EXPECT_EQ(bits(rtGetNaN()), 0xFFF8000000000000u);
+    EXPECT_EQ(bits(rtGetNaNF()), 0xFFC00000u);
+    EXPECT_EQ(rtGetInf(), HUGE_VAL);
+    EXPECT_EQ(rtGetMinusInf(), -HUGE_VAL);
+    EXPECT_EQ(rtGetInfF(), HUGE_VALF);
+    EXPECT_EQ(rtGetMinusInfF(), -HUGE_VALF);
+    const struct {
+        double x;
+        uint8_t nan, inf;
+    } cases[] = {{0.0, 0, 0}, {-1e30, 0, 0}, {NAN, 1, 0}, {HUGE_VAL, 0, 1}, {-HUGE_VAL, 0, 1}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(rtIsNaN(c.x), c.nan) << c.x;
+        EXPECT_EQ(rtIsInf(c.x), c.inf) << c.x;
+        EXPECT_EQ(rtIsNaNF(static_cast<float>(c.x)), c.nan) << c.x;
+        EXPECT_EQ(rtIsInfF(static_cast<float>(c.x)), c.inf) << c.x;
     }
 }
 

@@ -74,6 +74,7 @@ TEST_F(PointerArguments, NullIsRefusedAndNothingIsWrittenPastTheOutputs) {
     uint8_t state = 0;
     LowpassFilter smoother{};
     const Trsf frame = kxsim::flange_transform(mpb.jointPos);
+    mpb.jointNum = 99;  // per-joint loops stay within six joints
     for (int j = 0; j < 6; ++j) o7.v[j] = mpb.jointPos[j];  // a regular pose
 
     // Dynamics.

@@ -193,8 +193,10 @@ std::vector<Key> pause_keys(double reaction, double time, double dist, double sp
 }
 
 // name, call, result, then the keys and the host state before the call as in SetterCase.
-#define CASE(name, call, ...) \
-    SetterCase { name, [] { return call; }, __VA_ARGS__ }
+#define CASE(name, call, ...)                  \
+    SetterCase {                               \
+        name, [] { return call; }, __VA_ARGS__ \
+    }
 const SetterCase kSetterCases[] = {
     CASE("StaticAnyByte", qmcSetStaticCollisionOnOff(7), 0, {{kU, "COLLISION_STATIC", 7}}),
     CASE("ReboundAtLimits", pause(5, 2000, 500, 80, {10, 1, 10, 1, 10, 1}), 0,
@@ -290,7 +292,7 @@ TEST_F(Settings, CollisionLevelsJointByJoint) {
     } cases[] = {
         {"PersistBounds", 1, {0, 100, 30, 40, 0.5f, 99.5f}, 6, 1, 0, 6},
         {"PersistFlagTwoIsNotOne", 0, {7, 7, 7, 7, 7, 7}, 6, 2, 0, 6},
-        {"SecondJointOver", 0, {10, 150, 10, 10, 10, 10}, 6, 1, -1, 1},
+        {"SecondJointOver", 0, {10, 100.5f, 10, 10, 10, 10}, 6, 1, -1, 1},
         {"FirstJointNaN", 0, {kNaN, 5, 5, 5, 5, 5}, 6, 1, -1, 0},
         {"LevelTypeTwo", 2, {5, 5, 5, 5, 5, 5}, 6, 1, -1, 0},
         // Only the arm's joints are read; the persisted keys still cover all six.
@@ -329,7 +331,7 @@ TEST_F(Settings, CollisionLevelsJointByJoint) {
     }
     // Resume restores the levels last persisted (the three-joint case), even over a corrupted one.
     const std::vector<float> persisted(mpb.collisionLevelSaved, mpb.collisionLevelSaved + 6);
-    mpb.collisionLevel[0] = kNaN, mpb.collisionLevel[4] = 1.0f;
+    mpb.collisionLevel[0] = kNaN, mpb.collisionLevel[4] = -persisted[4];
     kxsim::clear_journal();
     EXPECT_EQ(qmcCollisionLevelResume(), 0);
     EXPECT_EQ(std::vector<float>(mpb.collisionLevel, mpb.collisionLevel + 6), persisted);
