@@ -119,8 +119,8 @@ TEST_P(DragLock, DirectZoneChangeHoldsTheArmWhereItIs) {
                                                 kTauIn, out),
                       0);
             for (int j = 0; j < 6; ++j) {
-                EXPECT_NEAR(out[j], kTauIn[j], 1e-4) << "from " << int(first) << " zone "
-                                                      << int(zone) << " joint " << j + 1;
+                EXPECT_NEAR(out[j], kTauIn[j], 1e-4)
+                    << "from " << int(first) << " zone " << int(zone) << " joint " << j + 1;
             }
         }
     }
