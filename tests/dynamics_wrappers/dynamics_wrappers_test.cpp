@@ -37,7 +37,7 @@ void mounting_gravity(double tilt, double rot, double g[3]) {  // [deg]
 }
 
 class Wrappers : public kxsim_test::HostFixture {
-protected:
+   protected:
     void start(uint32_t model_code, double tilt = 0, double rot = 0) {
         restart(model_code);
         mpb.robotState = 1;
@@ -174,7 +174,8 @@ TEST_F(Wrappers, HandsSixStepsPerCycleToTheDetectorWhileAProgramRuns) {
         uint8_t mode;
         int32_t robot_state;
         bool runs;
-    } cases[] = {{1, 2, true}, {2, 2, true}, {0, 2, false}, {3, 2, false}, {1, 1, false}, {2, 4, false}};
+    } cases[] = {{1, 2, true},  {2, 2, true},  {0, 2, false},
+                 {3, 2, false}, {1, 1, false}, {2, 4, false}};
     const auto &set = kxmc::standard_arm_parameters(201);
     const double q[6] = {0, -120, 60, -90, 90, 0}, load[4] = {0, 0, 50, 5.0}, rest[6] = {};
     const double payload[10] = {load[3], load[0], load[1], load[2]}, g[3] = {0, 0, -9.8};

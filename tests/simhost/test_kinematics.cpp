@@ -1,19 +1,18 @@
 // Kinematics library of the simulated host: roll-pitch-yaw and quaternions against Orocos KDL,
 // the nearest-reference angle set, forward against KDL and against the inverse kinematics of
 // every arm geometry, and the gravity routines against a KDL Jacobian.
-#include <cmath>
-#include <cstdint>
-#include <random>
-#include <vector>
-
 #include <gtest/gtest.h>
 
-#include "host_fixture.hpp"
-
 #include <Eigen/SVD>
+#include <cmath>
+#include <cstdint>
 #include <kdl/chain.hpp>
 #include <kdl/chainjnttojacsolver.hpp>
 #include <kdl/frames.hpp>
+#include <random>
+#include <vector>
+
+#include "host_fixture.hpp"
 
 namespace {
 
@@ -35,7 +34,8 @@ double pos_distance(const Trsf &a, const Trsf &b) {
 double rot_angle(const Trsf &a, const Trsf &b) {
     double M[3][3] = {};
     for (int i = 0; i < 9; ++i)
-        for (int j = 0; j < 3; ++j) M[i / 3][i % 3] += a.rot.r[3 * j + i / 3] * b.rot.r[3 * j + i % 3];
+        for (int j = 0; j < 3; ++j)
+            M[i / 3][i % 3] += a.rot.r[3 * j + i / 3] * b.rot.r[3 * j + i % 3];
     const double s = std::hypot(M[2][1] - M[1][2], M[0][2] - M[2][0], M[1][0] - M[0][1]) / 2;
     return std::atan2(s, (M[0][0] + M[1][1] + M[2][2] - 1.0) / 2);
 }
@@ -44,8 +44,8 @@ double rot_angle(const Trsf &a, const Trsf &b) {
 int inverse(const Trsf &f, double joints[6]) {
     double third, second, first;
     trsfToRpy(&third, &second, &first, &f);
-    return qmcGetInverseKinematicNoLine(0, f.pos.v[0], f.pos.v[1], f.pos.v[2], first, second,
-                                        third, -1, joints);
+    return qmcGetInverseKinematicNoLine(0, f.pos.v[0], f.pos.v[1], f.pos.v[2], first, second, third,
+                                        -1, joints);
 }
 
 TEST(Frames, RollPitchYawRoundTripAndGimbalLock) {
@@ -56,7 +56,8 @@ TEST(Frames, RollPitchYawRoundTripAndGimbalLock) {
         const Trsf t = rpy(a, b, c);
         double third, second, first;
         ASSERT_TRUE(trsfToRpy(&third, &second, &first, &t) == 0 && std::fabs(first - a) < 1e-9 &&
-                    std::fabs(second - b) < 1e-9 && std::fabs(third - c) < 1e-9) << n;
+                    std::fabs(second - b) < 1e-9 && std::fabs(third - c) < 1e-9)
+            << n;
         // R = Rz(third) Ry(second) Rx(first); quaternion (w, x, y, z) with w >= 0.
         const KDL::Rotation k = KDL::Rotation::RPY(a * kDeg, b * kDeg, c * kDeg);
         Qtrn q;
@@ -71,7 +72,8 @@ TEST(Frames, RollPitchYawRoundTripAndGimbalLock) {
         const Trsf t = rpy(30.0, b, -70.0);
         double third, second, first;
         trsfToRpy(&third, &second, &first, &t);
-        EXPECT_TRUE(std::fabs(second - b) < 1e-6 && rot_angle(rpy(first, second, third), t) < 1e-12) << b;
+        EXPECT_TRUE(std::fabs(second - b) < 1e-6 && rot_angle(rpy(first, second, third), t) < 1e-12)
+            << b;
     }
 }
 
@@ -86,13 +88,18 @@ TEST(Frames, InverseCompositionAndQuaternionEdgeCases) {
     const Trsf half{{{0, 1, 0, 1, 0, 0, 0, 0, -1}}, {{0, 0, 0}}};
     Qtrn q, zero{{0, 0, 0, 0}}, u;
     trsfToQtrn(&q, &half);
-    EXPECT_TRUE(std::fabs(q.q[0]) < 1e-15 && std::fabs(std::fabs(q.q[1]) - std::sqrt(0.5)) < 1e-15 &&
+    EXPECT_TRUE(std::fabs(q.q[0]) < 1e-15 &&
+                std::fabs(std::fabs(q.q[1]) - std::sqrt(0.5)) < 1e-15 &&
                 std::fabs(q.q[1] - q.q[2]) < 1e-15);
-    EXPECT_TRUE(unitQtrn(&u, &zero) == -1 && u.q[0] == 1.0) << "a zero quaternion becomes the identity";
+    EXPECT_TRUE(unitQtrn(&u, &zero) == -1 && u.q[0] == 1.0)
+        << "a zero quaternion becomes the identity";
 }
 
 TEST(Frames, ContinuousAnglesPickTheSetNearestTheReference) {
-    const struct { double angles[3], ref[3], expect[3]; } cases[] = {  // first, second, third [deg]
+    const struct {
+        double angles[3], ref[3], expect[3];
+    } cases[] = {
+        // first, second, third [deg]
         // Whole-turn wraps follow a reference beyond +-180.
         {{-10, 20, 30}, {350, 20, 30}, {350, 20, 30}},
         {{170, 0, -170}, {-175, 0, 185}, {-190, 0, 190}},
@@ -109,7 +116,7 @@ TEST(Frames, ContinuousAnglesPickTheSetNearestTheReference) {
 }
 
 class StandardArm : public kxsim_test::HostFixture, public ::testing::WithParamInterface<uint32_t> {
-protected:
+   protected:
     uint32_t model_code() const override { return GetParam(); }
 };
 
@@ -154,22 +161,27 @@ TEST_P(StandardArm, NearestOfEightSolutionsIsChosenAndUnreachablePosesAreRefused
         for (int i = 0; i < 6; ++i) EXPECT_NEAR(joints[i], s[i], 1e-8);
     }
     // Beyond the reach, wrist centre inside the shoulder offset cylinder, a NaN coordinate.
-    for (const Trsf &p : {rpy(180, 0, 0, 5000, 0, 0), rpy(180, 0, 0, 0, 0, 0), rpy(0, 0, 0, std::nan(""), 0, 300)}) {
+    for (const Trsf &p : {rpy(180, 0, 0, 5000, 0, 0), rpy(180, 0, 0, 0, 0, 0),
+                          rpy(0, 0, 0, std::nan(""), 0, 300)}) {
         double joints[6] = {1, 2, 3, 4, 5, 6};
         EXPECT_TRUE(inverse(p, joints) < 0 && joints[0] == 1 && joints[5] == 6);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, StandardArm,
-                         ::testing::Values(0u, 1u, 201u, 250u, 301u, 350u, 450u, 702u, 902u, 903u, 1050u),
-                         [](const ::testing::TestParamInfo<uint32_t> &i) { return "model" + std::to_string(i.param); });
+                         ::testing::Values(0u, 1u, 201u, 250u, 301u, 350u, 450u, 702u, 902u, 903u,
+                                           1050u),
+                         [](const ::testing::TestParamInfo<uint32_t> &i) {
+                             return "model" + std::to_string(i.param);
+                         });
 
 KDL::Jacobian kdl_jacobian(const kxsim::ArmGeometry &g, bool with_offsets, const double q_deg[6]) {
     KDL::Chain chain;
     KDL::JntArray q(6);
     for (int i = 0; i < 6; ++i) {
-        chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
-                                      KDL::Frame::DH(g.a[i], g.alpha[i], g.d[i], with_offsets ? g.theta_offset[i] : 0.0)));
+        chain.addSegment(KDL::Segment(
+            KDL::Joint(KDL::Joint::RotZ),
+            KDL::Frame::DH(g.a[i], g.alpha[i], g.d[i], with_offsets ? g.theta_offset[i] : 0.0)));
         q(i) = q_deg[i] * kDeg;
     }
     KDL::Jacobian jac(6);
@@ -196,7 +208,9 @@ TEST(ArmGeometry, ForwardKinematicsAgreesWithKdlForEveryFamily) {
             ASSERT_EQ(jointTrsfToEndCartTCF_RT(1, q, pose), 0);
             const Trsf t = rpy(pose[3], pose[4], pose[5]);
             for (int i = 0; i < 9; ++i)
-                EXPECT_TRUE(std::fabs(t.rot.r[i] - k.M(i / 3, i % 3)) < 1e-5 && (i > 2 || std::fabs(pose[i] - k.p(i)) < 1e-3)) << m;
+                EXPECT_TRUE(std::fabs(t.rot.r[i] - k.M(i / 3, i % 3)) < 1e-5 &&
+                            (i > 2 || std::fabs(pose[i] - k.p(i)) < 1e-3))
+                    << m;
         }
     }
 }
@@ -219,7 +233,8 @@ TEST_F(ElbowOffsetArm, NewtonInverseFromANearbyReferenceReturnsTheJoints) {
         ASSERT_EQ(inverse(f, joints), 0) << n;
         const Trsf back = kxsim::flange_transform(joints);
         EXPECT_TRUE(pos_distance(back, f) < 1e-6 && rot_angle(back, f) < 1e-9) << n;
-        Eigen::JacobiSVD<Eigen::Matrix<double, 6, 6>> svd(kdl_jacobian(kxsim::arm_geometry(701), true, q).data);
+        Eigen::JacobiSVD<Eigen::Matrix<double, 6, 6>> svd(
+            kdl_jacobian(kxsim::arm_geometry(701), true, q).data);
         if (svd.singularValues()(5) < 0.01) continue;
         for (int i = 0; i < 6; ++i) EXPECT_NEAR(joints[i], q[i], 1e-7) << n << " joint " << i + 1;
         ++same;
@@ -239,14 +254,20 @@ TEST_F(HostGravity, MountingsHoldArmAndPayloadAgainstTheirGravity) {
     for (int code : {101, 1, 201, 302, 401}) {
         mcb.robotModelCode = static_cast<uint32_t>(code);
         double floor[6], ceiling[6], wall[6], floor_load[6], wall_load[6];
-        ASSERT_EQ(qmcDynComGravityExload(q, none, floor, code) | qmcDynComGravityExloadCeiling(q, none, ceiling, code) |
-                      qmcDynComGravityExloadWall(q, none, wall, code) | qmcDynComGravityExload(q, payload, floor_load, code) |
-                      qmcDynComGravityExloadWall(q, payload, wall_load, code), 0);
-        const KDL::Jacobian jac = kdl_jacobian(kxsim::arm_geometry(static_cast<uint32_t>(code)), false, q);
+        ASSERT_EQ(qmcDynComGravityExload(q, none, floor, code) |
+                      qmcDynComGravityExloadCeiling(q, none, ceiling, code) |
+                      qmcDynComGravityExloadWall(q, none, wall, code) |
+                      qmcDynComGravityExload(q, payload, floor_load, code) |
+                      qmcDynComGravityExloadWall(q, payload, wall_load, code),
+                  0);
+        const KDL::Jacobian jac =
+            kdl_jacobian(kxsim::arm_geometry(static_cast<uint32_t>(code)), false, q);
         for (int i = 0; i < 6; ++i) {
             EXPECT_NEAR(ceiling[i], -floor[i], 1e-9) << code;
-            EXPECT_NEAR(floor_load[i] - floor[i], jac(2, i) * 2.0 * 9.8, 1e-6) << code << " joint " << i + 1;
-            EXPECT_NEAR(wall_load[i] - wall[i], jac(0, i) * 2.0 * 9.8, 1e-6) << code << " joint " << i + 1;
+            EXPECT_NEAR(floor_load[i] - floor[i], jac(2, i) * 2.0 * 9.8, 1e-6)
+                << code << " joint " << i + 1;
+            EXPECT_NEAR(wall_load[i] - wall[i], jac(0, i) * 2.0 * 9.8, 1e-6)
+                << code << " joint " << i + 1;
         }
     }
 }

@@ -1,9 +1,9 @@
 // Matrix routines of the simulated host the library uses (product, transpose) on row-pointer
 // headers, against hand-computed results.
+#include <gtest/gtest.h>
+
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host/kxmc_host.h"
 
@@ -11,7 +11,8 @@ namespace {
 
 // A dense matrix owning its rows, viewed through headers of the host's layout.
 struct Matrix {
-    Matrix(int r, int c, std::vector<double> v = {}) : rows(r), cols(c), data(std::move(v)), ptr(r) {
+    Matrix(int r, int c, std::vector<double> v = {})
+        : rows(r), cols(c), data(std::move(v)), ptr(r) {
         data.resize(static_cast<std::size_t>(r * c));
         for (int i = 0; i < r; ++i) ptr[i] = data.data() + i * c;
     }

@@ -154,7 +154,7 @@ TEST_F(ModelModes, GravityTestGainsFollowTheDragState) {
 // zone's joint springs hold the pose where a drag period starts and recapture it in the next.
 TEST_F(ModelModes, DragHoldsThePoseWhereDragStartsAndRecapturesInTheNextDrag) {
     const double moved[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};  // [deg]
-    for (const uint32_t code : {101u, 450u, 0u}) {  // 0: arm 101 in an interference zone
+    for (const uint32_t code : {101u, 450u, 0u}) {             // 0: arm 101 in an interference zone
         SCOPED_TRACE(code);
         start(code == 0 ? 101 : code, 0);
         mcb.dragLockOn = code != 0;
@@ -182,7 +182,6 @@ TEST_F(ModelModes, DragHoldsThePoseWhereDragStartsAndRecapturesInTheNextDrag) {
         expect_gravity();
     }
 }
-
 
 // ---- Housekeeping --------------------------------------------------------------------------------
 
