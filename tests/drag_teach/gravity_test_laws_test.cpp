@@ -142,6 +142,7 @@ TEST_P(FilteredLaw, DynamicPartIsTheInertiaTimesTheFilteredAcceleration) {
     EXPECT_NEAR(with[0] - without[0], M(0, 0) * accel, 0.01 * M(0, 0) * accel);
 }
 
+INSTANTIATE_TEST_SUITE_P(Families, GravityTestLaw, ::testing::ValuesIn(kFamilies));
 INSTANTIATE_TEST_SUITE_P(Families, FilteredLaw,
                          ::testing::Values(kFamilies[0], kFamilies[2], kFamilies[3]));
 
