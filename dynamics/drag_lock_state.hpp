@@ -11,7 +11,7 @@ namespace kxmc {
 
 // Law that captured the reference. The joint impedance and the Cartesian lock share the record,
 // so a law finding the other's reference captures its own before it acts.
-enum class DragLockLaw : int32_t { kNone = 0, kJointImpedance = 1, kCartesianLock = 2 };
+enum class DragLockLaw : int32_t { kNone, kJointImpedance, kCartesianLock };
 
 struct DragLockReference {
     int32_t counter;           // cycles since the reference was captured; < 1 means capture now

@@ -129,8 +129,14 @@ TEST_F(HostValues, NonFiniteAndAbsurdFieldsNeverBecomeUndefinedBehaviour) {
                 mcb.collisionPauseFlag = 5;
                 mcb.collisionState = 1;
                 mcb.collisionSafeTime = 0xFFFFFFFFu;
+                mpb.segmentStep = INT32_MAX;
+                mpb.segmentSteps = INT32_MIN;
+                mpb.collisionCounter[0] = INT32_MAX;
+                mpb.collisionCountLimit = INT32_MAX;
                 cycle();
                 cycle();
+                for (int j = 0; j < 6; ++j) EXPECT_TRUE(std::isfinite(forceCollisionError[j]));
+                EXPECT_GE(CollisionAfterTime, 0);
             }
         }
     }

@@ -1,7 +1,7 @@
 // Self-test torque of the four arm families against Orocos KDL's inverse dynamics of the same
 // rigid-body sets (rotor inertias excluded): full dynamics and gravity alone at random states
-// and mountings, the flange point-mass terms, zero parameters, malformed arguments and the
-// absence of heap allocation in the call.
+// and mountings, the flange point-mass terms, zero parameters and the absence of heap
+// allocation in the call.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -135,42 +135,13 @@ INSTANTIATE_TEST_SUITE_P(Families, SelftestFamily, ::testing::ValuesIn(kFamilies
 
 TEST(SelftestParameters, UnknownFamiliesHaveNoModel) {
     double delta[54] = {};
-    for (int family : {0, 4, 6, 15, 401, -5})
-        EXPECT_TRUE(kxmc::selftest_parameters(family) == nullptr &&
-                    !kxmc::selftest_point_mass_terms(family, 1.0, delta))
-            << family;
+    for (int family : {0, 4, 6, 15, 401, -5}) {
+        EXPECT_EQ(kxmc::selftest_parameters(family), nullptr) << family;
+        EXPECT_FALSE(kxmc::selftest_point_mass_terms(family, 1.0, delta)) << family;
+    }
 }
 
 using SelftestInterface = kxsim_test::HostFixture;
-
-// Malformed output headers and null inputs are refused and nothing is written.
-TEST_F(SelftestInterface, RefusesMalformedArgumentsWithoutWriting) {
-    load_parameters(kxmc::selftest_parameters(5));
-    double store[6];
-    double *rows[6] = {&store[0], &store[1], &store[2], &store[3], &store[4], &store[5]};
-    double *rows_with_hole[6] = {rows[0], rows[1], nullptr, rows[3], rows[4], rows[5]};
-    const double in[9] = {}, r[6] = {};
-    struct Case {
-        const char *what;
-        MatHead head;
-        const double *q, *qd, *qdd;
-    };
-    const Case cases[] = {
-        {"rows 1..6", {1, 6, 0, 0, 0, rows}, in, r, r},
-        {"two columns", {0, 5, 0, 1, 0, rows}, in, r, r},
-        {"no row pointers", {0, 5, 0, 0, 0, nullptr}, in, r, r},
-        {"a null row", {0, 5, 0, 0, 0, rows_with_hole}, in, r, r},
-        {"null q", {0, 5, 0, 0, 0, rows}, nullptr, r, r},
-        {"null qdd", {0, 5, 0, 0, 0, rows}, in, r, nullptr},
-    };
-    for (const FamilyCase &fc : kFamilies) {
-        for (const Case &c : cases) {
-            std::fill(store, store + 6, 123.0);
-            EXPECT_EQ(fc.fn(c.q, c.qd, c.qdd, c.head), -1) << fc.name << ": " << c.what;
-            for (double v : store) EXPECT_EQ(v, 123.0) << fc.name << ": " << c.what;
-        }
-    }
-}
 
 TEST_F(SelftestInterface, CallDoesNotAllocate) {
     load_parameters(kxmc::selftest_parameters(10));

@@ -77,18 +77,6 @@ TEST_F(ConfigFile, WriteStoppedBeforeRenameLeavesThePreviousFile) {
     EXPECT_EQ(file_text(kUser), "[USER_PARAM]\nCOLLISION_PAUSE=2\nCOLLISION_SAFETIME=300\n");
 }
 
-TEST_F(ConfigFile, UnusableArgumentsAreRefusedButJournalled) {
-    const struct {
-        const char *path, *section, *key;
-    } cases[] = {{kUser, "USER_PARAM", "BAD=KEY"},
-                 {kUser, nullptr, "KEY"},
-                 {nullptr, "USER_PARAM", "KEY"},
-                 {"/root/../../etc/x", "S", "KEY"}};
-    for (const auto &c : cases) EXPECT_EQ(ConfigWriteEntry(c.path, c.section, c.key, 1.0f), -1);
-    EXPECT_FALSE(std::ifstream(kxsim::config_file(kUser)).good());
-    EXPECT_EQ(kxsim::calls("ConfigWriteEntry").size(), sizeof cases / sizeof cases[0]);
-}
-
 // A key written before a restart and the field the start-up reads it into.
 struct SavedCase {
     const char *file, *section, *key;

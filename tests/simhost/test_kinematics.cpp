@@ -1,6 +1,6 @@
 // Kinematics library of the simulated host: roll-pitch-yaw and quaternions against Orocos KDL,
-// the nearest-reference angle set, forward against KDL and against the inverse kinematics of
-// every arm geometry, and the gravity routines against a KDL Jacobian.
+// forward against KDL and against the inverse kinematics of the standard arms, and the gravity
+// routines against a KDL Jacobian.
 #include <gtest/gtest.h>
 
 #include <Eigen/SVD>
@@ -77,56 +77,18 @@ TEST(Frames, RollPitchYawRoundTripAndGimbalLock) {
     }
 }
 
-TEST(Frames, InverseCompositionAndQuaternionEdgeCases) {
-    const Trsf a = rpy(10, 20, 30, 100, -20, 5), b = rpy(-40, 5, 170, -3, 44, 900);
-    Trsf ai, back = a;
-    invertTrsf(&ai, &a);
-    multTrsf(&back, &back, &b);  // aliased output
-    multTrsf(&back, &ai, &back);
-    EXPECT_TRUE(rot_angle(back, b) < 1e-14 && pos_distance(back, b) < 1e-12);
-    // Half turn about (1, 1, 0)/sqrt2: trace -1, the branch that needs Shepperd's care.
-    const Trsf half{{{0, 1, 0, 1, 0, 0, 0, 0, -1}}, {{0, 0, 0}}};
-    Qtrn q, zero{{0, 0, 0, 0}}, u;
-    trsfToQtrn(&q, &half);
-    EXPECT_TRUE(std::fabs(q.q[0]) < 1e-15 &&
-                std::fabs(std::fabs(q.q[1]) - std::sqrt(0.5)) < 1e-15 &&
-                std::fabs(q.q[1] - q.q[2]) < 1e-15);
-    EXPECT_TRUE(unitQtrn(&u, &zero) == -1 && u.q[0] == 1.0)
-        << "a zero quaternion becomes the identity";
-}
-
-TEST(Frames, ContinuousAnglesPickTheSetNearestTheReference) {
-    const struct {
-        double angles[3], ref[3], expect[3];
-    } cases[] = {
-        // first, second, third [deg]
-        // Whole-turn wraps follow a reference beyond +-180.
-        {{-10, 20, 30}, {350, 20, 30}, {350, 20, 30}},
-        {{170, 0, -170}, {-175, 0, 185}, {-190, 0, 190}},
-        {{0, 0, 0}, {721, -1, 359}, {720, 0, 360}},
-        // Pitch beyond 90: the equivalent set (a + 180, 180 - b, c + 180) is nearer.
-        {{-170, 80, -170}, {5, 105, 5}, {10, 100, 10}},
-    };
-    for (const auto &c : cases) {
-        const Trsf t = rpy(c.angles[0], c.angles[1], c.angles[2]);
-        double got[3];
-        ASSERT_EQ(trsfToRpyRt(&got[2], &got[1], &got[0], &t, c.ref), 0);
-        for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], c.expect[i], 1e-9) << c.ref[0];
-    }
-}
-
 class StandardArm : public kxsim_test::HostFixture, public ::testing::WithParamInterface<uint32_t> {
    protected:
     uint32_t model_code() const override { return GetParam(); }
 };
 
-// Forward then inverse over 10 000 random joint vectors away from the three singular
+// Forward then inverse over 2000 random joint vectors away from the three singular
 // configurations (elbow stretched, wrist aligned, wrist centre over the base axis).
 TEST_P(StandardArm, InverseOfForwardReturnsThePoseAndTheOriginalJoints) {
     const kxsim::ArmGeometry g = kxsim::arm_geometry(GetParam());
     std::mt19937_64 rng(1000 + GetParam());
     std::uniform_real_distribution<double> joint(-180.0, 180.0), wide(-340.0, 340.0);
-    for (int n = 0, tested = 0; tested < 10000; ++n) {
+    for (int n = 0, tested = 0; tested < 2000; ++n) {
         double q[6];
         for (double &v : q) v = (n % 4 == 0) ? wide(rng) : joint(rng);
         const Trsf f = kxsim::flange_transform(q);
@@ -146,25 +108,6 @@ TEST_P(StandardArm, InverseOfForwardReturnsThePoseAndTheOriginalJoints) {
         double joints[6] = {q[0], q[1], q[2], q[3], q[4], q[5]};
         ASSERT_GE(inverse(f, joints), 0) << "sample " << n;
         for (int i = 0; i < 6; ++i) ASSERT_NEAR(joints[i], q[i], 1e-9 / kDeg) << "sample " << n;
-    }
-}
-
-TEST_P(StandardArm, NearestOfEightSolutionsIsChosenAndUnreachablePosesAreRefused) {
-    const double q[6] = {30, -120, 80, -60, 70, 10};
-    const Trsf f = kxsim::flange_transform(q);
-    const auto all = kxsim::inverse_kinematics_all(f);
-    ASSERT_EQ(all.size(), 8u);
-    for (const auto &s : all) {  // a reference near any solution selects that one
-        double joints[6];
-        for (int i = 0; i < 6; ++i) joints[i] = s[i] + 3.0;
-        ASSERT_EQ(inverse(f, joints), 0);
-        for (int i = 0; i < 6; ++i) EXPECT_NEAR(joints[i], s[i], 1e-8);
-    }
-    // Beyond the reach, wrist centre inside the shoulder offset cylinder, a NaN coordinate.
-    for (const Trsf &p : {rpy(180, 0, 0, 5000, 0, 0), rpy(180, 0, 0, 0, 0, 0),
-                          rpy(0, 0, 0, std::nan(""), 0, 300)}) {
-        double joints[6] = {1, 2, 3, 4, 5, 6};
-        EXPECT_TRUE(inverse(p, joints) < 0 && joints[0] == 1 && joints[5] == 6);
     }
 }
 
@@ -215,37 +158,9 @@ TEST(ArmGeometry, ForwardKinematicsAgreesWithKdlForEveryFamily) {
     }
 }
 
-// TZ family: from a reference a few degrees off, the numeric inverse reaches the pose; away
-// from singular poses (smallest singular value of the Jacobian above 0.01) it returns the
-// original joints.
-using ElbowOffsetArm = kxsim_test::HostFixture;
-
-TEST_F(ElbowOffsetArm, NewtonInverseFromANearbyReferenceReturnsTheJoints) {
-    restart(701);
-    std::mt19937_64 rng(701);
-    std::uniform_real_distribution<double> joint(-170.0, 170.0), nudge(-4.0, 4.0);
-    int same = 0;
-    for (int n = 0; n < 500; ++n) {
-        double q[6], joints[6];
-        for (double &v : q) v = joint(rng);
-        for (int i = 0; i < 6; ++i) joints[i] = q[i] + nudge(rng);
-        const Trsf f = kxsim::flange_transform(q);
-        ASSERT_EQ(inverse(f, joints), 0) << n;
-        const Trsf back = kxsim::flange_transform(joints);
-        EXPECT_TRUE(pos_distance(back, f) < 1e-6 && rot_angle(back, f) < 1e-9) << n;
-        Eigen::JacobiSVD<Eigen::Matrix<double, 6, 6>> svd(
-            kdl_jacobian(kxsim::arm_geometry(701), true, q).data);
-        if (svd.singularValues()(5) < 0.01) continue;
-        for (int i = 0; i < 6; ++i) EXPECT_NEAR(joints[i], q[i], 1e-7) << n << " joint " << i + 1;
-        ++same;
-    }
-    EXPECT_GT(same, 400);  // the filter leaves most samples in
-    double joints[6] = {};
-    EXPECT_LT(inverse(rpy(0, 0, 0, 3000, 0, 0), joints), 0);
-}
-
-// Floor, wall and ceiling mountings: the ceiling reverses every torque, and a point mass at the flange adds J_v^T times its weight, with J_v
-// the flange's linear Jacobian from KDL on the host's geometry.
+// Floor, wall and ceiling mountings: the ceiling reverses every torque, and a point mass at the
+// flange adds J_v^T times its weight, with J_v the flange's linear Jacobian from KDL on the host's
+// geometry.
 using HostGravity = kxsim_test::HostFixture;
 
 TEST_F(HostGravity, MountingsHoldArmAndPayloadAgainstTheirGravity) {

@@ -1,57 +1,11 @@
-// Host services of the simulated host: the call journal and robot state, the log and the fit
-// of recorded samples the replay uses.
+// The simulated host's fit of recorded samples that the smooth replay uses.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "host_fixture.hpp"
 
 namespace {
-
-using Host = kxsim_test::HostFixture;
-
-TEST_F(Host, ActionsAreJournalledInOrderAndMoveTheRobotState) {
-    const struct {
-        int (*call)();
-        const char *name;
-        int state_after;
-    } steps[] = {
-        {[] { return qmcPause(); }, "qmcPause", 3},
-        {[] { return doConfigHandle(1, 1); }, "doConfigHandle", 3},
-        {[] { return qmcDragSwitch(1); }, "qmcDragSwitch", 4},
-        {[] { return qmcDragSwitch(0); }, "qmcDragSwitch", 1},
-        {[] { return mpb.robotState = 2, qmcStop(); }, "qmcStop", 1},
-    };
-    std::vector<std::string> names;
-    for (const auto &s : steps) {
-        EXPECT_TRUE(s.call() == 0 && mpb.robotState == s.state_after) << s.name;
-        names.push_back(s.name);
-    }
-    EXPECT_EQ(kxsim::action_names(), names);
-    EXPECT_EQ(kxsim::calls("doConfigHandle")[0].args, (std::vector<double>{1, 1}));
-}
-
-TEST_F(Host, LogLinesGoToCaptureAndFileWithCycleAndLevel) {
-    kxsim::set_cycle(1234);
-    EXPECT_EQ(Write_Log(2, "kxCtlTCPSpeedOver After to DragMode mcb.collisionPauseFlag = : %d", 5),
-              0);
-    Write_Log(1, "loadWeight:%f", 2.5);
-    EXPECT_FALSE(kxsim::log_contains("loadWeight:2.500000", 2)) << "capture keeps the level";
-    std::stringstream s;
-    s << std::ifstream(kxsim::log_file()).rdbuf();
-    EXPECT_EQ(s.str(),
-              "[1234][2] kxCtlTCPSpeedOver After to DragMode mcb.collisionPauseFlag = : 5\n"
-              "[1234][1] loadWeight:2.500000\n");
-    // An over-long message is cut to the bounded buffer, not written past it.
-    Write_Log(4, "%s", std::string(5000, 'x').c_str());
-    const std::string &last = kxsim::log_lines().back().text;
-    EXPECT_TRUE(last.size() < 1000u && last.substr(0, 10) == "xxxxxxxxxx");
-    EXPECT_TRUE(kxsim::action_names().empty());
-}
 
 constexpr double kParams[4] = {0, 0.05, 0.1, 0.15};
 
