@@ -298,6 +298,15 @@ TEST_F(CollisionFixture, LevelThresholdScalesWithRatioAndLevel) {
         cycles(1);
         EXPECT_EQ(mpb.collisionCounter[c.joint], c.counts ? 1 : 0);
     }
+    // A residual exactly at the threshold, of either sign, is not over it.
+    for (const int16_t current : {200, -200}) {
+        rearm();
+        mpb.collisionCountLimit = 100;
+        how.jointCurrent[1] = current;
+        mpb.collisionThreshold[1] = std::fabs(how.jointCurrent[1] * 0.001 * rated[1]);
+        cycles(1);
+        EXPECT_EQ(mpb.collisionCounter[1], 0) << current;
+    }
 }
 
 // The error code is logged once while it stands, and again for the next error once the host has

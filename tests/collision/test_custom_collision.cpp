@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <kdl/chain.hpp>
 #include <kdl/chainjnttojacsolver.hpp>
 #include <random>
@@ -15,6 +16,7 @@ namespace collision_test {
 namespace {
 
 const float kFar[6] = {1e6f, 1e6f, 1e6f, 1e6f, 1e6f, 1e6f};
+constexpr double kPi = 3.14159265358979323846;
 
 using CustomCollision = CollisionFixture;
 
@@ -23,7 +25,6 @@ using CustomCollision = CollisionFixture;
 // off the flange crossing the base xz plane (an entry of J is exactly 0) and a regular pose at
 // multiples of 90 degrees.
 TEST_F(CustomCollision, TcpWrenchInvertsTheJacobianTranspose) {
-    const double kPi = 3.14159265358979323846;
     std::mt19937 rng(20240611);
     std::uniform_real_distribution<double> angle(-150.0, 150.0), wrench(-50.0, 50.0);
     configure(2, kFar, kFar);
@@ -40,6 +41,8 @@ TEST_F(CustomCollision, TcpWrenchInvertsTheJacobianTranspose) {
                  {703, {140, -280, -240, 102, 102, 100}, {}},
                  {901, {140, -280, -240, 102, 102, 100}, {}},
                  {850, {140, -425, -395, 102, 102, 100}, {}},
+                 {903, {150, -280, -240, 102, 102, 100}, {}},
+                 {1050, {215, -700, -536, 166, 138, 120}, {}},
                  {101, arm5, {-11.2348926, -60, 80, -110, 70, 20}},
                  {101, arm5, {0, -90, 90, -90, -90, -90}}};
     for (const auto &c : cases) {
@@ -95,6 +98,41 @@ TEST_F(CustomCollision, SingularPoseLogsTheJacobianAndSkipsTheCycle) {
     EXPECT_EQ(lines[0].level, 4);
     EXPECT_EQ(lines[0].text.rfind("detValue = ", 0), 0u) << lines[0].text;
     EXPECT_EQ(lines[6].text.rfind("TJacob6: = ", 0), 0u) << lines[6].text;
+    // Row r of J^T is column r of the flange Jacobian: KDL's at the pose, to the printed digits.
+    KDL::Chain chain;
+    const double a[6] = {0, -0.425, -0.395, 0, 0, 0}, d[6] = {0.152, 0, 0, 0.102, 0.102, 0.1};
+    const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
+    KDL::JntArray q(6);
+    for (int i = 0; i < 6; ++i) {
+        chain.addSegment(
+            KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(a[i], alpha[i], d[i], 0)));
+        q(i) = pose[i] * kPi / 180.0;
+    }
+    KDL::Jacobian jac(6);
+    KDL::ChainJntToJacSolver(chain).JntToJac(q, jac);
+    for (int r = 0; r < 6; ++r) {
+        double v[6];
+        ASSERT_EQ(std::sscanf(lines[1 + r].text.c_str(), "TJacob%*d: = %lf,%lf,%lf,%lf,%lf,%lf",
+                              &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]),
+                  6);
+        for (int c = 0; c < 6; ++c) EXPECT_NEAR(v[c], jac(c, r), 2e-6) << "row " << r + 1;
+    }
+}
+
+// The TCP count of a component restarts once every component is back inside its limit.
+TEST_F(CustomCollision, TcpCountRestartsWhenEveryComponentIsInside) {
+    const float tcp[6] = {1.0f, 1e9f, 1e9f, 1e9f, 1e9f, 1e9f};  // Fx x100
+    configure(2, kFar, tcp);
+    for (int round = 0; round < 3; ++round) {
+        how.jointCurrent[1] = current_for(1, 0.5);  // a shoulder load: Fx far over the limit
+        cycles(kCountLimit - 1);
+        how.jointCurrent[1] = 0;
+        cycles(1);
+    }
+    EXPECT_TRUE(kxsim::action_names().empty());
+    how.jointCurrent[1] = current_for(1, 0.5);
+    cycles(kCountLimit);
+    EXPECT_EQ(kxsim::action_names(), kPause);
 }
 
 // An estimate that is not finite (here from a wrist motor's rated torque the host lost) counts

@@ -294,6 +294,7 @@ TEST_F(CollisionFixture, MessageRingKeepsTwoHundredRowsAndPrintsFourQuantityPair
         EXPECT_EQ(lines[k * 400 + 14].text, want[2 * k]);
         EXPECT_EQ(lines[k * 400 + 15].text, want[2 * k + 1]);
         EXPECT_EQ(lines[k * 400].level, 2);
+        EXPECT_EQ(lines[k * 400 + 1].level, 2);
     }
 }
 
