@@ -16,6 +16,7 @@
 
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_numerics.h"
+#include "numerics/model_bands.hpp"
 #include "simhost/kxsimhost.hpp"
 
 namespace {
@@ -266,6 +267,23 @@ TEST(NonFinite, ConstantsGettersAndClassifiers) {
         EXPECT_EQ(rtIsNaNF(static_cast<float>(c.x)), c.nan) << c.x;
         EXPECT_EQ(rtIsInfF(static_cast<float>(c.x)), c.inf) << c.x;
     }
+}
+
+// The band lookup of the model tables: bands include both edges, the first band holding the
+// code wins (single codes listed before their band), a code in no band takes the default.
+TEST(ModelBands, FirstBandHoldingTheCodeWins) {
+    constexpr kxmc::Band<int> table[] = {{3, 3, 30}, {1, 100, 10}, {201, 300, 20}};
+    const struct {
+        uint32_t code;
+        int value, index;
+    } cases[] = {{0, -1, -1},   {1, 10, 1},   {3, 30, 0},   {100, 10, 1},
+                 {101, -1, -1}, {201, 20, 2}, {300, 20, 2}, {0xFFFFFFFFu, -1, -1}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(kxmc::lookup_band(table, c.code, -1), c.value) << c.code;
+        EXPECT_EQ(kxmc::find_band(table, c.code), c.index) << c.code;
+    }
+    const int32_t counts[][2] = {{-1, 0}, {0, 0}, {4, 4}, {6, 6}, {7, 6}, {INT32_MIN, 0}};
+    for (const auto &c : counts) EXPECT_EQ(kxmc::clamp_joints(c[0]), c[1]) << c[0];
 }
 
 }  // namespace
