@@ -163,6 +163,7 @@ TEST_P(Setter, StoresAndPersistsOrChangesNothing) {
         return;
     }
     expect_user_config(c.keys);
+    EXPECT_EQ(kxsim::calls("ConfigWriteEntry").size(), c.keys.size()) << "each key written once";
     const auto fields = host_values();
     for (const Key &k : c.keys)
         EXPECT_EQ(static_cast<float>(fields.at(k.key)), static_cast<float>(k.value)) << k.key;
