@@ -25,28 +25,6 @@ std::string file_text(const std::string &host_path, const char *suffix = "") {
 
 using ConfigFile = kxsim_test::HostFixture;
 
-TEST_F(ConfigFile, AwkwardFloatsReadBackBitIdentical) {
-    using Limits = std::numeric_limits<float>;
-    const float values[] = {0.1f,
-                            1e-7f,
-                            -0.0f,
-                            3.4e38f,
-                            -3.4028235e38f,
-                            Limits::min(),
-                            Limits::denorm_min(),
-                            1.0f / 3.0f,
-                            16777217.0f,
-                            Limits::infinity(),
-                            -Limits::infinity(),
-                            Limits::quiet_NaN()};
-    for (const float v : values) {
-        ASSERT_EQ(ConfigWriteEntry(kUser, "USER_PARAM", "KEY", v), 0);
-        float back = 12345.0f;
-        ASSERT_TRUE(kxsim::config_value(kUser, "USER_PARAM", "KEY", &back));
-        EXPECT_EQ(std::memcmp(&back, &v, sizeof v), 0) << "wrote " << v << " read " << back;
-    }
-}
-
 TEST_F(ConfigFile, KeysKeepOrderAndUpdateInPlaceUnderTheRoot) {
     // C is appended to its section, B updated where it is.
     const struct {

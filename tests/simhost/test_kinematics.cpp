@@ -1,9 +1,7 @@
-// Kinematics library of the simulated host: roll-pitch-yaw and quaternions against Orocos KDL,
-// forward against KDL and against the inverse kinematics of the standard arms, and the gravity
-// routines against a KDL Jacobian.
+// Kinematics of the simulated host: forward kinematics against Orocos KDL for every arm
+// geometry, and the gravity routines against a KDL Jacobian.
 #include <gtest/gtest.h>
 
-#include <Eigen/SVD>
 #include <cmath>
 #include <cstdint>
 #include <kdl/chain.hpp>
@@ -25,98 +23,6 @@ Trsf rpy(double first, double second, double third, double x = 0, double y = 0, 
     t.pos = Vect{{x, y, z}};
     return t;
 }
-
-double pos_distance(const Trsf &a, const Trsf &b) {
-    return std::hypot(a.pos.v[0] - b.pos.v[0], a.pos.v[1] - b.pos.v[1], a.pos.v[2] - b.pos.v[2]);
-}
-
-// Angle [rad] of M = A^T B, from its skew part and trace (well conditioned near zero).
-double rot_angle(const Trsf &a, const Trsf &b) {
-    double M[3][3] = {};
-    for (int i = 0; i < 9; ++i)
-        for (int j = 0; j < 3; ++j)
-            M[i / 3][i % 3] += a.rot.r[3 * j + i / 3] * b.rot.r[3 * j + i % 3];
-    const double s = std::hypot(M[2][1] - M[1][2], M[0][2] - M[2][0], M[1][0] - M[0][1]) / 2;
-    return std::atan2(s, (M[0][0] + M[1][1] + M[2][2] - 1.0) / 2);
-}
-
-// Host inverse kinematics of a flange pose; joints hold the reference on entry.
-int inverse(const Trsf &f, double joints[6]) {
-    double third, second, first;
-    trsfToRpy(&third, &second, &first, &f);
-    return qmcGetInverseKinematicNoLine(0, f.pos.v[0], f.pos.v[1], f.pos.v[2], first, second, third,
-                                        -1, joints);
-}
-
-TEST(Frames, RollPitchYawRoundTripAndGimbalLock) {
-    std::mt19937_64 rng(20240611);
-    std::uniform_real_distribution<double> any(-180.0, 180.0), pitch(-89.5, 89.5);
-    for (int n = 0; n < 20000; ++n) {
-        const double a = any(rng), b = pitch(rng), c = any(rng);
-        const Trsf t = rpy(a, b, c);
-        double third, second, first;
-        ASSERT_TRUE(trsfToRpy(&third, &second, &first, &t) == 0 && std::fabs(first - a) < 1e-9 &&
-                    std::fabs(second - b) < 1e-9 && std::fabs(third - c) < 1e-9)
-            << n;
-        // R = Rz(third) Ry(second) Rx(first); quaternion (w, x, y, z) with w >= 0.
-        const KDL::Rotation k = KDL::Rotation::RPY(a * kDeg, b * kDeg, c * kDeg);
-        Qtrn q;
-        double kq[4];
-        trsfToQtrn(&q, &t);
-        k.GetQuaternion(kq[1], kq[2], kq[3], kq[0]);
-        for (int i = 0; i < 9; ++i) ASSERT_NEAR(t.rot.r[i], k(i / 3, i % 3), 1e-14);
-        for (int i = 0; i < 4; ++i) ASSERT_NEAR(q.q[i], kq[0] < 0 ? -kq[i] : kq[i], 1e-12);
-    }
-    // At pitch +-90 the split between roll and yaw is free, the rotation is not.
-    for (double b : {90.0, -90.0}) {
-        const Trsf t = rpy(30.0, b, -70.0);
-        double third, second, first;
-        trsfToRpy(&third, &second, &first, &t);
-        EXPECT_TRUE(std::fabs(second - b) < 1e-6 && rot_angle(rpy(first, second, third), t) < 1e-12)
-            << b;
-    }
-}
-
-class StandardArm : public kxsim_test::HostFixture, public ::testing::WithParamInterface<uint32_t> {
-   protected:
-    uint32_t model_code() const override { return GetParam(); }
-};
-
-// Forward then inverse over 2000 random joint vectors away from the three singular
-// configurations (elbow stretched, wrist aligned, wrist centre over the base axis).
-TEST_P(StandardArm, InverseOfForwardReturnsThePoseAndTheOriginalJoints) {
-    const kxsim::ArmGeometry g = kxsim::arm_geometry(GetParam());
-    std::mt19937_64 rng(1000 + GetParam());
-    std::uniform_real_distribution<double> joint(-180.0, 180.0), wide(-340.0, 340.0);
-    for (int n = 0, tested = 0; tested < 2000; ++n) {
-        double q[6];
-        for (double &v : q) v = (n % 4 == 0) ? wide(rng) : joint(rng);
-        const Trsf f = kxsim::flange_transform(q);
-        const double d6 = g.d[5] * 1000.0;
-        const double wx = f.pos.v[0] - d6 * f.rot.r[2], wy = f.pos.v[1] - d6 * f.rot.r[5];
-        if (std::fabs(std::sin(q[2] * kDeg)) < 0.1 || std::fabs(std::sin(q[4] * kDeg)) < 0.1 ||
-            std::hypot(wx, wy) - std::fabs(g.d[3] * 1000.0) < 20.0)
-            continue;
-        ++tested;
-        const auto all = kxsim::inverse_kinematics_all(f);
-        ASSERT_TRUE(all.size() >= 1u && all.size() <= 8u) << "sample " << n;
-        for (const auto &s : all) {
-            const Trsf fs = kxsim::flange_transform(s.data());
-            ASSERT_TRUE(pos_distance(fs, f) < 1e-6 && rot_angle(fs, f) < 1e-9) << "sample " << n;
-        }
-        // With the original joints as reference, the host's inverse returns them.
-        double joints[6] = {q[0], q[1], q[2], q[3], q[4], q[5]};
-        ASSERT_GE(inverse(f, joints), 0) << "sample " << n;
-        for (int i = 0; i < 6; ++i) ASSERT_NEAR(joints[i], q[i], 1e-9 / kDeg) << "sample " << n;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Models, StandardArm,
-                         ::testing::Values(0u, 1u, 201u, 250u, 301u, 350u, 450u, 702u, 902u, 903u,
-                                           1050u),
-                         [](const ::testing::TestParamInfo<uint32_t> &i) {
-                             return "model" + std::to_string(i.param);
-                         });
 
 KDL::Jacobian kdl_jacobian(const kxsim::ArmGeometry &g, bool with_offsets, const double q_deg[6]) {
     KDL::Chain chain;
