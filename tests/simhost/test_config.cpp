@@ -1,12 +1,10 @@
-// Configuration files of the simulated host: INI layout, exact float round trip, key order,
+// Configuration files of the simulated host: INI layout, key order,
 // atomic replacement, and the start-up that reads the saved settings back into the records.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <functional>
-#include <limits>
 #include <sstream>
 #include <string>
 
