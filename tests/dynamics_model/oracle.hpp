@@ -231,7 +231,8 @@ inline Dynamics kdl_dynamics(const Model &m, const double *q, const double *qd, 
     EXPECT_GE(rne.CartToJnt(jq, jqd, jqdd, none, tau), 0);
     EXPECT_GE(dyn.JntToGravity(jq, grav), 0);
     Dynamics r{};
-    // dM/dq_k by central differences, then C_ij = sum_k (dM_ij/dq_k + dM_ik/dq_j - dM_jk/dq_i) qd_k / 2.
+    // dM/dq_k by central differences, then
+    // C_ij = sum_k (dM_ij/dq_k + dM_ik/dq_j - dM_jk/dq_i) qd_k / 2.
     const double h = 1e-5;  // [rad]
     double dM[6][36];
     for (int k = 0; k < 6; ++k) {

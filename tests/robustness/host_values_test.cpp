@@ -77,7 +77,8 @@ TEST_F(HostValues, EveryModelMountingModeAndStateRunsAndKeepsTorquesFinite) {
                     frictionCompensation(mpb.targetJointVel, fric);
                     kxmcGravityTorque(mpb.jointPos, load, grav);
                     for (int j = 0; j < 6; ++j) {
-                        ASSERT_TRUE(std::isfinite(fric[j]) && std::isfinite(grav[j]))
+                        ASSERT_TRUE(std::isfinite(fric[j])) << "code " << code << " joint " << j;
+                        ASSERT_TRUE(std::isfinite(grav[j]))
                             << "code " << code << " mounting " << int(mounting) << " joint " << j;
                     }
                 }

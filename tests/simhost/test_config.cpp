@@ -82,7 +82,8 @@ TEST_F(SavedSettings, StartupReadsSavedKeysAndKeepsDefaultsForMisplacedOrOutOfRa
         ASSERT_EQ(ConfigWriteEntry(c.file, c.section, c.key, c.value), 0) << c.key;
     restart(201);
     for (const SavedCase &c : cases) EXPECT_EQ(c.field(), c.expect) << c.key;
-    EXPECT_TRUE(mcb.robotModelCode == 201u && kxsim::journal().empty());
+    EXPECT_EQ(mcb.robotModelCode, 201u);
+    EXPECT_TRUE(kxsim::journal().empty());
 }
 
 }  // namespace

@@ -56,10 +56,8 @@ TEST(ArmGeometry, ForwardKinematicsAgreesWithKdlForEveryFamily) {
             float pose[6];
             ASSERT_EQ(jointTrsfToEndCartTCF_RT(1, q, pose), 0);
             const Trsf t = rpy(pose[3], pose[4], pose[5]);
-            for (int i = 0; i < 9; ++i)
-                EXPECT_TRUE(std::fabs(t.rot.r[i] - k.M(i / 3, i % 3)) < 1e-5 &&
-                            (i > 2 || std::fabs(pose[i] - k.p(i)) < 1e-3))
-                    << m;
+            for (int i = 0; i < 9; ++i) EXPECT_NEAR(t.rot.r[i], k.M(i / 3, i % 3), 1e-5) << m;
+            for (int i = 0; i < 3; ++i) EXPECT_NEAR(pose[i], k.p(i), 1e-3) << m;
         }
     }
 }

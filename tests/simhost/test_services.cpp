@@ -28,15 +28,18 @@ TEST(SampleFit, ReproducesRampAndCubicOneSampleBehindAndRefusesNonFiniteSamples)
                     << (c.cubic ? "cubic" : "ramp") << " n " << n << " s " << s;
             }
         }
-        EXPECT_TRUE(fit.lastFlag == 0 && fit.count == 30);
-        // A non-finite sample is refused; without a parameter table the samples count as evenly spaced.
-        EXPECT_TRUE(kxmcaddpointBfitting(&fit, std::nan(""), 1) == -1 && fit.count == 30);
+        EXPECT_EQ(fit.lastFlag, 0);
+        EXPECT_EQ(fit.count, 30);
+        // A non-finite sample is refused; without a parameter table the samples count as evenly
+        // spaced.
+        EXPECT_EQ(kxmcaddpointBfitting(&fit, std::nan(""), 1), -1);
+        EXPECT_EQ(fit.count, 30);
         EXPECT_NEAR(kxmccomBfitting(&fit, 25, 4, nullptr), kxmccomBfitting(&fit, 25, 4, kParams),
                     1e-12);
     }
     BsplineFit empty;
-    EXPECT_TRUE(kxmcinitBtraj(&empty) == 0 &&
-                kxmccomBfitting(&empty, 0, 4, kParams) == 0.0);  // nothing recorded yet
+    EXPECT_EQ(kxmcinitBtraj(&empty), 0);
+    EXPECT_EQ(kxmccomBfitting(&empty, 0, 4, kParams), 0.0);  // nothing recorded yet
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ class DragExits : public TorqueFixture {
     }
 };
 
-// ---- Reaction torques ----------------------------------------------------------------------------
+// ---- Reaction torques ---------------------------------------------------------------------------
 
 // Hold (4) pulls the joints back to where the reaction started, with damping; the time-out-only
 // reaction (3) adds no torque.
@@ -118,7 +118,7 @@ TEST_F(DragExits, OverSpeedReactionStartCapturesTheTorqueError) {
     }
 }
 
-// ---- ": 0" force-and-torque drag over speed (limits 250 mm/s and 90 deg/s) ------------------------
+// ---- ": 0" force-and-torque drag over speed (limits 250 mm/s and 90 deg/s) ----------------------
 
 // The sixth consecutive cycle over a limit ends drag, and so does every one after it; a cycle at
 // the limits restarts the count.
@@ -141,7 +141,7 @@ TEST_F(DragExits, OverSpeedInSensorDragEndsDragFromTheSixthCycleOn) {
     }
 }
 
-// ---- ": 1" interference zone with mode 2 ----------------------------------------------------------
+// ---- ": 1" interference zone with mode 2 --------------------------------------------------------
 
 TEST_F(DragExits, InterferenceZoneEndsDragInModeTwo) {
     const int cases[][3] = {
@@ -158,7 +158,7 @@ TEST_F(DragExits, InterferenceZoneEndsDragInModeTwo) {
     }
 }
 
-// ---- ": 2" and ": 3" after-collision and after-over-speed reactions ------------------------------
+// ---- ": 2" and ": 3" after-collision and after-over-speed reactions -----------------------------
 
 // The drag reactions, after a collision or after over speed, end in drag when their time runs
 // out; the others, or outside drag, neither count down nor end drag.
@@ -238,7 +238,7 @@ TEST_F(DragExits, StaticCheckArmsAtRestAndEndsDragAfterItsTime) {
     }
 }
 
-// ---- ": 5" drag power ------------------------------------------------------------------------------
+// ---- ": 5" drag power ---------------------------------------------------------------------------
 
 // The mean exists from the 101st measurement on; after the trip the window starts again. Within
 // the limit, without the flag or without the check there is no exit.

@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Bands, BlockRows, ::testing::ValuesIn(kBlockCases), [](
     return "Code" + std::to_string(i.param.code) + (i.param.powerCheck ? "PowerCheck" : "");
 });
 
-// ---- Hand guiding --------------------------------------------------------------------------------
+// ---- Hand guiding -------------------------------------------------------------------------------
 
 // The Kf gains act on the dynamic part of the gravity-test law: the drag set replaces the program
 // set on entering drag and is replaced again on leaving it.
@@ -183,7 +183,7 @@ TEST_F(ModelModes, DragHoldsThePoseWhereDragStartsAndRecapturesInTheNextDrag) {
     }
 }
 
-// ---- Housekeeping --------------------------------------------------------------------------------
+// ---- Housekeeping -------------------------------------------------------------------------------
 
 // The custom collision mode 2 ends when a paused program stops with custom thresholds.
 TEST_F(ModelModes, HousekeepingEndsCustomCollisionModeWhenAPausedProgramStops) {
