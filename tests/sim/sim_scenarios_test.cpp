@@ -60,7 +60,8 @@ TEST_P(NoImpactProgram, RaisesNoCollisionAtAnyLevel) {
     ASSERT_FALSE(run.trace.empty());
     EXPECT_EQ(run.trace.back().state, 2);
     double travel = 0.0;
-    for (std::size_t i = 1; i < run.trace.size(); ++i) travel += std::fabs(run.trace[i].q[0] - run.trace[i - 1].q[0]);
+    for (std::size_t i = 1; i < run.trace.size(); ++i)
+        travel += std::fabs(run.trace[i].q[0] - run.trace[i - 1].q[0]);
     EXPECT_GT(travel, 20.0 * o.duration);  // [deg] joint 1 keeps moving
 }
 
@@ -85,7 +86,8 @@ TEST_P(ImpactReaction, ResidualDetectorReportsAndHostHalts) {
 
     ASSERT_TRUE(r.residual.detected);
     EXPECT_TRUE(r.residual.delay_ms > 0.0 && r.residual.delay_ms < 100.0) << r.residual.delay_ms;
-    EXPECT_TRUE(r.residual.joint >= 1 && r.residual.joint <= 3) << "the hit link is carried by joints 1 to 3";
+    EXPECT_TRUE(r.residual.joint >= 1 && r.residual.joint <= 3)
+        << "the hit link is carried by joints 1 to 3";
     EXPECT_NE(r.first_detector, "none");
 
     // The host carried out the reaction once, followed by the configuration handling.
@@ -95,11 +97,13 @@ TEST_P(ImpactReaction, ResidualDetectorReportsAndHostHalts) {
     EXPECT_EQ(r.live.trace.back().state, c.halted_state);
     // Once the impact is over, the halted arm settles back where the host holds it: the
     // flange ends close to where it was at the halt, and at rest.
-    const TraceRow &halt = r.live.trace[static_cast<std::size_t>((o.at + r.halt_ms * 1e-3) * 1000.0)];
+    const TraceRow &halt =
+        r.live.trace[static_cast<std::size_t>((o.at + r.halt_ms * 1e-3) * 1000.0)];
     const TraceRow &before_end = r.live.trace[r.live.trace.size() - 100];
     const TraceRow &end = r.live.trace.back();
     auto dist = [](const TraceRow &a, const TraceRow &b) {
-        return std::hypot(b.flange[0] - a.flange[0], b.flange[1] - a.flange[1], b.flange[2] - a.flange[2]);
+        return std::hypot(b.flange[0] - a.flange[0], b.flange[1] - a.flange[1],
+                          b.flange[2] - a.flange[2]);
     };
     EXPECT_LT(dist(halt, end), 3.0);         // [mm]
     EXPECT_LT(dist(before_end, end), 0.5);   // [mm in the last 100 ms]
@@ -110,7 +114,9 @@ TEST_P(ImpactReaction, ResidualDetectorReportsAndHostHalts) {
 INSTANTIATE_TEST_SUITE_P(PauseAndStop, ImpactReaction,
                          ::testing::Values(ReactionCase{0, "qmcPause", 3},
                                            ReactionCase{2, "qmcStop", 1}),
-                         [](const ::testing::TestParamInfo<ReactionCase> &p) { return std::string(p.param.halt_call); });
+                         [](const ::testing::TestParamInfo<ReactionCase> &p) {
+                             return std::string(p.param.halt_call);
+                         });
 
 // Sensitivity follows the level: a stronger impact or a more sensitive level is detected no
 // later, and an impact well below the threshold of the least sensitive level is not.
@@ -125,7 +131,8 @@ TEST(ImpactSweep, DelayFollowsLevelAndForce) {
         throw std::runtime_error("missing cell");
     };
     EXPECT_FALSE(cell(10.0f, 50.0).residual.detected);
-    for (const auto &lf : std::initializer_list<std::pair<float, double>>{{1.0f, 200.0}, {1.0f, 400.0}, {10.0f, 400.0}})
+    for (const auto &lf : std::initializer_list<std::pair<float, double>>{
+             {1.0f, 200.0}, {1.0f, 400.0}, {10.0f, 400.0}})
         ASSERT_TRUE(cell(lf.first, lf.second).residual.detected) << lf.first << " " << lf.second;
     EXPECT_LE(cell(1.0f, 400.0).residual.delay_ms, cell(1.0f, 200.0).residual.delay_ms);
     EXPECT_LE(cell(1.0f, 400.0).residual.delay_ms, cell(10.0f, 400.0).residual.delay_ms);
@@ -159,7 +166,8 @@ INSTANTIATE_TEST_SUITE_P(GravityOnlyAndFullDynamics, HandguideDrift, ::testing::
 // load) and returns its CSV.
 std::string collision_csv(uint64_t seed, const std::string &dir) {
     const std::string path = dir + "/run-" + std::to_string(seed) + "-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(std::rand()) + ".csv";
+                             std::to_string(::getpid()) + "-" + std::to_string(std::rand()) +
+                             ".csv";
     const pid_t pid = ::fork();
     if (pid == 0) {
         CollisionOptions o;
