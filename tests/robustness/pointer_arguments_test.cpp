@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr double kGuard = 12345.5;  // stored one past the end of every array handed out
+constexpr double kGuard = 123.0;  // stored one past the end of every array handed out
 
 // An array of N elements followed by a guard element.
 template <class T, int N>
