@@ -119,6 +119,19 @@ inline const SetCase kStandardSets[] = {
      {39740000, 39740000, 26208990, kR5, kR5, kR5}},
 };
 
+// The TZ family's arm (elbow-offset chain, link 6 a point mass) and the PX arm's lengths and
+// rotor inertias, as measured: lengths [mm], masses [kg], inertias of links 1-5 [kg mm^2], rotor
+// inertias [kg mm^2].
+inline const double kTzLengths[6] = {140, -420, 12, 360, 102, 100};
+inline const double kTzMasses[6] = {2.26, 4.53, 1.56, 1.97, 1.56, 0.35};
+inline const double kTzInertias[30] = {
+    3015.96, -11.16,   -9.73,   2293.95,  83.28,   2942.66, 5693.29, 48.54,   -761.36,  173107.64,
+    7.08,    171869.7, 1626.46, -2.85,    3.48,    1580.68, -61.22,  1255.31, 14803.69, -2.41,
+    3.46,    2246.79,  -890.25, 14362.64, 1626.46, -2.85,   3.48,    1580.68, -61.22,   1255.31};
+inline const double kTzRotor[6] = {657160, 657160, 425520, 425520, 425520, 425520};
+inline const double kPxLengths[6] = {180, -700, -586, 211, 114, 106};
+inline const double kPxRotor[6] = {17472660, 17472660, 1615598, 657160, 657160, 657160};
+
 // The measured bodies of the 5-kg arm: centres of mass [mm] and inertia tensors about them
 // (Ixx, Ixy, Ixz, Iyy, Iyz, Izz [kg mm^2]) in each link's frame.
 inline const float kArm5Centres[18] = {-0.19f,  -18.28f, 2.26f,  212.47f, 0.0f,   121.2f,

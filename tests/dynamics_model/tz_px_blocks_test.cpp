@@ -8,18 +8,9 @@ namespace {
 
 using namespace kxtest;
 
-// TZ family: elbow-offset chain, link 6 a point mass; plausible centres exercise that input.
-const double kTzLengths[6] = {140, -420, 12, 360, 102, 100};
-const double kTzMasses[6] = {2.26, 4.53, 1.56, 1.97, 1.56, 0.35};
-const double kTzInertias[30] = {
-    3015.96, -11.16,   -9.73,   2293.95,  83.28,   2942.66, 5693.29, 48.54,   -761.36,  173107.64,
-    7.08,    171869.7, 1626.46, -2.85,    3.48,    1580.68, -61.22,  1255.31, 14803.69, -2.41,
-    3.46,    2246.79,  -890.25, 14362.64, 1626.46, -2.85,   3.48,    1580.68, -61.22,   1255.31};
-const double kTzRotor[6] = {657160, 657160, 425520, 425520, 425520, 425520};
+// Plausible centres exercise the TZ block's centre input (the torque cycle passes zeros).
 const double kTzCentres[36] = {0, -20, 5,  0, 0, 0, 210, 0, 60, 0, 0, 0, 6, 5, 10,  0, 0, 0,
                                0, 170, 10, 0, 0, 0, 0,   2, 15, 0, 0, 0, 1, 1, -20, 0, 0, 0};
-const double kPxLengths[6] = {180, -700, -586, 211, 114, 106};
-const double kPxRotor[6] = {17472660, 17472660, 1615598, 657160, 657160, 657160};
 
 Model tz_model(const double *payload) {
     const double twist[6] = {90, 0, 90, -90, 90, 0};
