@@ -182,7 +182,7 @@ TEST_F(CustomCollision, JointLimitsCountUntilEveryJointIsInside) {
     EXPECT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_NONE + 5);
 }
 
-TEST_F(CustomCollision, SetterRefusesBadModesAndLimits) {
+TEST_F(CustomCollision, SetterTakesSixLimitsOfEachKindAndRefusesBadOnes) {
     const float ok[6] = {1, 2, 3, 4, 5, 6}, nan[6] = {1, 2, NAN, 4, 5, 6},
                 inf[6] = {1, 2, 3, 4, 5, INFINITY};
     for (const auto &[mode, joint, tcp] :
@@ -190,9 +190,14 @@ TEST_F(CustomCollision, SetterRefusesBadModesAndLimits) {
         EXPECT_EQ(kxmcSetCustomCollisionDetection(mode, joint, tcp), -1);
     EXPECT_EQ(mcb.customCollisionMode, 0);
     EXPECT_EQ(mcb.customJointLimit[0], 1e6f);
-    EXPECT_EQ(kxmcSetCustomCollisionDetection(3, ok, ok), 0);
+    // Six limits of each kind are taken, nothing beyond them.
+    const float joint[7] = {1, 2, 3, 4, 5, 6, -7}, tcp[7] = {10, 20, 30, 40, 50, 60, -70};
+    EXPECT_EQ(kxmcSetCustomCollisionDetection(3, joint, tcp), 0);
     EXPECT_EQ(mcb.customCollisionMode, 3);
-    EXPECT_EQ(mcb.customTcpLimit[5], 6.0f);
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_EQ(mcb.customJointLimit[k], joint[k]);
+        EXPECT_EQ(mcb.customTcpLimit[k], tcp[k]);
+    }
 }
 
 // ---- Status getters ------------------------------------------------------------------------

@@ -18,6 +18,22 @@ using kxmc::detail::Butterworth4;
 using kxmc::detail::butterworth_step;
 using FilterRecords = kxsim_test::HostFixture;
 
+// The slow set as designed (2.8 Hz at the 1 kHz cycle).
+constexpr double kSlowB[5] = {5.949168623009538e-9, 2.379667449203815e-8, 3.569501173805723e-8,
+                              2.379667449203815e-8, 5.949168623009538e-9};
+constexpr double kSlowA[5] = {1, -3.953836739036792, 5.862572756863548, -3.863621026769476,
+                              0.954885104129417};
+
+// Output n of the slow set from rest for the inputs x[0..n].
+double slow_from_rest(const double *x, const double *y, int n) {
+    long double out = 0.0L;
+    for (int i = 0; i <= 4 && i <= n; ++i) {
+        out += static_cast<long double>(kSlowB[i]) * x[n - i];
+        if (i > 0) out -= static_cast<long double>(kSlowA[i]) * y[n - i];
+    }
+    return static_cast<double>(out);
+}
+
 TEST(ButterworthStep, UnitStepFromRestSettlesAtGainAtRest) {
     // Coefficients, first output row (12 in the dual-encoder layout), samples to settle,
     // settled output, its tolerance, and the sample up to which the output stays below 1/2.
@@ -66,9 +82,8 @@ TEST(ButterworthStep, DifferenceEquationOverTheRowsUpToTheCurrentOne) {
         const Butterworth4 &filter;
         double b[5], a[5];
     } sets[] = {{kxmc::detail::kButterworthSlow,
-                 {5.949168623009538e-9, 2.379667449203815e-8, 3.569501173805723e-8,
-                  2.379667449203815e-8, 5.949168623009538e-9},
-                 {1, -3.953836739036792, 5.862572756863548, -3.863621026769476, 0.954885104129417}},
+                 {kSlowB[0], kSlowB[1], kSlowB[2], kSlowB[3], kSlowB[4]},
+                 {kSlowA[0], kSlowA[1], kSlowA[2], kSlowA[3], kSlowA[4]}},
                 {kxmc::detail::kButterworthDeflection,
                  {0.0022, 0.0089, 0.0134, 0.0089, 0.0022},
                  {1, -2.6926, 2.8674, -1.4035, 0.2646}}};
@@ -130,6 +145,37 @@ TEST_F(FilterRecords, EachFilterReadsItsOwnRecord) {
         EXPECT_NE(out[3], 0.0) << ch;
         EXPECT_EQ(out[4], 0.0) << ch;
         EXPECT_EQ(out[5], 0.0) << ch;
+    }
+}
+
+// From rest, the load filters of the dynamics block run the slow set over their own inputs,
+// through the window shifts: the joint angle, and a step of the measured torque (seen relative
+// to its first output, so the current's scale plays no part).
+TEST_F(FilterRecords, LoadFiltersRunTheSlowSetFromRest) {
+    const auto &set = kxmc::standard_arm_parameters(0);
+    const double q[6] = {};
+    double tau[6], diag[36];
+    constexpr int kCycles = 9;
+    double angle[6][kCycles], angle_out[6][kCycles], step[kCycles], step_out[kCycles];
+    double first[6] = {};
+    for (int n = 0; n < kCycles; ++n) {
+        step[n] = 1.0;
+        step_out[n] = slow_from_rest(step, step_out, n);
+        for (int j = 0; j < 6; ++j) {
+            angle[j][n] = mpb.jointPos[j] = 10.0 * (j + 1) + 0.5 * n * n;
+            angle_out[j][n] = slow_from_rest(angle[j], angle_out[j], n);
+            how.jointCurrent[j] = static_cast<int16_t>(100 * (j + 1));
+        }
+        ASSERT_EQ(kxqmckxdynamicblock(q, 0, 0, 0, 0, tau, set.lengths, set.masses, set.centres,
+                                      set.inertias, set.rotor, nullptr, diag),
+                  0);
+        for (int j = 0; j < 6; ++j) {
+            if (n == 0) first[j] = torque[j];
+            EXPECT_NEAR(joint_angle_load[j], angle_out[j][n], 1e-12 * std::fabs(angle_out[j][n]))
+                << "joint " << j << " cycle " << n;
+            const double rise = step_out[n] / step_out[0];
+            EXPECT_NEAR(torque[j] / first[j], rise, 1e-9 * rise) << "joint " << j << " cycle " << n;
+        }
     }
 }
 

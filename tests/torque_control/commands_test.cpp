@@ -29,11 +29,8 @@ TEST(CommandWord, TruncatesTowardZeroSaturatesAndTakesOffTheCappedSensorTerm) {
     }
     // The sensor drag term is taken off the model torque within its cap and limited beyond it.
     const double sensor_cases[][4] = {// model torque, sensor term, cap, result [N m]
-                                      {10, -2, 3, 12},
-                                      {10, 5, 3, 7},
-                                      {10, -5, 3, 13},
-                                      {10, 5, -3, 7},
-                                      {10, kNaN, 3, 10}};
+                                      {10, -2, 3, 12}, {10, 5, 3, 7},     {10, -5, 3, 13},
+                                      {10, 5, -3, 7},  {10, kNaN, 3, 10}, {10, 0.5, 0.2, 9.8}};
     for (const auto &c : sensor_cases) {
         EXPECT_DOUBLE_EQ(kxmc::detail::sensor_drag_torque(c[0], c[1], c[2]), c[3])
             << "t " << c[1] << " cap " << c[2];
@@ -48,10 +45,10 @@ TEST_F(Commands, FrictionFollowsTheMotionOfTheStateTimesItsRepairedGain) {
     const float kNaNf = std::nanf("");
     // compensation, robot state, sensor drag, source (0 none, 1 target, 2 actual velocities),
     // gain, gain used
-    const float cases[][6] = {{0, 1, 0, 0, 1.0f, 1.0f},    {1, 2, 0, 1, 0.3f, 0.3f},
-                              {1, 4, 0, 2, 1.5f, 0.5f},    {1, 4, 1, 0, 1.0f, 1.0f},
-                              {1, 1, 0, 1, kNaNf, 0.5f},   {1, 1, 0, 1, -1e-6f, -1e-6f},
-                              {1, 1, 0, 1, -1.1e-6f, 0.5f}};
+    const float cases[][6] = {
+        {0, 1, 0, 0, 1.0f, 1.0f},     {1, 2, 0, 1, 0.3f, 0.3f},  {1, 4, 0, 2, 1.5f, 0.5f},
+        {1, 4, 1, 0, 1.0f, 1.0f},     {1, 1, 0, 1, kNaNf, 0.5f}, {1, 1, 0, 1, -1e-6f, -1e-6f},
+        {1, 1, 0, 1, -1.1e-6f, 0.5f}, {1, 1, 0, 1, 1.0f, 1.0f},  {1, 1, 0, 1, 1.01f, 0.5f}};
     const double target[6] = {0.05, -0.05, 0.05, -0.05, 0.05, -0.05};     // [deg/cycle]
     const double actual[6] = {-0.02, -0.03, -0.04, -0.02, -0.03, -0.04};  // [deg/cycle]
     for (const auto &c : cases) {
