@@ -166,7 +166,7 @@ TEST_F(CustomCollision, JointLimitsCountUntilEveryJointIsInside) {
     const float joint[6] = {1e6f, 1e6f, 1e6f, 1e6f, 0.05f, 1e6f};
     configure(1, joint, kFar);
     drive_residual(2, 1.5);
-    const int32_t limit = 21;  // [cycles]
+    const int32_t limit = 100;  // [cycles]
     mpb.collisionCountLimit = limit;
     for (int round = 0; round < 3; ++round) {
         how.jointCurrent[4] = current_for(4, 0.1);

@@ -212,6 +212,8 @@ TEST(MyFilter, UnitStepSettlesOnItsOwnChannelAndBadChannelsAreRefused) {
 
 TEST(LowpassFilter, WeightFromTheGainsLimitingWeightsAndBadSamples) {
     LowpassFilter rec{0.5f, {1, 2, 3, 4, 5, 6}};
+    ASSERT_EQ(init_lowpassfilter(&rec, 0.75f, 0.25f), 0);
+    EXPECT_EQ(rec.alpha, 0.25f) << "weight b / (a + b)";
     ASSERT_EQ(init_lowpassfilter(&rec, 1.0f, 0.1f), 0);
     EXPECT_EQ(rec.prev[5], 0.0f);
     // A constant input approaches as 1 - (1 - alpha)^n with alpha = 0.1 / (1 + 0.1).
