@@ -18,6 +18,7 @@
 
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_numerics.h"
+#include "numerics/butterworth.hpp"
 #include "numerics/filter_records.hpp"
 #include "numerics/float_cast.hpp"
 #include "numerics/model_bands.hpp"
@@ -271,7 +272,7 @@ int32_t kxmcCollisionDetection(int32_t j, const float *tau) {
     for (int i = 0; i < kJoints; ++i) {
         f.history[kInputRow0 + k][i] = defl[i];
         double y = 0.0;
-        (void)TualEncoderbuttord(i, k, &y);
+        (void)kxmc::detail::butterworth_step(kxmc::detail::kButterworthDeflection, &f.history[kInputRow0], &f.history[kOutputRow0], i, k, &y);
         f.history[kOutputRow0 + k][i] = y;
         const double prev = err_data_mb[i][0];
         const double cur = err_data_mb[i][1];

@@ -17,6 +17,7 @@
 #include "kxmc/kxmc_dual_encoder.h"
 #include "kxmc/kxmc_gravity.h"
 #include "kxmc/kxmc_numerics.h"
+#include "numerics/butterworth.hpp"
 #include "numerics/filter_records.hpp"
 #include "numerics/float_cast.hpp"
 
@@ -115,8 +116,10 @@ void filter_load_samples() {
 
         double tq = 0.0;
         double pos = 0.0;
-        (void)Loadbuttord(ch, k, &tq);
-        (void)LoadPosbuttord(ch, k, &pos);
+        (void)kxmc::detail::butterworth_step(kxmc::detail::kButterworthSlow, &f.history[0],
+                                             &f.history[kFilterYRow], ch, k, &tq);
+        (void)kxmc::detail::butterworth_step(kxmc::detail::kButterworthSlow, f.bank2x, f.bank2y,
+                                             ch, k, &pos);
         f.history[kFilterYRow + k][ch] = tq;
         f.bank2y[k][ch] = pos;
         torque[ch] = tq;
