@@ -185,6 +185,18 @@ TEST_F(Gravity, TorqueIsThePotentialGradientAndPayloadAPointMass) {
     }
 }
 
+// A null pose or load is refused before any routine runs, whatever the arm and mounting.
+TEST_F(Gravity, NewGravityTorqueRefusesANullPoseOrLoadOnEveryRoute) {
+    const double q[6] = {10, -80, 70, 20, 30, 40}, load[4] = {0, 0, 50, 2};
+    for (const uint32_t code : {0u, 101u, 701u}) {
+        start(code);
+        double out[6] = {7, 7, 7, 7, 7, 7};
+        EXPECT_EQ(kxmcNewGravityTorque(q, nullptr, out), 0) << code;
+        EXPECT_EQ(kxmcNewGravityTorque(nullptr, load, out), 0) << code;
+        for (double v : out) EXPECT_EQ(v, 7.0) << code;
+    }
+}
+
 // kxmcNewGravityTorque: the host's routine of the mounting (floor, wall, ceiling; angles ignored)
 // with the code whose gravity it computes, the any-angle torque for mounting 3 and the codes
 // without a host routine, nothing for unknown mountings and the codes without gravity.
