@@ -19,5 +19,10 @@
 #include "kxmc_joint_friction_identify.h"
 #include "kxmc_force_torque_drag.h"
 #include "kxmc_identification_store.h"
+#include "kxmc_axle_sensor.h"
+#include "kxmc_sensor_processing.h"
+#include "kxmc_sensor_settings.h"
+#include "kxmc_end_force_drag.h"
+#include "kxmc_virtual_wall.h"
 
 #endif /* KXMCFORCETORQUE_H */
