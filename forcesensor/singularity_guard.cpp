@@ -185,6 +185,24 @@ bool near_joint_limit(const double q[6]) noexcept {
            (q4 > 70.0 && q4 < 84.0 && v4 > 0.0) || (q4 > -264.0 && q4 < -250.0 && v4 < 0.0);
 }
 
+// The constraint wrench comes in flange axes; the admittance runs in the guiding frame.
+void flange_to_guiding_frame(double w[kAxes]) noexcept {
+    Rotrsf r;
+    if (mcb.forceSensorRefCoord == 0) {
+        return;
+    }
+    if (mcb.forceSensorRefCoord == 1) {
+        r = mpb.flangePose.rot;
+    } else {
+        trsposeRotrsf(&r, &mpb.toolTrsf.rot);
+    }
+    double v[3];
+    for (int part = 0; part < 2; ++part) {
+        rotate(r, w + 3 * part, v);
+        std::memcpy(w + 3 * part, v, sizeof v);
+    }
+}
+
 }  // namespace
 
 double shoulder_metric() noexcept {
@@ -221,6 +239,7 @@ void singularity_guard(double ff[kAxes], const double vel[kAxes]) noexcept {
     } else if (pose_safe_unflagged(q, shoulderSingularDis) || dragModelflag == 2) {
         set_all(0.0, 0.0);
     } else if (kxmcConstraintsAdmittance(fc) == 0) {
+        flange_to_guiding_frame(fc);
         const double f2 = fc[0] * fc[0] + fc[1] * fc[1] + fc[2] * fc[2];
         const double m2 = fc[3] * fc[3] + fc[4] * fc[4] + fc[5] * fc[5];
         for (int i = 0; i < kAxes; ++i) {
@@ -312,8 +331,8 @@ int32_t kxmcConstraintsAdmittance(double Fc[6]) {
     if (!all_finite(Jinv, 36)) {
         invNxN(J, Jinv);
     }
-    // Central differences of the translational measure along X, Y, Z and of the rotational
-    // measure along the three rotations.
+    // Change of the translational measure over a step of +-1 mm along X, Y, Z and of the
+    // rotational measure over +-1 mrad about the three axes.
     double gradient[kAxes];
     for (int k = 0; k < kAxes; ++k) {
         double qp[6], qm[6], Jp[36], Jm[36];
@@ -324,8 +343,7 @@ int32_t kxmcConstraintsAdmittance(double Fc[6]) {
         jacobian(g, qp, Jp);
         jacobian(g, qm, Jm);
         const int rows = k < 3 ? kTranslationRows : kRotationRows;
-        gradient[k] =
-            (projected_measure(Jp, rows) - projected_measure(Jm, rows)) / (2.0 * kGradientStep);
+        gradient[k] = projected_measure(Jp, rows) - projected_measure(Jm, rows);
     }
     shoulderSingularDis = shoulder_metric();
 

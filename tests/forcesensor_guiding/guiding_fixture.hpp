@@ -1,0 +1,92 @@
+// Closed loop of end-force guiding on the simulated host: each cycle the operator's wrench
+// (given in the guided frame, applied at its origin) reaches the simulated sensor, the library
+// processes it and steps the admittance, and the host's position loop follows the goal exactly.
+#pragma once
+
+#include <algorithm>
+#include <functional>
+
+#include <Eigen/LU>
+#include <kdl/chainjnttojacsolver.hpp>
+#include <kdl/chain.hpp>
+
+#include "tests/forcesensor/sensor_fixture.hpp"
+
+namespace sensor_test {
+
+// The guided frame of an output frame: the flange (0) or the tool (1: its point in base axes,
+// 2: in its own axes).
+inline KDL::Frame guided(uint8_t ref) {
+    const KDL::Frame flange = kdl(mpb.flangePose);
+    return ref == 0 ? flange : flange * kdl(mpb.toolTrsf);
+}
+
+// The 5-kg arm's chain, for the oracle Jacobian.
+inline KDL::Chain arm_chain() {
+    const double a[6] = {0, -0.425, -0.395, 0, 0, 0}, d[6] = {0.152, 0, 0, 0.102, 0.102, 0.1};
+    const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
+    KDL::Chain c;
+    for (int i = 0; i < 6; ++i)
+        c.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(a[i], alpha[i], d[i], 0)));
+    return c;
+}
+
+class GuidingFixture : public SensorFixture {
+protected:
+    void configure() override {
+        SensorFixture::configure();
+        mcb.speedMode = 1;
+        mpb.robotState = 1;
+        const double inertia[6] = {10, 10, 10, 0.5, 0.5, 0.5}, damp[6] = {200, 200, 200, 10, 10, 10};
+        const double stiffness[6] = {}, threshold[6] = {3, 3, 3, 0.3, 0.3, 0.3};
+        kxmcEndForceDragstartstop(1, 0, 0, 0, inertia, damp, stiffness, threshold, 100, 90);
+        mcb.forceSensorCoord[5] = 30;  // the sensor turned on the flange
+        move_to({0, -90, 90, -90, -90, 0});
+    }
+    // One cycle in which guiding does not run: the admittance rests at the commanded joints.
+    void idle() {
+        const int32_t state = mpb.robotState;
+        mpb.robotState = 4;
+        kxmcForceSensorDragProcess();
+        mpb.robotState = state;
+    }
+    void move_to(std::initializer_list<double> joints) {
+        std::copy(joints.begin(), joints.end(), mpb.targetJointPos);
+        kxsim::ideal_position_loop_step();
+        kxsim::ideal_position_loop_step();  // at rest
+        idle();
+    }
+    // One servo cycle with the operator's wrench w (guided-frame axes, at its origin).
+    void step(const double w[6]) {
+        const KDL::Frame g = guided(mcb.forceSensorRefCoord);
+        const KDL::Frame sensor = kdl(mpb.flangePose) * kdl_pose(mcb.forceSensorCoord);
+        const KDL::Rotation axes = mcb.forceSensorRefCoord == 1 ? KDL::Rotation::Identity() : g.M;
+        const KDL::Wrench push = axes * KDL::Wrench(KDL::Vector(w[0], w[1], w[2]), KDL::Vector(w[3], w[4], w[5]));
+        double ws[6];
+        to_array(sensor.M.Inverse(push.RefPoint(sensor.p - g.p)), ws);
+        cycle(ws);
+        kxmcForceSensorDragProcess();
+        const double before[6] = {mpb.jointPos[0], mpb.jointPos[1], mpb.jointPos[2],
+                                  mpb.jointPos[3], mpb.jointPos[4], mpb.jointPos[5]};
+        kxsim::ideal_position_loop_step();
+        for (int j = 0; j < 6; ++j)
+            max_joint_speed_ = std::max(max_joint_speed_, 1000 * std::fabs(mpb.jointPos[j] - before[j]));
+    }
+    // Runs n cycles of w; returns the twist of the guided frame over the last `window` cycles
+    // in its own axes (base axes for the base frame) [m/s, rad/s].
+    KDL::Twist run(const double w[6], int n, int window = 200,
+                   const std::function<void()> &each = [] {}) {
+        KDL::Frame start;
+        for (int i = 0; i < n; ++i) {
+            if (i == n - window) start = guided(mcb.forceSensorRefCoord);
+            step(w);
+            each();
+        }
+        const KDL::Frame end = guided(mcb.forceSensorRefCoord);
+        const KDL::Twist t = KDL::diff(start, end, window * 0.001);
+        return mcb.forceSensorRefCoord == 1 ? t : end.M.Inverse(t);
+    }
+    double max_joint_speed_ = 0.0;  // [deg/s] of the commanded joints
+};
+
+}  // namespace sensor_test
