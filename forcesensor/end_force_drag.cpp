@@ -99,6 +99,8 @@ uint8_t Fflag = 0;      // F0 is valid
 double distanceM = 0.0;
 double VelVECT[kAxes];
 double jCRecord[kAxes];  // joints [deg] of the pose where guiding started
+float startPose[kAxes];  // their tool pose (x, y, z [mm], a, b, c [deg]) ...
+Trsf startTool;          // ... and transform
 FilterHistory filt5;     // force prefilter: inputs rows 0-5, outputs rows 6-11
 
 // Joints of the last goal kxmcIsOverJntvel accepted, for the cycle entry.
@@ -277,15 +279,6 @@ bool finite(const double *v, int n) noexcept {
     return true;
 }
 
-bool finite(const float *v, int n) noexcept {
-    for (int i = 0; i < n; ++i) {
-        if (!std::isfinite(v[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Tool pose of joints as a transform (through the host's pose of six floats).
 Trsf tool_pose(const double joints[kAxes], float pose[kAxes]) noexcept {
     jointTrsfToToolCartTCF_RT(0, joints, pose);
@@ -301,18 +294,21 @@ bool guiding_runs() noexcept {
 
 void guiding_cycle() noexcept {
     mcb.endDragActive = 1;
-    if (Fflag == 0) {
+    if (Fflag == 0) {  // first step after a reset: guiding starts from the commanded joints
         std::memcpy(jCRecord, mpb.targetJointPos, sizeof jCRecord);
+        startTool = tool_pose(jCRecord, startPose);
     }
-    float current[kAxes], start[kAxes];
-    jointTrsfToToolCartTCF_RT(0, mpb.jointPos, current);
-    const Trsf P = tool_pose(jCRecord, start);
-    if (!finite(current, kAxes)) {
+    // Forward kinematics of finite joints is finite: only joints that are not numbers need the
+    // current pose worked out, for the log.
+    if (!finite(mpb.jointPos, kAxes)) {
+        float current[kAxes];
+        jointTrsfToToolCartTCF_RT(0, mpb.jointPos, current);
         Write_Log(4, "curPos %f %f %f %f %f %f", current[0], current[1], current[2], current[3],
                   current[4], current[5]);
-        Write_Log(4, "jCRecord %f %f %f %f %f %f", start[0], start[1], start[2], start[3],
-                  start[4], start[5]);
+        Write_Log(4, "jCRecord %f %f %f %f %f %f", startPose[0], startPose[1], startPose[2],
+                  startPose[3], startPose[4], startPose[5]);
     }
+    const Trsf &P = startTool;
     Trsf goal;
     const int32_t status = kxmcEndForceDragToCart(P, &goal);
     if (!finite(goal.pos.v, 3) || !finite(goal.rot.r, 9)) {

@@ -128,6 +128,22 @@ Rotrsf sensor_rotation_in_base(const Trsf &mounting) noexcept {
     return r;
 }
 
+// Wrench of the tool's weight on the sensor (sensor frame) for a sensor mounted as given.
+void tool_weight_wrench(const Trsf &mounting, double out[6]) noexcept {
+    double g_base[3];
+    kxmc::installation_gravity(mcb.installTilt, mcb.installRot, g_base);
+    const double m = mpb.forceSensorLoadWeight;  // [kg]
+    const double weight_base[3] = {m * g_base[0], m * g_base[1], m * g_base[2]};
+    Rotrsf base_to_sensor;
+    const Rotrsf sensor_in_base = sensor_rotation_in_base(mounting);
+    trsposeRotrsf(&base_to_sensor, &sensor_in_base);
+    rotate(base_to_sensor, weight_base, out);
+    const double c[3] = {mpb.forceSensorLoadCoord[0] * kMmToM,
+                         mpb.forceSensorLoadCoord[1] * kMmToM,
+                         mpb.forceSensorLoadCoord[2] * kMmToM};
+    cross(c, out, out + 3);
+}
+
 }  // namespace
 }  // namespace sensor
 }  // namespace kxmc
@@ -140,20 +156,7 @@ int32_t forceSensorDataGravityCompensation(double out[6]) {
     if (out == nullptr) {
         return -1;
     }
-    double g_base[3];
-    kxmc::installation_gravity(mcb.installTilt, mcb.installRot, g_base);
-    const double m = mpb.forceSensorLoadWeight;  // [kg]
-    const double weight_base[3] = {m * g_base[0], m * g_base[1], m * g_base[2]};
-
-    Rotrsf base_to_sensor;
-    const Rotrsf sensor_in_base = sensor_rotation_in_base(sensor_mounting());
-    trsposeRotrsf(&base_to_sensor, &sensor_in_base);
-    rotate(base_to_sensor, weight_base, out);
-
-    const double c[3] = {mpb.forceSensorLoadCoord[0] * kMmToM,
-                         mpb.forceSensorLoadCoord[1] * kMmToM,
-                         mpb.forceSensorLoadCoord[2] * kMmToM};
-    cross(c, out, out + 3);
+    tool_weight_wrench(sensor_mounting(), out);
     return 0;
 }
 
@@ -169,9 +172,10 @@ int32_t trsfToRCS_force(double out[6]) {
         }
     }
     // While dynamic load identification runs it needs the full load on the sensor.
+    const Trsf mounting = sensor_mounting();
     if (mcb.loadIdentifyDynOn == 0) {
         double g[6];
-        forceSensorDataGravityCompensation(g);
+        tool_weight_wrench(mounting, g);
         for (int i = 0; i < kAxes; ++i) {
             w[i] -= g[i] + mcb.forceSensorZeroOffset[i];
         }
@@ -180,7 +184,6 @@ int32_t trsfToRCS_force(double out[6]) {
 
     // Flange frame: force rotated, moment rotated and moved from the sensor origin p to the
     // flange origin (M_f = Rs M + p x F_f).
-    const Trsf mounting = sensor_mounting();
     double f_flange[3], m_flange[3], lever[3];
     rotate(mounting.rot, w, f_flange);
     rotate(mounting.rot, w + 3, m_flange);
