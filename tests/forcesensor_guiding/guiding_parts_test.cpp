@@ -152,6 +152,27 @@ TEST_F(Parts, ManipulabilityMeasuresAndTheConstraintWrench) {
     }
 }
 
+// Contact model of the adaptive damping: its force state settles on a steady measured force,
+// motion drives the deflection state to its bound, and a measurement that is not a number
+// leaves the stored (bounded) state untouched.
+TEST_F(Parts, ContactModelFollowsTheForceAndStaysBounded) {
+    const double q[3] = {0.002, 100, 10}, r[2] = {0.002, 1.0};
+    double out[3];
+    struct Phase { double velocity, force; int steps; };
+    for (const Phase &p : {Phase{0, -10, 1000}, Phase{0.05, 0, 2000}}) {
+        const double z[2] = {p.velocity, p.force};
+        for (int i = 0; i < p.steps; ++i) kxmcKalmanEnvironmenModelEvaluate(q, r, z, out);
+        EXPECT_NEAR(out[2], p.force, 1.0);
+    }
+    EXPECT_LT(out[0], -0.5);
+    EXPECT_GT(out[1], 500);
+    const double z[2] = {std::nan(""), 0};
+    double held[3];
+    kxmcKalmanEnvironmenModelEvaluate(q, r, z, held);
+    EXPECT_EQ(held[0], -0.5);
+    EXPECT_EQ(held[1], out[1]);
+}
+
 TEST_F(Parts, ThreeByThreeInverse) {
     const double m[9] = {2, -1, 0.5, 0.3, 4, -2, 1, 0.2, 3};
     double inv[9], d = 0, d_inv = 0;
