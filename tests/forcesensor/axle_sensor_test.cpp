@@ -16,7 +16,7 @@ int32_t add(uint32_t a) {
 }
 
 TEST_F(AxleSensor, RingHolds255AndReportsOverflowUntilEmptied) {
-    qmcAxleSensorDataBuffFlag(1);
+    EXPECT_EQ(qmcAxleSensorDataBuffFlag(1), 0);
     for (uint32_t i = 0; i < 255; ++i) ASSERT_EQ(add(i), 0);
     EXPECT_EQ(qmcAsqLength(), 255);
     EXPECT_EQ(qmcAsqIsFull(), 1);
@@ -77,8 +77,7 @@ TEST_F(AxleSensor, StatusWordEnableAndRegisterWrite) {
 
 TEST_F(AxleSensor, DeviceTypeSwitchesProcessingOnlyWhenTheDeviceChanges) {
     mcb.forceSensorAct = 0;
-    mpb.cmdId = 5;
-    kxmcSetAxleDeviceType(3);
+    EXPECT_EQ(kxmcSetAxleDeviceType(3), 0);
     EXPECT_EQ(forcesensorFlag, 1);
     EXPECT_EQ(mcb.forceSensorAct, 1);
     EXPECT_TRUE(kxsim::log_contains("qmcSetForceSensorAct = 1", 2));

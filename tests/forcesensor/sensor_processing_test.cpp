@@ -71,6 +71,9 @@ TEST_F(Processing, KalmanFiltersEachChannelAndOffZeroesBothOutputs) {
     mcb.forceSensorAct = 0;
     forceSensorDataProcess(nullptr);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(mpb.forceSensorRaw[i] + mpb.forceSensorWrench[i], 0.0);
+    mcb.forceSensorAct = 1;  // back on: seeded afresh with the first sample
+    cycle(step);
+    EXPECT_EQ(mpb.forceSensorRaw[2], 313 * source_.force_per_count());
 }
 
 TEST_F(Processing, FaultInputsReportAndCloseEveryForceFunction) {

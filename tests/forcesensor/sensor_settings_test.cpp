@@ -72,7 +72,7 @@ const double kPoseD[6] = {1.5, -2, 40, 0, 90, -45};
 const double kZeros[6] = {}, kRaw[6] = {1.5, 0.5, -0.5, -1.5, -2.5, -3.5};
 
 TEST_F(Settings, AcceptedStoreAndPersistRefusedChangeNothing) {
-    const double half_mm = 1e-6 * 1.5;
+    const double half_mm = 1.02e-6;
     const std::vector<Case> cases = {
         {"act", [] { return qmcSetForceSensorAct(0, 11); }, 0, {{"FORCESENSOR_SETFLAG", 0}},
          [] { return mcb.forceSensorAct == 0; }, 0, 0, 11},
@@ -139,6 +139,21 @@ TEST_F(Settings, AcceptedStoreAndPersistRefusedChangeNothing) {
         if (c.result != 0) {
             mcb.errorCode = mcb.paramErrorCode = 0, mpb.cmdId = 1;
             EXPECT_TRUE(records() == g_before) << c.name;
+        }
+    }
+}
+
+TEST_F(Settings, ToolMassLimitPerArmFamily) {
+    struct Band { uint32_t first, last; double max; };  // max 0: no upper bound
+    const Band bands[] = {{0, 0, 5}, {1, 100, 3}, {101, 200, 5}, {201, 300, 10}, {301, 400, 16},
+                          {401, 500, 20}, {501, 600, 3}, {601, 700, 5}, {701, 900, 3}, {901, 901, 5},
+                          {902, 902, 10}, {903, 1000, 0}, {1001, 1100, 30}, {1101, 9999, 0}};
+    for (const Band &b : bands) {
+        for (uint32_t code : {b.first, b.last}) {
+            mcb.robotModelCode = code;
+            const double max = b.max > 0 ? b.max : 1e6;
+            EXPECT_EQ(qmcSetForceSensorLoadWeight(max, 1), 0) << code;
+            EXPECT_EQ(qmcSetForceSensorLoadWeight(max + 0.01, 1), b.max > 0 ? -1 : 0) << code;
         }
     }
 }

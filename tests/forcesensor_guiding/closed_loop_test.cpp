@@ -38,6 +38,16 @@ TEST_F(Guiding, FollowsThePushWithForceOverDampingAndStopsWithIt) {
     }
 }
 
+// Adaptive damping adds a quarter of the push and the contact's critical damping: slower than
+// the base damping alone, still moving.
+TEST_F(Guiding, AdaptiveDampingSlowsTheFollow) {
+    mcb.forceSensorRefCoord = 1, mcb.endDragAdaptiveSign = 1;
+    const double w[6] = {20, 0, 0, 0, 0, 0};
+    const double v = run(w, 1500).vel.x();
+    EXPECT_GT(v, 0.02);
+    EXPECT_LT(v, 20 / (200 + 0.25 * 20));
+}
+
 TEST_F(Guiding, PushBelowTheDeadBandOrWithGuidingBlockedLeavesTheArmAtRest) {
     struct Case { double fx; std::function<void()> block; };
     const Case cases[] = {{2.95, [] {}}, {20, [] { mpb.robotState = 4; }}, {20, [] { mcb.speedMode = 0; }},
@@ -111,9 +121,14 @@ TEST_F(Guiding, SingularityGuardEngagesNearTheWristSingularity) {
         KDL::ChainFkSolverPos_recursive(arm_chain()).JntToCart(q, f4, 4);
         const KDL::Vector axis5 = 2.0 * f4.M.UnitZ();  // turning about it raises q5 toward 0
         const double w[6] = {0, 0, 0, axis5.x(), axis5.y(), axis5.z()};
-        double nearest = 180;
-        run(w, 3000, 200, [&] { nearest = std::min(nearest, std::fabs(mpb.jointPos[4])); });
+        double nearest = 180, back_out = 0;  // |q5| closest, and furthest after reaching the band
+        run(w, 3000, 200, [&] {
+            nearest = std::min(nearest, std::fabs(mpb.jointPos[4]));
+            if (nearest < 20) back_out = std::max(back_out, std::fabs(mpb.jointPos[4]));
+        });
         EXPECT_GT(nearest, flagged ? 19.0 : 15.0) << flagged;
+        EXPECT_LT(nearest, 21.0) << flagged;  // guided up to the band before the guard acted
+        EXPECT_TRUE(flagged || back_out > 21.0) << back_out;  // the constraint wrench pushes it back
         EXPECT_EQ(mcb.warningCode, 0u) << flagged;  // never stopped for joint speed
         EXPECT_EQ(kxsim::log_contains("kxCtlTCPSpeedOver After to DragMode mcb.collisionPauseFlag = : 9", 2), flagged == 1);
         EXPECT_EQ(mpb.robotState, flagged ? 4 : 1);  // the flagged arm went to joint drag
@@ -124,6 +139,29 @@ TEST_F(Guiding, SingularityGuardEngagesNearTheWristSingularity) {
     kxmcForceSensorDragProcess();
     EXPECT_EQ(mpb.robotState, 1);
     EXPECT_TRUE(kxsim::log_contains("kxCtlTCPSpeedOver After to DragMode mcb.collisionPauseFlag = : 7", 2));
+}
+
+// Turning joint 4 or 6 toward its limit (the last 10 degrees) adds damping (5000 N s/m,
+// 150 N m s/rad); turning away does not.
+TEST_F(Guiding, JointLimitBandsDampTheApproach) {
+    struct Case { int joint; double q, sign, extra_rot; };
+    for (const Case &c : {Case{5, 168, 1, 150}, Case{5, 168, -1, 0}, Case{5, -168, -1, 150},
+                          Case{3, 74, 1, 150}, Case{3, -254, -1, 150}, Case{3, -254, 1, 0}}) {
+        restart(101), configure();
+        mcb.forceSensorRefCoord = 1;
+        double joints[6] = {0, -90, 90, -90, -90, 0};
+        joints[c.joint] = c.q;
+        move_to({joints[0], joints[1], joints[2], joints[3], joints[4], joints[5]});
+        KDL::Frame frame;
+        KDL::JntArray q(6);
+        for (int j = 0; j < 6; ++j) q(j) = joints[j] * kPi / 180;
+        KDL::ChainFkSolverPos_recursive(arm_chain()).JntToCart(q, frame, c.joint);
+        const KDL::Vector axis = c.sign * 2.0 * frame.M.UnitZ();  // [N m] about the joint's axis
+        const double w[6] = {10, 0, 0, axis.x(), axis.y(), axis.z()};
+        const KDL::Twist t = run(w, 400, 100);
+        EXPECT_NEAR(dot(t.rot, axis) / 4.0, 1.0 / (10 + c.extra_rot), 0.1 / (10 + c.extra_rot)) << c.joint << " " << c.q;
+        EXPECT_NEAR(t.vel.x(), 10.0 / (200 + 5000 * c.extra_rot / 150), 0.1 * 10.0 / (200 + 5000 * c.extra_rot / 150));
+    }
 }
 
 TEST_F(Guiding, InterferenceZoneHandsTheArmToJointDragAndBack) {

@@ -21,14 +21,34 @@ inline KDL::Frame guided(uint8_t ref) {
     return ref == 0 ? flange : flange * kdl(mpb.toolTrsf);
 }
 
-// The 5-kg arm's chain, for the oracle Jacobian.
-inline KDL::Chain arm_chain() {
-    const double a[6] = {0, -0.425, -0.395, 0, 0, 0}, d[6] = {0.152, 0, 0, 0.102, 0.102, 0.1};
+// Standard chain of an arm (d1, a2, a3, d4, d5, d6 [mm]; the 5-kg arm by default), for the
+// oracle Jacobian.
+inline KDL::Chain arm_chain(const double l[6] = nullptr) {
+    static const double k5kg[6] = {152, -425, -395, 102, 102, 100};
+    if (l == nullptr) l = k5kg;
+    const double a[6] = {0, l[1], l[2], 0, 0, 0}, d[6] = {l[0], 0, 0, l[3], l[4], l[5]};
     const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
     KDL::Chain c;
     for (int i = 0; i < 6; ++i)
-        c.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(a[i], alpha[i], d[i], 0)));
+        c.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(a[i] / 1000, alpha[i], d[i] / 1000, 0)));
     return c;
+}
+// Joint 2 [deg] of the shoulder singularity of joints (q1, ., q3 ... q6) on a chain: where the
+// Jacobian determinant changes sign, refined by bisection.
+inline double shoulder_singular_q2(const KDL::Chain &chain, double joints[6]) {
+    KDL::ChainJntToJacSolver solver(chain);
+    const auto det = [&](double q2) {
+        KDL::JntArray q(6);
+        KDL::Jacobian J(6);
+        for (int j = 0; j < 6; ++j) q(j) = (j == 1 ? q2 : joints[j]) * kPi / 180;
+        solver.JntToJac(q, J);
+        return J.data.determinant();
+    };
+    double lo = -180, hi = lo;
+    while (hi < 180 && (det(hi + 0.5) > 0) == (det(lo) > 0)) hi += 0.5;
+    hi += 0.5;
+    for (int i = 0; i < 60; ++i) ((det((lo + hi) / 2) > 0) == (det(lo) > 0) ? lo : hi) = (lo + hi) / 2;
+    return joints[1] = (lo + hi) / 2;
 }
 
 class GuidingFixture : public SensorFixture {
@@ -65,7 +85,7 @@ protected:
         double ws[6];
         to_array(sensor.M.Inverse(push.RefPoint(sensor.p - g.p)), ws);
         cycle(ws);
-        kxmcForceSensorDragProcess();
+        EXPECT_EQ(kxmcForceSensorDragProcess(), 0);
         const double before[6] = {mpb.jointPos[0], mpb.jointPos[1], mpb.jointPos[2],
                                   mpb.jointPos[3], mpb.jointPos[4], mpb.jointPos[5]};
         kxsim::ideal_position_loop_step();

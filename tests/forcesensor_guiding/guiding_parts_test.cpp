@@ -53,14 +53,83 @@ TEST_F(Parts, IncrementFilterStartsAtItsFirstSampleAndSettlesOnTheInput) {
     }
 }
 
+// Wall damping of a tool at p [mm] moving with v [m/s] (base frame) near the box 0..200 on every
+// axis: (100.001 / (dist + 0.001) - 1) x 800 for X, Y, Z and x 80 for the rotations, capped at
+// 15000 and 1000, while moving toward it within 100 mm; dist < 0: no damping.
+TEST_F(Parts, VirtualWallDampingByDistanceAndMotion) {
+    mcb.forceSensorRefCoord = 1, mcb.wallOn = 1;
+    struct Case { uint8_t shape, def; double p[3], v[3], dist; };
+    const Case cases[] = {
+        {0, 0, {-50, 100, 100}, {1, 0, 0}, 50}, {0, 1, {-50, 100, 100}, {-1, 0, 0}, -1}, {0, 0, {-50, 100, 100}, {0, 0, 0}, 50},
+        {0, 0, {250, 100, 100}, {-1, 0.5, 0}, 50}, {0, 1, {100, 100, 299}, {0, 0, -1}, 99}, {0, 0, {100, 100, 300.5}, {0, 0, -1}, -1},
+        {0, 0, {-30, -40, 100}, {1, 1, 0}, 50}, {0, 1, {100, 100, 100}, {0, 0, 1}, 0}, {0, 0, {100, -101, 100}, {0, 1, 0}, -1},
+        {1, 0, {100, 100, 100}, {1, 0, 0}, -1}, {1, 1, {30, 100, 100}, {-1, 0, 0}, 30}, {1, 0, {30, 100, 100}, {1, 0, 0}, -1},
+        {1, 0, {170, 100, 100}, {1, 0, 0}, 30}, {1, 1, {-10, 100, 100}, {-1, 0, 0}, 0}, {1, 0, {-10, 100, 100}, {1, 0, 0}, -1},
+        {1, 0, {20, 20, 100}, {-1, -1, 0}, 0}, {1, 0, {100, 195, 100}, {0, 1, 0}, 5}, {2, 0, {100, 100, 100}, {1, 0, 0}, -1},
+    };
+    for (const Case &c : cases) {
+        mcb.wallShape = c.shape, mcb.wallDefMode = c.def;
+        const double corners[6] = {200, 0, 200, 0, 200, 0}, centre[3] = {100, 100, 100}, size[3] = {-200, 200, 200};
+        std::copy(corners, corners + 6, mcb.wallCorners), std::copy(centre, centre + 3, mcb.wallCentre), std::copy(size, size + 3, mcb.wallSize);
+        mpb.cartPoseActual = trsf(KDL::Frame(KDL::Vector(c.p[0], c.p[1], c.p[2]) / 1000.0));
+        float v[6] = {float(c.v[0]), float(c.v[1]), float(c.v[2]), 0, 0, 0}, bw[6];
+        EXPECT_EQ(kxmcForceSensorVirtualWall(v, bw), 0);
+        for (int i = 0; i < 6; ++i) {
+            const double law = (100.001 / (c.dist + 0.001) - 1) * (i < 3 ? 800 : 80), cap = i < 3 ? 15000 : 1000;
+            EXPECT_NEAR(bw[i], c.dist < 0 ? 0 : std::min(law, cap), 1e-3 * cap) << int(c.shape) << " " << c.p[0] << "," << c.p[1] << "," << c.p[2] << " axis " << i;
+        }
+    }
+    // The velocity comes back in base axes: the flange frame turns with the flange, the tool
+    // frame with flange and tool, the base frame not at all.
+    const KDL::Frame flange(KDL::Rotation::RPY(0.3, -0.2, 1.1)), tool(KDL::Rotation::RPY(kPi / 2, 0, 0));
+    mpb.cartPoseActual = trsf(flange), mpb.toolTrsf = trsf(tool), mcb.wallOn = 0;
+    for (uint8_t ref : {0, 1, 2}) {
+        mcb.forceSensorRefCoord = ref;
+        float v[6] = {0.1f, -0.2f, 0.3f, 9, 9, 9}, bw[6];
+        kxmcForceSensorVirtualWall(v, bw);
+        const KDL::Vector want = (ref == 0 ? flange.M : ref == 1 ? KDL::Rotation::Identity() : flange.M * tool.M) * KDL::Vector(0.1, -0.2, 0.3);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(v[i], want(i), 1e-6) << int(ref);
+        EXPECT_EQ(v[3] + bw[0], 9);
+    }
+}
+
+// Interference zones: entering (mode 0, strictly inside) or leaving (mode 1) sets the joint's
+// flag and hands over once; the idle path releases a joint one degree clear of its condition
+// while the TCP is slower than 100 mm/s.
+TEST_F(Parts, InterferenceZoneBoundariesAndRelease) {
+    struct Case { uint8_t mode, drag_mode; double q, release_at; bool set; };
+    const Case cases[] = {{0, 1, 10, 0, false}, {0, 1, 10.01, 8.9, true}, {0, 0, 15, 0, false}, {1, 1, 20, 0, false},
+                          {1, 1, 9.99, 11.1, true}, {1, 1, 20.01, 18.9, true}, {2, 1, 25, 0, false}};
+    for (const Case &c : cases) {
+        restart(101), configure();
+        mcb.interfereOn = 1, mcb.interfereJointOn[2] = 1, mcb.interfereLower[2] = 10, mcb.interfereUpper[2] = 20;
+        mcb.interfereZoneMode = c.mode, mcb.interfereDragMode = c.drag_mode, mpb.jointPos[2] = c.q;
+        float v[6] = {}, bw[6];
+        kxmcForceSensorVirtualWall(v, bw);
+        EXPECT_EQ(jointInterFlag[2], c.set ? 1 : 0) << int(c.mode) << " " << c.q;
+        EXPECT_EQ(kxsim::calls("qmcDragSwitch").size(), c.set ? 1u : 0u);
+        if (!c.set) continue;
+        // Just short of the margin, then at it with the TCP too fast, then slow.
+        const double short_of = c.release_at + (c.release_at < c.q ? 0.2 : -0.2);
+        for (auto step : {std::make_pair(short_of, 10.0), std::make_pair(c.release_at, 120.0), std::make_pair(c.release_at, 10.0)}) {
+            mpb.jointPos[2] = step.first, mpb.tcpSpeed = step.second, mpb.robotState = 4;
+            kxmcForceSensorDragProcess();
+        }
+        EXPECT_EQ(jointInterFlag[2], 0);
+        EXPECT_EQ(kxsim::calls("qmcDragSwitch").size(), 2u);  // on, then off once released
+        jointInterFlag[2] = jointModeChangeFlag = 0;
+    }
+}
+
 // Joint-speed check of a goal one cycle away from the commanded joints.
 TEST_F(Parts, JointSpeedCheckRefusesFastJointsAndSingularPoses) {
     mcb.endDragVMax = 20;
     struct Case { double q[6]; int joint; double move; int32_t want; };
     const Case cases[] = {
         {{0, -90, 90, -90, -90, 0}, 2, 0.0199, 0}, {{0, -90, 90, -90, -90, 0}, 2, 0.021, -3},
-        {{10, -80, 70, -100, -60, 30}, 5, -0.03, -6}, {{0, -90, 90, -90, 3, 0}, 0, 0, -7},
-        {{0, -90, 4, -90, -90, 0}, 0, 0, -7}, {{0, -90, 90, -90, -176, 0}, 0, 0, -7},
+        {{10, -80, 70, -100, -60, 30}, 5, -0.03, -6}, {{0, -90, 90, -90, 5, 0}, 0, 0, -7},
+        {{0, -90, 5, -90, -90, 0}, 0, 0, -7}, {{0, -90, 90, -90, -175, 0}, 0, 0, -7},
+        {{0, -20, -161, -90, -90, 0}, 0, 0, -7}, {{0, -20, -159, -90, -90, 0}, 0, 0, 0},
     };
     for (const Case &c : cases) {
         std::copy(c.q, c.q + 6, mpb.targetJointPos);
@@ -77,24 +146,17 @@ TEST_F(Parts, JointSpeedCheckRefusesFastJointsAndSingularPoses) {
     Trsf far = mpb.flangePose;
     far.pos.v[0] += 5000;  // out of reach
     EXPECT_EQ(kxmcIsOverJntvel(far), -7);
+    // A refused guiding step hands back the pose it was given.
+    Trsf out{};
+    EXPECT_EQ(kxmcEndForceDragToCart(far, &out), -7);
+    EXPECT_EQ(std::memcmp(&out, &far, sizeof out), 0);
 }
 
 // The shoulder singularity (wrist centre on the cylinder around joint 1 where joints 1 and 4
 // couple) found where KDL's Jacobian determinant changes sign, with the flange tilted.
 TEST_F(Parts, JointSpeedCheckRefusesTheShoulderSingularity) {
-    const KDL::Chain chain = arm_chain();
-    KDL::ChainJntToJacSolver jac(chain);
-    KDL::JntArray q(6);
-    KDL::Jacobian J(6);
-    double joints[6] = {30, -100, 70, 10, 60, -40}, previous = 0;
-    for (double q2 = -180; q2 < 180; q2 += 0.01) {
-        joints[1] = q2;
-        for (int j = 0; j < 6; ++j) q(j) = joints[j] * kPi / 180;
-        jac.JntToJac(q, J);
-        const double det = J.data.determinant();
-        if (previous != 0 && (det > 0) != (previous > 0)) break;
-        previous = det;
-    }
+    double joints[6] = {30, 0, 70, 10, 60, -40};
+    shoulder_singular_q2(arm_chain(), joints);
     for (double offset : {0.0, 8.0}) {
         double at[6];
         std::copy(joints, joints + 6, at);
@@ -102,6 +164,25 @@ TEST_F(Parts, JointSpeedCheckRefusesTheShoulderSingularity) {
         std::copy(at, at + 6, mpb.targetJointPos);
         kxsim::ideal_position_loop_step();
         EXPECT_EQ(kxmcIsOverJntvel(trsf(kdl(mpb.flangePose))), offset == 0 ? -7 : 0) << joints[1] + offset;
+    }
+}
+
+// The constrained admittance works on each family's arm: its Jacobian is singular exactly at
+// that arm's shoulder singularity.
+TEST_F(Parts, ConstraintWrenchUsesTheArmOfTheModelCode) {
+    struct Family { uint32_t code; double l[6]; };
+    const Family families[] = {{50, {152, -280, -240, 102, 102, 100}}, {150, {152, -425, -395, 102, 102, 100}},
+                               {250, {180, -700, -586, 159, 114, 106}}, {350, {180, -520, -400, 159, 114, 106}},
+                               {450, {215, -1000, -716, 166, 138, 120}}, {1050, {215, -700, -536, 166, 138, 120}},
+                               {750, {152, -425, -395, 102, 102, 100}}};
+    for (const Family &f : families) {
+        mcb.robotModelCode = f.code;
+        double joints[6] = {30, 0, 70, 10, 60, -40}, fc[6];
+        shoulder_singular_q2(arm_chain(f.l), joints);
+        std::copy(joints, joints + 6, mpb.targetJointPos);
+        EXPECT_EQ(kxmcConstraintsAdmittance(fc), -1) << f.code;
+        mpb.targetJointPos[1] += 5;
+        EXPECT_EQ(kxmcConstraintsAdmittance(fc), 0) << f.code;
     }
 }
 
