@@ -7,6 +7,7 @@
 #include <functional>
 
 #include <Eigen/LU>
+#include <kdl/chainfksolverpos_recursive.hpp>
 #include <kdl/chainjnttojacsolver.hpp>
 #include <kdl/chain.hpp>
 
@@ -51,30 +52,32 @@ inline double shoulder_singular_q2(const KDL::Chain &chain, double joints[6]) {
     return joints[1] = (lo + hi) / 2;
 }
 
+// Axis of joint j+1 (0-based j) of the 5-kg arm at the actual joints, in base axes.
+inline KDL::Vector joint_axis(int j) {
+    KDL::Frame frame;
+    KDL::JntArray q(6);
+    for (int i = 0; i < 6; ++i) q(i) = mpb.jointPos[i] * kPi / 180;
+    KDL::ChainFkSolverPos_recursive(arm_chain()).JntToCart(q, frame, j);
+    return frame.M.UnitZ();
+}
+
 class GuidingFixture : public SensorFixture {
 protected:
     void configure() override {
+        const double inertia[6] = {10, 10, 10, 0.5, 0.5, 0.5}, damp[6] = {200, 200, 200, 10, 10, 10}, stiffness[6] = {}, threshold[6] = {3, 3, 3, 0.3, 0.3, 0.3};
         SensorFixture::configure();
-        mcb.speedMode = 1;
-        mpb.robotState = 1;
-        const double inertia[6] = {10, 10, 10, 0.5, 0.5, 0.5}, damp[6] = {200, 200, 200, 10, 10, 10};
-        const double stiffness[6] = {}, threshold[6] = {3, 3, 3, 0.3, 0.3, 0.3};
-        kxmcEndForceDragstartstop(1, 0, 0, 0, inertia, damp, stiffness, threshold, 100, 90);
+        mcb.speedMode = 1, mpb.robotState = 1, kxmcEndForceDragstartstop(1, 0, 0, 0, inertia, damp, stiffness, threshold, 100, 90);
         mcb.forceSensorCoord[5] = 30;  // the sensor turned on the flange
         move_to({0, -90, 90, -90, -90, 0});
     }
     // One cycle in which guiding does not run: the admittance rests at the commanded joints.
     void idle() {
         const int32_t state = mpb.robotState;
-        mpb.robotState = 4;
-        kxmcForceSensorDragProcess();
-        mpb.robotState = state;
+        mpb.robotState = 4, kxmcForceSensorDragProcess(), mpb.robotState = state;
     }
     void move_to(std::initializer_list<double> joints) {
         std::copy(joints.begin(), joints.end(), mpb.targetJointPos);
-        kxsim::ideal_position_loop_step();
-        kxsim::ideal_position_loop_step();  // at rest
-        idle();
+        kxsim::ideal_position_loop_step(), kxsim::ideal_position_loop_step(), idle();  // at rest
     }
     // One servo cycle with the operator's wrench w (guided-frame axes, at its origin).
     void step(const double w[6]) {
@@ -82,13 +85,10 @@ protected:
         const KDL::Frame sensor = kdl(mpb.flangePose) * kdl_pose(mcb.forceSensorCoord);
         const KDL::Rotation axes = mcb.forceSensorRefCoord == 1 ? KDL::Rotation::Identity() : g.M;
         const KDL::Wrench push = axes * KDL::Wrench(KDL::Vector(w[0], w[1], w[2]), KDL::Vector(w[3], w[4], w[5]));
-        double ws[6];
-        to_array(sensor.M.Inverse(push.RefPoint(sensor.p - g.p)), ws);
-        cycle(ws);
+        double ws[6], before[6];
+        to_array(sensor.M.Inverse(push.RefPoint(sensor.p - g.p)), ws), cycle(ws);
         EXPECT_EQ(kxmcForceSensorDragProcess(), 0);
-        const double before[6] = {mpb.jointPos[0], mpb.jointPos[1], mpb.jointPos[2],
-                                  mpb.jointPos[3], mpb.jointPos[4], mpb.jointPos[5]};
-        kxsim::ideal_position_loop_step();
+        std::copy(mpb.jointPos, mpb.jointPos + 6, before), kxsim::ideal_position_loop_step();
         for (int j = 0; j < 6; ++j)
             max_joint_speed_ = std::max(max_joint_speed_, 1000 * std::fabs(mpb.jointPos[j] - before[j]));
     }
@@ -99,8 +99,7 @@ protected:
         KDL::Frame start;
         for (int i = 0; i < n; ++i) {
             if (i == n - window) start = guided(mcb.forceSensorRefCoord);
-            step(w);
-            each();
+            step(w), each();
         }
         const KDL::Frame end = guided(mcb.forceSensorRefCoord);
         const KDL::Twist t = KDL::diff(start, end, window * 0.001);
