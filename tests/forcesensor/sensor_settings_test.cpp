@@ -135,8 +135,8 @@ TEST_F(Settings, GuidingSwitchAndQueries) {
     EXPECT_TRUE(kxmcEndForceDragStartStopControl(2) == -1 && kxmcEndForceDragStartStopControl(1) == 0);
     int32_t on = 0;
     uint8_t act = 0;
-    kxmcGetEndForceDragStartStopState(&on), qmcGetForceSensorAct(&act), mcb.forceTorqueDragOn = 1, kxmcInitEndForceDragParam();
-    EXPECT_TRUE(on + act == 2 && mcb.forceTorqueDragOn == 0);
+    kxmcGetEndForceDragStartStopState(&on), qmcGetForceSensorAct(&act), mcb.forceTorqueDragOn = 1;
+    EXPECT_TRUE(kxmcInitEndForceDragParam() == 0 && kxmcEndForceDragParamReset() == 0 && on + act == 2 && mcb.forceTorqueDragOn == 0);
 }
 
 }  // namespace
