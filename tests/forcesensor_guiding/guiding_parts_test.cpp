@@ -229,10 +229,42 @@ TEST_F(Parts, ContactModelFollowsTheForceAndStaysBounded) {
     EXPECT_TRUE(out[0] < -0.5 && out[1] > 500 && held[0] == -0.5 && held[1] == out[1]);
 }
 
+// The contact model against its equations written again with Eigen (hybrid extended Kalman
+// filter, c = 5e-6, k = 200000, dt = 1 ms), fed the same noise by restarting the system's
+// generator with the same seed.
+TEST_F(Parts, ContactModelFollowsItsEquations) {
+    using V3 = Eigen::Vector3d;
+    using M3 = Eigen::Matrix3d;
+    const double q[3] = {0.002, 100, 10}, r[2] = {0.002, 1.0}, c = 5e-6, k = 200000, dt = 0.001;
+    const auto z_of = [](int i) { return Eigen::Vector2d(1e-3 * std::sin(0.05 * i), -10 + 0.02 * i); };
+    double out[3];
+    std::srand(5);
+    for (int i = 0; i < 300; ++i) kxmcKalmanEnvironmenModelEvaluate(q, r, z_of(i).data(), out);
+    std::srand(5);
+    V3 x(0.002, 500, 0);
+    M3 P = V3(0.01, 100, 10).asDiagonal();
+    const M3 GQG = V3(c * c * q[0], q[1], q[2]).asDiagonal();
+    const Eigen::Matrix2d R = Eigen::Vector2d(r[0], r[1]).asDiagonal();
+    const auto H = [&](const V3 &s) { return (Eigen::Matrix<double, 2, 3>() << -s(1) / k, -s(0) / k, -c, 0, 0, 1).finished(); };
+    for (int i = 0; i < 300; ++i) {
+        double u[5];
+        for (double &v : u) v = 2.0 * std::rand() / RAND_MAX - 1;
+        const V3 xh(x(0) + dt * c * (-x(2) - x(1) * x(0) + std::sqrt(q[0]) * u[0]), x(1) + dt * std::sqrt(q[1]) * u[1], x(2) + dt * std::sqrt(q[2]) * u[2]);
+        M3 F = M3::Zero();
+        F.row(0) = H(x).row(0);
+        const M3 Ph = P + dt * (F * P + P * F.transpose() + GQG - P * H(x).transpose() * R.inverse() * H(x) * P);
+        const Eigen::Matrix<double, 3, 2> K = Ph * H(xh).transpose() * (H(xh) * Ph * H(xh).transpose() + R).inverse();
+        const Eigen::Vector2d h((-xh(2) - xh(1) * xh(0)) * c + std::sqrt(r[0]) * u[3], xh(2) + std::sqrt(r[1]) * u[4]);
+        x = xh + K * (z_of(i) - h), P = (M3::Identity() - K * H(xh)) * Ph;
+        for (int j = 0; i == 299 && j < 3; ++j) EXPECT_NEAR(out[j], x(j), 1e-9 * (1 + std::fabs(x(j)))) << j;
+        x(0) = std::max(-0.5, std::min(0.5, x(0))), x(1) = x(1) < 0.5 ? 0 : x(1);
+    }
+}
+
 TEST_F(Parts, ThreeByThreeInverse) {
     const double m[9] = {2, -1, 0.5, 0.3, 4, -2, 1, 0.2, 3}, singular[9] = {1, 2, 3, 2, 4, 6, 0, 1, 1};
     double inv[9], d = 0, d_inv = 0, out[9] = {5};
-    ASSERT_EQ(inverseMatrix3(m, inv), 0);
+    ASSERT_TRUE(inverseMatrix3(m, inv) == 0 && det3(m, nullptr) == -1 && det3(nullptr, &d) == -1);
     det3(m, &d), det3(inv, &d_inv);
     EXPECT_NEAR(d * d_inv, 1.0, 1e-12);
     for (int k = 0; k < 9; ++k) EXPECT_NEAR(m[3 * (k / 3)] * inv[k % 3] + m[3 * (k / 3) + 1] * inv[3 + k % 3] + m[3 * (k / 3) + 2] * inv[6 + k % 3], k % 4 == 0, 1e-12);
