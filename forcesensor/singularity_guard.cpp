@@ -121,15 +121,6 @@ void jacobian(const ChainLengths &g, const double q_rad[6], double J[36]) noexce
     Jacobian_com(kTwist, a, d, q_rad, J);
 }
 
-bool all_finite(const double *v, int n) noexcept {
-    for (int i = 0; i < n; ++i) {
-        if (!std::isfinite(v[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Manipulability of rows `keep` of J with the motion of the other three rows projected out.
 double projected_measure(const double J[36], int keep) noexcept {
     const int other = keep == 0 ? 3 : 0;
@@ -324,13 +315,11 @@ int32_t kxmcConstraintsAdmittance(double Fc[6]) {
         }
         return -1;
     }
-    // Joint motion of a unit Cartesian motion along each direction: the columns of J^-1. The
-    // diagonal-pivoting inverse fails on a zero pivot even for a regular J; LU then takes over.
+    // Joint motion of a unit Cartesian motion along each direction: the columns of J^-1, by LU
+    // with partial pivoting. (Pivoting on the diagonal alone is not enough here: the arm's
+    // Jacobian has zero diagonal entries in ordinary poses, the ready pose among them.)
     double Jinv[36];
-    inverseJacobi(J, Jinv);
-    if (!all_finite(Jinv, 36)) {
-        invNxN(J, Jinv);
-    }
+    invNxN(J, Jinv);
     // Change of the translational measure over a step of +-1 mm along X, Y, Z and of the
     // rotational measure over +-1 mrad about the three axes.
     double gradient[kAxes];
