@@ -17,6 +17,8 @@
 #include "kxmc_torque_record.h"
 #include "kxmc_selftest.h"
 #include "kxmc_joint_friction_identify.h"
+#include "kxmc_curve_fit.h"
+#include "kxmc_joint_model.h"
 #include "kxmc_force_torque_drag.h"
 #include "kxmc_identification_store.h"
 #include "kxmc_axle_sensor.h"
@@ -24,5 +26,6 @@
 #include "kxmc_sensor_settings.h"
 #include "kxmc_end_force_drag.h"
 #include "kxmc_virtual_wall.h"
+#include "kxmc_payload.h"
 
 #endif /* KXMCFORCETORQUE_H */
