@@ -16,10 +16,10 @@
 #include <cmath>
 #include <cstdint>
 
+#include "collision/collision_levels.hpp"
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_numerics.h"
 #include "numerics/filter_records.hpp"
-#include "numerics/float_cast.hpp"
 #include "numerics/model_bands.hpp"
 
 namespace {
@@ -42,7 +42,7 @@ constexpr uint8_t kCheckModeStopToDrag = 2;
 
 // ---- Threshold tables ---------------------------------------------------------------------
 
-constexpr int kLevels = 10;
+constexpr int kLevels = kxmc::detail::kCollisionLevels;
 using LevelTable = double[kLevels];  // entries for collision levels 1..10 [deg of deflection x divisor]
 
 constexpr LevelTable kT1 = {25, 33, 41, 50, 58, 66, 75, 83, 91, 100};
@@ -105,13 +105,6 @@ constexpr Band<BandRule> kThresholdBands[] = {
 };
 constexpr BandRule kOtherModels = {kJ123Other, kJ123Other, kJ456Other};
 
-// Level to table index: trunc(level - 1), clamped to the ten entries. Levels below 1 take the
-// first entry, 11 and above the last, a level that is not a number the first.
-int level_index(float level) {
-    const int32_t i = kxmc::trunc_to<int32_t>(static_cast<double>(level) - 1.0);
-    return i < 0 ? 0 : (i >= kLevels ? kLevels - 1 : i);
-}
-
 // Divisor for a speed magnitude; a speed that is not a number takes the lowest speed band.
 double speed_divisor(const SpeedDivisor &s, double speed) {
     int band = 0;
@@ -136,7 +129,7 @@ void thresholds(uint32_t model_code, const float *v, double thr[kJoints]) {
     for (int i = 0; i < kJoints; ++i) {
         const JointRule &r = joint_rule(rule, i);
         const double speed = v != nullptr ? std::fabs(static_cast<double>(v[i])) : 0.0;
-        thr[i] = r.levels[level_index(mpb.collisionLevel[i])] / speed_divisor(r.speed, speed);
+        thr[i] = r.levels[kxmc::detail::level_row(mpb.collisionLevel[i])] / speed_divisor(r.speed, speed);
     }
 }
 

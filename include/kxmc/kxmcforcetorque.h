@@ -19,5 +19,7 @@
 #include "kxmc_joint_friction_identify.h"
 #include "kxmc_force_torque_drag.h"
 #include "kxmc_identification_store.h"
+#include "kxmc_momentum_observer.h"
+#include "kxmc_joint_space_dynamics.h"
 
 #endif /* KXMCFORCETORQUE_H */
