@@ -7,8 +7,6 @@
 // a first-order lag in the gap between the two, without differentiating the joint rates. One
 // call is one 1 ms cycle: momenta are kept in N m x cycle, so one cycle's torque adds directly.
 
-#include "kxmc/kxmc_momentum_observer.h"
-
 #include <cmath>
 #include <cstdint>
 
@@ -16,12 +14,13 @@
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_friction.h"
 #include "kxmc/kxmc_gravity.h"
+#include "kxmc/kxmc_momentum_observer.h"
 #include "kxmc/kxmc_numerics.h"
 
 namespace {
 
 constexpr int kJoints = 6;
-constexpr double kGain = 0.01;            // observer gain K per cycle: time constant 100 cycles
+constexpr double kGain = 0.01;  // observer gain K per cycle: time constant 100 cycles
 constexpr double kCyclesPerSecond = 1000.0;
 constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
 constexpr double kGearFactor = 100.0;     // joint torque from the per mille current
@@ -31,8 +30,9 @@ constexpr int32_t kRobotRunning = 2;
 
 // Thresholds [N m] for collision levels 1..10.
 using LevelTable = double[kxmc::detail::kCollisionLevels];
-constexpr LevelTable kMainAxes = {25, 40, 60, 100, 130, 180, 220, 250, 280, 310};    // joints 1-3
-constexpr LevelTable kWristRoll = {9.5, 14.3, 20.9, 28.9, 36.8, 46, 54.5, 62.5, 70.5, 79.8};  // 4, 6
+constexpr LevelTable kMainAxes = {25, 40, 60, 100, 130, 180, 220, 250, 280, 310};  // joints 1-3
+constexpr LevelTable kWristRoll = {9.5, 14.3, 20.9, 28.9, 36.8,
+                                   46,  54.5, 62.5, 70.5, 79.8};  // 4, 6
 constexpr LevelTable kWristPitch = {10, 19.5, 32, 48, 65.3, 84.3, 103, 119.5, 136.5, 152.5};  // 5
 constexpr const double *kJointTable[kJoints] = {kMainAxes,  kMainAxes,   kMainAxes,
                                                 kWristRoll, kWristPitch, kWristRoll};

@@ -46,8 +46,8 @@ constexpr int kMassParam = 6;
 constexpr int kMomentZParam = 15;
 constexpr int kMomentXParam = 23;
 constexpr int kMomentYParam = 24;
-constexpr int kScaleValue = 4;          // value of the result block that scales the mass
-constexpr double kMinMassWeight = 1e-5; // |w| below: under 1 g, no centre of mass
+constexpr int kScaleValue = 4;           // value of the result block that scales the mass
+constexpr double kMinMassWeight = 1e-5;  // |w| below: under 1 g, no centre of mass
 
 // Third-order Butterworth low-pass of the positions (unity gain at rest).
 constexpr double kFilterB[4] = {3.75592813463277e-6, 1.12677844038983e-5, 1.12677844038983e-5,
@@ -58,15 +58,15 @@ constexpr double kFilterA[4] = {1.0, -2.93717585357136, 2.87630965551717, -0.939
 // filt1 is used as plain arrays: rows of its history hold six joints each.
 constexpr int kHistoryRows = 6;
 constexpr int kLastRow = kHistoryRows - 1;
-constexpr int kRawRow0 = 0;         // raw positions relative to the start [rad]
-constexpr int kFilteredRow0 = 6;    // filtered relative positions [rad]
-constexpr int kAbsoluteRow0 = 12;   // filtered absolute positions [rad]
-constexpr int kStartRow = 18;       // start position q0 [rad]
+constexpr int kRawRow0 = 0;              // raw positions relative to the start [rad]
+constexpr int kFilteredRow0 = 6;         // filtered relative positions [rad]
+constexpr int kAbsoluteRow0 = 12;        // filtered absolute positions [rad]
+constexpr int kStartRow = 18;            // start position q0 [rad]
 constexpr int kTorqueRow0 = 19;          // measured torques [N m]
 constexpr int kFilteredTorqueRow0 = 25;  // filtered torques relative to the start [N m]
 constexpr int kTorqueSampleRow0 = 31;    // filtered torques [N m], the samples' torques
 constexpr int kStartTorqueRow = 37;      // torque of the first sample [N m]
-constexpr int kShiftedBlocks[] = {kRawRow0,    kFilteredRow0,        kAbsoluteRow0,
+constexpr int kShiftedBlocks[] = {kRawRow0,    kFilteredRow0,       kAbsoluteRow0,
                                   kTorqueRow0, kFilteredTorqueRow0, kTorqueSampleRow0};
 
 double *history(int row) noexcept { return filt1.history[row]; }
@@ -91,9 +91,14 @@ struct IdentificationStore {
 };
 
 IdentificationStore store = {
-    {kWristParams, kWristParams, {}}, {kWristParams, kWristParams, {}}, {kWristParams, 1, {}},
-    {kWristParams, 1, {}},            {kWristRows, 1, {}},              {kWristRows, kWristParams, {}},
-    {kWristParams, kWristRows, {}},   false,
+    {kWristParams, kWristParams, {}},
+    {kWristParams, kWristParams, {}},
+    {kWristParams, 1, {}},
+    {kWristParams, 1, {}},
+    {kWristRows, 1, {}},
+    {kWristRows, kWristParams, {}},
+    {kWristParams, kWristRows, {}},
+    false,
 };
 
 Matrix *const kStoreMatrices[] = {&store.N,   &store.P, &store.p, &store.n,
@@ -319,8 +324,7 @@ int32_t qmcComIdentifyInv(double *out) {
     if (!store.allocated || out == nullptr) {
         return -1;
     }
-    if (matinvert(store.N.head) != 0 ||
-        matmul(store.N.head, store.n.head, store.n.head) != 0) {
+    if (matinvert(store.N.head) != 0 || matmul(store.N.head, store.n.head, store.n.head) != 0) {
         return -2;
     }
     double theta[kWristParams];
@@ -399,7 +403,8 @@ int32_t kxmcgetloadidentifyresult(ExcitationResultBlock block, double *mass, dou
     const double *x0 = selftauHb_x0;
     const double s = block.value[kScaleValue];
     // w: the payload's mass as the parameters see it (divided by the gear ratio)
-    const double w = (s * theta[kMassParam] - x0[kWristOffset + kMassParam]) / kxmc::detail::kWristD5;
+    const double w =
+        (s * theta[kMassParam] - x0[kWristOffset + kMassParam]) / kxmc::detail::kWristD5;
     if (!(std::fabs(w) >= kMinMassWeight) || !std::isfinite(w)) {
         *mass = std::isfinite(w) ? std::fabs(w) * kGearRatio : 0.0;
         return -3;
@@ -407,9 +412,9 @@ int32_t kxmcgetloadidentifyresult(ExcitationResultBlock block, double *mass, dou
     *mass = std::fabs(w) * kGearRatio;
     coord[0] = 1000.0 * (theta[kMomentXParam] - x0[kWristOffset + kMomentXParam]) / w;
     coord[1] = 1000.0 * (theta[kMomentYParam] - x0[kWristOffset + kMomentYParam]) / w;
-    coord[2] = 1000.0 *
-               (theta[kMomentZParam] - x0[kWristOffset + kMomentZParam] - kxmc::detail::kWristD6 * w) /
-               w;
+    coord[2] =
+        1000.0 *
+        (theta[kMomentZParam] - x0[kWristOffset + kMomentZParam] - kxmc::detail::kWristD6 * w) / w;
     return 0;
 }
 

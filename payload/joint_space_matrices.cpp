@@ -1,12 +1,11 @@
 // Joint-space dynamics matrices of the 5-kg arm for the host (observer, trajectory checks):
 // the rigid links of the default parameter set on the floor, evaluated by the same Christoffel
 // factorisation as the dynamics block.
-#include "kxmc/kxmc_joint_space_dynamics.h"
-
 #include <cmath>
 
 #include "dynamics/arm_derivation.hpp"
 #include "dynamics/standard_dynamics.hpp"
+#include "kxmc/kxmc_joint_space_dynamics.h"
 #include "payload/matrix_block.hpp"
 
 namespace {
@@ -58,9 +57,8 @@ void evaluate(const double *q, const double *qd, JointSpaceDynamics &out) noexce
     const double no_rotor[kJoints] = {};
     const double no_payload[10] = {};
     const double gravity[3] = {0.0, 0.0, -kGravity};
-    const kxmc::detail::StandardModelInput<double> in{lengths, q_deg,    qd_deg,   nullptr,
-                                                      no_payload, masses, centres, inertias,
-                                                      no_rotor,  gravity};
+    const kxmc::detail::StandardModelInput<double> in{
+        lengths, q_deg, qd_deg, nullptr, no_payload, masses, centres, inertias, no_rotor, gravity};
     kxmc::detail::standard_chain_dynamics<double>(in, out.M, out.V, out.G, nullptr);
 }
 

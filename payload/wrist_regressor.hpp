@@ -19,8 +19,8 @@
 namespace kxmc {
 namespace detail {
 
-constexpr int kWristRows = 3;           // joints 4, 5, 6
-constexpr int kWristJointParams = 9;    // base parameters per wrist joint
+constexpr int kWristRows = 3;         // joints 4, 5, 6
+constexpr int kWristJointParams = 9;  // base parameters per wrist joint
 constexpr int kWristRigidJointParams = 7;
 constexpr int kWristParams = kWristRows * kWristJointParams;            // 27
 constexpr int kWristRigidParams = kWristRows * kWristRigidJointParams;  // 21
@@ -50,7 +50,7 @@ inline void wrist_regressor(const double q[6], const double qd[6], const double 
                 col[i] = rigid[r][kWristRigidJointParams * k + i];
             }
             const double v = qd[3 + k];
-            col[7] = r == k ? qdd[3 + k] : 0.0;                                   // Ia
+            col[7] = r == k ? qdd[3 + k] : 0.0;                                  // Ia
             col[8] = r == k ? static_cast<double>((v > 0.0) - (v < 0.0)) : 0.0;  // Fc
         }
     }

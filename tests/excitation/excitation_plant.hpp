@@ -24,10 +24,10 @@ struct Payload {
 };
 
 // The arm of the identification: the 5-kg arm's links and rotor inertias on a chain with the
-// given d4 [mm] (the arm's own 102 mm, or the identification model's 138 mm).
+// given d4 [mm] (the arm's own 102 mm, or the identification model's 138 mm), gravity g [m/s^2].
 class Plant {
 public:
-    Plant(double d4_mm, const Payload &load) {
+    Plant(double d4_mm, const Payload &load, double g = 9.81, bool rotors = true) : g_(g) {
         const kxmc::StandardArmParameters &arm = kxmc::detail::kDefaultSet;
         const double a[6] = {0, -0.425, -0.395, 0, 0, 0};
         const double d[6] = {0.152, 0, 0, d4_mm * 1e-3, 0.102, 0.1};
@@ -42,13 +42,13 @@ public:
                 body = body + KDL::RigidBodyInertia(load.mass, KDL::Vector(load.x * 1e-3, load.y * 1e-3, load.z * 1e-3));
             }
             chain_.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(a[i], alpha[i], d[i], 0), body));
-            rotor_[i] = arm.rotor[i] * 1e-6;
+            rotor_[i] = rotors ? arm.rotor[i] * 1e-6 : 0.0;
         }
     }
 
-    // Joint torques [N m] at q [rad], qd [rad/s], qdd [rad/s^2], floor mounting, g = 9.81.
+    // Joint torques [N m] at q [rad], qd [rad/s], qdd [rad/s^2], floor mounting.
     Joints torque(const Joints &q, const Joints &qd, const Joints &qdd) const {
-        KDL::ChainIdSolver_RNE rne(chain_, KDL::Vector(0, 0, -9.81));
+        KDL::ChainIdSolver_RNE rne(chain_, KDL::Vector(0, 0, -g_));
         KDL::JntArray jq(6), jqd(6), jqdd(6), tau(6);
         for (int i = 0; i < 6; ++i) jq(i) = q[i], jqd(i) = qd[i], jqdd(i) = qdd[i];
         KDL::Wrenches none(6, KDL::Wrench::Zero());
@@ -58,7 +58,10 @@ public:
         return out;
     }
 
+    const KDL::Chain &chain() const { return chain_; }
+
 private:
+    double g_;
     KDL::Chain chain_;
     double rotor_[6];
 };
