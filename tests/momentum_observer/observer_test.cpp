@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-#include <kdl/chainfdsolver_recursive_newton_euler.hpp>
+#include <Eigen/Dense>
+#include <kdl/chaindynparam.hpp>
+#include <kdl/chainidsolver_recursive_newton_euler.hpp>
 
 #include "host/kxmc_host.h"
 #include "host_fixture.hpp"
@@ -35,7 +37,9 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 // the library's model, and a host that feeds the observer every cycle.
 class ObservedArm {
 public:
-    ObservedArm() : fd_(chain(), KDL::Vector(0, 0, -9.8)) { kxmcJointDefaultTorque(rated_); }
+    ObservedArm() : rne_(chain(), KDL::Vector(0, 0, -9.8)), dyn_(chain(), KDL::Vector(0, 0, -9.8)) {
+        kxmcJointDefaultTorque(rated_);
+    }
 
     Joints q{0.2, -1.3, 1.1, -0.9, -1.4, 0.3};
     Joints qd{};
@@ -68,10 +72,17 @@ public:
         double thr[6] = {};
         ASSERT_EQ(kxmcMomentumObserver(joint, 0, M, V, g, 0, thr), 0);
         if (frozen) return;
-        KDL::JntArray jq(6), jqd(6), tau(6), qdd(6);
-        for (int i = 0; i < 6; ++i) jq(i) = q[i], jqd(i) = qd[i], tau(i) = drive[i] - fric[i] + tau_ext[i];
+        // Forward dynamics: qdd = M^-1 (tau - bias), the bias (Coriolis and gravity) being the
+        // inverse dynamics at zero acceleration.
+        KDL::JntArray jq(6), jqd(6), zero(6), bias(6);
+        for (int i = 0; i < 6; ++i) jq(i) = q[i], jqd(i) = qd[i];
         KDL::Wrenches none(6, KDL::Wrench::Zero());
-        ASSERT_GE(fd_.CartToJnt(jq, jqd, tau, none, qdd), 0);
+        ASSERT_GE(rne_.CartToJnt(jq, jqd, zero, none, bias), 0);
+        KDL::JntSpaceInertiaMatrix mass(6);
+        ASSERT_GE(dyn_.JntToMass(jq, mass), 0);
+        Eigen::Matrix<double, 6, 1> rhs;
+        for (int i = 0; i < 6; ++i) rhs(i) = drive[i] - fric[i] + tau_ext[i] - bias(i);
+        const Eigen::Matrix<double, 6, 1> qdd = mass.data.ldlt().solve(rhs);
         for (int i = 0; i < 6; ++i) qd[i] += 1e-3 * qdd(i), q[i] += 1e-3 * qd[i];
     }
 
@@ -82,7 +93,8 @@ private:
         static const excitation_test::Plant plant(102.0, excitation_test::Payload{}, 9.8, false);
         return plant.chain();
     }
-    KDL::ChainFdSolver_RNE fd_;
+    KDL::ChainIdSolver_RNE rne_;
+    KDL::ChainDynParam dyn_;
     float rated_[6];
 };
 
