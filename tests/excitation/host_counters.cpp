@@ -11,48 +11,18 @@
 
 namespace excitation_test {
 namespace {
-
 using MatSumFn = int (*)(MatHead, MatHead, MatHead);
-// The simulated host's matSum, resolved at start so that no lookup runs inside a counted window.
+// The simulated host's matSum, resolved at start, not inside a counted window.
 const MatSumFn g_host_matsum = reinterpret_cast<MatSumFn>(dlsym(RTLD_NEXT, "matSum"));
 long g_matsum_calls = 0;
-
-#if KXMC_COUNT_HEAP
+HeapCount g_heap;
 bool g_armed = false;
-long g_allocations = 0;
-long g_fail_at = 0;                // 1-based allocation to refuse, 0: none
-void *g_live[512];                 // blocks handed out while armed and not yet freed
-int g_live_count = 0;
-
-void track(void *p) {
-    if (p != nullptr && g_live_count < 512) g_live[g_live_count++] = p;
-}
-void untrack(void *p) {
-    for (int i = 0; i < g_live_count; ++i) {
-        if (g_live[i] == p) {
-            g_live[i] = g_live[--g_live_count];
-            return;
-        }
-    }
-}
-#endif
-
+long g_fail_at = 0;
 }  // namespace
 
 long matsum_calls() { return g_matsum_calls; }
-
-#if KXMC_COUNT_HEAP
-void arm_heap(long fail_at) {
-    g_allocations = 0;
-    g_fail_at = fail_at;
-    g_live_count = 0;
-    g_armed = true;
-}
-HeapCount disarm_heap() {
-    g_armed = false;
-    return {g_allocations, g_live_count};
-}
-#endif
+void arm_heap(long fail_at) { g_heap = {}, g_fail_at = fail_at, g_armed = true; }
+HeapCount disarm_heap() { return g_armed = false, g_heap; }
 
 }  // namespace excitation_test
 
@@ -66,37 +36,22 @@ int matSum(MatHead A, MatHead B, MatHead R) {
 #if KXMC_COUNT_HEAP
 void *__libc_malloc(std::size_t);
 void *__libc_calloc(std::size_t, std::size_t);
-void *__libc_realloc(void *, std::size_t);
 void __libc_free(void *);
 
-void *malloc(std::size_t n) {
+// Counts an allocation while armed; false refuses it.
+static bool admit() {
     using namespace excitation_test;
-    if (!g_armed) return __libc_malloc(n);
-    if (++g_allocations == g_fail_at) return nullptr;
-    void *p = __libc_malloc(n);
-    track(p);
+    return !g_armed || ++g_heap.allocations != g_fail_at;
+}
+static void *counted(void *p) {
+    if (excitation_test::g_armed && p != nullptr) ++excitation_test::g_heap.live;
     return p;
 }
+void *malloc(std::size_t n) { return admit() ? counted(__libc_malloc(n)) : nullptr; }
 // The compiler may turn a malloc followed by clearing into calloc.
-void *calloc(std::size_t n, std::size_t size) {
-    using namespace excitation_test;
-    if (!g_armed) return __libc_calloc(n, size);
-    if (++g_allocations == g_fail_at) return nullptr;
-    void *p = __libc_calloc(n, size);
-    track(p);
-    return p;
-}
-void *realloc(void *old, std::size_t n) {
-    using namespace excitation_test;
-    if (!g_armed) return __libc_realloc(old, n);
-    ++g_allocations;
-    untrack(old);
-    void *p = __libc_realloc(old, n);
-    track(p);
-    return p;
-}
+void *calloc(std::size_t n, std::size_t s) { return admit() ? counted(__libc_calloc(n, s)) : nullptr; }
 void free(void *p) {
-    if (excitation_test::g_armed) excitation_test::untrack(p);
+    if (excitation_test::g_armed && p != nullptr) --excitation_test::g_heap.live;
     __libc_free(p);
 }
 #endif

@@ -12,14 +12,12 @@ namespace excitation_test {
 // Calls of the host's matSum since the process started (two per accumulated sample).
 long matsum_calls();
 
-#if KXMC_COUNT_HEAP
 struct HeapCount {
-    long allocations;  // malloc calls while armed
-    int live;          // blocks allocated while armed and not freed
+    long allocations;  // malloc and calloc calls while armed
+    long live;         // blocks allocated minus blocks freed while armed
 };
-// Counts malloc and free from now on; refuses the fail_at-th allocation (1-based, 0: none).
+// Counts allocations from now on and refuses the fail_at-th (1-based, 0: none).
 void arm_heap(long fail_at = 0);
 HeapCount disarm_heap();
-#endif
 
 }  // namespace excitation_test
