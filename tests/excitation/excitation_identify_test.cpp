@@ -129,6 +129,10 @@ TEST_F(ExcitationRun, CallsWithValuesThatAreNotFiniteAreIgnoredAndStepsCheckThei
     EXPECT_EQ(matsum_calls() - before, 2 * 8);
     EXPECT_EQ(kxmcloadidentifymain(bad, ok, 0.01), 0);  // no run: nothing is looked at
     EXPECT_EQ(qmcComIdentifySum(1) + qmcComIdentifyInv(out), -2);  // no store
+    ASSERT_EQ(kxmcdynstoreresert(), 0);
+    EXPECT_EQ(Store_free(), 0);  // ends the run: the next cycles touch nothing
+    feed(0, 5, 0.01);
+    EXPECT_EQ(matsum_calls() - before, 2 * 8);
 }
 
 #if KXMC_COUNT_HEAP
