@@ -28,12 +28,11 @@ constexpr double kDriveTorqueGain = 1.6;  // fixed gain of the drives' measured 
 constexpr double kMargin = 5.0;           // [N m] added to every threshold
 constexpr int32_t kRobotRunning = 2;
 
-// Thresholds [N m] for collision levels 1..10.
+// Thresholds [N m] for collision levels 1..10: joints 1-3, joints 4 and 6, joint 5.
 using LevelTable = double[kxmc::detail::kCollisionLevels];
-constexpr LevelTable kMainAxes = {25, 40, 60, 100, 130, 180, 220, 250, 280, 310};  // joints 1-3
-constexpr LevelTable kWristRoll = {9.5, 14.3, 20.9, 28.9, 36.8,
-                                   46,  54.5, 62.5, 70.5, 79.8};  // 4, 6
-constexpr LevelTable kWristPitch = {10, 19.5, 32, 48, 65.3, 84.3, 103, 119.5, 136.5, 152.5};  // 5
+constexpr LevelTable kMainAxes = {25, 40, 60, 100, 130, 180, 220, 250, 280, 310};
+constexpr LevelTable kWristRoll = {9.5, 14.3, 20.9, 28.9, 36.8, 46, 54.5, 62.5, 70.5, 79.8};
+constexpr LevelTable kWristPitch = {10, 19.5, 32, 48, 65.3, 84.3, 103, 119.5, 136.5, 152.5};
 constexpr const double *kJointTable[kJoints] = {kMainAxes,  kMainAxes,   kMainAxes,
                                                 kWristRoll, kWristPitch, kWristRoll};
 
