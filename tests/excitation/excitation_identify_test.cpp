@@ -80,7 +80,11 @@ TEST_F(ExcitationRun, MeasuredBaselineIsKeptUntilTheTableIsSelected) {
     EXPECT_EQ(kxmcloadidentifyvalue(1), -2);
     run({0, 0, 0, 0});
     EXPECT_EQ(kxmcloadidentifyvalue(1), 0);
-    EXPECT_EQ(result().rc, -3);  // the run against itself: no mass, no centre
+    const Result none = result();  // the run against itself: no mass, no centre
+    EXPECT_EQ(none.rc, -3);
+    EXPECT_EQ(none.c[0] * none.c[0] + none.c[1] * none.c[1] + none.c[2] * none.c[2], 0.0);
+    double c[3];
+    EXPECT_EQ(kxmcgetloadidentifyresult(ExcitationResultBlock{}, nullptr, c), -1);
     const Payload p{1.0, 0, 0, 20};
     run(p);
     expect_payload(result(), p, 0.02, 2.0);
@@ -124,6 +128,7 @@ TEST_F(ExcitationRun, CallsWithValuesThatAreNotFiniteAreIgnoredAndStepsCheckThei
     double y = 7, out[27], rows[3][27], *r[3] = {rows[0], rows[1], nullptr};
     EXPECT_EQ(qmcComIdentifySum(0) + qmcComIdentifySum(5) + qmcComIdentifyInv(nullptr), -3);
     EXPECT_EQ(filter_data(-1, 0, &y) + filter_data(6, 0, &y) + filter_data(0, 6, &y) + filter_data(0, 0, nullptr), -4);
+    EXPECT_EQ(filter_data(5, 2, &y), 0);
     EXPECT_EQ(solve_Hb5(ok, ok, ok, MatHead{0, 2, 0, 26, 0, r}) + solve_Hb5(ok, nullptr, ok, MatHead{0, 1, 0, 26, 0, r}), -2);
     feed(3, 7, 0.01);  // calls 4 to 10 of the run; 10 ends it
     EXPECT_EQ(matsum_calls() - before, 2 * 8);
@@ -170,22 +175,26 @@ TEST_F(ExcitationRun, HeapIsUsedOnlyToPrepareAndToEndARun) {
 }
 #endif
 
-// At k = 0 joint 2 sits at (-sum B_2l / l) / w + C_2; the positions repeat after the real period
-// a; joint 1 starts at the series' rate sum A_1l.
+// At k = 0 joint j sits at C_j - (sum_l B_jl / l) / w and moves at sum_l A_jl (sums of the
+// coefficient table); the positions repeat after the real period a.
 TEST(FourierTrajectory, StartsAsTheSeriesAndRepeatsAfterThePeriod) {
     const double T = 10.0, w = 2 * kPi / T;
-    const double B2[5] = {-0.449694958301013, -0.490791123036929, 0.831261884626116, 0.431179175655506,
-                          -0.927413021440375};
-    double start = -0.00852061176421409 - 1.0, q0[6], q[6];
-    for (int l = 1; l <= 5; ++l) start -= B2[l - 1] / l / w;
+    const double sum_a[6] = {-1.07741848682534, 0.921055794870359, -1.56872136482705,
+                             -1.67200764072118, -0.367782450627089, -0.293794549869833};
+    const double sum_b_l[6] = {0.492394985240379, -0.495691035318304, 0.788579237000771,
+                               0.57733710868291,  -0.146151945542819, 0.159862945761732};
+    const double c[6] = {0.0184361602989109, -1.00852061176421, -0.194588606577135,
+                         0.0151879766209857, -0.00818653911693022, -0.0217886414487416};
+    double q0[6], q1[6], q2[6], q[6];
     EXPECT_FALSE(kxmcComputefourierAccVelPos(123.0, 0.8, T, 0, q0));  // a = 0.8: 100 steps a period
-    EXPECT_NEAR(q0[1], start / kDeg, 1e-9);
     EXPECT_FALSE(kxmcComputefourierAccVelPos(0.0, 0.8, T, 100, q));
-    for (int j = 0; j < 6; ++j) EXPECT_NEAR(q[j], q0[j], 1e-9) << j;
-    kxmcComputefourierAccVelPos(0.0, 8e3 * T, T, 1, q);  // one microsecond later
-    EXPECT_NEAR((q[0] - q0[0]) * kDeg / 1e-6,
-                0.659116803820449 - 0.888234545964046 - 0.227611176288041 + 0.261865766295111 - 0.882555334688814,
-                1e-5);
+    kxmcComputefourierAccVelPos(0.0, 8e3 * T, T, 1, q1);  // 1 and 2 microseconds in
+    kxmcComputefourierAccVelPos(0.0, 8e3 * T, T, 2, q2);
+    for (int j = 0; j < 6; ++j) {
+        EXPECT_NEAR(q0[j] * kDeg, c[j] - sum_b_l[j] / w, 1e-12) << j;
+        EXPECT_NEAR((-3 * q0[j] + 4 * q1[j] - q2[j]) * kDeg / 2e-6, sum_a[j], 1e-6) << j;
+        EXPECT_NEAR(q[j], q0[j], 1e-9) << j;
+    }
     q[0] = 7.0;
     const double refused[][2] = {{0, T}, {1, -T}, {kNaN, T}, {1, HUGE_VAL}};  // a, T
     for (const auto &r : refused) EXPECT_TRUE(kxmcComputefourierAccVelPos(0, r[0], r[1], 3, q));

@@ -205,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ThresholdCase{"wrist2_level1", 4, 1, 0, 1.0, 1.0, 10.0},
                       ThresholdCase{"wrist2_level1_slow", 4, 1, 0, 0.05, 1.0, 5.0},
                       ThresholdCase{"elbow_level3_manual", 2, 3, 1, 1.0, 0.2, 60.0 * 2.0 / 3.0},
-                      ThresholdCase{"wrist1_level10", 3, 10, 0, 1.0, 1.0, 79.8},
+                      ThresholdCase{"wrist1_level10", 3, 10, 0, 0.98, 1.0, 79.8 * 0.98},
                       ThresholdCase{"other_speed_mode", 1, 4, 2, 1.0, 1.0, 0.0},
                       ThresholdCase{"level0", 1, 0, 0, 1.0, 1.0, 25.0},
                       ThresholdCase{"level11", 5, 11, 0, 1.0, 1.0, 79.8 * 10.0 / 11.0},
