@@ -214,6 +214,7 @@ TEST(PeaksAndValleys, FindsInteriorExtremaFirstSampleOfAPlateau) {
     const Case cases[] = {
         {{0, 1, 1, 0}, {1}, {}},           {{1, 0, 0, 1}, {}, {0}},
         {{0, 1}, {}, {}},                  {{3, 1, 2, 0, 5, 4, 6}, {2, 5}, {1, 0, 4}},
+        {{0, 1, 2, 3}, {}, {}},            {{3, 2, 1, 0}, {}, {}},
         {{0, kNaN, 2, 1, 2}, {}, {1}},  // a sample that is not a number is no neighbour
     };
     for (const Case &c : cases) {

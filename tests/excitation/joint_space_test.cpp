@@ -74,7 +74,8 @@ TEST(JointSpaceMatrices, MatchKdlTheirIdentitiesAndTheFlangeConstants) {
 // Element (i, k) goes to rows[firstRow + i][firstCol + k]; a header of another size, a missing
 // row or an input that is not finite writes nothing.
 TEST(JointSpaceMatrices, WriteTheDesignatedBlockOrNothing) {
-    const Joints q{0.3, -1.2, 0.9, -0.7, 0.5, 0.2}, qd{0.4, -0.3, 0.8, 1.1, -0.9, 2.0}, nan{0, NAN, 0, 0, 0, 0};
+    const Joints q{0.3, -1.2, 0.9, -0.7, 0.5, 0.2}, qd{0.4, -0.3, 0.8, 1.1, -0.9, 2.0}, nan{NAN, 0, 0, 0, 0, 0},
+                 inf{0, 0, 0, 0, 0, HUGE_VAL};
     const Matrices want = matrices(q, qd);
     double big[8][9], *rows[8];
     for (int i = 0; i < 8; ++i) rows[i] = big[i], std::fill(big[i], big[i] + 9, -7.0);
@@ -91,7 +92,7 @@ TEST(JointSpaceMatrices, WriteTheDesignatedBlockOrNothing) {
         EXPECT_EQ(com_M_matrix(q.data(), h) + com_C_matrix(q.data(), qd.data(), h), -2);
     }
     const MatHead square{0, 5, 0, 5, 0, rows};
-    EXPECT_EQ(com_G_matrix(q.data(), square) + com_M_matrix(nan.data(), square) + com_C_matrix(q.data(), nan.data(), square) +
+    EXPECT_EQ(com_G_matrix(q.data(), square) + com_M_matrix(nan.data(), square) + com_C_matrix(q.data(), inf.data(), square) +
                   com_C_matrix(nullptr, qd.data(), square) + com_G_matrix(nan.data(), MatHead{0, 5, 0, 0, 0, rows}),
               -5);
     for (auto &r : big) EXPECT_EQ(r[0], -7.0);  // every refused header starts at column 0
