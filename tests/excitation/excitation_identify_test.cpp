@@ -3,7 +3,9 @@
 // the run's timing, heap use and refusals; the trajectory and the extrema.
 #include <gtest/gtest.h>
 
+#include <Eigen/Dense>
 #include <cmath>
+#include <random>
 #include <limits>
 #include <vector>
 
@@ -63,6 +65,36 @@ protected:
         }
     }
 };
+
+// The regressor spans the wrist torques of the arm on its own chain, reflected rotor inertias and
+// Coulomb friction included: a least-squares fit over random states (one at rest) is exact and
+// returns them, divided by the gear ratio.
+TEST(WristRegressor, SpansTheWristTorquesWithRotorsAndFriction) {
+    const Plant plant(138.0, {0, 0, 0, 0});
+    const double coulomb[3] = {1.2, 0.8, 0.5};  // [N m]
+    std::mt19937_64 rng(20240603);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    Eigen::MatrixXd A(360, 27);
+    Eigen::VectorXd b(360);
+    for (int s = 0; s < 120; ++s) {
+        Joints q, qd, qdd;
+        for (int i = 0; i < 6; ++i) q[i] = 3 * u(rng), qd[i] = s == 0 ? 0.0 : 2 * u(rng), qdd[i] = 8 * u(rng);
+        double y[3][27], *rows[3] = {y[0], y[1], y[2]};
+        ASSERT_EQ(solve_Hb5(q.data(), qd.data(), qdd.data(), MatHead{0, 2, 0, 26, 0, rows}), 0);
+        const Joints tau = plant.torque(q, qd, qdd);
+        for (int r = 0; r < 3; ++r) {
+            for (int k = 0; k < 27; ++k) A(3 * s + r, k) = y[r][k];
+            const double v = qd[3 + r];
+            b(3 * s + r) = kDriveGain[3 + r] * (tau[3 + r] + coulomb[r] * ((v > 0) - (v < 0)));
+        }
+    }
+    const Eigen::VectorXd theta = A.colPivHouseholderQr().solve(b);
+    EXPECT_LT((A * theta - b).norm(), 1e-12 * b.norm());
+    for (int r = 0; r < 3; ++r) {
+        EXPECT_NEAR(theta(9 * r + 7), 0.42552 / 100, 1e-12);
+        EXPECT_NEAR(theta(9 * r + 8), coulomb[r] / 100, 1e-12);
+    }
+}
 
 // Against the tabulated baseline; the plant is the arm itself (d4 = 102 mm), not the regressor's
 // chain.
