@@ -17,9 +17,12 @@
 #include "kxmc_torque_record.h"
 #include "kxmc_selftest.h"
 #include "kxmc_joint_friction_identify.h"
+#include "kxmc_curve_fit.h"
+#include "kxmc_joint_model.h"
 #include "kxmc_force_torque_drag.h"
 #include "kxmc_identification_store.h"
 #include "kxmc_momentum_observer.h"
 #include "kxmc_joint_space_dynamics.h"
+#include "kxmc_payload.h"
 
 #endif /* KXMCFORCETORQUE_H */
