@@ -248,9 +248,11 @@ TEST_F(Offset, ReactionFollowsThePauseFlag) {
 TEST_F(Offset, ComparesOnlyTheNamedJointAndRefusesBadInputs) {
     mcb.collisionPauseFlag = 1;
     for (int i = 0; i < 6; ++i) g_[i] = -400.0, mpb.collisionLevel[i] = 1;
-    double thr[6] = {-1, -1, -1, -1, -1, -1}, bad[36] = {kNaN, 0, 0, 0, 0, -HUGE_VAL};
+    double thr[6] = {-1, -1, -1, -1, -1, -1}, first[36] = {kNaN}, last[36] = {};
+    last[5] = -HUGE_VAL;  // the last value of g, inside M and V
     EXPECT_EQ(kxmcMomentumObserver(6, 0, M_, V_, g_, 0, thr), -1);
-    for (const double *m : {static_cast<const double *>(bad), static_cast<const double *>(nullptr)}) {
+    for (const double *m : {static_cast<const double *>(first), static_cast<const double *>(last),
+                            static_cast<const double *>(nullptr)}) {
         EXPECT_EQ(kxmcMomentumObserver(0, 0, m, V_, g_, 0, thr) + kxmcMomentumObserver(0, 0, M_, m, g_, 0, thr) +
                       kxmcMomentumObserver(0, 0, M_, V_, m, 0, thr),
                   -3);
