@@ -205,7 +205,8 @@ TEST_F(ExcitationRun, HeapIsUsedOnlyToPrepareAndToEndARun) {
     disarm_heap();
     EXPECT_TRUE(kxsim::log_contains("excitation identification: no memory for the sample store\n", 1));
     feed(0, 10, 0.01);  // a whole run's calls: no run was started, so none ends
-    EXPECT_FALSE(kxsim::log_contains("excitation identification: normal equations singular, no solution\n"));
+    EXPECT_FALSE(kxsim::log_contains(
+        "excitation identification: normal equations singular, no solution\n"));
 }
 #endif
 

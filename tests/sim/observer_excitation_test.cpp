@@ -47,7 +47,8 @@ Vec6 joint_torques(const ArmPlant &plant, const Vec6 &q_deg, const double force[
         Vec6 plus = q_deg, minus = q_deg;
         plus[j] += h;
         minus[j] -= h;
-        const Vec3 a = plant.frame_point_at(plus.data(), 6), b = plant.frame_point_at(minus.data(), 6);
+        const Vec3 a = plant.frame_point_at(plus.data(), 6);
+        const Vec3 b = plant.frame_point_at(minus.data(), 6);
         for (std::size_t k = 0; k < 3; ++k) {
             tau[j] += force[k] * (a[k] - b[k]) / (2.0 * h) * 180.0 / kPi / 1000.0;  // [N m / rad]
         }
