@@ -34,7 +34,8 @@ foreach(line ${lines})
     continue()
   endif()
   # Runtime of the sanitizer build (which also interposes the C library's memory routines).
-  if(base MATCHES "^__(asan|ubsan|lsan|sanitizer)_" OR base MATCHES "^mem(cpy|move|set)$")
+  if(base MATCHES "^__(asan|ubsan|lsan|sanitizer)_" OR base MATCHES "^mem(cpy|move|set)$"
+     OR base MATCHES "^(malloc|calloc|realloc|free)$")
     continue()
   endif()
   list(FIND runtime_weak "${base}" iw)
