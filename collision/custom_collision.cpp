@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "collision/collision_counts.hpp"
+#include "collision/collision_levels.hpp"
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_custom_collision.h"
 #include "kxmc/kxmc_numerics.h"
@@ -165,22 +166,13 @@ int32_t dynamicCurrentCollisionLimit(int32_t t, double allow[6]) {
     const bool usable_base = std::isfinite(base) && base > 0.0;
 
     double x = 0.0;
-    const bool speed_scaled = mcb.speedMode == 0 || mcb.speedMode == 1;
-    if (mcb.speedMode == 0) {
-        x = mcb.speedRatioA;
-    } else if (mcb.speedMode == 1) {
-        x = mcb.speedRatioB;
-    }
+    const bool speed_scaled = kxmc::detail::speed_override(&x);
 
     const double curve = allowance_curve(t);
     const bool scale_16kg = is_16kg_arm(mcb.robotModelCode);
     for (int j = 0; j < kJoints; ++j) {
         const double rho = usable_base ? ratio[j] / base : 1.0;
-        double v = 1.0;
-        const double level = mpb.collisionLevel[j];
-        if (speed_scaled && level > 0.0 && 10.0 * x <= level) {
-            v = 10.0 * x / level;
-        }
+        const double v = speed_scaled ? kxmc::detail::speed_factor(x, mpb.collisionLevel[j]) : 1.0;
         double a = curve * v * rho;
         if (scale_16kg && j < 2) {
             a *= 2.5;

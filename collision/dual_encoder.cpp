@@ -16,11 +16,11 @@
 #include <cmath>
 #include <cstdint>
 
+#include "collision/collision_levels.hpp"
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_numerics.h"
 #include "numerics/butterworth.hpp"
 #include "numerics/filter_records.hpp"
-#include "numerics/float_cast.hpp"
 #include "numerics/model_bands.hpp"
 
 namespace {
@@ -43,7 +43,7 @@ constexpr uint8_t kCheckModeStopToDrag = 2;
 
 // ---- Threshold tables ---------------------------------------------------------------------
 
-constexpr int kLevels = 10;
+constexpr int kLevels = kxmc::detail::kCollisionLevels;
 using LevelTable = double[kLevels];  // entries for collision levels 1..10 [deg of deflection x divisor]
 
 constexpr LevelTable kT1 = {25, 33, 41, 50, 58, 66, 75, 83, 91, 100};
@@ -107,13 +107,6 @@ constexpr Band<BandRule> kThresholdBands[] = {
 };
 constexpr BandRule kOtherModels = {kJ123Other, kJ123Other, kJ456Other};
 
-// Level to table index: trunc(level - 1), clamped to the ten entries. Levels below 1 take the
-// first entry, 11 and above the last, a level that is not a number the first.
-int level_index(float level) {
-    const int32_t i = kxmc::trunc_to<int32_t>(static_cast<double>(level) - 1.0);
-    return i < 0 ? 0 : (i >= kLevels ? kLevels - 1 : i);
-}
-
 // Divisor for a torque magnitude; a torque that is not a number takes the lowest band.
 double load_divisor(const LoadDivisor &s, double load) {
     int band = 0;
@@ -136,7 +129,8 @@ const JointRule &joint_rule(const BandRule &rule, int joint) {
 double threshold(const BandRule &rule, int joint, const float *tau) {
     const JointRule &r = joint_rule(rule, joint);
     const double load = tau != nullptr ? std::fabs(static_cast<double>(tau[joint])) : 0.0;
-    return r.levels[level_index(mpb.collisionLevel[joint])] / load_divisor(r.load, load);
+    const int row = kxmc::detail::level_row(mpb.collisionLevel[joint]);
+    return r.levels[row] / load_divisor(r.load, load);
 }
 
 // Deflection [deg] of a joint: encoder B's angle minus encoder A's. The count difference is

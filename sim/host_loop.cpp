@@ -5,7 +5,7 @@
 //   3. the library's torque feed-forward (how.jointTorqueCmd);
 //   4. the drives: position PID on top of the command word (program) or the command word
 //      alone (hand guiding); they report the measured current;
-//   5. the library's collision check;
+//   5. the library's collision check, and the momentum observer when the host runs it;
 //   6. the host's reactions to what the library asked (the call journal);
 //   7. the plant advances 1 ms (with the loads the scenario set on it).
 #include "sim/host_loop.hpp"
@@ -19,6 +19,8 @@
 #include "kxmc/kxmc_collision_check.h"
 #include "kxmc/kxmc_collision_settings.h"
 #include "kxmc/kxmc_gravity.h"
+#include "kxmc/kxmc_joint_space_dynamics.h"
+#include "kxmc/kxmc_momentum_observer.h"
 #include "kxmc/kxmc_torque_control.h"
 #include "simhost/kxsimhost.hpp"
 
@@ -36,6 +38,10 @@ constexpr int32_t kRunning = 2;
 constexpr int32_t kPaused = 3;
 constexpr int32_t kDrag = 4;
 constexpr double kGearRatio = 101.0;             // the drives' gear, as the host knows it
+// The momentum observer reads a current as per mille x 0.001 x 100 x rated x this gain (the
+// drives it was made for report current on another scale than they take the command).
+constexpr double kObserverCurrentScale = 100.0 * 1.6;
+constexpr double kRotorUnit = 1.0e-6;             // [kg m^2 per kg mm^2]
 
 // Quintic blend s(u) = 10u^3 - 15u^4 + 6u^5 and its derivatives, u in [0, 1].
 void quintic(double u, double &s, double &ds, double &dds) {
@@ -56,6 +62,10 @@ uint64_t cycles_run = 0;
 }  // namespace
 
 uint64_t simulated_cycles() { return cycles_run; }
+
+double drive_torque(int joint, double permille) {
+    return permille * kPerMille * rated_of(joint) * kGearRatio;
+}
 
 // ---- Program ------------------------------------------------------------------------------
 
@@ -177,7 +187,13 @@ void SimHost::start(const Vec6 &joints_deg) {
 }
 
 void SimHost::run_program(const JointProgram &program) {
-    program_ = program;
+    run_path([program](double t) { return program.sample(t); });
+    program_speed_ = program.speed;
+}
+
+void SimHost::run_path(JointPath path) {
+    path_ = std::move(path);
+    program_speed_ = 0.0;
     program_on_ = true;
     program_t_ = 0.0;
     mpb.robotState = kRunning;
@@ -203,7 +219,7 @@ void SimHost::update_motion_fields() {
     const int32_t state = mpb.robotState;
 
     if (state == kRunning && program_on_) {
-        const JointProgram::Sample s = program_.sample(program_t_);
+        const JointProgram::Sample s = path_(program_t_);
         target_pos_ = s.pos;
         target_vel_ = s.vel;
         target_acc_ = s.acc;
@@ -245,7 +261,7 @@ void SimHost::update_motion_fields() {
         last_q_deg_[j] = q[j];
     }
     mpb.motionType = 1;
-    mpb.jointMoveVel = program_on_ ? program_.speed : 0.0;
+    mpb.jointMoveVel = program_on_ ? program_speed_ : 0.0;
 
     const Trsf f = flange_transform(q.data());
     mpb.flangePose = f;
@@ -267,6 +283,46 @@ void SimHost::update_motion_fields() {
 
 // The library's torque feed-forward with the actual joint positions, as the host calls it.
 void SimHost::feed_forward() { gravityTorqueControl(mpb.jointPos); }
+
+// One step of the momentum observer with the arm's joint-space dynamics at the measured state.
+// The library's matrices hold the rigid links; the drives' currents also accelerate the rotors,
+// so their reflected inertias join M's diagonal. The observer compares one joint per cycle.
+void SimHost::observe() {
+    double q[6], qd[6], m[36], v[36], g[6];
+    double *m_rows[6], *v_rows[6], *g_rows[6];
+    for (std::size_t j = 0; j < 6; ++j) {
+        q[j] = mpb.jointPos[j] * kDeg;
+        qd[j] = mpb.actualJointVel[j] * kPerSecond * kDeg;
+        m_rows[j] = &m[6 * j];
+        v_rows[j] = &v[6 * j];
+        g_rows[j] = &g[j];
+    }
+    (void)com_M_matrix(q, MatHead{0, 5, 0, 5, 0, m_rows});
+    (void)com_C_matrix(q, qd, MatHead{0, 5, 0, 5, 0, v_rows});
+    (void)com_G_matrix(q, MatHead{0, 5, 0, 0, 0, g_rows});
+    for (std::size_t j = 0; j < 6; ++j) {
+        m[7 * j] += plant_.nominal().rotor[j] * kRotorUnit;
+    }
+
+    // The observer takes the measured currents on its own scale; the host's record keeps them.
+    int16_t measured[6];
+    std::memcpy(measured, how.jointCurrent, sizeof measured);
+    for (std::size_t j = 0; j < 6; ++j) {
+        how.jointCurrent[j] =
+            static_cast<int16_t>(std::lround(measured[j] * kGearRatio / kObserverCurrentScale));
+    }
+    const uint32_t code_before = mcb.collisionErrorCode;
+    (void)kxmcMomentumObserver(observer_joint_, 0, m, v, g, 0, nullptr);
+    std::memcpy(how.jointCurrent, measured, sizeof measured);
+    const uint32_t code = mcb.collisionErrorCode;
+    if (code != code_before && code > KXMC_COLLISION_NONE && code < KXMC_COLLISION_TCP) {
+        events_.push_back({t_, "observer", static_cast<int>(code - KXMC_COLLISION_NONE)});
+        if (config_.monitor_only) {
+            mcb.collisionErrorCode = KXMC_COLLISION_NONE;
+        }
+    }
+    observer_joint_ = (observer_joint_ + 1) % 6;
+}
 
 void SimHost::scan_journal() {
     const std::vector<Call> &j = journal();
@@ -339,7 +395,12 @@ const TraceRow &SimHost::cycle(double scripted_force) {
     // Collision check.
     const uint8_t state_before = mcb.collisionState;
     const uint32_t code_check_before = mcb.collisionErrorCode;
-    kxmcCheckForCollisionError();
+    if (config_.collision_check) {
+        kxmcCheckForCollisionError();
+    }
+    if (config_.momentum_observer) {
+        observe();
+    }
     if (state_before == 0 && mcb.collisionState == 1) {
         int joint = 0;
         if (mcb.collisionErrorCode != code_check_before &&
@@ -392,6 +453,8 @@ const TraceRow &SimHost::cycle(double scripted_force) {
         row_.threshold[j] =
             mpb.collisionThreshold[j] * (1.0 + (static_cast<double>(mpb.collisionLevel[j]) - 1.0) / 3.0);
         row_.deflection[j] = plant_.deflection_deg()[j];
+        row_.observer[j] = mpb.observerResidual[j];
+        row_.observer_threshold[j] = mpb.collisionThrDisplay[j];
     }
     plant_.step();
     ++cycles_run;

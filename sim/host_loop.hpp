@@ -30,6 +30,10 @@ struct JointProgram {
 
 JointProgram default_program();
 
+// A path the host follows in position mode: target position, rate and acceleration at program
+// time t [s] (segment fields unused).
+using JointPath = std::function<JointProgram::Sample(double t)>;
+
 struct HostConfig {
     uint32_t model_code = 101;
     uint8_t teach_mode = 2;          // mcb.newTeachEnable: 0 gravity only, 2 full dynamics
@@ -39,6 +43,9 @@ struct HostConfig {
     uint8_t reaction = 0;            // mcb.collisionPauseFlag
     bool monitor_only = false;       // detectors report, the host acknowledges and goes on
     bool dual_encoder = true;        // mpb.collisionMode 1
+    bool collision_check = true;     // the library's torque-residual check every cycle
+    bool momentum_observer = false;  // the momentum observer every cycle, fed by the library's
+                                     // joint-space matrices of the 5-kg arm (reports "observer")
     double drive_bandwidth = 6.0;    // [Hz] position loop of the drives
     std::string config_root;         // folder of the host's configuration files and log
 };
@@ -58,17 +65,22 @@ struct TraceRow {
                                    // the obstacles' contact forces (end of the cycle)
     double contact_peak;           // largest contact force within the cycle [N]
     Wrench sensor;                 // wrist sensor, sensor frame [N, N m]
+    Vec6 observer;                 // momentum observer residual, -external torque [N m, joint]
+    Vec6 observer_threshold;       // its published thresholds [N m, joint]
 };
 
 // One report of a detector or one reaction of the host.
 struct HostEvent {
     double t;          // [s]
-    std::string what;  // "residual", "dual-encoder", or the host call (qmcPause, ...)
+    std::string what;  // "residual", "dual-encoder", "observer", or the host call (qmcPause, ...)
     int joint;         // 1..6, 0 when not a joint
 };
 
 // Simulated servo cycles of every host so far (speed figures).
 uint64_t simulated_cycles();
+
+// Joint torque [N m] a drive's current [per mille of rated] stands for, as the host converts it.
+double drive_torque(int joint, double permille);
 
 class SimHost {
 public:
@@ -78,6 +90,7 @@ public:
     // the joints [deg] and lets it settle for a few hundred cycles in the stopped state.
     void start(const Vec6 &joints_deg);
     void run_program(const JointProgram &program);  // robot state 2 from the next cycle
+    void run_path(JointPath path);                  // the same for any path (speed unset)
     void enter_drag();                              // robot state 4 (hand guiding)
     // Goal following: each cycle, once the host state is updated, `step` runs (the caller's
     // sensor reading and the library's guiding step); while the arm is stopped (state 1) the
@@ -98,10 +111,12 @@ private:
     void feed_forward();
     void scan_journal();
     void update_motion_fields();
+    void observe();
 
     HostConfig config_;
     ArmPlant &plant_;
-    JointProgram program_;
+    JointPath path_;
+    double program_speed_ = 0.0;  // [deg/s] of a joint program, 0 for other paths
     bool program_on_ = false;
     std::function<void()> goal_step_;
     double program_t_ = 0.0;
@@ -114,6 +129,7 @@ private:
     double last_flange_[3] = {0, 0, 0};
     int32_t last_state_ = 1;
     std::size_t journal_seen_ = 0;
+    uint32_t observer_joint_ = 0;  // joint the observer compares this cycle (round robin)
     std::vector<HostEvent> events_;
     TraceRow row_{};
 };

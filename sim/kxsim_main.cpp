@@ -10,6 +10,8 @@
 //              for a risk assessment
 //   ftguide    wrist-sensor guiding: an operator pushes the tool toward a box guarded by a
 //              virtual wall, then through a wrist singularity
+//   observer   the collision scenario with the momentum observer as the detector (5-kg arm)
+//   excitation the payload identified on the Fourier excitation trajectory (5-kg arm)
 //   model      writes an arm's MuJoCo model (MJCF) to a file
 //
 // Without a subcommand: a short collision run and its no-impact runs.
@@ -492,6 +494,148 @@ int do_ftguide(const Global &g, const FtguideOptions &in) {
     report_files(g, "ftguide", p.trace, "kxsim wrist-sensor guiding", {path, speed, joints, wrist});
     const std::string csv = g.out + "/ftguide-singular.csv";
     std::printf("%s %s\n", write_trace_csv(csv, s.trace) ? "wrote" : "FAILED to write", csv.c_str());
+// ---- observer --------------------------------------------------------------------------------
+
+int do_observer(const Global &g, const CollisionOptions &in) {
+    CollisionOptions o = in;
+    o.common = common_of(g);
+    const ObserverResult r = run_observer(o);
+
+    const std::string what = o.obstacle == kScripted
+                                 ? fmt("%.0f N scripted on %s at %.3f s (rise %.0f ms)", o.force,
+                                       hit_point_name(hit_link(o)).c_str(), o.at, o.rise * 1000.0)
+                                 : fmt("%s on the path of %s at %.3f s", o.obstacle.c_str(),
+                                       hit_point_name(hit_link(o)).c_str(), o.at);
+    std::printf("\nMomentum observer: model %u, model error x%g, program at %.0f deg/s, %s, "
+                "level %.1f, reaction %u\n\n",
+                o.common.model, o.common.model_error, o.speed, what.c_str(), o.level, o.reaction);
+    std::string peaks;
+    for (std::size_t j = 0; j < 6; ++j) {
+        peaks += fmt("%s%.1f", j ? " / " : "", r.peak_residual[j]);
+    }
+    std::string reactions;
+    for (const HostEvent &e : r.reactions) {
+        reactions += fmt("%s%s@%.0fms", reactions.empty() ? "" : ", ", e.what.c_str(),
+                         (e.t - r.live.onset) * 1000.0);
+    }
+    const std::vector<std::vector<std::string>> rows = {
+        {"contact", r.live.impact ? fmt("at %.3f s, %.0f mm/s", r.live.onset, r.live.contact_speed)
+                                  : std::string("none")},
+        {"detected (reporting run)", r.detection.detected
+                                         ? fmt("J%d after %.0f ms, force then %.0f N",
+                                               r.detection.joint, r.detection.delay_ms,
+                                               r.detection.force_at_detection)
+                                         : std::string("no")},
+        {"peak |residual| J1..J6, first 0.3 s [N m]", peaks},
+        {"host calls (after contact)", reactions.empty() ? "none" : reactions},
+        {"program halted after", r.halt_ms >= 0.0 ? fmt("%.0f ms", r.halt_ms) : "not halted"},
+        {"peak contact force", fmt("%.0f N", r.live.peak_force)},
+        {"false alarms without impact", fmt("%d (%.1f s)", r.false_alarms, o.duration)},
+        {"largest residual without impact", fmt("%.0f %% of threshold + allowance",
+                                                 100.0 * r.clean_share)},
+    };
+    std::printf("%s\n", format_table({"quantity", "result"}, rows).c_str());
+
+    const std::vector<TraceRow> &tr = r.live.trace;
+    const std::vector<double> t = column(tr, &TraceRow::t);
+    std::vector<std::pair<double, std::string>> marks;
+    if (r.live.impact) {
+        marks.push_back({r.live.onset, "contact"});
+    }
+    if (r.halt_ms >= 0.0) {
+        marks.push_back({r.live.onset + r.halt_ms / 1000.0, "halt"});
+    }
+    PlotPanel res{"Observer residuals against thresholds (J1-J3)", "time [s]",
+                  "residual [N m, joint side]", {}, marks, false};
+    PlotPanel clean{"Observer residuals without impact", "time [s]", "residual [N m, joint side]",
+                    {}, {}, false};
+    const std::vector<double> tc = column(r.clean.trace, &TraceRow::t);
+    for (int j = 0; j < 6; ++j) {
+        clean.series.push_back({fmt("J%d", j + 1), tc,
+                                column(r.clean.trace, &TraceRow::observer, j), joint_colour(j),
+                                false});
+        if (j >= 3) {
+            continue;
+        }
+        res.series.push_back({fmt("J%d residual", j + 1), t, column(tr, &TraceRow::observer, j),
+                              joint_colour(j), false});
+        res.series.push_back({fmt("J%d threshold", j + 1), t,
+                              column(tr, &TraceRow::observer_threshold, j), joint_colour(j), true});
+    }
+    PlotPanel force{"Contact force", "time [s]", "force [N]", {}, marks, false};
+    force.series.push_back({"|F|", t, column(tr, &TraceRow::force), "#333", false});
+    report_files(g, "observer", tr, "kxsim momentum observer", {res, force, clean});
+    const std::string clean_csv = g.out + "/observer-noimpact.csv";
+    std::printf("%s %s\n", write_trace_csv(clean_csv, r.clean.trace) ? "wrote" : "FAILED to write",
+                clean_csv.c_str());
+    return 0;
+}
+
+// ---- excitation ------------------------------------------------------------------------------
+
+std::string estimate_cell(const PayloadEstimate &e) {
+    if (e.status != 0) {
+        return fmt("none (%d)", e.status);
+    }
+    return fmt("%.3f kg (%+.1f %%), (%.1f, %.1f, %.1f) mm, %.1f mm off", e.mass,
+               100.0 * e.mass_error / std::max(1e-9, e.mass - e.mass_error), e.centre[0],
+               e.centre[1], e.centre[2], e.centre_error);
+}
+
+int do_excitation(const Global &g, const ExcitationOptions &in) {
+    ExcitationOptions o = in;
+    o.common = common_of(g);
+    if (g.model_error != 0.0) {
+        o.model_errors = {0.0, g.model_error};
+    } else {
+        o.model_errors = {0.0};
+    }
+    const ExcitationResult r = run_excitation(o);
+
+    std::printf("\nExcitation identification: model %u, series period %.1f s played over %.1f s "
+                "(lead-in %.1f s), payload %.2f kg at (%g, %g, %g) mm declared\n\n",
+                o.common.model, o.period, o.play, o.lead_in, o.payload, o.payload_centre[0],
+                o.payload_centre[1], o.payload_centre[2]);
+    std::vector<std::vector<std::string>> rows;
+    for (const ExcitationRow &row : r.rows) {
+        rows.push_back({fmt("x%g", row.model_error),
+                        fmt("%.3f kg, (%.1f, %.1f, %.1f) mm", row.truth.mass, row.truth.centre[0],
+                            row.truth.centre[1], row.truth.centre[2]),
+                        estimate_cell(row.table), estimate_cell(row.measured),
+                        fmt("%.0f", row.peak_rate)});
+    }
+    std::printf("%s\n", format_table({"model error", "plant's payload", "against the table",
+                                       "against a no-load run", "peak rate [deg/s]"},
+                                      rows)
+                            .c_str());
+
+    const std::vector<double> t = column(r.trace, &TraceRow::t);
+    PlotPanel q{"Joint positions on the excitation trajectory", "time [s]", "joint [deg]", {}, {},
+                false};
+    PlotPanel cur{"Measured currents", "time [s]", "current [per mille]", {}, {}, false};
+    for (int j = 0; j < 6; ++j) {
+        q.series.push_back({fmt("J%d", j + 1), t, column(r.trace, &TraceRow::q, j),
+                            joint_colour(j), false});
+        cur.series.push_back({fmt("J%d", j + 1), t, column(r.trace, &TraceRow::current, j),
+                              joint_colour(j), false});
+    }
+    report_files(g, "excitation", r.trace, "kxsim excitation identification", {q, cur});
+    const std::string csv = g.out + "/excitation-result.csv";
+    if (std::FILE *f = std::fopen(csv.c_str(), "w")) {
+        std::fprintf(f, "model_error,true_mass_kg,true_x_mm,true_y_mm,true_z_mm,baseline,status,"
+                        "mass_kg,x_mm,y_mm,z_mm,mass_error_kg,centre_error_mm\n");
+        for (const ExcitationRow &row : r.rows) {
+            for (const auto &[name, e] : {std::make_pair("table", row.table),
+                                          std::make_pair("no-load run", row.measured)}) {
+                std::fprintf(f, "%g,%.4f,%.2f,%.2f,%.2f,%s,%d,%.4f,%.2f,%.2f,%.2f,%.4f,%.2f\n",
+                             row.model_error, row.truth.mass, row.truth.centre[0],
+                             row.truth.centre[1], row.truth.centre[2], name, e.status, e.mass,
+                             e.centre[0], e.centre[1], e.centre[2], e.mass_error, e.centre_error);
+            }
+        }
+        std::fclose(f);
+        std::printf("wrote %s\n", csv.c_str());
+    }
     return 0;
 }
 
@@ -597,6 +741,24 @@ int run(int argc, char **argv) {
     ftguide->add_option("--wrist", fg.singular_wrist, "joint 5 at the start of the singularity run [deg]")->check(CLI::Range(-60.0, 60.0));
     std::vector<double> fg_dir = {0, 1, 0};
     ftguide->add_option("--direction", fg_dir, "push direction of the path run x y z (base frame)")->expected(3);
+    CollisionOptions ob;
+    ob.obstacle = kScripted;
+    ob.level = 1.0f;
+    ob.force = 300.0;
+    ob.duration = 1.6;
+    CLI::App *observer = app.add_subcommand("observer", "the momentum observer (5-kg arm) meets a collision during a joint program");
+    observer->add_option("--level", ob.level, "collision level of every joint, 1..10")->check(CLI::Range(1.0, 10.0));
+    observer->add_option("--obstacle", ob.obstacle, "scripted, box, or a body region");
+    add_collision_options(observer, ob);
+
+    ExcitationOptions ex;
+    std::vector<double> centre = {30, -20, 60};
+    CLI::App *excitation = app.add_subcommand("excitation", "payload identification on the excitation trajectory (5-kg arm), with and without the model error");
+    excitation->add_option("--payload", ex.payload, "payload the plant carries [kg]")->check(CLI::Range(0.1, 10.0));
+    excitation->add_option("--centre", centre, "its centre of mass x y z [mm, flange frame]")->expected(3);
+    excitation->add_option("--period", ex.period, "period of the Fourier series [s]")->check(CLI::Range(1.0, 100.0));
+    excitation->add_option("--play", ex.play, "real time of one period: the run [s]")->check(CLI::Range(1.0, 600.0));
+    excitation->add_option("--lead-in", ex.lead_in, "time to speed up onto the trajectory [s]")->check(CLI::Range(0.1, 20.0));
 
     uint32_t model_arm = 101;
     std::string model_out;
@@ -606,7 +768,7 @@ int run(int argc, char **argv) {
 
     app.require_subcommand(0, 1);
     // The global options may also follow the subcommand.
-    for (CLI::App *sub : {handguide, collision, sweep, safety, ftguide}) {
+    for (CLI::App *sub : {handguide, collision, sweep, safety, ftguide, observer, excitation}) {
         sub->fallthrough();
     }
 
@@ -645,6 +807,15 @@ int run(int argc, char **argv) {
     }
     if (*safety) {
         return do_safety(g, sa);
+    }
+    if (*observer) {
+        return do_observer(g, ob);
+    }
+    if (*excitation) {
+        for (std::size_t k = 0; k < 3; ++k) {
+            ex.payload_centre[k] = centre[k];
+        }
+        return do_excitation(g, ex);
     }
     if (!*collision) {
         co.duration = 1.5;  // the short default run

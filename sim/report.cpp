@@ -74,7 +74,13 @@ bool write_trace_csv(const std::string &path, const std::vector<TraceRow> &trace
         }
     }
     std::fprintf(f, ",flange_x_mm,flange_y_mm,flange_z_mm,force_N,contact_peak_N,sensor_Fx_N,"
-                    "sensor_Fy_N,sensor_Fz_N,sensor_Mx_Nm,sensor_My_Nm,sensor_Mz_Nm\n");
+                    "sensor_Fy_N,sensor_Fz_N,sensor_Mx_Nm,sensor_My_Nm,sensor_Mz_Nm");
+    for (const char *g : {"observer_Nm", "observer_threshold_Nm"}) {
+        for (int j = 1; j <= 6; ++j) {
+            std::fprintf(f, ",%s%d", g, j);
+        }
+    }
+    std::fprintf(f, "\n");
     for (const TraceRow &r : trace) {
         std::fprintf(f, "%.3f,%d", r.t, r.state);
         const Vec6 *cols[] = {&r.q, &r.target};
@@ -102,6 +108,11 @@ bool write_trace_csv(const std::string &path, const std::vector<TraceRow> &trace
                      r.contact_peak);
         for (double v : r.sensor) {
             std::fprintf(f, ",%.4f", v);
+        }
+        for (const Vec6 *c : {&r.observer, &r.observer_threshold}) {
+            for (double v : *c) {
+                std::fprintf(f, ",%.4f", v);
+            }
         }
         std::fprintf(f, "\n");
     }

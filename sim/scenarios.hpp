@@ -1,6 +1,7 @@
 // The simulator's scenarios: hand guiding with an operator's push, a collision during a joint
 // program (with the no-impact check), a sweep of collision levels against scripted impact
-// forces, and the safety table (the arm driven into human body regions). Each returns its
+// forces, the safety table (the arm driven into human body regions), the momentum observer
+// meeting a collision, and the payload identified on the excitation trajectory. Each returns its
 // figures; the command-line program prints and plots them.
 #pragma once
 
@@ -74,6 +75,7 @@ struct CollisionOptions {
     double speed = 60.0;           // [deg/s] programmed joint speed
     bool dual_encoder = true;
     bool scan_doubled_error = true;  // also look for false alarms with twice the model error
+    bool observer = false;         // the momentum observer is the only detector ("observer")
 };
 
 struct DetectorReport {
@@ -244,5 +246,61 @@ Vec6 ftguide_singular_start(double wrist);
 FtguideRun run_ftguide_path(const FtguideOptions &o);
 FtguideRun run_ftguide_singular(const FtguideOptions &o);
 FtguideResult run_ftguide(const FtguideOptions &o);
+// ---- Momentum observer ---------------------------------------------------------------------
+
+struct ObserverResult {
+    CollisionRun live;             // the observer acts with the configured reaction
+    DetectorReport detection;      // from a run in which the observer only reports
+    std::vector<HostEvent> reactions;  // host calls of the live run
+    double halt_ms = -1.0;         // program halted this long after the onset (-1: never)
+    Vec6 peak_residual{};          // [N m] largest |residual| per joint within 0.3 s of the onset
+                                   // (reporting run)
+    CollisionRun clean;            // the program without impact, the observer reporting
+    int false_alarms = 0;
+    double clean_share = 0.0;      // largest |residual| / (threshold + allowance) without impact
+};
+
+// The collision scenario with the momentum observer as the arm's detector (the residual check
+// and the dual-encoder detector off). The observer's joint-space model is the 5-kg arm on the
+// floor: throws std::runtime_error for another arm.
+ObserverResult run_observer(const CollisionOptions &o);
+
+// ---- Excitation identification ------------------------------------------------------------
+
+struct ExcitationOptions {
+    CommonOptions common;
+    double payload = 2.0;                    // [kg] body carried on the tool
+    double payload_centre[3] = {30, -20, 60};  // [mm, flange frame]
+    double period = 10.0;                    // [s] the Fourier series' own period
+    double play = 40.0;                      // [s] real time of one period: the run's length
+    double lead_in = 2.0;                    // [s] the arm speeds up onto the trajectory
+    std::vector<double> model_errors = {0.0, 1.0};  // plants identified, by model error scale
+};
+
+// A payload identified against one baseline.
+struct PayloadEstimate {
+    int status = -2;               // the result call's return: 0, -2 no solution, -3 no mass
+    double mass = 0.0;             // [kg]
+    double centre[3] = {0, 0, 0};  // [mm, flange frame]
+    double mass_error = 0.0;       // [kg] against the plant's truth
+    double centre_error = 0.0;     // [mm] distance from the truth
+};
+
+struct ExcitationRow {
+    double model_error = 0.0;
+    Inertial truth;                // the payload the plant carries
+    PayloadEstimate table;         // against the tabulated no-load baseline
+    PayloadEstimate measured;      // against a no-load run of the same plant
+    double peak_rate = 0.0;        // [deg/s] fastest joint rate of the payload run
+};
+
+struct ExcitationResult {
+    std::vector<ExcitationRow> rows;
+    std::vector<TraceRow> trace;   // payload run of the last row, every 10th cycle
+};
+
+// Per model error: a run without payload (the measured baseline), then one with the payload.
+// Throws std::runtime_error for another arm than the 5-kg arm (the wrist regressor's).
+ExcitationResult run_excitation(const ExcitationOptions &o);
 
 }  // namespace kxsim

@@ -26,6 +26,8 @@
 #include "kxmc_sensor_settings.h"
 #include "kxmc_end_force_drag.h"
 #include "kxmc_virtual_wall.h"
+#include "kxmc_momentum_observer.h"
+#include "kxmc_joint_space_dynamics.h"
 #include "kxmc_payload.h"
 
 #endif /* KXMCFORCETORQUE_H */
