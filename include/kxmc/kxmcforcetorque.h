@@ -24,5 +24,6 @@
 #include "kxmc_sensor_settings.h"
 #include "kxmc_end_force_drag.h"
 #include "kxmc_virtual_wall.h"
+#include "kxmc_sensor_load_identify.h"
 
 #endif /* KXMCFORCETORQUE_H */
