@@ -25,5 +25,6 @@
 #include "kxmc_end_force_drag.h"
 #include "kxmc_virtual_wall.h"
 #include "kxmc_sensor_load_identify.h"
+#include "kxmc_sensor_collision.h"
 
 #endif /* KXMCFORCETORQUE_H */
