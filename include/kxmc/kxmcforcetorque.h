@@ -26,5 +26,6 @@
 #include "kxmc_virtual_wall.h"
 #include "kxmc_sensor_load_identify.h"
 #include "kxmc_sensor_collision.h"
+#include "kxmc_constant_force.h"
 
 #endif /* KXMCFORCETORQUE_H */
