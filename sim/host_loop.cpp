@@ -7,7 +7,7 @@
 //      alone (hand guiding); they report the measured current;
 //   5. the library's collision check;
 //   6. the host's reactions to what the library asked (the call journal);
-//   7. the plant advances 1 ms.
+//   7. the plant advances 1 ms (with the loads the scenario set on it).
 #include "sim/host_loop.hpp"
 
 #include <algorithm>
@@ -25,7 +25,6 @@ namespace kxsim {
 
 namespace {
 
-constexpr double kCycle = 0.001;                 // [s]
 constexpr double kPerSecond = 1000.0;            // [cycle/s]
 constexpr double kPerSecondSquared = 1.0e6;      // [cycle^2/s^2]
 constexpr double kPerMille = 0.001;
@@ -35,6 +34,7 @@ constexpr int32_t kStopped = 1;
 constexpr int32_t kRunning = 2;
 constexpr int32_t kPaused = 3;
 constexpr int32_t kDrag = 4;
+constexpr double kGearRatio = 101.0;             // the drives' gear, as the host knows it
 
 // Quintic blend s(u) = 10u^3 - 15u^4 + 6u^5 and its derivatives, u in [0, 1].
 void quintic(double u, double &s, double &ds, double &dds) {
@@ -50,7 +50,11 @@ double rated_of(int j) {
     return rated[j] > 0.0f ? rated[j] : 1.0;
 }
 
+uint64_t cycles_run = 0;
+
 }  // namespace
+
+uint64_t simulated_cycles() { return cycles_run; }
 
 // ---- Program ------------------------------------------------------------------------------
 
@@ -164,9 +168,8 @@ void SimHost::start(const Vec6 &joints_deg) {
     last_state_ = kStopped;
     journal_seen_ = journal().size();
     t_ = -kSettleCycles * kCycle;
-    const Vec6 none{};
     for (int i = 0; i < kSettleCycles; ++i) {
-        cycle(none, 0.0);
+        cycle();
     }
     events_.clear();
     t_ = 0.0;
@@ -267,7 +270,7 @@ void SimHost::scan_journal() {
     }
 }
 
-const TraceRow &SimHost::cycle(const Vec6 &external_torque, double force_magnitude) {
+const TraceRow &SimHost::cycle(double scripted_force) {
     set_cycle(static_cast<uint64_t>(std::llround((t_ + 1.0) * kPerSecond)));
     update_motion_fields();
 
@@ -367,8 +370,15 @@ const TraceRow &SimHost::cycle(const Vec6 &external_torque, double force_magnitu
             mpb.collisionThreshold[j] * (1.0 + (static_cast<double>(mpb.collisionLevel[j]) - 1.0) / 3.0);
         row_.deflection[j] = plant_.deflection_deg()[j];
     }
-    row_.force = force_magnitude;
-    plant_.step(external_torque);
+    plant_.step();
+    ++cycles_run;
+    row_.force = scripted_force;
+    row_.contact_peak = 0.0;
+    for (std::size_t k = 0; k < plant_.obstacle_count(); ++k) {
+        row_.force += plant_.contact(k).force;
+        row_.contact_peak = std::max(row_.contact_peak, plant_.contact(k).peak);
+    }
+    row_.sensor = plant_.sensor_wrench();
     t_ += kCycle;
     return row_;
 }

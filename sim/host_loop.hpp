@@ -53,7 +53,10 @@ struct TraceRow {
     Vec6 threshold;                // level threshold of the residual [N m, motor side]
     Vec6 deflection;               // gear deflection the encoders see [deg]
     double flange[3];              // [mm]
-    double force;                  // external force magnitude [N]
+    double force;                  // external force on the arm over the cycle [N]: scripted or
+                                   // the obstacles' contact forces (end of the cycle)
+    double contact_peak;           // largest contact force within the cycle [N]
+    Wrench sensor;                 // wrist sensor, sensor frame [N, N m]
 };
 
 // One report of a detector or one reaction of the host.
@@ -62,6 +65,9 @@ struct HostEvent {
     std::string what;  // "residual", "dual-encoder", or the host call (qmcPause, ...)
     int joint;         // 1..6, 0 when not a joint
 };
+
+// Simulated servo cycles of every host so far (speed figures).
+uint64_t simulated_cycles();
 
 class SimHost {
 public:
@@ -73,8 +79,9 @@ public:
     void run_program(const JointProgram &program);  // robot state 2 from the next cycle
     void enter_drag();                              // robot state 4 (hand guiding)
 
-    // One servo cycle with an external joint torque [N m] on the plant over the cycle.
-    const TraceRow &cycle(const Vec6 &external_torque, double force_magnitude);
+    // One servo cycle; the plant carries the loads set on it. `scripted_force` [N] is the
+    // magnitude of a scripted load, for the trace.
+    const TraceRow &cycle(double scripted_force = 0.0);
 
     double time() const { return t_; }
     const std::vector<HostEvent> &events() const { return events_; }

@@ -1,22 +1,30 @@
 // kxsim: the library running inside a simulated arm.
 //
-//   kxsim [--model N] [--seed S] [--out DIR] [--quiet] <subcommand> [options]
+//   kxsim [--model N] [--seed S] [--model-error E] [--out DIR] [--quiet] <subcommand> [options]
 //
 //   handguide  hand guiding in torque mode; an operator pushes the flange, then lets go
-//   collision  a joint program hit by an external force, and the same program without impact
-//   sweep      the collision over a grid of collision levels and impact forces
+//   collision  a joint program meets an obstacle (a box, a body region or a scripted force),
+//              and the same program without it
+//   sweep      scripted impacts over a grid of collision levels and impact forces
+//   safety     the arm driven into human body regions at each level and speed: the table
+//              for a risk assessment
+//   model      writes an arm's MuJoCo model (MJCF) to a file
 //
-// Without a subcommand: a short collision run and its no-impact run.
+// Without a subcommand: a short collision run and its no-impact runs.
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cmath>
+#include <ctime>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
-#include "sim/arm_sets.hpp"
+#include "sim/mjcf.hpp"
 #include "sim/report.hpp"
 #include "sim/scenarios.hpp"
 
@@ -27,6 +35,9 @@ using namespace kxsim;
 struct Global {
     uint32_t model = 101;
     uint64_t seed = 1;
+    double model_error = 1.0;
+    std::vector<double> friction_scale = {1.0};
+    std::string body_regions;
     std::string out = "kxsim-out";
     bool quiet = false;
 };
@@ -51,6 +62,10 @@ CommonOptions common_of(const Global &g) {
     CommonOptions c;
     c.model = g.model;
     c.seed = g.seed;
+    c.model_error = g.model_error;
+    for (std::size_t j = 0; j < 6; ++j) {
+        c.friction_scale[j] = g.friction_scale.size() == 6 ? g.friction_scale[j] : g.friction_scale[0];
+    }
     c.progress = !g.quiet;
     c.config_root = g.out + "/host";
     return c;
@@ -112,10 +127,10 @@ int do_handguide(const Global &g, const HandguideOptions &in) {
     const HandguideResult r = run_handguide(o);
 
     std::printf("\nHand guiding: model %u, torque model %s, push %.1f N along (%g, %g, %g) for "
-                "%.1f s, payload %.2f kg configured, %.2f kg carried\n\n",
+                "%.1f s, payload %.2f kg declared, %.2f kg carried\n\n",
                 o.common.model, o.mode == 0 ? "gravity only" : "full dynamics", o.force,
                 o.direction[0], o.direction[1], o.direction[2], o.push + 2 * o.ramp, o.payload,
-                o.payload * o.payload_error);
+                r.carried_mass);
     std::vector<std::vector<std::string>> rows = {
         {"flange travel at release", fmt("%.1f mm", r.travel_mm)},
         {"drift over the last second", fmt("%.2f mm", r.drift_mm)},
@@ -156,6 +171,10 @@ std::string detector_cell(const DetectorReport &d) {
     return d.detected ? fmt("yes, J%d", d.joint) : std::string("no");
 }
 
+std::string hit_point_name(int link) {
+    return link == kToolPoint ? std::string("the tool centre point") : fmt("link %d", link);
+}
+
 int do_collision(const Global &g, const CollisionOptions &in) {
     CollisionOptions o = in;
     o.common = common_of(g);
@@ -163,10 +182,15 @@ int do_collision(const Global &g, const CollisionOptions &in) {
 
     static const char *const kReactions[] = {"pause", "warning only", "stop", "stop + drag",
                                              "stop + drag hold", "stop + drag rebound"};
-    std::printf("\nCollision: model %u, program at %.0f deg/s, %.0f N on link %d at %.3f s "
-                "(rise %.0f ms), level %.1f, reaction %u (%s)\n\n",
-                o.common.model, o.speed, o.force, o.link, o.at, o.rise * 1000.0, o.level,
-                o.reaction, o.reaction <= 5 ? kReactions[o.reaction] : "other");
+    const std::string what = o.obstacle == kScripted
+                                 ? fmt("%.0f N scripted on %s at %.3f s (rise %.0f ms)", o.force,
+                                       hit_point_name(hit_link(o)).c_str(), o.at, o.rise * 1000.0)
+                                 : fmt("%s on the path of %s at %.3f s", o.obstacle.c_str(),
+                                       hit_point_name(hit_link(o)).c_str(), o.at);
+    std::printf("\nCollision: model %u, model error x%g, program at %.0f deg/s, %s, level %.1f, "
+                "reaction %u (%s)\n\n",
+                o.common.model, o.common.model_error, o.speed, what.c_str(), o.level, o.reaction,
+                o.reaction <= 5 ? kReactions[o.reaction] : "other");
     std::vector<std::vector<std::string>> rows;
     for (const auto &d : {std::make_pair("torque residual", r.residual),
                           std::make_pair("dual encoder", r.dual)}) {
@@ -174,29 +198,55 @@ int do_collision(const Global &g, const CollisionOptions &in) {
                         d.second.detected ? fmt("%.0f", d.second.delay_ms) : "-",
                         d.second.detected ? fmt("%.0f", d.second.force_at_detection) : "-"});
     }
-    std::printf("%s\n", format_table({"detector", "detected", "delay [ms]", "force then [N]"}, rows).c_str());
+    std::printf("%s\n", format_table({"detector (monitoring run)", "detected", "delay [ms]", "force then [N]"}, rows).c_str());
 
     std::string reactions;
     for (const HostEvent &e : r.reactions) {
         reactions += fmt("%s%s@%.0fms", reactions.empty() ? "" : ", ", e.what.c_str(),
-                         (e.t - o.at) * 1000.0);
+                         (e.t - r.live.onset) * 1000.0);
+    }
+    auto alarm_list = [](const std::vector<int> &alarms) {
+        std::string s;
+        for (int a : alarms) {
+            s += fmt("%s%d", s.empty() ? "" : " ", a);
+        }
+        return s;
+    };
+    std::string scan = "not scanned";
+    if (!r.doubled_error_residual_alarms.empty()) {
+        scan = r.doubled_error_alarm_level == 0
+                   ? fmt("none at levels 1-10 (%.1f s each)", o.duration)
+                   : fmt("at level %d and below (%.1f s each; residual / dual encoder alarms at "
+                         "levels 1-10: %s / %s)",
+                         r.doubled_error_alarm_level, o.duration,
+                         alarm_list(r.doubled_error_residual_alarms).c_str(),
+                         alarm_list(r.doubled_error_dual_alarms).c_str());
+        scan += fmt("; largest residual at level 1: %.0f %% of its threshold",
+                    100.0 * r.doubled_error_residual_share);
     }
     const std::vector<std::vector<std::string>> live = {
+        {"contact", r.live.impact ? fmt("at %.3f s, %.0f mm/s", r.live.onset, r.live.contact_speed)
+                                  : std::string("none")},
         {"first detector (live run)", r.first_detector},
-        {"host calls (after impact)", reactions.empty() ? "none" : reactions},
+        {"host calls (after contact)", reactions.empty() ? "none" : reactions},
         {"program halted after", r.halt_ms >= 0.0 ? fmt("%.0f ms", r.halt_ms) : "not halted"},
         {"peak contact force", fmt("%.0f N", r.live.peak_force)},
+        {"impulse (first 0.5 s)", fmt("%.2f N s", r.live.impulse)},
         {"false alarms without impact", fmt("%d residual, %d dual encoder (%.1f s)",
                                             r.false_alarms_residual, r.false_alarms_dual,
                                             o.duration)},
+        {"false alarms, model error x2", scan},
     };
     std::printf("%s\n", format_table({"live run", "result"}, live).c_str());
 
     const std::vector<TraceRow> &tr = r.live.trace;
     const std::vector<double> t = column(tr, &TraceRow::t);
-    std::vector<std::pair<double, std::string>> marks = {{o.at, "impact"}};
+    std::vector<std::pair<double, std::string>> marks;
+    if (r.live.impact) {
+        marks.push_back({r.live.onset, "contact"});
+    }
     if (r.halt_ms >= 0.0) {
-        marks.push_back({o.at + r.halt_ms / 1000.0, "halt"});
+        marks.push_back({r.live.onset + r.halt_ms / 1000.0, "halt"});
     }
     PlotPanel res{"Torque residuals against thresholds (J1-J3)", "time [s]",
                   "residual [N m, motor side]", {}, marks, false};
@@ -212,12 +262,14 @@ int do_collision(const Global &g, const CollisionOptions &in) {
         defl.series.push_back({fmt("J%d", j + 1), t, column(tr, &TraceRow::deflection, j),
                                joint_colour(j), false});
     }
+    PlotPanel force{"Contact force", "time [s]", "force [N]", {}, marks, false};
+    force.series.push_back({"|F|", t, column(tr, &TraceRow::force), "#333", false});
     PlotPanel cmd = command_panel(tr);
     cmd.markers = marks;
     PlotPanel path{"Flange path (side view)", "x [mm]", "z [mm]", {}, {}, true};
     path.series.push_back({"with impact", flange(tr, 0), flange(tr, 2), "#d62728", false});
     path.series.push_back({"no impact", flange(r.clean.trace, 0), flange(r.clean.trace, 2), "#1f77b4", true});
-    report_files(g, "collision", tr, "kxsim collision", {res, defl, cmd, path});
+    report_files(g, "collision", tr, "kxsim collision", {res, force, defl, cmd, path});
     const std::string clean_csv = g.out + "/collision-noimpact.csv";
     std::printf("%s %s\n", write_trace_csv(clean_csv, r.clean.trace) ? "wrote" : "FAILED to write",
                 clean_csv.c_str());
@@ -230,12 +282,13 @@ int do_sweep(const Global &g, const CollisionOptions &in, const std::vector<floa
              const std::vector<double> &forces) {
     CollisionOptions o = in;
     o.common = common_of(g);
+    o.obstacle = kScripted;
     o.duration = std::min(o.duration, o.at + o.hold + 2 * o.rise + 0.3);
     const std::vector<SweepCell> cells = run_sweep(o, levels, forces);
 
-    std::printf("\nDetection delay [ms] after the impact, torque residual / dual encoder "
-                "(\"-\": not detected); model %u, link %d, program %.0f deg/s\n\n",
-                o.common.model, o.link, o.speed);
+    std::printf("\nDetection delay [ms] after a scripted impact, torque residual / dual encoder "
+                "(\"-\": not detected); model %u, %s, program %.0f deg/s\n\n",
+                o.common.model, hit_point_name(hit_link(o)).c_str(), o.speed);
     std::vector<std::string> header = {"force [N]"};
     for (float l : levels) {
         header.push_back(fmt("level %g", l));
@@ -283,12 +336,102 @@ int do_sweep(const Global &g, const CollisionOptions &in, const std::vector<floa
     return 0;
 }
 
+// ---- safety ----------------------------------------------------------------------------------
+
+int do_safety(const Global &g, const SafetyOptions &in) {
+    SafetyOptions o = in;
+    o.common = common_of(g);
+    const std::vector<SafetyRow> rows = run_safety(o);
+
+    std::printf("\nSafety: model %u, model error x%g, %s driven into body regions (clamped), "
+                "reaction %u; delay from first contact, peak transient force against the "
+                "region's transient limit; held: contact force %.1f s after the planned contact "
+                "against the quasi-static limit\n\n",
+                o.common.model, o.common.model_error, hit_point_name(o.link).c_str(), o.reaction,
+                o.after);
+    std::vector<std::vector<std::string>> table;
+    for (const SafetyRow &r : rows) {
+        table.push_back({r.region, fmt("%g", r.level), fmt("%.0f", r.speed),
+                         r.contact ? fmt("%.0f", r.contact_speed) : "no contact",
+                         r.detected ? fmt("%.0f", r.delay_ms) : "not detected",
+                         fmt("%.0f", r.peak), fmt("%.0f", r.limit),
+                         r.contact ? (r.within() ? "within" : "over") : "-",
+                         fmt("%.0f / %.0f", r.held, r.held_limit)});
+    }
+    std::printf("%s\n", format_table({"region", "level", "speed [deg/s]", "contact [mm/s]",
+                                      "delay [ms]", "peak [N]", "limit [N]", "verdict",
+                                      "held / limit [N]"},
+                                     table)
+                            .c_str());
+
+    const std::string csv = g.out + "/safety.csv";
+    if (std::FILE *f = std::fopen(csv.c_str(), "w")) {
+        std::fprintf(f, "region,level,speed_deg_s,contact,contact_speed_mm_s,detected,detector,"
+                        "delay_ms,peak_N,limit_N,within,held_N,held_limit_N\n");
+        for (const SafetyRow &r : rows) {
+            std::fprintf(f, "%s,%g,%.0f,%d,%.1f,%d,%s,%.0f,%.1f,%.0f,%d,%.1f,%.0f\n",
+                         r.region.c_str(), r.level, r.speed, r.contact ? 1 : 0, r.contact_speed,
+                         r.detected ? 1 : 0, r.detected ? r.detector.c_str() : "none",
+                         r.delay_ms, r.peak, r.limit, r.within() ? 1 : 0, r.held, r.held_limit);
+        }
+        std::fclose(f);
+        std::printf("wrote %s\n", csv.c_str());
+    }
+    std::vector<PlotPanel> panels;
+    for (const std::string &region : o.regions) {
+        PlotPanel p{"Peak transient force: " + region, "collision level", "force [N]", {}, {}, false};
+        double limit = 0.0;
+        for (std::size_t i = 0; i < o.speeds.size(); ++i) {
+            PlotSeries s{fmt("%.0f deg/s", o.speeds[i]), {}, {}, joint_colour(static_cast<int>(i)), false};
+            for (const SafetyRow &r : rows) {
+                if (r.region == region && r.speed == o.speeds[i]) {
+                    s.x.push_back(r.level);
+                    s.y.push_back(r.peak);
+                    limit = r.limit;
+                }
+            }
+            p.series.push_back(s);
+        }
+        if (!o.levels.empty()) {
+            const auto [lo, hi] = std::minmax_element(o.levels.begin(), o.levels.end());
+            p.series.push_back({"limit", {*lo, *hi}, {limit, limit}, "#000", true});
+        }
+        panels.push_back(p);
+    }
+    const std::string svg = g.out + "/safety.svg";
+    std::printf("%s %s\n", write_svg(svg, "kxsim safety", panels) ? "wrote" : "FAILED to write", svg.c_str());
+    return 0;
+}
+
+// ---- model -----------------------------------------------------------------------------------
+
+int do_model(uint32_t code, const std::string &path) {
+    const ArmDescription *arm = find_arm(code);
+    if (arm == nullptr) {
+        std::fprintf(stderr, "kxsim: no arm description for model code %u\n", code);
+        return 2;
+    }
+    MjcfOptions options;
+    options.visuals = true;
+    std::ofstream out(path);
+    out << arm_mjcf(*arm, Scene{}, options);
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "kxsim: cannot write %s\n", path.c_str());
+        return 2;
+    }
+    std::printf("wrote %s (%s, model code %u, nominal)\n", path.c_str(), arm->name.c_str(), code);
+    return 0;
+}
+
 void add_collision_options(CLI::App *c, CollisionOptions &o) {
-    c->add_option("--link", o.link, "link hit by the impact, 1..6 (6: the flange)")->check(CLI::Range(1, 6));
-    c->add_option("--force", o.force, "impact force [N]")->check(CLI::Range(0.0, 5000.0));
-    c->add_option("--at", o.at, "impact start, program time [s]")->check(CLI::Range(0.0, 600.0));
-    c->add_option("--rise", o.rise, "rise time of the impact force [s]")->check(CLI::Range(0.0, 1.0));
-    c->add_option("--hold", o.hold, "time the force stays at full size [s]")->check(CLI::Range(0.0, 60.0));
+    c->add_option("--link", o.link, "hit point: origin of link 1..6's distal frame (6: the flange), 7: the tool centre point "
+                                    "(default: the tool against obstacles, link 3 for a scripted force)")
+        ->check(CLI::Range(1, 7));
+    c->add_option("--force", o.force, "scripted impact force [N]")->check(CLI::Range(0.0, 5000.0));
+    c->add_option("--at", o.at, "program time of the impact [s]")->check(CLI::Range(0.0, 600.0));
+    c->add_option("--rise", o.rise, "rise time of the scripted force [s]")->check(CLI::Range(0.0, 1.0));
+    c->add_option("--hold", o.hold, "time the scripted force stays at full size [s]")->check(CLI::Range(0.0, 60.0));
     c->add_option("--duration", o.duration, "program time simulated [s]")->check(CLI::Range(0.1, 3600.0));
     c->add_option("--speed", o.speed, "programmed joint speed [deg/s]")->check(CLI::Range(1.0, 180.0));
     c->add_option("--reaction", o.reaction, "collision reaction: 0 pause, 1 warn, 2 stop, 3-5 stop and drag")
@@ -296,13 +439,18 @@ void add_collision_options(CLI::App *c, CollisionOptions &o) {
     c->add_flag("!--no-dual-encoder", o.dual_encoder, "switch the dual-encoder detector off");
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     CLI::App app{"kxsim: the force/torque library driving a simulated six-joint arm"};
     Global g;
-    app.add_option("--model", g.model, "arm model code (standard chain families)")->check(CLI::Range(0u, 1100u));
-    app.add_option("--seed", g.seed, "seed of the measurement noise");
+    app.add_option("--model", g.model, "arm model code (see README: the arms kxsim simulates)")->check(CLI::Range(0u, 1100u));
+    app.add_option("--seed", g.seed, "seed of the measurement noise and of the arm's model error");
+    app.add_option("--model-error", g.model_error,
+                   "scale of the arm's model error: 1 = masses +-5 %, centres +-5 mm, inertias +-10 %; 0 = nominal")
+        ->check(CLI::Range(0.0, 5.0));
+    app.add_option("--friction-scale", g.friction_scale, "the plant's joint friction x this (one value, or one per joint)")
+        ->check(CLI::Range(0.0, 10.0))
+        ->expected(1, 6);
+    app.add_option("--body-regions", g.body_regions, "file replacing the body-region table (region stiffness quasi-static [transient])");
     app.add_option("--out", g.out, "output folder for CSV traces and SVG plots");
     app.add_flag("--quiet", g.quiet, "no progress lines");
 
@@ -313,34 +461,59 @@ int main(int argc, char **argv) {
     handguide->add_option("--push", hg.push, "time at full force [s]")->check(CLI::Range(0.0, 60.0));
     handguide->add_option("--ramp", hg.ramp, "rise and fall time of the push [s]")->check(CLI::Range(0.0, 10.0));
     handguide->add_option("--duration", hg.duration, "whole run [s]")->check(CLI::Range(0.1, 3600.0));
-    handguide->add_option("--payload", hg.payload, "nominal payload configured in the library [kg]")->check(CLI::Range(0.0, 50.0));
-    handguide->add_option("--payload-error", hg.payload_error, "payload carried / payload configured")->check(CLI::Range(0.0, 5.0));
+    handguide->add_option("--payload", hg.payload, "payload the host declares [kg]")->check(CLI::Range(0.0, 50.0));
+    handguide->add_option("--payload-error", hg.payload_error, "payload carried / payload declared")->check(CLI::Range(0.0, 5.0));
     std::vector<double> dir = {1, 0, 0};
     handguide->add_option("--direction", dir, "push direction x y z (base frame)")->expected(3);
 
     CollisionOptions co;
-    CLI::App *collision = app.add_subcommand("collision", "impact on a link during a joint program");
+    CLI::App *collision = app.add_subcommand("collision", "a joint program meets an obstacle");
     collision->add_option("--level", co.level, "collision level of every joint, 1..10")->check(CLI::Range(1.0, 10.0));
+    collision->add_option("--obstacle", co.obstacle, "scripted, box, or a body region (skull, face, neck, back, chest, belly, pelvis, upper-arm, lower-arm, hand, thigh, lower-leg)");
     add_collision_options(collision, co);
 
     CollisionOptions so;
     so.duration = 1.6;
     std::vector<float> levels = {1, 3, 5, 7, 10};
     std::vector<double> forces = {50, 100, 200, 400};
-    CLI::App *sweep = app.add_subcommand("sweep", "detection delay over collision levels and impact forces");
+    CLI::App *sweep = app.add_subcommand("sweep", "detection delay over collision levels and scripted impact forces");
     sweep->add_option("--levels", levels, "collision levels")->check(CLI::Range(1.0, 10.0));
     sweep->add_option("--forces", forces, "impact forces [N]")->check(CLI::Range(0.0, 5000.0));
     add_collision_options(sweep, so);
+
+    SafetyOptions sa;
+    CLI::App *safety = app.add_subcommand("safety", "the arm driven into body regions: delay, peak force and verdict per region, level and speed");
+    safety->add_option("--regions", sa.regions, "body regions");
+    safety->add_option("--levels", sa.levels, "collision levels")->check(CLI::Range(1.0, 10.0));
+    safety->add_option("--speeds", sa.speeds, "programmed joint speeds [deg/s]")->check(CLI::Range(1.0, 180.0));
+    safety->add_option("--link", sa.link, "hit point: 1..6 a link's distal frame origin, 7 the tool centre point")->check(CLI::Range(1, 7));
+    safety->add_option("--reaction", sa.reaction, "collision reaction: 0 pause, 1 warn, 2 stop, 3-5 stop and drag")->check(CLI::Range(0, 5));
+    safety->add_flag("!--no-dual-encoder", sa.dual_encoder, "switch the dual-encoder detector off");
+
+    uint32_t model_arm = 101;
+    std::string model_out;
+    CLI::App *model = app.add_subcommand("model", "write an arm's generated MuJoCo model (nominal, no model error)");
+    model->add_option("--arm", model_arm, "arm model code")->required();
+    model->add_option("--out", model_out, "MJCF file to write")->required();
+
     app.require_subcommand(0, 1);
     // The global options may also follow the subcommand.
-    for (CLI::App *sub : {handguide, collision, sweep}) {
+    for (CLI::App *sub : {handguide, collision, sweep, safety}) {
         sub->fallthrough();
     }
 
     CLI11_PARSE(app, argc, argv);
 
-    if (!plant_supports_model(g.model)) {
-        std::fprintf(stderr, "kxsim: model code %u is not a standard-chain arm the plant simulates\n", g.model);
+    if (*model) {
+        return do_model(model_arm, model_out);
+    }
+    if (find_arm(g.model) == nullptr) {
+        std::fprintf(stderr, "kxsim: model code %u is not an arm the plant has a description of\n", g.model);
+        return 2;
+    }
+    std::string error;
+    if (!g.body_regions.empty() && !load_body_regions(g.body_regions, error)) {
+        std::fprintf(stderr, "kxsim: %s\n", error.c_str());
         return 2;
     }
     if (!make_dir(g.out) || !make_dir(g.out + "/host")) {
@@ -356,8 +529,34 @@ int main(int argc, char **argv) {
     if (*sweep) {
         return do_sweep(g, so, levels, forces);
     }
+    if (*safety) {
+        return do_safety(g, sa);
+    }
     if (!*collision) {
         co.duration = 1.5;  // the short default run
     }
     return do_collision(g, co);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpu_start = std::clock();
+    int status = 2;
+    try {
+        status = run(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "kxsim: %s\n", e.what());
+        return 2;
+    }
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
+    const double simulated = static_cast<double>(simulated_cycles()) * kCycle;
+    if (simulated > 0.0 && wall > 0.0 && cpu > 0.0) {
+        std::printf("simulated %.1f s of arm time in %.2f s (%.2f s of processor time): %.0f x real "
+                    "time (%.0f x on the processor)\n",
+                    simulated, wall, cpu, simulated / wall, simulated / cpu);
+    }
+    return status;
 }

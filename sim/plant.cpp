@@ -1,157 +1,173 @@
-// The simulated arm. Forward dynamics of the standard chain,
-//     M(q) qdd = tau_motor - f(qd) + tau_ext - C(q, qd) qd - g(q),
-// with tau_motor = current x 0.001 x rated x gear ratio, integrated by semi-implicit Euler in
-// sub-steps of the 1 ms cycle. M (rotor inertias on its diagonal), C and g come from the
-// library's exported standard dynamics block with the plant's own parameter set and payload.
+// The simulated arm. Each 1 ms cycle the drives' joint torques (current x 0.001 x rated x gear)
+// and the joint friction (a passive force of the plant's own law) act on MuJoCo's model of the
+// arm's truth, integrated in two 0.5 ms steps of fourth-order Runge-Kutta (energy drift below
+// 1e-9 over seconds; friction and contact stay stable at that step). The gear twists by the
+// torque it carries to the link, which the motor-side encoder sees on top of the link angle.
 #include "sim/plant.hpp"
+
+#include <mujoco/mujoco.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
 
-#include "kxmc/kxmc_dynamics_model.h"
-#include "sim/arm_sets.hpp"
-#include "simhost/kxsimhost.hpp"
-#include "simhost/simhost_internal.hpp"
+#include "sim/mjcf.hpp"
 
 namespace kxsim {
 
 namespace {
 
-constexpr double kCycle = 0.001;      // [s]
 constexpr double kPerMille = 0.001;
-constexpr double kGravity[3] = {0.0, 0.0, -9.8};  // [m/s^2] floor mounting
+constexpr double kMm = 1000.0;  // [mm/m]
 
-// Gear stiffness and friction per motor size. Stiffness of harmonic drives of the sizes that
-// carry these motors; friction levels of the same order as real joints (joint side).
-struct SizeRow {
-    uint8_t size;
-    double stiffness;  // [N m/rad]
-    PlantFriction friction;
-};
-constexpr SizeRow kSizes[] = {
-    {14, 4.0e3, {1.2, 1.8, 0.05, 0.004, 1.2}},
-    {17, 1.0e4, {2.4, 3.4, 0.05, 0.004, 2.5}},
-    {25, 2.5e4, {5.0, 7.0, 0.04, 0.004, 6.0}},
-    {32, 5.0e4, {10.0, 14.0, 0.04, 0.004, 12.0}},
-    {40, 9.0e4, {18.0, 25.0, 0.04, 0.004, 20.0}},
+// The plant being stepped on this thread: the engine's passive-force hook asks it for the
+// joint friction at every evaluation of the integrator.
+thread_local const ArmPlant *stepping = nullptr;
+
+struct ActivePlant {
+    explicit ActivePlant(const ArmPlant *p) { stepping = p; }
+    ~ActivePlant() { stepping = nullptr; }
 };
 
-const SizeRow &size_row(uint8_t size) {
-    for (const SizeRow &r : kSizes) {
-        if (r.size == size) {
-            return r;
-        }
+void joint_friction(const mjModel *m, mjData *d) {
+    if (stepping == nullptr || stepping->model() != m) {
+        return;
     }
-    return kSizes[2];
+    for (int j = 0; j < 6; ++j) {
+        d->qfrc_passive[j] -= stepping->friction(j, d->qvel[j]);
+    }
 }
 
-// Solves M x = b for a symmetric positive definite 6 x 6 M (Cholesky); false when M is not.
-bool solve_spd(const double m[36], const double b[6], double x[6]) {
-    double l[36] = {};
-    for (int i = 0; i < 6; ++i) {
-        for (int j = 0; j <= i; ++j) {
-            double s = m[6 * i + j];
-            for (int k = 0; k < j; ++k) {
-                s -= l[6 * i + k] * l[6 * j + k];
-            }
-            if (i == j) {
-                if (!(s > 0.0)) {
-                    return false;
-                }
-                l[6 * i + i] = std::sqrt(s);
-            } else {
-                l[6 * i + j] = s / l[6 * j + j];
-            }
-        }
+void physics_warning(const char *message) { std::fprintf(stderr, "kxsim: physics engine: %s\n", message); }
+
+mjModel *compile(const std::string &xml) {
+    // The engine reads MJCF from files; a virtual file keeps it in memory.
+    auto vfs = std::make_unique<mjVFS>();
+    mj_defaultVFS(vfs.get());
+    const char *name = "arm.xml";
+    if (mj_makeEmptyFileVFS(vfs.get(), name, static_cast<int>(xml.size())) != 0) {
+        throw std::runtime_error("cannot stage the arm model");
     }
-    double y[6];
-    for (int i = 0; i < 6; ++i) {
-        double s = b[i];
-        for (int k = 0; k < i; ++k) {
-            s -= l[6 * i + k] * y[k];
-        }
-        y[i] = s / l[6 * i + i];
+    const int index = mj_findFileVFS(vfs.get(), name);
+    std::memcpy(vfs->filedata[index], xml.data(), xml.size());
+    char error[1024] = "";
+    mjModel *m = mj_loadXML(name, vfs.get(), error, sizeof error);
+    mj_deleteVFS(vfs.get());
+    if (m == nullptr) {
+        throw std::runtime_error(std::string("the physics engine refused the arm model: ") + error);
     }
-    for (int i = 5; i >= 0; --i) {
-        double s = y[i];
-        for (int k = i + 1; k < 6; ++k) {
-            s -= l[6 * k + i] * x[k];
-        }
-        x[i] = s / l[6 * i + i];
-    }
-    return true;
+    return m;
 }
 
-// Standard Denavit-Hartenberg frames 0..6 of the arm at q [rad]: rotation (row-major) and
-// origin [m] of each frame in the base.
-struct Frames {
-    double r[7][9];
-    double p[7][3];
-};
-
-Frames dh_frames(const ArmGeometry &g, const Vec6 &q) {
-    Frames f{};
-    const double eye[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    std::copy(eye, eye + 9, f.r[0]);
-    for (int i = 0; i < 6; ++i) {
-        const double ct = std::cos(q[static_cast<std::size_t>(i)] + g.theta_offset[i]);
-        const double st = std::sin(q[static_cast<std::size_t>(i)] + g.theta_offset[i]);
-        const double ca = std::cos(g.alpha[i]);
-        const double sa = std::sin(g.alpha[i]);
-        // Link transform Rz(theta) Tz(d) Tx(a) Rx(alpha).
-        const double a[9] = {ct, -st * ca, st * sa, st, ct * ca, -ct * sa, 0, sa, ca};
-        const double t[3] = {g.a[i] * ct, g.a[i] * st, g.d[i]};
-        const double *r0 = f.r[i];
-        for (int row = 0; row < 3; ++row) {
-            for (int col = 0; col < 3; ++col) {
-                f.r[i + 1][3 * row + col] = r0[3 * row] * a[col] + r0[3 * row + 1] * a[3 + col] +
-                                            r0[3 * row + 2] * a[6 + col];
-            }
-            f.p[i + 1][row] = f.p[i][row] + r0[3 * row] * t[0] + r0[3 * row + 1] * t[1] +
-                              r0[3 * row + 2] * t[2];
-        }
+int id_of(const mjModel *m, int type, const std::string &name) {
+    const int id = mj_name2id(m, type, name.c_str());
+    if (id < 0) {
+        throw std::runtime_error("arm model lacks " + name);
     }
-    return f;
+    return id;
 }
 
 }  // namespace
 
 ArmPlant::ArmPlant(const PlantConfig &config)
-    : config_(config), rng_state_(config.seed * 0x9E3779B97F4A7C15ull + 0x2545F4914F6CDD1Dull) {
-    const detail::ModelDefaults &m = detail::model_defaults(config.model_code);
-    for (int j = 0; j < 6; ++j) {
-        JointData &d = joints_[static_cast<std::size_t>(j)];
-        d.motor_size = m.motor_size[j];
-        d.rated = detail::rated_torque_of_size(d.motor_size);
-        const SizeRow &row = size_row(d.motor_size);
-        d.stiffness = row.stiffness;
-        d.friction = row.friction;
+    : config_(config),
+      nominal_(config.arm != nullptr ? config.arm : find_arm(config.model_code)),
+      rng_state_(config.seed * 0x9E3779B97F4A7C15ull + 0x2545F4914F6CDD1Dull) {
+    if (nominal_ == nullptr) {
+        throw std::runtime_error("no arm description for model code " +
+                                 std::to_string(config.model_code));
+    }
+    truth_ = perturbed(*nominal_, config.model_error);
+    for (std::size_t j = 0; j < 6; ++j) {
+        drives_[j] = find_drive(truth_.motor[j]);
+        if (drives_[j] == nullptr) {
+            throw std::runtime_error("no drive of motor size " + std::to_string(truth_.motor[j]));
+        }
+    }
+    mju_user_warning = physics_warning;
+    mjcb_passive = joint_friction;
+    MjcfOptions options;
+    options.timestep = kCycle / std::max(1, config.substeps);
+    model_ = compile(arm_mjcf(truth_, config.scene, options));
+    if (config.scene.obstacles.empty()) {
+        // Arm and carried geometry never touch each other: without obstacles the engine's
+        // collision search finds nothing.
+        model_->opt.disableflags |= mjDSBL_CONTACT;
+    }
+    data_ = mj_makeData(model_);
+    scratch_ = mj_makeData(model_);
+    try {
+        find_objects();
+    } catch (...) {
+        mj_deleteData(scratch_);
+        mj_deleteData(data_);
+        mj_deleteModel(model_);
+        throw;
     }
     const double home[6] = {0, -90, 90, -90, -90, 0};
     reset(home);
 }
 
-void ArmPlant::reset(const double joints_deg[6]) {
-    for (std::size_t j = 0; j < 6; ++j) {
-        q_[j] = joints_deg[j] * kDeg;
-        qd_[j] = 0.0;
-        qdd_[j] = 0.0;
-        applied_[j] = 0.0;
-        deflection_deg_[j] = 0.0;
-        measured_[j] = 0;
-        enc_a_[j] = static_cast<int32_t>(std::llround(joints_deg[j] * kCountsPerJointDeg));
-        enc_b_[j] = enc_a_[j];
+void ArmPlant::find_objects() {
+
+    for (int i = 0; i < 6; ++i) {
+        const std::string n = std::to_string(i + 1);
+        // The arm's joints come first: qpos, qvel and dof index i are joint i + 1.
+        if (model_->jnt_qposadr[id_of(model_, mjOBJ_JOINT, "joint" + n)] != i) {
+            throw std::runtime_error("arm joints out of order in the model");
+        }
+        link_body_[static_cast<std::size_t>(i)] = id_of(model_, mjOBJ_BODY, "link" + n);
+        frame_site_[static_cast<std::size_t>(i)] = id_of(model_, mjOBJ_SITE, "frame" + n);
     }
+    tool_body_ = id_of(model_, mjOBJ_BODY, "tool");
+    force_sensor_ = model_->sensor_adr[id_of(model_, mjOBJ_SENSOR, "ft_force")];
+    torque_sensor_ = model_->sensor_adr[id_of(model_, mjOBJ_SENSOR, "ft_torque")];
+    geom_obstacle_.assign(static_cast<std::size_t>(model_->ngeom), -1);
+    for (std::size_t k = 0; k < config_.scene.obstacles.size(); ++k) {
+        const std::string n = "obstacle" + std::to_string(k);
+        geom_obstacle_[static_cast<std::size_t>(id_of(model_, mjOBJ_GEOM, n + "_face"))] =
+            static_cast<int>(k);
+        const int slide = mj_name2id(model_, mjOBJ_JOINT, (n + "_slide").c_str());
+        obstacle_qpos_.push_back(slide < 0 ? -1 : model_->jnt_qposadr[slide]);
+    }
+    contacts_.assign(config_.scene.obstacles.size(), ContactCycle{});
+    contact_sum_.assign(config_.scene.obstacles.size(), Vec3{});
 }
 
-double ArmPlant::friction(int joint, double qd) const {
+ArmPlant::~ArmPlant() {
+    mj_deleteData(scratch_);
+    mj_deleteData(data_);
+    mj_deleteModel(model_);
+}
+
+void ArmPlant::reset(const double joints_deg[6]) {
+    mj_resetData(model_, data_);
+    for (std::size_t j = 0; j < 6; ++j) {
+        data_->qpos[j] = joints_deg[j] * kDeg;
+        applied_[j] = 0.0;
+        qdd_[j] = 0.0;
+        deflection_deg_[j] = 0.0;
+        measured_[j] = 0;
+        const double counts = joints_deg[j] * drives_[j]->gear * kCountsPerMotorTurn / 360.0;
+        enc_a_[j] = static_cast<int32_t>(std::llround(counts));
+        enc_b_[j] = enc_a_[j];
+    }
+    clear_loads();
+    mj_forward(model_, data_);
+    read_sensor();
+    std::fill(contacts_.begin(), contacts_.end(), ContactCycle{});
+}
+
+double ArmPlant::friction(int joint, double w) const {
     if (!config_.friction_on) {
         return 0.0;
     }
-    const PlantFriction &f = joints_[static_cast<std::size_t>(joint)].friction;
-    const double x = qd / f.stribeck;
-    const double level = f.coulomb + (f.stiction - f.coulomb) * std::exp(-x * x);
-    return level * std::tanh(qd / f.smoothing) + f.viscous * qd;
+    const std::size_t j = static_cast<std::size_t>(joint);
+    return config_.friction_scale[j] * drives_[j]->friction.torque(w);
 }
 
 // xorshift64* with a Box-Muller pair: the same numbers on every platform for a seed.
@@ -175,43 +191,6 @@ double ArmPlant::gaussian() {
     return r * std::cos(2.0 * kPi * u2);
 }
 
-void ArmPlant::dynamics_terms(double mass[36], double bias[6]) const {
-    const kxmc::StandardArmParameters &p = plant_arm_parameters(config_.model_code);
-    float q[6], qd[6], qdd[6] = {0, 0, 0, 0, 0, 0};
-    for (std::size_t j = 0; j < 6; ++j) {
-        q[j] = static_cast<float>(q_[j] / kDeg);
-        qd[j] = static_cast<float>(qd_[j] / kDeg);
-    }
-    const float payload[10] = {static_cast<float>(config_.payload_mass),
-                               static_cast<float>(config_.payload_centre[0]),
-                               static_cast<float>(config_.payload_centre[1]),
-                               static_cast<float>(config_.payload_centre[2]),
-                               0, 0, 0, 0, 0, 0};
-    const float gravity[3] = {static_cast<float>(kGravity[0]), static_cast<float>(kGravity[1]),
-                              static_cast<float>(kGravity[2])};
-    float tau[6], tau_static[6], m[36], c[36];
-    qmckxdynamicblock(p.lengths, q, qd, qdd, payload, p.masses, p.centres, p.inertias, p.rotor,
-                      gravity, tau, tau_static, m, c);
-    for (int i = 0; i < 6; ++i) {
-        double cq = 0.0;
-        for (int k = 0; k < 6; ++k) {
-            mass[6 * i + k] = m[6 * i + k];
-            cq += static_cast<double>(c[6 * i + k]) * qd_[static_cast<std::size_t>(k)];
-        }
-        bias[i] = cq + tau_static[i];
-    }
-}
-
-Vec6 ArmPlant::mass_diagonal() const {
-    double m[36], b[6];
-    dynamics_terms(m, b);
-    Vec6 d{};
-    for (std::size_t j = 0; j < 6; ++j) {
-        d[j] = m[7 * j];
-    }
-    return d;
-}
-
 const std::array<int16_t, 6> &ArmPlant::apply_current(const Vec6 &current_permille) {
     for (std::size_t j = 0; j < 6; ++j) {
         double c = current_permille[j];
@@ -225,54 +204,139 @@ const std::array<int16_t, 6> &ArmPlant::apply_current(const Vec6 &current_permil
     return measured_;
 }
 
-void ArmPlant::step(const Vec6 &external_torque) {
-    Vec6 motor{};  // joint-side motor torque [N m]
-    for (std::size_t j = 0; j < 6; ++j) {
-        motor[j] = applied_[j] * kPerMille * joints_[j].rated * kGearRatio;
-    }
+void ArmPlant::set_link_force(int link, const Vec3 &force) {
+    load_link_ = std::clamp(link, 1, 6);
+    link_force_ = force;
+}
 
-    // M, C qd and g once per cycle; friction every sub-step (it changes fastest).
-    double mass[36], bias[6];
-    dynamics_terms(mass, bias);
-    const double h = kCycle / std::max(1, config_.substeps);
-    Vec6 qd_start = qd_;
-    Vec6 fric_last{};
-    for (int s = 0; s < std::max(1, config_.substeps); ++s) {
-        double rhs[6], acc[6];
-        for (std::size_t j = 0; j < 6; ++j) {
-            fric_last[j] = friction(static_cast<int>(j), qd_[j]);
-            rhs[j] = motor[j] - fric_last[j] + external_torque[j] - bias[j];
+void ArmPlant::push_tool(const Vec3 &point, const Vec3 &force) {
+    push_point_ = point;
+    push_force_ = force;
+    push_on_ = true;
+}
+
+void ArmPlant::clear_loads() {
+    load_link_ = 0;
+    link_force_ = {};
+    push_on_ = false;
+    push_force_ = {};
+    if (data_ != nullptr) {
+        mju_zero(data_->xfrc_applied, 6 * model_->nbody);
+    }
+}
+
+// Forces at points become body wrenches about each body's centre of mass (the engine's
+// convention for applied forces), from this sub-step's kinematics.
+void ArmPlant::apply_loads() {
+    mju_zero(data_->xfrc_applied, 6 * model_->nbody);
+    auto apply_at = [this](int body, const Vec3 &point_m, const Vec3 &force) {
+        mjtNum *w = data_->xfrc_applied + 6 * body;
+        const double *c = data_->xipos + 3 * body;
+        const Vec3 arm{point_m[0] - c[0], point_m[1] - c[1], point_m[2] - c[2]};
+        const Vec3 moment = cross(arm, force);
+        for (int k = 0; k < 3; ++k) {
+            w[k] += force[static_cast<std::size_t>(k)];
+            w[3 + k] += moment[static_cast<std::size_t>(k)];
         }
-        if (!solve_spd(mass, rhs, acc)) {
-            for (double &a : acc) {
-                a = 0.0;
-            }
+    };
+    if (load_link_ > 0) {
+        const std::size_t i = static_cast<std::size_t>(load_link_ - 1);
+        const double *p = data_->site_xpos + 3 * frame_site_[i];
+        apply_at(link_body_[i], {p[0], p[1], p[2]}, link_force_);
+    }
+    if (push_on_) {
+        apply_at(tool_body_, scale(tool_point(push_point_), 1.0 / kMm), push_force_);
+    }
+}
+
+void ArmPlant::account_contacts(bool first_substep, double h) {
+    std::vector<ContactCycle> &c = contacts_;
+    std::vector<Vec3> &sum = contact_sum_;
+    std::fill(sum.begin(), sum.end(), Vec3{});
+    const std::size_t n = c.size();
+    for (int i = 0; i < data_->ncon; ++i) {
+        const mjContact &con = data_->contact[i];
+        const int o1 = geom_obstacle_[static_cast<std::size_t>(con.geom1)];
+        const int o2 = geom_obstacle_[static_cast<std::size_t>(con.geom2)];
+        const int k = o1 >= 0 ? o1 : o2;
+        if (k < 0 || static_cast<std::size_t>(k) >= n) {
+            continue;
         }
-        for (std::size_t j = 0; j < 6; ++j) {
-            qd_[j] += h * acc[j];
-            q_[j] += h * qd_[j];
+        mjtNum f[6];
+        mj_contactForce(model_, data_, i, f);
+        // Contact frame rows: normal (from geom1 to geom2), then the two tangents; the force
+        // is the one geom1 exerts on geom2.
+        const double sign = o2 == k ? 1.0 : -1.0;
+        for (int a = 0; a < 3; ++a) {
+            sum[static_cast<std::size_t>(k)][static_cast<std::size_t>(a)] +=
+                sign * (f[0] * con.frame[a] + f[1] * con.frame[3 + a] + f[2] * con.frame[6 + a]);
         }
     }
-    const kxmc::StandardArmParameters &p = plant_arm_parameters(config_.model_code);
+    for (std::size_t k = 0; k < n; ++k) {
+        if (first_substep) {
+            c[k].peak = 0.0;
+            c[k].impulse = 0.0;
+        }
+        c[k].vector = sum[k];
+        c[k].force = norm(sum[k]);
+        c[k].peak = std::max(c[k].peak, c[k].force);
+        c[k].impulse += c[k].force * h;
+        const int adr = obstacle_qpos_[k];
+        c[k].compression = adr >= 0 ? -data_->qpos[adr] * kMm : 0.0;
+    }
+}
+
+void ArmPlant::read_sensor() {
+    // The engine reports the force the flange side exerts on the tool side; the sensor reads
+    // the reaction.
+    for (int k = 0; k < 3; ++k) {
+        sensor_[static_cast<std::size_t>(k)] = -data_->sensordata[force_sensor_ + k];
+        sensor_[static_cast<std::size_t>(3 + k)] = -data_->sensordata[torque_sensor_ + k];
+    }
+}
+
+void ArmPlant::step() {
+    Vec6 motor{};  // joint-side motor torque [N m]
+    Vec6 qd_start{}, friction_mean{};
     for (std::size_t j = 0; j < 6; ++j) {
-        qdd_[j] = (qd_[j] - qd_start[j]) / kCycle;
-        // Torque carried by the gear to the link: motor torque less the joint friction and
+        motor[j] = applied_[j] * kPerMille * drives_[j]->rated * drives_[j]->gear;
+        qd_start[j] = data_->qvel[j];
+    }
+    const int substeps = std::max(1, config_.substeps);
+    const double h = model_->opt.timestep;
+    ActivePlant active(this);
+    for (int s = 0; s < substeps; ++s) {
+        if (load_link_ > 0 || push_on_) {
+            mj_kinematics(model_, data_);  // where the loads' points are now
+        }
+        for (std::size_t j = 0; j < 6; ++j) {
+            friction_mean[j] += friction(static_cast<int>(j), data_->qvel[j]) / substeps;
+            data_->qfrc_applied[j] = motor[j];
+        }
+        apply_loads();
+        mj_step(model_, data_);
+        account_contacts(s == 0, h);
+    }
+    read_sensor();
+    for (std::size_t j = 0; j < 6; ++j) {
+        qdd_[j] = (data_->qvel[j] - qd_start[j]) / kCycle;
+        // Torque the gear carries to the link: the motor torque less the joint friction and
         // what accelerates the rotor. The gear twists by it (quasi-static).
-        const double rotor = static_cast<double>(p.rotor[j]) * 1e-6;  // [kg m^2]
-        const double transmitted = motor[j] - fric_last[j] - rotor * qdd_[j];
-        const double twist = config_.elasticity_on ? transmitted / joints_[j].stiffness : 0.0;
+        const double rotor = truth_.rotor[j] * 1e-6;  // [kg m^2]
+        const double transmitted = motor[j] - friction_mean[j] - rotor * qdd_[j];
+        const double twist = config_.elasticity_on ? transmitted / drives_[j]->stiffness : 0.0;
         deflection_deg_[j] = twist / kDeg;
-        const double link_deg = q_[j] / kDeg;
-        enc_b_[j] = static_cast<int32_t>(std::llround(link_deg * kCountsPerJointDeg));
-        enc_a_[j] = static_cast<int32_t>(
-            std::llround((link_deg + deflection_deg_[j]) * kCountsPerJointDeg));
+        const double counts_per_deg = drives_[j]->gear * kCountsPerMotorTurn / 360.0;
+        const double link_deg = data_->qpos[j] / kDeg;
+        enc_b_[j] = static_cast<int32_t>(std::llround(link_deg * counts_per_deg));
+        enc_a_[j] = static_cast<int32_t>(std::llround((link_deg + deflection_deg_[j]) * counts_per_deg));
     }
 }
 
 Vec6 ArmPlant::joints_deg() const {
     Vec6 out{};
     for (std::size_t j = 0; j < 6; ++j) {
-        out[j] = q_[j] / kDeg;
+        out[j] = data_->qpos[j] / kDeg;
     }
     return out;
 }
@@ -280,7 +344,7 @@ Vec6 ArmPlant::joints_deg() const {
 Vec6 ArmPlant::velocity_deg_s() const {
     Vec6 out{};
     for (std::size_t j = 0; j < 6; ++j) {
-        out[j] = qd_[j] / kDeg;
+        out[j] = data_->qvel[j] / kDeg;
     }
     return out;
 }
@@ -293,39 +357,48 @@ Vec6 ArmPlant::acceleration_deg_s2() const {
     return out;
 }
 
-void ArmPlant::link_point(int link, double pos_mm[3], double vel_mm_s[3]) const {
-    const int k = std::clamp(link, 1, 6);
-    const Frames f = dh_frames(arm_geometry(config_.model_code), q_);
-    for (int r = 0; r < 3; ++r) {
-        pos_mm[r] = f.p[k][r] * 1000.0;
-        vel_mm_s[r] = 0.0;
-    }
-    // v = sum over the joints before the point of qd_i z_{i-1} x (p - o_{i-1}).
-    for (int i = 0; i < k; ++i) {
-        const double z[3] = {f.r[i][2], f.r[i][5], f.r[i][8]};
-        const double d[3] = {f.p[k][0] - f.p[i][0], f.p[k][1] - f.p[i][1],
-                             f.p[k][2] - f.p[i][2]};
-        const double w = qd_[static_cast<std::size_t>(i)] * 1000.0;
-        vel_mm_s[0] += w * (z[1] * d[2] - z[2] * d[1]);
-        vel_mm_s[1] += w * (z[2] * d[0] - z[0] * d[2]);
-        vel_mm_s[2] += w * (z[0] * d[1] - z[1] * d[0]);
-    }
+// Positions come from the kinematics of the last sub-step's start; the simulated state has
+// moved on by at most one sub-step, so points are recomputed on the scratch data.
+Vec3 ArmPlant::frame_point(int link) const {
+    const Vec6 q = joints_deg();
+    return frame_point_at(q.data(), link);
 }
 
-Vec6 ArmPlant::force_to_joint_torque(int link, const double force[3]) const {
-    const int k = std::clamp(link, 1, 6);
-    const Frames f = dh_frames(arm_geometry(config_.model_code), q_);
-    Vec6 tau{};
-    for (int i = 0; i < k; ++i) {
-        const double z[3] = {f.r[i][2], f.r[i][5], f.r[i][8]};
-        const double d[3] = {f.p[k][0] - f.p[i][0], f.p[k][1] - f.p[i][1],
-                             f.p[k][2] - f.p[i][2]};
-        const double zxd[3] = {z[1] * d[2] - z[2] * d[1], z[2] * d[0] - z[0] * d[2],
-                               z[0] * d[1] - z[1] * d[0]};
-        tau[static_cast<std::size_t>(i)] =
-            zxd[0] * force[0] + zxd[1] * force[1] + zxd[2] * force[2];
+Vec3 ArmPlant::tool_point(const Vec3 &point) const {
+    const Vec6 q = joints_deg();
+    return tool_point_at(q.data(), point);
+}
+
+Vec3 ArmPlant::frame_point_at(const double joints_deg[6], int link) const {
+    for (std::size_t j = 0; j < 6; ++j) {
+        scratch_->qpos[j] = joints_deg[j] * kDeg;
     }
-    return tau;
+    mj_kinematics(model_, scratch_);
+    const double *p = scratch_->site_xpos + 3 * frame_site_[static_cast<std::size_t>(std::clamp(link, 1, 6) - 1)];
+    return {p[0] * kMm, p[1] * kMm, p[2] * kMm};
+}
+
+Vec3 ArmPlant::tool_point_at(const double joints_deg[6], const Vec3 &point) const {
+    const Vec3 flange = frame_point_at(joints_deg, 6);  // runs the kinematics
+    const mjtNum *r = scratch_->site_xmat + 9 * frame_site_[5];
+    const Mat3 rot{r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], r[8]};
+    return add(flange, rotate(rot, point));
+}
+
+Vec6 ArmPlant::mass_diagonal() const {
+    Vec6 d{};
+    for (std::size_t j = 0; j < 6; ++j) {
+        d[j] = data_->qM[model_->dof_Madr[j]];
+    }
+    return d;
+}
+
+double ArmPlant::energy() {
+    // Computed on request only: the engine's energy option costs a few per cent of every step.
+    model_->opt.enableflags |= mjENBL_ENERGY;
+    mj_forward(model_, data_);
+    model_->opt.enableflags &= ~mjENBL_ENERGY;
+    return data_->energy[0] + data_->energy[1];
 }
 
 }  // namespace kxsim

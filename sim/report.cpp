@@ -73,7 +73,8 @@ bool write_trace_csv(const std::string &path, const std::vector<TraceRow> &trace
             std::fprintf(f, ",%s%d", g, j);
         }
     }
-    std::fprintf(f, ",flange_x_mm,flange_y_mm,flange_z_mm,force_N\n");
+    std::fprintf(f, ",flange_x_mm,flange_y_mm,flange_z_mm,force_N,contact_peak_N,sensor_Fx_N,"
+                    "sensor_Fy_N,sensor_Fz_N,sensor_Mx_Nm,sensor_My_Nm,sensor_Mz_Nm\n");
     for (const TraceRow &r : trace) {
         std::fprintf(f, "%.3f,%d", r.t, r.state);
         const Vec6 *cols[] = {&r.q, &r.target};
@@ -97,7 +98,12 @@ bool write_trace_csv(const std::string &path, const std::vector<TraceRow> &trace
         for (double v : r.deflection) {
             std::fprintf(f, ",%.6f", v);
         }
-        std::fprintf(f, ",%.3f,%.3f,%.3f,%.3f\n", r.flange[0], r.flange[1], r.flange[2], r.force);
+        std::fprintf(f, ",%.3f,%.3f,%.3f,%.3f,%.3f", r.flange[0], r.flange[1], r.flange[2], r.force,
+                     r.contact_peak);
+        for (double v : r.sensor) {
+            std::fprintf(f, ",%.4f", v);
+        }
+        std::fprintf(f, "\n");
     }
     return std::fclose(f) == 0;
 }

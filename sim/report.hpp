@@ -9,7 +9,8 @@
 namespace kxsim {
 
 // One CSV row per cycle: time, state, joints, targets, command words, currents, residuals,
-// thresholds, gear deflections, flange position, external force. Fixed number formats, so
+// thresholds, gear deflections, flange position, external force, peak contact force and the
+// wrist sensor's wrench. Fixed number formats, so
 // the same run gives the same bytes. Returns false when the file cannot be written.
 bool write_trace_csv(const std::string &path, const std::vector<TraceRow> &trace);
 

@@ -5,14 +5,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <stdexcept>
 
 namespace kxsim {
 
 namespace {
 
-constexpr double kCycle = 0.001;  // [s]
 constexpr double kProgressEvery = 1.0;   // [s] simulated
 constexpr double kProgressAbove = 5.0;   // [s] runs longer than this show progress
+constexpr double kContactOnset = 0.5;    // [N] contact force that counts as touching
+constexpr double kPathStep = 0.005;      // [s] finite-difference step along the program
 
 void progress(const CommonOptions &c, const char *name, double t, double total) {
     if (!c.progress || total <= kProgressAbove) {
@@ -48,19 +50,77 @@ double distance3(const double a[3], const double b[3]) {
     return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
+// The arm's point that meets the obstacle: a DH frame origin or the tool centre point.
+Vec3 hit_point_at(const ArmPlant &plant, const double joints_deg[6], int link) {
+    return link == kToolPoint ? plant.tool_point_at(joints_deg, plant.config().scene.tool.tcp)
+                              : plant.frame_point_at(joints_deg, link);
+}
+
+// How far the arm's surface reaches beyond the hit point: the thickest capsule meeting there.
+double hit_radius(const ArmPlant &plant, int link) {
+    const Scene &scene = plant.config().scene;
+    if (link == kToolPoint) {
+        return scene.tool.radius;
+    }
+    const std::size_t i = static_cast<std::size_t>(std::clamp(link, 1, 6) - 1);
+    const double beyond = i < 5 ? plant.truth().radius[i + 1] : scene.tool.radius;
+    return std::max(plant.truth().radius[i], beyond);
+}
+
+// Obstacle face on the programmed path: where the hit point's surface arrives at program time
+// `at`, facing the motion.
+ObstacleSpec obstacle_on_path(const CollisionOptions &o, const Scene &scene,
+                              const JointProgram &program) {
+    const ArmPlant probe(plant_config(o.common, scene));
+    const JointProgram::Sample now = program.sample(o.at);
+    const JointProgram::Sample before = program.sample(o.at - kPathStep);
+    const JointProgram::Sample after = program.sample(o.at + kPathStep);
+    const int link = hit_link(o);
+    const Vec3 p = hit_point_at(probe, now.pos.data(), link);
+    const Vec3 motion = sub(hit_point_at(probe, after.pos.data(), link),
+                            hit_point_at(probe, before.pos.data(), link));
+    const double len = norm(motion);
+    const Vec3 u = len > 1e-9 ? scale(motion, 1.0 / len) : Vec3{0.0, 0.0, -1.0};
+    const Vec3 face = add(p, scale(u, hit_radius(probe, link)));
+    const Vec3 normal = scale(u, -1.0);
+    if (o.obstacle == kBox) {
+        return rigid_box(face, normal);
+    }
+    const BodyRegion *region = find_body_region(o.obstacle);
+    if (region == nullptr) {
+        throw std::runtime_error("unknown obstacle '" + o.obstacle + "'");
+    }
+    return body_region_pad(*region, face, normal);
+}
+
 }  // namespace
+
+int hit_link(const CollisionOptions &o) {
+    if (o.link != 0) {
+        return o.link;
+    }
+    return o.obstacle == kScripted ? 3 : kToolPoint;
+}
+
+PlantConfig plant_config(const CommonOptions &c, const Scene &scene) {
+    PlantConfig pc;
+    pc.model_code = c.model;
+    pc.seed = c.seed;
+    pc.model_error = {c.model_error, c.seed};
+    pc.friction_scale = c.friction_scale;
+    pc.scene = scene;
+    return pc;
+}
 
 // ---- Hand guiding ---------------------------------------------------------------------------
 
 HandguideResult run_handguide(const HandguideOptions &o) {
-    PlantConfig pc;
-    pc.model_code = o.common.model;
-    pc.seed = o.common.seed;
-    pc.payload_mass = o.payload * o.payload_error;
-    for (int k = 0; k < 3; ++k) {
-        pc.payload_centre[k] = o.payload_centre[k];
-    }
-    ArmPlant plant(pc);
+    Scene scene;  // a massless tool 100 mm long on the sensor, no payload
+    Inertial declared;
+    declared.mass = o.payload * o.payload_error;
+    declared.centre = {o.payload_centre[0], o.payload_centre[1], o.payload_centre[2]};
+    scene.payload = perturbed(declared, {o.common.model_error, o.common.seed}, 1);
+    ArmPlant plant(plant_config(o.common, scene));
     HostConfig hc;
     hc.model_code = o.common.model;
     hc.teach_mode = static_cast<uint8_t>(o.mode);
@@ -74,22 +134,20 @@ HandguideResult run_handguide(const HandguideOptions &o) {
     host.start(default_program().waypoints[0]);
     host.enter_drag();
 
-    double dir[3] = {o.direction[0], o.direction[1], o.direction[2]};
-    const double n = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
-    for (double &d : dir) {
-        d = n > 0.0 ? d / n : 0.0;
-    }
+    Vec3 dir{o.direction[0], o.direction[1], o.direction[2]};
+    const double n = norm(dir);
+    dir = n > 0.0 ? scale(dir, 1.0 / n) : Vec3{};
 
     HandguideResult r;
+    r.carried_mass = scene.payload.mass;
     r.release_time = 2.0 * o.ramp + o.push;
     const int cycles = static_cast<int>(std::lround(o.duration / kCycle));
     r.trace.reserve(static_cast<std::size_t>(cycles));
     for (int i = 0; i < cycles; ++i) {
         const double t = i * kCycle;
         const double f = o.force * ramp_profile(t, 0.0, o.ramp, o.push);
-        const double force[3] = {f * dir[0], f * dir[1], f * dir[2]};
-        const Vec6 tau = plant.force_to_joint_torque(6, force);
-        r.trace.push_back(host.cycle(tau, std::fabs(f)));
+        plant.push_tool({0.0, 0.0, 0.0}, scale(dir, f));
+        r.trace.push_back(host.cycle(std::fabs(f)));
         if (i % 1000 == 0) {
             progress(o.common, "handguide", t, o.duration);
         }
@@ -120,10 +178,14 @@ HandguideResult run_handguide(const HandguideOptions &o) {
 // ---- Collision ------------------------------------------------------------------------------
 
 CollisionRun run_collision_once(const CollisionOptions &o, bool impact, bool monitor_only) {
-    PlantConfig pc;
-    pc.model_code = o.common.model;
-    pc.seed = o.common.seed;
-    ArmPlant plant(pc);
+    JointProgram program = default_program();
+    program.speed = o.speed;
+    Scene scene;  // a massless tool 100 mm long on the sensor, no payload
+    const bool scripted = o.obstacle == kScripted;
+    if (impact && !scripted) {
+        scene.obstacles.push_back(obstacle_on_path(o, scene, program));
+    }
+    ArmPlant plant(plant_config(o.common, scene));
     HostConfig hc;
     hc.model_code = o.common.model;
     hc.teach_mode = 2;
@@ -133,38 +195,59 @@ CollisionRun run_collision_once(const CollisionOptions &o, bool impact, bool mon
     hc.dual_encoder = o.dual_encoder;
     hc.config_root = o.common.config_root;
     SimHost host(hc, plant);
-    JointProgram program = default_program();
-    program.speed = o.speed;
     host.start(program.waypoints[0]);
     host.run_program(program);
 
     CollisionRun run;
     const int cycles = static_cast<int>(std::lround(o.duration / kCycle));
     run.trace.reserve(static_cast<std::size_t>(cycles));
-    bool direction_set = false;
+    const int link = hit_link(o);
+    Vec3 last_point = hit_point_at(plant, plant.joints_deg().data(), link);
     for (int i = 0; i < cycles; ++i) {
         const double t = i * kCycle;
-        Vec6 tau{};
-        double f = 0.0;
-        if (impact && t >= o.at) {
-            if (!direction_set) {
-                // The obstacle stands in the way of the link: the force opposes the point's
-                // motion at the moment of impact (straight down when it is at rest).
-                double pos[3], vel[3];
-                plant.link_point(o.link, pos, vel);
-                const double speed = std::sqrt(vel[0] * vel[0] + vel[1] * vel[1] + vel[2] * vel[2]);
-                for (int k = 0; k < 3; ++k) {
-                    run.impact_direction[k] = speed > 1.0 ? -vel[k] / speed : (k == 2 ? -1.0 : 0.0);
-                }
-                direction_set = true;
+        const Vec3 point = hit_point_at(plant, plant.joints_deg().data(), link);
+        const Vec3 motion = scale(sub(point, last_point), 1.0 / kCycle);  // [mm/s]
+        last_point = point;
+        const bool starts = impact && !run.impact && scripted && t >= o.at;
+        if (starts) {
+            // The scripted obstacle stands in the way of the point: the force opposes its motion
+            // at the onset (straight down when it is at rest).
+            run.impact = true;
+            run.onset = t;
+            run.contact_speed = norm(motion);
+            for (std::size_t k = 0; k < 3; ++k) {
+                run.impact_direction[k] = run.contact_speed > 1.0 ? motion[k] / run.contact_speed
+                                                                  : (k == 2 ? -1.0 : 0.0);
             }
-            f = o.force * ramp_profile(t, o.at, o.rise, o.hold);
-            const double force[3] = {f * run.impact_direction[0], f * run.impact_direction[1],
-                                     f * run.impact_direction[2]};
-            tau = plant.force_to_joint_torque(o.link, force);
         }
-        run.peak_force = std::max(run.peak_force, f);
-        run.trace.push_back(host.cycle(tau, f));
+        double f = 0.0;
+        if (impact && scripted && run.impact) {
+            f = o.force * ramp_profile(t, o.at, o.rise, o.hold);
+            const Vec3 force{-f * run.impact_direction[0], -f * run.impact_direction[1],
+                             -f * run.impact_direction[2]};
+            if (link == kToolPoint) {
+                plant.push_tool(plant.config().scene.tool.tcp, force);
+            } else {
+                plant.set_link_force(link, force);
+            }
+        }
+        const TraceRow &row = host.cycle(f);
+        run.trace.push_back(row);
+        if (!scripted && !run.impact && row.contact_peak > kContactOnset) {
+            run.impact = true;
+            run.onset = t;
+            run.contact_speed = norm(motion);
+            const Vec3 u = run.contact_speed > 0.0 ? scale(motion, 1.0 / run.contact_speed) : Vec3{};
+            std::copy(u.begin(), u.end(), run.impact_direction);
+        }
+        run.peak_force = std::max(run.peak_force, std::max(row.contact_peak, f));
+        if (run.impact && t < run.onset + kImpulseWindow) {
+            double impulse = f * kCycle;
+            for (std::size_t k = 0; k < plant.obstacle_count(); ++k) {
+                impulse += plant.contact(k).impulse;
+            }
+            run.impulse += impulse;
+        }
         if (i % 1000 == 0) {
             progress(o.common, impact ? "collision" : "no-impact", t, o.duration);
         }
@@ -199,8 +282,10 @@ CollisionResult run_collision(const CollisionOptions &o) {
     CollisionResult r;
     r.live = run_collision_once(o, true, false);
     const CollisionRun shadow = run_collision_once(o, true, true);
-    r.residual = first_detection(shadow, "residual", o.at);
-    r.dual = first_detection(shadow, "dual-encoder", o.at);
+    if (shadow.impact) {
+        r.residual = first_detection(shadow, "residual", shadow.onset);
+        r.dual = first_detection(shadow, "dual-encoder", shadow.onset);
+    }
 
     r.first_detector = "none";
     for (const HostEvent &e : r.live.events) {
@@ -210,15 +295,39 @@ CollisionResult run_collision(const CollisionOptions &o) {
             }
         } else {
             r.reactions.push_back(e);
-            if (r.halt_ms < 0.0 &&
+            if (r.halt_ms < 0.0 && r.live.impact &&
                 (e.what == "qmcPause" || e.what == "qmcStop" || e.what == "qmcDragSwitch(1)")) {
-                r.halt_ms = (e.t - o.at) * 1000.0;
+                r.halt_ms = (e.t - r.live.onset) * 1000.0;
             }
         }
     }
     r.clean = run_collision_once(o, false, true);
     r.false_alarms_residual = count_alarms(r.clean, "residual");
     r.false_alarms_dual = count_alarms(r.clean, "dual-encoder");
+
+    if (o.scan_doubled_error) {
+        CollisionOptions doubled = o;
+        doubled.common.model_error *= 2.0;
+        doubled.common.progress = false;
+        for (int level = 1; level <= 10; ++level) {
+            doubled.level = static_cast<float>(level);
+            const CollisionRun run = run_collision_once(doubled, false, true);
+            r.doubled_error_residual_alarms.push_back(count_alarms(run, "residual"));
+            r.doubled_error_dual_alarms.push_back(count_alarms(run, "dual-encoder"));
+            if (r.doubled_error_residual_alarms.back() + r.doubled_error_dual_alarms.back() > 0) {
+                r.doubled_error_alarm_level = level;
+            }
+            for (std::size_t i = 0; level == 1 && i < run.trace.size(); ++i) {
+                const TraceRow &row = run.trace[i];
+                for (std::size_t j = 0; j < 6; ++j) {
+                    if (row.threshold[j] > 0.0) {
+                        r.doubled_error_residual_share = std::max(
+                            r.doubled_error_residual_share, std::fabs(row.residual[j]) / row.threshold[j]);
+                    }
+                }
+            }
+        }
+    }
     return r;
 }
 
@@ -232,6 +341,7 @@ std::vector<SweepCell> run_sweep(const CollisionOptions &base, const std::vector
     for (double force : forces) {
         for (float level : levels) {
             CollisionOptions o = base;
+            o.obstacle = kScripted;
             o.level = level;
             o.force = force;
             o.common.progress = false;
@@ -249,6 +359,69 @@ std::vector<SweepCell> run_sweep(const CollisionOptions &base, const std::vector
         }
     }
     return cells;
+}
+
+// ---- Safety table ---------------------------------------------------------------------------
+
+std::vector<SafetyRow> run_safety(const SafetyOptions &o) {
+    for (const std::string &name : o.regions) {
+        if (find_body_region(name) == nullptr) {
+            throw std::runtime_error("unknown body region '" + name + "'");
+        }
+    }
+    std::vector<SafetyRow> rows;
+    const double total = static_cast<double>(o.regions.size() * o.levels.size() * o.speeds.size());
+    for (const std::string &name : o.regions) {
+        const BodyRegion &region = *find_body_region(name);
+        for (float level : o.levels) {
+            for (double speed : o.speeds) {
+                CollisionOptions c;
+                c.common = o.common;
+                c.common.progress = false;
+                c.obstacle = name;
+                c.link = o.link;
+                c.level = level;
+                c.speed = speed;
+                c.reaction = o.reaction;
+                c.dual_encoder = o.dual_encoder;
+                // Meet the region half-way through the first move, at the programmed speed.
+                JointProgram program = default_program();
+                program.speed = speed;
+                c.at = 0.5 * program.segment_duration(0);
+                c.duration = c.at + o.after;
+                const CollisionRun run = run_collision_once(c, true, false);
+
+                SafetyRow row;
+                row.region = name;
+                row.level = level;
+                row.speed = speed;
+                row.limit = region.transient;
+                row.held_limit = region.quasi_static;
+                row.contact = run.impact;
+                row.contact_speed = run.contact_speed;
+                row.peak = run.peak_force;
+                row.held = run.trace.empty() ? 0.0 : run.trace.back().force;
+                for (const HostEvent &e : run.events) {
+                    if (run.impact && (e.what == "residual" || e.what == "dual-encoder") &&
+                        e.t >= run.onset - 1e-9) {
+                        row.detected = true;
+                        row.detector = e.what;
+                        row.delay_ms = (e.t - run.onset) * 1000.0;
+                        break;
+                    }
+                }
+                rows.push_back(row);
+                if (o.common.progress) {
+                    std::fprintf(stderr, "\r[kxsim] safety %3zu / %.0f runs", rows.size(), total);
+                    if (static_cast<double>(rows.size()) >= total) {
+                        std::fprintf(stderr, "\n");
+                    }
+                    std::fflush(stderr);
+                }
+            }
+        }
+    }
+    return rows;
 }
 
 }  // namespace kxsim

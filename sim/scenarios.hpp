@@ -1,6 +1,7 @@
 // The simulator's scenarios: hand guiding with an operator's push, a collision during a joint
-// program (with the no-impact check), and a sweep of collision levels against impact forces.
-// Each returns its figures; the command-line program prints and plots them.
+// program (with the no-impact check), a sweep of collision levels against scripted impact
+// forces, and the safety table (the arm driven into human body regions). Each returns its
+// figures; the command-line program prints and plots them.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +14,15 @@ namespace kxsim {
 
 struct CommonOptions {
     uint32_t model = 101;         // arm model code
-    uint64_t seed = 1;            // measurement noise
+    uint64_t seed = 1;            // measurement noise and the arm's model error
+    double model_error = 1.0;     // scale of the seeded model error (0: the nominal arm)
+    Vec6 friction_scale{1, 1, 1, 1, 1, 1};  // the plant's joint friction, per joint
     bool progress = false;        // progress lines on stderr for long runs
     std::string config_root;      // host configuration folder (empty: the host's default)
 };
+
+// The plant of a scenario: the common options' arm, error and friction with a scene.
+PlantConfig plant_config(const CommonOptions &c, const Scene &scene);
 
 // ---- Hand guiding ---------------------------------------------------------------------------
 
@@ -28,9 +34,9 @@ struct HandguideOptions {
     double ramp = 0.2;             // [s] rise and fall of the push
     double push = 1.0;             // [s] push at full force
     double duration = 4.0;         // [s] whole run (the arm is released after the push)
-    double payload = 5.0;          // [kg] nominal payload configured in the library
+    double payload = 5.0;          // [kg] payload the host declares
     double payload_centre[3] = {0, 0, 60};  // [mm, flange frame]
-    double payload_error = 1.0;    // plant payload = nominal x this factor
+    double payload_error = 1.0;    // carried payload = declared x this (then the model error)
 };
 
 struct HandguideResult {
@@ -40,6 +46,7 @@ struct HandguideResult {
     double drift_mm = 0.0;         // flange path length over the last second [mm]
     double end_speed = 0.0;        // flange speed at the end [mm/s]
     double peak_cmd[6] = {0, 0, 0, 0, 0, 0};  // largest |command word| per joint [per mille]
+    double carried_mass = 0.0;     // [kg] the payload's truth
     std::vector<HostEvent> events;
 };
 
@@ -47,23 +54,31 @@ HandguideResult run_handguide(const HandguideOptions &o);
 
 // ---- Collision -----------------------------------------------------------------------------
 
+// What the arm meets: a scripted force, a rigid box, or a human body region (by name).
+constexpr const char *kScripted = "scripted";
+constexpr const char *kBox = "box";
+constexpr int kToolPoint = 7;      // hit point "link" 7: the tool centre point
+
 struct CollisionOptions {
     CommonOptions common;
-    int link = 3;                  // hit link 1..6 (force at its distal frame origin)
-    double force = 150.0;          // [N] impact force
-    double at = 0.8;               // [s] impact start, program time
-    double rise = 0.02;            // [s] rise time of the impact force
-    double hold = 0.3;             // [s] the force stays this long at full size
+    std::string obstacle = kBox;
+    int link = 0;                  // hit point: origin of DH frame 1..6, or 7 the tool centre
+                                   // point; 0: the tool against obstacles, link 3 when scripted
+    double force = 150.0;          // [N] scripted impact force
+    double at = 0.8;               // [s] program time of the impact (obstacle: planned contact)
+    double rise = 0.02;            // [s] rise time of the scripted force
+    double hold = 0.3;             // [s] the scripted force stays this long at full size
     double duration = 2.0;         // [s] program time simulated
     float level = 3.0f;            // collision level of every joint
     uint8_t reaction = 0;          // 0 pause, 2 stop, ...
     double speed = 60.0;           // [deg/s] programmed joint speed
     bool dual_encoder = true;
+    bool scan_doubled_error = true;  // also look for false alarms with twice the model error
 };
 
 struct DetectorReport {
     bool detected = false;
-    double delay_ms = 0.0;         // after the impact start
+    double delay_ms = 0.0;         // after the impact started
     int joint = 0;
     double force_at_detection = 0.0;  // [N]
 };
@@ -72,9 +87,14 @@ struct DetectorReport {
 struct CollisionRun {
     std::vector<TraceRow> trace;
     std::vector<HostEvent> events;
-    double impact_direction[3] = {0, 0, 0};
+    bool impact = false;           // the load started (scripted) or the arm touched the obstacle
+    double onset = 0.0;            // [s] when: scripted start or first contact
+    double impact_direction[3] = {0, 0, 0};  // motion of the hit point at the onset (unit)
+    double contact_speed = 0.0;    // [mm/s] speed of the hit point at the onset
     double peak_force = 0.0;       // [N]
+    double impulse = 0.0;          // [N s] contact force integrated over kImpulseWindow
 };
+constexpr double kImpulseWindow = 0.5;  // [s] after the onset
 
 struct CollisionResult {
     CollisionRun live;             // detectors with the configured reaction
@@ -82,13 +102,22 @@ struct CollisionResult {
     DetectorReport dual;
     std::string first_detector;    // in the live run ("residual", "dual-encoder" or "none")
     std::vector<HostEvent> reactions;  // host calls of the live run
-    double halt_ms = -1.0;         // program halted this long after the impact (-1: never)
+    double halt_ms = -1.0;         // program halted this long after the onset (-1: never)
     int false_alarms_residual = 0; // run without impact
     int false_alarms_dual = 0;
     CollisionRun clean;
+    // False alarms of the run without impact at levels 1..10 with twice the model error, per
+    // detector, the highest level that had any (0: none), and the largest torque residual of
+    // the level-1 run as a share of its threshold; empty when not scanned.
+    std::vector<int> doubled_error_residual_alarms;
+    std::vector<int> doubled_error_dual_alarms;
+    int doubled_error_alarm_level = 0;
+    double doubled_error_residual_share = 0.0;
 };
 
 CollisionRun run_collision_once(const CollisionOptions &o, bool impact, bool monitor_only);
+// The hit point a collision run uses (resolves link 0).
+int hit_link(const CollisionOptions &o);
 CollisionResult run_collision(const CollisionOptions &o);
 
 // Detector reports of a run (first event of each detector at or after `from` [s]).
@@ -105,7 +134,41 @@ struct SweepCell {
     DetectorReport dual;
 };
 
+// Scripted impacts (whatever obstacle `base` names) over levels and forces.
 std::vector<SweepCell> run_sweep(const CollisionOptions &base, const std::vector<float> &levels,
                                  const std::vector<double> &forces);
+
+// ---- Safety table --------------------------------------------------------------------------
+
+struct SafetyOptions {
+    CommonOptions common;
+    std::vector<std::string> regions = {"chest", "hand", "upper-arm"};
+    std::vector<float> levels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    std::vector<double> speeds = {20, 40, 60};  // [deg/s] programmed joint speeds
+    int link = kToolPoint;         // the arm's point that meets the region
+    uint8_t reaction = 0;
+    bool dual_encoder = true;
+    double after = 0.6;            // [s] simulated after the planned contact
+};
+
+struct SafetyRow {
+    std::string region;
+    float level = 0.0f;
+    double speed = 0.0;            // [deg/s] programmed
+    double contact_speed = 0.0;    // [mm/s] of the hit point at first contact
+    bool contact = false;
+    bool detected = false;
+    std::string detector;          // first detector to fire
+    double delay_ms = 0.0;         // first contact to detection
+    double peak = 0.0;             // [N] peak transient contact force
+    double limit = 0.0;            // [N] the region's permissible transient force
+    double held = 0.0;             // [N] contact force at the end (the arm halted, clamping)
+    double held_limit = 0.0;       // [N] the region's permissible quasi-static force
+    bool within() const { return contact && peak <= limit; }
+};
+
+// One row per region, level and speed, in that nesting order. Throws std::runtime_error for
+// an unknown region.
+std::vector<SafetyRow> run_safety(const SafetyOptions &o);
 
 }  // namespace kxsim

@@ -87,7 +87,8 @@ std::string log_file();
 // One call the library made into the host that has an effect: qmcPause, qmcStop,
 // qmcDragSwitch, doConfigHandle, resetWeldControlPara, qmcUpdateJointCartGoalPos,
 // ConfigWriteEntry, Write_Log, kxHalSetVarGainFactor, kxHalEnableAxleDeviceType,
-// kxHalSetAxleSensorData, kxHalSetJointIdentifyType, kxHalSetJointIdentifyEnable, with its
+// kxHalSetAxleSensorData, kxHalSetJointIdentifyType, kxHalSetJointIdentifyEnable,
+// kxHalGetSingleJointIdentify (the joint asked for), with its
 // numeric arguments in order (strings of ConfigWriteEntry in `text`, joined by '|':
 // path|section|key; Write_Log: args {level}, text the message). Robot state effects:
 // qmcPause -> 3, qmcStop -> 1, qmcDragSwitch(1) -> 4, qmcDragSwitch(0) -> 1.
@@ -124,6 +125,11 @@ void clear_collision_ratio();
 void set_axle_din(uint16_t din);
 void set_joint_identification_data(const int32_t values[6]);
 void set_single_joint_identify(int32_t a, int32_t b, int32_t c);
+
+// Sign of the quaternions trsfToQtrn returns: +1 (default) the representative with w >= 0, -1
+// its negative, the same rotation as another kinematics library may hand it out.
+void set_quaternion_sign(int sign);
+int quaternion_sign();
 
 // Current TCP pose returned by qmcGetRobotPos (x, y, z [mm], a, b, c [deg]); by default the
 // forward kinematics of the tool at mpb.jointPos.

@@ -37,10 +37,40 @@ typedef struct SingleJointIdentify {
 KXMC_API extern SingleJointIdentify singleJointIdentify;
 
 /*
- * Recorder of the friction identification, called by the torque cycle once per cycle while
- * singleJointIdentify.onlineFlag is 1. modelTorque: the cycle's model joint torque (6) [N m].
+ * Friction identification of one joint. The host arms recording, calls the status once (which
+ * restarts the bin counters while recording is on), drives the joint alone through constant
+ * speeds below 18 deg/s and then from 18 to 126 deg/s in both directions, switches recording
+ * off and calls the status again to fit and judge the recorded curve.
+ */
+
+/* joint: 1..6 (stored as joint - 1); on: 1 records from the next torque cycle. Returns 0. */
+KXMC_API int32_t kxmcSingleJointFrictionOnlineOnOff(uint8_t joint, uint16_t on);
+
+/*
+ * Recorder, called by the torque cycle once per cycle while singleJointIdentify.onlineFlag is 1.
+ * modelTorque: the cycle's model joint torque (6) [N m, joint side]. Speed steps of the joint
+ * under test are averaged into bins: slow bins of 10 constant-speed samples in windows 0.9 deg/s
+ * wide, fast bins of 3 samples in windows 3.6 deg/s wide from 18 deg/s, each direction filled in
+ * order. The residual stored is measured minus modelled motor torque [N m, motor side].
  */
 KXMC_API void kxmcSingleJointFrictionSaveData(const double modelTorque[6]);
+
+/*
+ * While recording: writes 0 into the first element of each array, restarts the bin counters
+ * and the slow phase, status 0. Otherwise fits the friction model to the 40 slow and the 60
+ * fast bins (speeds converted to rad/s in place; residuals taken to the joint side by the gear
+ * factor 100), then:
+ *   identified: slow fc, fs, qs, yita, sita, then the fast five (joint side);
+ *   reference:  the reference parameters of the joint of the arm model;
+ *   difference: reference - identified;
+ *   status:     1 when at one of 20 test speeds (3.6 to 90 deg/s, both directions) the
+ *               identified friction torque (slow set below 18 deg/s, fast set above) and the
+ *               joint's friction compensation torque are more than 1 N m apart and either
+ *               differ in sign or differ by more than a factor two; 0 otherwise.
+ * Null pointers are skipped. Returns 0.
+ */
+KXMC_API int32_t kxmcGetJointFrictionStatus(uint16_t *status, float identified[10],
+                                            float reference[10], float difference[10]);
 
 #ifdef __cplusplus
 }

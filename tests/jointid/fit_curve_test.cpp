@@ -1,0 +1,292 @@
+// Friction-model fit: checked against the model's analytic derivatives and an independent
+// Gauss-Newton solve with Eigen, never against the fit's own arithmetic.
+#include <cmath>
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include <Eigen/Dense>
+#include <gtest/gtest.h>
+
+#include "kxmc/kxmcforcetorque.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+using Params = std::array<double, 5>;  // fc, fs, qs, yita, sita
+
+// The friction model with a smooth sign that never overflows (tanh form).
+double model(const Params &p, double v) {
+    const double g = std::exp(-v * v / (p[2] * p[2]));
+    return (p[0] + (p[1] - p[0]) * g) * std::tanh(0.5 * p[3] * v) + p[4] * v;
+}
+
+// Analytic partial derivatives of the model.
+std::array<double, 5> gradient(const Params &p, double v) {
+    const double g = std::exp(-v * v / (p[2] * p[2]));
+    const double s = std::tanh(0.5 * p[3] * v);
+    const double level = p[0] + (p[1] - p[0]) * g;
+    return {(1.0 - g) * s, g * s, (p[1] - p[0]) * g * 2.0 * v * v / (p[2] * p[2] * p[2]) * s,
+            level * 0.5 * v * (1.0 - s * s), v};
+}
+
+// Speeds of the recorder's bins [rad/s]: slow ladder 0.45 .. 17.55 deg/s, fast 18 .. 122.4 deg/s,
+// both directions.
+std::vector<double> ladder(bool fast) {
+    std::vector<double> v;
+    for (int k = 0; k < (fast ? 30 : 20); ++k) {
+        v.push_back((fast ? 18.0 + 3.6 * k : 0.45 + 0.9 * k) * kPi / 180.0);
+    }
+    for (int k = 0, n = static_cast<int>(v.size()); k < n; ++k) v.push_back(-v[k]);
+    return v;
+}
+
+struct Fit {
+    Params x;
+    double resnorm;
+};
+
+Fit fit(const std::vector<double> &v, const std::vector<double> &tau, const Params &x0) {
+    Fit f{};
+    fitCurve(static_cast<int32_t>(v.size()), x0.data(), v.data(), tau.data(), f.x.data(),
+             &f.resnorm);
+    return f;
+}
+
+double sum_sq(const Params &p, const std::vector<double> &v, const std::vector<double> &tau) {
+    double s = 0;
+    for (size_t i = 0; i < v.size(); ++i) s += std::pow(model(p, v[i]) - tau[i], 2);
+    return s;
+}
+
+// Independent least-squares reference: Gauss-Newton with the analytic Jacobian and Eigen's
+// pivoted QR, from a start near the answer.
+Params gauss_newton(Params p, const std::vector<double> &v, const std::vector<double> &tau) {
+    const int n = static_cast<int>(v.size());
+    for (int it = 0; it < 100; ++it) {
+        Eigen::MatrixXd J(n, 5);
+        Eigen::VectorXd r(n);
+        for (int i = 0; i < n; ++i) {
+            const auto g = gradient(p, v[i]);
+            for (int k = 0; k < 5; ++k) J(i, k) = g[k];
+            r(i) = model(p, v[i]) - tau[i];
+        }
+        const Eigen::VectorXd dx = J.colPivHouseholderQr().solve(-r);
+        for (int k = 0; k < 5; ++k) p[k] += dx(k);
+        if (dx.norm() < 1e-14 * (1 + Eigen::Map<Eigen::VectorXd>(p.data(), 5).norm())) break;
+    }
+    return p;
+}
+
+const Params kOnes = {1, 1, 1, 1, 1};
+
+// Curves on the slow and on the fast ladder. Where the Stribeck speed lies inside the recorded
+// speeds every parameter is determined; where it lies below them (last row) only the curve is.
+struct Curve {
+    const char *name;
+    Params p;
+    bool fast;
+    bool identifiable;
+};
+const Curve kCurves[] = {
+    {"wrist slow", {1.2, 1.8, 0.08, 60, 1.5}, false, true},
+    {"base slow", {6, 9, 0.08, 60, 10}, false, true},
+    {"steep slow", {2, 3, 0.05, 100, 3}, false, true},
+    {"wrist fast", {2, 3, 0.8, 12, 1}, true, true},
+    {"base fast", {10, 14, 1.0, 8, 6}, true, true},
+    {"Stribeck below the fast ladder", {9, 14, 0.1, 80, 20}, true, false},
+};
+
+double qs_free(const Params &p, int k) { return k == 2 ? std::fabs(p[k]) : p[k]; }  // qs enters squared
+
+TEST(FitCurve, NoiselessCurvesFitToZeroResidual) {
+    for (const Curve &c : kCurves) {
+        SCOPED_TRACE(c.name);
+        const std::vector<double> v = ladder(c.fast);
+        std::vector<double> tau;
+        double energy = 0;
+        for (double s : v) tau.push_back(model(c.p, s)), energy += tau.back() * tau.back();
+        const Fit f = fit(v, tau, kOnes);
+        EXPECT_LT(f.resnorm, 1e-11 * energy);
+        EXPECT_NEAR(f.resnorm, sum_sq(f.x, v, tau), 1e-12 * energy);
+        if (!c.identifiable) continue;
+        for (int k = 0; k < 5; ++k) EXPECT_NEAR(qs_free(f.x, k), c.p[k], 1e-4 * c.p[k]) << k;
+    }
+}
+
+TEST(FitCurve, NoisyCurvesReachTheLeastSquaresMinimum) {
+    std::mt19937_64 rng(7);
+    std::normal_distribution<double> noise(0.0, 0.01);
+    for (const Curve &c : kCurves) {
+        SCOPED_TRACE(c.name);
+        const std::vector<double> v = ladder(c.fast);
+        std::vector<double> tau;
+        for (double s : v) tau.push_back(model(c.p, s) + noise(rng) * c.p[1]);
+        const Fit f = fit(v, tau, kOnes);
+        EXPECT_LE(f.resnorm, sum_sq(c.p, v, tau));
+        EXPECT_NEAR(f.resnorm, sum_sq(f.x, v, tau), 1e-12);
+        if (!c.identifiable) continue;
+        // The minimum an independent Gauss-Newton solve reaches from the generating parameters.
+        const Params gn = gauss_newton(c.p, v, tau);
+        EXPECT_NEAR(f.resnorm, sum_sq(gn, v, tau), 1e-6 * f.resnorm);
+        for (int k = 0; k < 5; ++k)
+            EXPECT_NEAR(qs_free(f.x, k), qs_free(gn, k), 1e-4 * std::fabs(gn[k])) << k;
+    }
+}
+
+TEST(FitCurve, DegenerateInputsReturnTheStart) {
+    const Params x0 = {1.5, -2, 3, 4, 5};
+    const std::vector<double> zeros(40, 0.0);
+    struct Case {
+        const char *name;
+        int32_t n;
+        const double *v, *tau, *x0;
+        Params expect;
+    } cases[] = {
+        {"bins never filled", 40, zeros.data(), zeros.data(), x0.data(), x0},
+        {"no points", 0, zeros.data(), zeros.data(), x0.data(), x0},
+        {"negative count", -3, zeros.data(), zeros.data(), x0.data(), x0},
+        {"null speeds", 40, nullptr, zeros.data(), x0.data(), x0},
+        {"null torques", 40, zeros.data(), nullptr, x0.data(), x0},
+        {"null start", 40, zeros.data(), zeros.data(), nullptr, {0, 0, 0, 0, 0}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Params x{};
+        double resnorm = -1;
+        fitCurve(c.n, c.x0, c.v, c.tau, x.data(), &resnorm);
+        EXPECT_EQ(x, c.expect);
+        EXPECT_EQ(resnorm, 0.0);
+    }
+    fitCurve(40, x0.data(), zeros.data(), zeros.data(), nullptr, nullptr);  // must not crash
+    EXPECT_EQ(isInitialized_fitCurve, 1);  // the first fit set the library up
+    fitCurve_terminate();
+    EXPECT_EQ(isInitialized_fitCurve, 0);
+}
+
+TEST(FitCurve, TrialsThatOverflowAreRejectedUntilAFiniteBetterOne) {
+    // A steep sign over speeds up to 100 rad/s: exp(-yita v) overflows once |yita| > 7.0978.
+    // The first Levenberg-Marquardt step from yita = 5, computed here independently, jumps far
+    // past that.
+    std::vector<double> v, tau;
+    for (int k = 1; k <= 20; ++k) {
+        const double s = 100.0 * std::pow(k / 20.0, 3);
+        v.push_back(s), v.push_back(-s);
+        tau.push_back(2.0 + 0.01 * s), tau.push_back(-2.0 - 0.01 * s);
+    }
+    const Params x0 = {1, 1, 1, 5, 0};
+    const int n = static_cast<int>(v.size());
+    Eigen::MatrixXd A = Eigen::MatrixXd::Zero(n + 5, 5);
+    Eigen::VectorXd b = Eigen::VectorXd::Zero(n + 5);
+    for (int i = 0; i < n; ++i) {
+        const auto g = gradient(x0, v[i]);
+        for (int k = 0; k < 5; ++k) A(i, k) = g[k];
+        b(i) = tau[i] - model(x0, v[i]);
+    }
+    A.bottomRows(5) = 0.1 * Eigen::MatrixXd::Identity(5, 5);
+    const Eigen::VectorXd dx = A.colPivHouseholderQr().solve(b);
+    ASSERT_GT(std::fabs(x0[3] + dx(3)) * 100.0, 709.79) << "the first trial must overflow";
+
+    const Fit f = fit(v, tau, x0);
+    for (double p : f.x) EXPECT_TRUE(std::isfinite(p));
+    EXPECT_LE(std::fabs(f.x[3]) * 100.0, 709.79);  // only finite trials were accepted
+    EXPECT_LT(f.resnorm, 0.2 * sum_sq(x0, v, tau));
+    EXPECT_NEAR(f.resnorm, sum_sq(f.x, v, tau), 1e-9);
+}
+
+TEST(FitCurve, FiniteDifferenceJacobianMatchesTheAnalyticOneAndRetriesAcrossOverflow) {
+    const std::vector<double> v = {-0.8, -0.3, 0.05, 0.4, 0.8};
+    const std::vector<double> tau(v.size(), 0.0);
+    struct Case {
+        const char *name;
+        Params x;
+        uint8_t ok;
+        int32_t evaluations;
+    } cases[] = {
+        {"plain", {1.5, 2.5, -0.3, 40, 1.2}, 1, 5},
+        // +delta on yita overflows exp at v = -0.8, the retry with -delta does not.
+        {"one retry", {1.5, 2.5, 0.3, (709.782712893 - 0.5e-5) / 0.8, 1.2}, 1, 6},
+        {"both directions overflow", {1.5, 2.5, 0.3, 1000, 1.2}, 0, 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Params x = c.x;
+        double r0[5], J[25], work[5];
+        fitCurve_anonFcn1(5, x.data(), v.data(), tau.data(), r0);
+        int32_t evaluations = 0;
+        EXPECT_EQ(computeFiniteDifferences(5, x.data(), r0, v.data(), tau.data(), J, 5, work,
+                                           &evaluations),
+                  c.ok);
+        EXPECT_EQ(evaluations, c.evaluations);
+        EXPECT_EQ(x, c.x);  // every perturbation undone
+        if (c.ok == 0) continue;
+        for (int i = 0; i < 5; ++i) {
+            if (!std::isfinite(r0[i])) continue;
+            const auto g = gradient(c.x, v[i]);
+            for (int k = 0; k < 5; ++k)
+                EXPECT_NEAR(J[5 * k + i], g[k], 2e-6 * (1 + std::fabs(g[k]))) << i << "," << k;
+        }
+    }
+}
+
+TEST(FitCurve, ScaledNormsHypotenuseAndFloorDivision) {
+    const double big[3] = {3e200, 4e200, 12e200}, tiny[4] = {7, 3e-200, 4e-200, 12e-200};
+    EXPECT_DOUBLE_EQ(xnrm2(3, big, 0), 13e200);
+    EXPECT_DOUBLE_EQ(xnrm2(3, tiny, 1), 13e-200);
+    EXPECT_DOUBLE_EQ(xnrm2(1, tiny, 0), 7.0);
+    EXPECT_EQ(xnrm2(0, tiny, 0), 0.0);
+    EXPECT_TRUE(std::isnan(xnrm2(2, std::array<double, 2>{1.0, kNaN}.data(), 0)));
+
+    struct H { double a, b, want; } hyp[] = {
+        {3, 4, 5}, {-4, 3, 5}, {1e300, 1e300, 1.4142135623730951e300},
+        {3e-300, -4e-300, 5e-300}, {0, 0, 0}, {kInf, 1, kInf}, {2, 2, 2 * 1.4142135623730951}};
+    for (const H &h : hyp) EXPECT_DOUBLE_EQ(rt_hypotd_snf(h.a, h.b), h.want) << h.a << " " << h.b;
+    EXPECT_TRUE(std::isnan(rt_hypotd_snf(kNaN, 1)));
+    EXPECT_TRUE(std::isnan(rt_hypotd_snf(1, kNaN)));
+
+    struct D { int32_t n, d, want; } div[] = {
+        {7, 2, 3}, {-7, 2, -4}, {7, -2, -4}, {-7, -2, 3}, {6, -3, -2}, {-6, 3, -2},
+        {0, 5, 0}, {5, 0, 0}, {INT32_MIN, -1, INT32_MAX}, {INT32_MIN, 1, INT32_MIN}};
+    for (const D &d : div) EXPECT_EQ(div_nde_s32_floor(d.n, d.d), d.want) << d.n << "/" << d.d;
+}
+
+TEST(FitCurve, ReflectorAnnihilatesTheColumnAndAppliesAsIMinusTauVVt) {
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> u(-2, 2);
+    for (double scale : {1.0, 1e-300, 0.0}) {  // 0: the column's leading entry is zero
+        SCOPED_TRACE(scale);
+        // 5 x 4 column-major matrix; the reflector works on rows 1..4 of column 0 and is applied
+        // to columns 1 and 2; column 3 must stay as it is.
+        Eigen::Matrix<double, 5, 4> C;
+        for (int i = 0; i < 20; ++i) C.data()[i] = u(rng);
+        if (scale == 0.0) C(1, 0) = 0.0;
+        const double s = scale == 0.0 ? 1.0 : scale;
+        const Eigen::Vector4d col = C.col(0).segment<4>(1);
+        double data[20];
+        for (int i = 0; i < 20; ++i) data[i] = C.data()[i] * (i < 5 ? s : 1.0);
+        double alpha = data[1];
+        const double tau = xzlarfg(4, &alpha, data, 2);
+        const Eigen::Vector4d vec(1.0, data[2], data[3], data[4]);
+        const Eigen::Matrix4d H = Eigen::Matrix4d::Identity() - tau * vec * vec.transpose();
+        const Eigen::Vector4d image = H * col;
+        EXPECT_NEAR(alpha / s, -std::copysign(col.norm(), col(0)), 1e-14);
+        EXPECT_NEAR(image(0), alpha / s, 1e-14);
+        EXPECT_LT(image.tail<3>().norm(), 1e-14);
+
+        const Eigen::Matrix<double, 4, 2> expect = H * C.block<4, 2>(1, 1);
+        double work[2];
+        xzlarf(4, 2, 1, tau, data, 6, 5, work);
+        for (int j = 0; j < 2; ++j)
+            for (int i = 0; i < 4; ++i) EXPECT_NEAR(data[6 + 5 * j + i], expect(i, j), 1e-14);
+        for (int i = 15; i < 20; ++i) EXPECT_EQ(data[i], C.data()[i]);
+    }
+    double alpha = 2.0, zero[3] = {0, 0, 0};
+    EXPECT_EQ(xzlarfg(4, &alpha, zero, 0), 0.0);
+    EXPECT_EQ(alpha, 2.0);
+}
+
+}  // namespace

@@ -1,0 +1,315 @@
+// Physics of the simulated arm against references that share nothing with it: Orocos KDL's
+// inverse dynamics for the generated model, energy conservation for the integrator, and statics
+// (the host's own kinematics, weights and lever arms) for the wrist sensor, pushes and contacts.
+#include <gtest/gtest.h>
+
+#include <mujoco/mujoco.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "host_fixture.hpp"
+#include "sim/host_loop.hpp"
+#include "sim/plant.hpp"
+#include "simhost/kxsimhost.hpp"
+
+#ifdef KXMC_HAVE_KDL
+#include <kdl/chain.hpp>
+#include <kdl/chainidsolver_recursive_newton_euler.hpp>
+#endif
+
+namespace {
+
+using namespace kxsim;
+
+// Tool and payload of the carried-load cases, flange frame; a sensor mount that is neither
+// at the flange nor aligned with it.
+Scene carried_scene() {
+    Scene s;
+    s.sensor = {{3.0, -4.0, 18.0}, {10.0, -20.0, 30.0}};
+    s.tool.inertial = {0.8, {5.0, -3.0, 50.0}, {900.0, 20.0, -15.0, 1100.0, 30.0, 600.0}};
+    s.tool.tcp = {0.0, 0.0, 130.0};
+    s.payload = {2.5, {-10.0, 20.0, 120.0}, {4000.0, -100.0, 50.0, 3500.0, 80.0, 2500.0}};
+    return s;
+}
+
+#ifdef KXMC_HAVE_KDL
+KDL::RigidBodyInertia kdl_inertia(const Inertial &b) {
+    const auto &i = b.inertia;
+    return KDL::RigidBodyInertia(
+        b.mass, KDL::Vector(b.centre[0] * 1e-3, b.centre[1] * 1e-3, b.centre[2] * 1e-3),
+        KDL::RotationalInertia(i[0] * 1e-6, i[3] * 1e-6, i[5] * 1e-6, i[1] * 1e-6, i[2] * 1e-6,
+                               i[4] * 1e-6));
+}
+
+// The arm as a KDL chain straight from its description: segment i turns about z and ends at DH
+// frame i, carrying link i's inertia there; carried bodies hang on the flange.
+KDL::Chain kdl_chain(const ArmDescription &arm, const std::vector<Inertial> &carried) {
+    KDL::Chain chain;
+    for (int i = 0; i < 6; ++i) {
+        chain.addSegment(KDL::Segment(
+            KDL::Joint(KDL::Joint::RotZ),
+            KDL::Frame::DH(arm.dh_a(i) * 1e-3, arm.twist[static_cast<std::size_t>(i)] * kDeg,
+                           arm.dh_d(i) * 1e-3, 0.0),
+            kdl_inertia(arm.link[static_cast<std::size_t>(i)])));
+    }
+    for (const Inertial &b : carried) {
+        chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::None), KDL::Frame::Identity(), kdl_inertia(b)));
+    }
+    return chain;
+}
+
+// The generated model's inverse dynamics (gravity 9.8, rotors as armature, no friction, no
+// damping, joints inside their ranges) equals KDL's with the rotor inertias added, for every
+// arm with and without a tool and payload behind a turned and offset sensor.
+TEST(GeneratedModel, InverseDynamicsMatchesKdlWithRotorInertias) {
+    std::mt19937_64 rng(11);
+    auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+    for (const ArmDescription &arm : arms()) {
+        for (bool with_load : {false, true}) {
+            SCOPED_TRACE(arm.file + (with_load ? " with tool and payload" : " bare"));
+            PlantConfig pc;
+            pc.arm = &arm;
+            pc.model_error.scale = 0.0;
+            if (with_load) {
+                pc.scene = carried_scene();
+            }
+            ArmPlant plant(pc);
+            const mjModel *m = plant.model();
+            mjData *d = mj_makeData(m);
+            const KDL::Chain chain = with_load ? kdl_chain(arm, {pc.scene.tool.inertial, pc.scene.payload})
+                                               : kdl_chain(arm, {});
+            KDL::ChainIdSolver_RNE solver(chain, KDL::Vector(0, 0, -9.8));
+            KDL::JntArray q(6), qd(6), qdd(6), tau(6);
+            KDL::Wrenches none(chain.getNrOfSegments(), KDL::Wrench::Zero());
+            double worst = 0.0;
+            for (int n = 0; n < 1000; ++n) {
+                for (unsigned j = 0; j < 6; ++j) {
+                    q(j) = uniform(arm.lower[j], arm.upper[j]) * kDeg;
+                    qd(j) = uniform(-180.0, 180.0) * kDeg;
+                    qdd(j) = uniform(-1000.0, 1000.0) * kDeg;
+                    d->qpos[j] = q(j), d->qvel[j] = qd(j), d->qacc[j] = qdd(j);
+                }
+                mj_inverse(m, d);
+                ASSERT_EQ(solver.CartToJnt(q, qd, qdd, none, tau), 0);
+                for (unsigned j = 0; j < 6; ++j) {
+                    const double expected = tau(j) + arm.rotor[j] * 1e-6 * qdd(j);
+                    const double err = std::fabs(d->qfrc_inverse[j] - expected) / std::max(1.0, std::fabs(expected));
+                    worst = std::max(worst, err);
+                    ASSERT_LT(err, 1e-6) << "joint " << j + 1 << " state " << n;
+                }
+            }
+            RecordProperty(arm.file + (with_load ? "_loaded" : "_bare"), ::testing::PrintToString(worst));
+            mj_deleteData(d);
+        }
+    }
+}
+#endif
+
+// With friction and drives off, the arm swinging under gravity keeps its energy: the drift over
+// 2 s stays below 0.1 % of the largest kinetic energy it reaches (stricter than a fraction of
+// the total, whose potential part depends on where height zero is).
+TEST(Integrator, ConservesEnergyOverTwoSeconds) {
+    ArmDescription free_arm = *find_arm(101);
+    for (std::size_t j = 0; j < 6; ++j) {
+        free_arm.lower[j] = -3600.0, free_arm.upper[j] = 3600.0;  // no joint stop on the way
+    }
+    PlantConfig pc;
+    pc.arm = &free_arm;
+    pc.friction_on = false;
+    pc.scene = carried_scene();
+    ArmPlant plant(pc);
+    const double start[6] = {20, -60, 70, -80, -90, 10};
+    plant.reset(start);
+    const double speed[6] = {40, -30, 60, 90, -120, 150};  // [deg/s]
+    for (std::size_t j = 0; j < 6; ++j) plant.data()->qvel[j] = speed[j] * kDeg;
+    const double e0 = plant.energy();
+    double drift = 0.0, kinetic = 0.0;
+    for (int i = 0; i < 2000; ++i) {
+        plant.apply_current(Vec6{});
+        plant.step();
+        const double e = plant.energy();
+        drift = std::max(drift, std::fabs(e - e0));
+        kinetic = std::max(kinetic, plant.data()->energy[1]);
+    }
+    EXPECT_GT(kinetic, 5.0);  // [J] the arm really swings
+    EXPECT_LT(drift, 1e-3 * kinetic) << "drift " << drift << " J, peak kinetic " << kinetic << " J";
+    RecordProperty("drift_of_peak_kinetic", ::testing::PrintToString(drift / kinetic));
+    RecordProperty("drift_of_initial_total", ::testing::PrintToString(drift / std::fabs(e0)));
+}
+
+// A free joint swinging toward its stop stays inside its range, at either end.
+TEST(JointRange, FreeJointStopsAtItsLimit) {
+    PlantConfig pc;
+    pc.friction_on = false;
+    ArmPlant plant(pc);
+    const ArmDescription &arm = plant.truth();
+    for (double side : {1.0, -1.0}) {
+        const double limit = side > 0 ? arm.upper[2] : arm.lower[2];
+        double q[6] = {0, -90, limit - side * 5.0, -90, -90, 0};
+        plant.reset(q);
+        plant.data()->qvel[2] = side * 90.0 * kDeg;
+        double reach = -side * 1e9;
+        for (int i = 0; i < 300; ++i) {
+            plant.apply_current(Vec6{});
+            plant.step();
+            reach = side > 0 ? std::max(reach, plant.joints_deg()[2]) : std::min(reach, plant.joints_deg()[2]);
+        }
+        EXPECT_NEAR(reach, limit, 1.0) << "side " << side;
+    }
+}
+
+// ---- Statics with the arm held by the host's drives ------------------------------------------
+
+// A held arm settled for `seconds` in the stopped state.
+struct HeldArm {
+    HeldArm(const PlantConfig &pc, const Vec6 &joints) : plant(pc), host(config(), plant) {
+        host.start(joints);
+    }
+    static HostConfig config() {
+        HostConfig hc;
+        hc.config_root = kxsim_test::make_temp_dir("kxsim-physics");
+        hc.dual_encoder = false;
+        return hc;
+    }
+    void settle(double seconds) {
+        for (int i = 0; i < static_cast<int>(seconds / kCycle); ++i) host.cycle();
+    }
+    ArmPlant plant;
+    SimHost host;
+};
+
+// Rotation of the sensor frame in the base frame, from the host's forward kinematics.
+Mat3 sensor_rotation(const Vec6 &joints, const SensorMount &mount) {
+    const Trsf f = kxsim::flange_transform(joints.data());
+    Mat3 flange{};
+    std::copy(f.rot.r, f.rot.r + 9, flange.begin());
+    return mul(flange, rpy(mount.rpy));
+}
+
+// Force and moment about the sensor origin, sensor frame, of a force [N, base] at a point
+// [mm, flange frame].
+Wrench wrench_at(const Mat3 &sensor, const SensorMount &mount, const Vec3 &point, const Vec3 &force) {
+    const Vec3 f = rotate(transpose(sensor), force);
+    const Vec3 r = scale(rotate(transpose(rpy(mount.rpy)), sub(point, mount.offset)), 1e-3);
+    const Vec3 m = cross(r, f);
+    return {f[0], f[1], f[2], m[0], m[1], m[2]};
+}
+
+void expect_wrench_near(const Wrench &got, const Wrench &want, double tol_n, double tol_nm) {
+    for (std::size_t k = 0; k < 6; ++k)
+        EXPECT_NEAR(got[k], want[k], k < 3 ? tol_n : tol_nm) << "component " << k;
+}
+
+// The sensor reads the weight of tool and payload, then the operator's push on top, at several
+// poses: force and moment from the weights' and push's lever arms about the turned sensor.
+TEST(WristSensor, ReadsCarriedWeightAndOperatorPush) {
+    kxsim::startup(101);
+    const Vec6 poses[] = {{0, -90, 90, -90, -90, 0}, {30, -70, 100, -120, -60, 45}, {-45, -100, 60, -20, 80, -90}};
+    const Vec3 push_point{20.0, 0.0, 110.0};
+    const Vec3 push{15.0, -10.0, 25.0};
+    for (const Vec6 &q : poses) {
+        SCOPED_TRACE(q[0]);
+        PlantConfig pc;
+        pc.model_error.scale = 0.0;
+        pc.scene = carried_scene();
+        HeldArm held(pc, q);
+        held.settle(0.5);
+        const Scene &s = pc.scene;
+        const Mat3 r = sensor_rotation(held.plant.joints_deg(), s.sensor);
+        const Wrench tool = wrench_at(r, s.sensor, s.tool.inertial.centre, {0, 0, -9.8 * s.tool.inertial.mass});
+        const Wrench load = wrench_at(r, s.sensor, s.payload.centre, {0, 0, -9.8 * s.payload.mass});
+        Wrench weight{};
+        for (std::size_t k = 0; k < 6; ++k) weight[k] = tool[k] + load[k];
+        expect_wrench_near(held.plant.sensor_wrench(), weight, 0.05, 0.005);
+
+        held.plant.push_tool(push_point, push);
+        held.settle(1.5);
+        const Mat3 r2 = sensor_rotation(held.plant.joints_deg(), s.sensor);
+        const Wrench pushed = wrench_at(r2, s.sensor, push_point, push);
+        const Wrench tool2 = wrench_at(r2, s.sensor, s.tool.inertial.centre, {0, 0, -9.8 * s.tool.inertial.mass});
+        const Wrench load2 = wrench_at(r2, s.sensor, s.payload.centre, {0, 0, -9.8 * s.payload.mass});
+        Wrench want{};
+        for (std::size_t k = 0; k < 6; ++k) want[k] = pushed[k] + tool2[k] + load2[k];
+        expect_wrench_near(held.plant.sensor_wrench(), want, 0.05, 0.005);
+    }
+}
+
+// A body region or a compliant surface pressed by the held tool: the contact force over the
+// tool's advance into the obstacle's rest surface is its stiffness, and the sensor carries that
+// force.
+TEST(CompliantContact, PressedObstacleShowsItsStiffness) {
+    kxsim::startup(101);
+    const Vec6 q{0, -90, 90, -90, -90, 0};
+    struct Case { const char *name; double stiffness; };
+    for (const Case &c : {Case{"belly", 10}, Case{"chest", 25}, Case{"skull", 150}, Case{"surface", 40}}) {
+        SCOPED_TRACE(c.name);
+        PlantConfig pc;
+        pc.model_error.scale = 0.0;
+        const ArmPlant probe(pc);
+        const Vec3 tcp = probe.tool_point_at(q.data(), pc.scene.tool.tcp);
+        const Vec3 axis = sub(tcp, probe.tool_point_at(q.data(), {0, 0, 0}));
+        const Vec3 down = scale(axis, 1.0 / norm(axis));
+        const double press = 2.0;  // [mm] the tool's reach beyond the rest surface
+        const Vec3 face = add(tcp, scale(down, pc.scene.tool.radius - press));
+        const bool surface = std::string(c.name) == "surface";
+        // The tool presses off the face's centre along both of its sides: a pad is 120 mm
+        // square, a surface 400 mm.
+        const Vec3 off = add(scale(cross(down, {1.0, 0.0, 0.0}), 1.0), Vec3{1.0, 0.0, 0.0});
+        const Vec3 centre = add(face, scale(off, surface ? 150.0 : 40.0));
+        pc.scene.obstacles.push_back(surface ? compliant_surface(centre, scale(down, -1.0), c.stiffness)
+                                             : body_region_pad(*find_body_region(c.name), centre, scale(down, -1.0)));
+        HeldArm held(pc, q);
+        held.settle(1.0);
+        const ContactCycle &contact = held.plant.contact(0);
+        const Vec3 tip = add(held.plant.tool_point(pc.scene.tool.tcp), scale(down, pc.scene.tool.radius));
+        const double advance = dot(sub(tip, face), down);  // [mm]
+        const double normal = dot(contact.vector, down);     // [N] (friction may add a little sideways)
+        ASSERT_GT(advance, 0.5);
+        EXPECT_NEAR(normal / advance, c.stiffness, 0.03 * c.stiffness)
+            << "force " << normal << " N, advance " << advance << " mm";
+        EXPECT_GT(normal, 0.95 * contact.force);
+        // The sensor carries the whole contact force, back onto the tool.
+        const Mat3 r = sensor_rotation(held.plant.joints_deg(), pc.scene.sensor);
+        const Vec3 sensed = rotate(r, {held.plant.sensor_wrench()[0], held.plant.sensor_wrench()[1], held.plant.sensor_wrench()[2]});
+        for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(sensed[k], -contact.vector[k], 0.02 * contact.force + 0.1);
+    }
+}
+
+// Every link's collision capsule is where the link is: a pad set 2 mm into the capsule's side
+// half-way along each chain segment feels the arm, one set 2 mm clear of it does not.
+TEST(CompliantContact, EveryLinkMeetsObstaclesAtItsSurface) {
+    kxsim::startup(101);
+    const Vec6 q{20, -70, 100, -120, -60, 30};
+    PlantConfig pc;
+    pc.model_error.scale = 0.0;
+    const ArmPlant probe(pc);
+    const ArmDescription &arm = probe.truth();
+    for (int link = 2; link <= 6; ++link) {
+        const Vec3 from = probe.frame_point_at(q.data(), link - 1), to = probe.frame_point_at(q.data(), link);
+        const Vec3 along = scale(sub(to, from), 1.0 / norm(sub(to, from)));
+        const Vec3 side = scale(cross(along, {0.3, -0.4, 0.866}), 1.0 / norm(cross(along, {0.3, -0.4, 0.866})));
+        const Vec3 middle = scale(add(from, to), 0.5);
+        for (double gap : {-2.0, 2.0}) {
+            SCOPED_TRACE(::testing::Message() << "link " << link << " gap " << gap);
+            PlantConfig with_pad = pc;
+            ObstacleSpec pad = body_region_pad(*find_body_region("chest"),
+                                               add(middle, scale(side, arm.radius[static_cast<std::size_t>(link - 1)] + gap)),
+                                               scale(side, -1.0));
+            pad.face = {20.0, 20.0};
+            with_pad.scene.obstacles.push_back(pad);
+            ArmPlant plant(with_pad);
+            plant.reset(q.data());
+            plant.apply_current(Vec6{});
+            plant.step();  // a millisecond: the arm barely moves
+            if (gap < 0.0) {
+                EXPECT_GT(plant.contact(0).force, 20.0);
+            } else {
+                EXPECT_EQ(plant.contact(0).force, 0.0);
+            }
+        }
+    }
+}
+
+}  // namespace
