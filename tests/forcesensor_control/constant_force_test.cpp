@@ -79,7 +79,7 @@ TEST_F(ConstForce, QuantisedZErrorAndTheStepLimit) {
 
 TEST_F(ConstForce, OffsetLimitsStopTheControlWithTheAxisFaultCode) {
     mcb.forceSensorRefCoord = 1;
-    mpb.targetJointPos[3] = 12.5;
+    mpb.targetJointPos[3] = 12.5, mpb.toolTrsf.pos.v[2] = 150;
     const Trsf tool = [] { Trsf t; multTrsf(&t, &mpb.flangePose, &mpb.toolTrsf); return t; }();
     for (int axis = 0; axis < 6; ++axis) {
         const double limit = axis < 3 ? 20.0 : 5.0;
@@ -118,18 +118,19 @@ TEST_F(ConstForce, CorrectedPoseInEachFrame) {
     mpb.workpieceFrameTable[7][0] = 1;
     std::memcpy(&mpb.workpieceFrameTable[7][1], &w, sizeof w);
     const double target[6] = {}, gains[6] = {};
-    struct Row { uint8_t frame; KDL::Frame want; };
+    struct Row { uint8_t frame; int32_t entry; KDL::Frame want; };
     const Row rows[] = {
-        {0, P * W * T * W.Inverse()},
-        {2, P * KDL::Frame(KDL::Vector(o[0], o[1], o[2]) / 1000)},  // admittance state at rest
-        {1, KDL::Frame(KDL::Rotation::RPY((p_pose[3] + o[3]) * d, (p_pose[4] + o[4]) * d, (p_pose[5] + o[5]) * d),
+        {0, 7, P * W * T * W.Inverse()},
+        {0, 8, P * T},  // an unset work-piece entry is the base frame
+        {2, 7, P * KDL::Frame(KDL::Vector(o[0], o[1], o[2]) / 1000)},  // admittance state at rest
+        {1, 7, KDL::Frame(KDL::Rotation::RPY((p_pose[3] + o[3]) * d, (p_pose[4] + o[4]) * d, (p_pose[5] + o[5]) * d),
                        P.p + KDL::Vector(o[0], o[1], o[2]) / 1000)},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(int(r.frame));
         mcb.forceSensorRefCoord = r.frame;
         for (int i = 3; i < 6; ++i) mpb.tcpPos[i] = p_pose[i];
-        ASSERT_EQ(qmcConstForceStartStop(1, 7, kNone, target, gains, 0, 0, 20, 5, 100, 0, 0, 3), 0);
+        ASSERT_EQ(qmcConstForceStartStop(1, r.entry, kNone, target, gains, 0, 0, 20, 5, 100, 0, 0, 3), 0);
         std::memcpy(mcb.constForceOffset, o, sizeof o);
         Trsf out;
         ASSERT_EQ(constForceControl(trsf(P), &out), 0);
@@ -171,13 +172,13 @@ TEST_F(ConstForce, StartAndStopCommand) {
 
     // Stopping with the surface angle at rest (0 deg) turns the X target round, hands the host
     // the present pose and joints, and clears the offsets.
-    mcb.constForceOffset[2] = 3, mpb.targetJointPos[0] = 33, mpb.cmdCartPose.pos.v[2] = -1;
+    mcb.constForceOffset[2] = 3, mpb.targetJointPos[0] = 33, mpb.cmdCartPose.pos.v[2] = -1, mpb.toolTrsf.pos.v[1] = 120;
     ASSERT_EQ(qmcConstForceStartStop(0, 0, kZOnly, t, g, 1, 0, 20, 5, 100, 1, 0, 50), 0);
     EXPECT_TRUE(mcb.constForceTarget[0] == -5.0 && mcb.constForceTarget[1] == -3.0);
     EXPECT_TRUE(mcb.constForceOffset[2] == 0.0 && mcb.constForcePidAdjustMode == 0 && mpb.cmdJointPos[0] == 33.0);
     Trsf tool;
     multTrsf(&tool, &mpb.flangePose, &mpb.toolTrsf);
-    EXPECT_NEAR(mpb.cmdCartPose.pos.v[2], tool.pos.v[2], 1e-9);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(mpb.cmdCartPose.pos.v[i], tool.pos.v[i], 1e-9) << i;
 }
 
 TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
