@@ -61,7 +61,7 @@ TEST_F(ConstForce, HoldsTheForceOnACompliantSurface) {
 TEST_F(ConstForce, QuantisedZErrorAndTheStepLimit) {
     struct Row { double error, offset; };  // Z force error [N] -> first correction [mm] (Kp 0.001)
     const Row rows[] = {{1.0, 0},        {-1.0, 0},       {1.2, 0.0015},   {-3.0, -0.0015}, {3.01, 0.003},
-                        {5.0, 0.003},    {-5.5, -0.005},  {10.0, 0.005},   {10.5, 0.01},    {-20.0, -0.01},
+                        {5.0, 0.003},    {5.1, 0.005},    {-5.5, -0.005},  {10.0, 0.005},   {10.5, 0.01},    {-20.0, -0.01},
                         {24.0, 0.024},   {-49.0, -0.049}, {80.0, 0.05},    {-1e6, -0.05}};
     for (const Row &r : rows) {
         SCOPED_TRACE(r.error);
@@ -191,21 +191,23 @@ TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
         PIDCalc(&pid, e(rng), &u);
         ASSERT_LE(std::fabs(u), 0.05);
     }
-    // Adapted Z gain stays between 0.0001 and its ceiling, whatever the force does.
+    // Pressing 5 N too hard all along raises the Z gain by 0.0001 every 50 cycles up to its
+    // ceiling, max(gain at the start, 0.005); a force that swings by 200 N from cycle to cycle
+    // shrinks the ceiling and the gain falls to 0.0001. Without the adjust mode nothing changes.
     double gain = 0.003;
-    kxmcPIDAdjust(21, 1.0, &gain);  // ceiling max(0.003, 0.005)
-    mcb.constForceTarget[2] = 10;
-    for (int k = 0; k < 5000; ++k) {
-        mpb.forceSensorWrench[2] = 10 + e(rng) * (k < 2500 ? 1 : 0.001);
-        kxmcPIDAdjust(21, 0.0, &gain);
-        ASSERT_TRUE(gain >= 0.0001 && gain <= 0.005) << k << " " << gain;
-    }
-    const double before = gain;
-    kxmcPIDAdjust(20, 0.0, &gain);  // no adaptation without the adjust mode
-    EXPECT_EQ(gain, before);
+    kxmcPIDAdjust(21, 1.0, &gain);
+    mcb.constForceTarget[2] = 10, mpb.forceSensorWrench[2] = 15;
+    for (int k = 0; k < 2000; ++k) kxmcPIDAdjust(21, 0.0, &gain);
+    EXPECT_NEAR(gain, 0.005, 1e-12);
+    for (int k = 0; k < 50; ++k) mpb.forceSensorWrench[2] = k % 2 ? 110 : -90, kxmcPIDAdjust(21, 0.0, &gain);
+    EXPECT_EQ(gain, 0.0001);
+    gain = 0.004;
+    for (int k = 0; k < 200; ++k) kxmcPIDAdjust(20, 0.0, &gain), kxmcPIDAdjust(33, 0.0, &gain);
+    EXPECT_EQ(gain, 0.004);
 
     // Learning over the whole sequence, then replay of what was learnt; past the end: refused.
     ILCRecord &rec = mcb.constForceIlc[2];
+    EXPECT_EQ(kxmcILCinit(&rec, 3), -1);
     ASSERT_EQ(kxmcILCinit(&rec, 1), 0);
     double out = 0, sum = 0;
     for (int k = 0; k < KXMC_ILC_LENGTH; ++k) sum += kxmcILCcontrol(&rec, 2.0, &out) == 0 ? out : 1e9;
@@ -257,6 +259,10 @@ TEST_F(ConstForce, HostFiltersAndSurfaceAngle) {
         for (size_t i = seen.size() - n; i < seen.size(); ++i) exact += seen[i];
         ASSERT_NEAR(mean, exact / n, 1e-4) << k;
     }
+    MovingAverageFilter.count = -5, MovingAverageFilter.index = 300;  // a damaged record
+    const float damaged_mean = update_filter(&MovingAverageFilter, 4.0f);
+    EXPECT_EQ(damaged_mean, MovingAverageFilter.sum / 100);
+    EXPECT_TRUE(MovingAverageFilter.count == 100 && MovingAverageFilter.index == 1);
     // Notch at 10 Hz: steady amplitude of sines through it.
     struct Tone { double hz, lo, hi; };
     const Tone tones[] = {{0, 0.999, 1.001}, {10, 0, 0.01}, {400, 0.95, 1.05}};
@@ -292,6 +298,48 @@ TEST_F(ConstForce, HostFiltersAndSurfaceAngle) {
     std::memset(mcb.forceSensorCompWrench, 0, sizeof mcb.forceSensorCompWrench);  // no direction
     kxmcFTNormal_estimation(&angle, nullptr);
     EXPECT_EQ(angle, held);
+}
+
+TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool) {
+    // A push in the sensor's XY plane at angle phi on the tip of a 100 mm tool, with a twist Mz:
+    // the X/Y target, (ratio Mz/L, binding force) turned by the estimated surface angle, is read
+    // back from the steady per-cycle corrections (Kp 0.001, no force along X and Y).
+    mpb.toolTrsf.pos.v[2] = 100;
+    const uint8_t xy[6] = {1, 1, 0, 0, 0, 0};
+    const double target[6] = {3, 4, 0, 0, 0, 0}, gains[6] = {0.001, 0, 0, 0, 0, 0};
+    const double gain = (2 * 0.0001551484234756995 + 0.000310296846951399) / (1 - 1.9645 + 0.9651);
+    ASSERT_EQ(qmcConstForceStartStop(1, 0, xy, target, gains, 0, 0, 1e6, 1e6, 100, 0, 0, 3), 0);
+    const double phi = 60 * kPi / 180, mz = 0.2;
+    const double m[3] = {-0.1 * 20 * std::sin(phi), 0.1 * 20 * std::cos(phi), mz};
+    double before[2] = {};
+    for (int k = 0; k < 3000; ++k) {
+        std::memcpy(mcb.forceSensorCompWrench + 3, m, sizeof m);
+        std::memcpy(before, mcb.constForceOffset, sizeof before);
+        step(0);
+    }
+    // Surface angle: the push's direction from the moments (-30 deg) tilted by the twist,
+    // asin(rz Mz / (|Mxy| L)), through the estimate's low-pass.
+    const double est = std::fabs(std::atan(m[1] / m[0]) + std::asin(0.1 * mz / (std::hypot(m[0], m[1]) * 0.1)));
+    const double th = gain * est, r = mz / 0.1, b = 5;
+    EXPECT_NEAR(-(mcb.constForceOffset[0] - before[0]) / 0.001, std::cos(th) * r + std::sin(th) * b, 1e-6);
+    EXPECT_NEAR(-(mcb.constForceOffset[1] - before[1]) / 0.001, std::cos(th) * b - std::sin(th) * r, 1e-6);
+
+    // Pressing on Z with the admittance on: a moment of 0.15 N m about X turns the tool like a
+    // mass of 0.5 and a damper of 1.5 (angle(t) = (M/B)(t - (m/B)(1 - exp(-B t/m)))); the Z
+    // correction shrinks by the cosine of the angle, and the tool frame output carries the turn.
+    mcb.forceSensorRefCoord = 2;
+    const double g2[6] = {0.001, 0, 0, 0, 0, 0}, t2[6] = {0, 0, 10, 0, 0, 0};
+    ASSERT_EQ(qmcConstForceStartStop(1, 0, kZOnly, t2, g2, 0, 0, 1e6, 1e6, 100, 0, 1, 3), 0);
+    std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
+    mpb.forceSensorWrench[3] = 0.15;
+    const int n = 1000;
+    double z_before = 0;
+    Trsf out;
+    for (int k = 0; k < n; ++k) z_before = mcb.constForceOffset[2], out = step(3);  // Fz error -7: -5
+    auto angle = [](double t) { return 0.1 * (t - (0.5 / 1.5) * (1 - std::exp(-3 * t))); };
+    EXPECT_NEAR(mcb.constForceOffset[2] - z_before, -0.005 * std::cos(angle((n - 1) * 0.001)), 1e-7);
+    const KDL::Frame want = kdl(mpb.cmdCartPose) * KDL::Frame(KDL::Rotation::RotX(angle(n * 0.001)), KDL::Vector(0, 0, mcb.constForceOffset[2] / 1000));
+    EXPECT_TRUE(KDL::Equal(kdl(out), want, 2e-4));
 }
 
 }  // namespace

@@ -64,8 +64,9 @@ TEST_F(Poses, RecoversMassCentreAndOffsetsAndTheCompensationThenCancelsTheTool) 
         for (int n = 3; n >= 1; --n) ASSERT_EQ(record(n, c.tool, poses[n - 1], c.g_base), 0);
         for (double o : mcb.forceSensorZeroOffset) EXPECT_EQ(o, 0.0);  // every recording clears them
 
-        double mass = 0, com[3] = {};
+        double mass = 0, com[4] = {0, 0, 0, -7};  // com[3]: nothing is written past the centre
         ASSERT_EQ(kxmcSensorComload(&mass, com), 0);
+        EXPECT_EQ(com[3], -7.0);
         EXPECT_NEAR(mass, c.tool.mass, 0.01 * c.tool.mass);
         EXPECT_EQ(mpb.forceSensorLoadWeight, mass);
         for (int k = 0; k < 3; ++k) {
@@ -107,7 +108,7 @@ TEST_F(Poses, RecordingRefusals) {
     }
     // A moment alone is a load felt.
     mpb.forceSensorLoadWeight = 0, mpb.forceSensorLoadCoord[2] = 0;
-    const Tool lever{0.09, {0.12, 0, 0}, {}};  // 0.88 N at 120 mm: 0.106 N m
+    const Tool lever{0.09, {0, 0.12, 0}, {}};  // 0.88 N at 120 mm: 0.106 N m about X
     read(lever, down, KDL::Vector(0, 0, -9.8));
     EXPECT_EQ(kxmcSaveSensorDataFlag(1), 0);
 }
@@ -161,7 +162,9 @@ TEST_F(HostCollected, CentreFromThreeWrenchesWeightFromFzAndTheSensorReading) {
     EXPECT_NEAR(out[2], 90.0, 1e-6);
     ASSERT_EQ(kxsim::log_lines().size(), 4u);
     EXPECT_EQ(kxsim::log_lines()[0].text.rfind("threePointCalibration: data error detValue = ", 0), 0u);
-    EXPECT_EQ(kxsim::log_lines()[3].text.rfind("threePoint3: data error = ", 0), 0u);
+    char row[128];
+    std::snprintf(row, sizeof row, "threePoint3: data error = %f,%f,%f,%f,%f,%f", data[0], data[1], data[2], data[3], data[4], data[5]);
+    EXPECT_TRUE(kxsim::log_lines()[3].text == row && kxsim::log_lines()[3].level == 4 && kxsim::log_lines()[0].level == 4);
     for (double fz : {-19.6, 19.6}) {
         ASSERT_EQ(qmcForceSensor_loadWeightIdentify(ForceSensorWrench{{3, 4, fz, 1, 1, 1}}, &m), 0);
         EXPECT_NEAR(m, 2.0, 1e-12);

@@ -126,12 +126,12 @@ TEST_F(SensorCollision, EveryReactionWithAndWithoutARunningProgram) {
 }
 
 TEST_F(SensorCollision, StartCommandChecksStoresAndAlwaysEchoesTheCommand) {
-    const uint8_t bad_sel[6] = {0, 0, 2, 0, 0, 0};
+    const uint8_t bad_sel[6] = {0, 0, 2, 0, 0, 0}, seven[7] = {1, 1, 1, 1, 1, 1, 2};  // only six are flags
     const double bad_ref[6] = {0, 0, std::nan(""), 0, 0, 0};
     struct Row { uint8_t on; int32_t frame; const uint8_t *sel; const double *ref; uint8_t act; int32_t result; };
     const Row rows[] = {{2, 0, kAll, kRef, 1, -1},      {1, 257, kAll, kRef, 1, -1}, {1, -1, kAll, kRef, 1, -1},
                         {1, 0, bad_sel, kRef, 1, -1},   {1, 0, kAll, bad_ref, 1, -1}, {1, 0, nullptr, kRef, 1, -1},
-                        {1, 0, kAll, kRef, 0, -2},      {1, 256, kAll, kRef, 1, 0},  {0, 5, kAll, kRef, 1, 0}};
+                        {1, 0, kAll, kRef, 0, -2},      {1, 256, seven, kRef, 1, 0},  {0, 5, kAll, kRef, 1, 0}};
     uint32_t id = 100;
     for (const Row &r : rows) {
         SCOPED_TRACE(&r - rows);
