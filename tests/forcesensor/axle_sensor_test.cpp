@@ -50,6 +50,7 @@ TEST_F(AxleSensor, StatusWordEnableAndRegisterWrite) {
         EXPECT_EQ(axleSensorDataMonitor(&c.word), 0);
         EXPECT_TRUE(mpb.axleSensorState == c.state && mpb.axleSensorCode7 == c.code7 && mpb.axleSensorCode8 == c.code8) << std::hex << c.word;
     }
+    EXPECT_TRUE(axleSensorDataMonitor(nullptr) == -1 && mpb.axleSensorState == 3);  // no word: nothing read
     EXPECT_TRUE(qmcAxleSensorEnable(1) == 0 && qmcAxleSensorEnable(2) == -1 && mpb.axleSensorEnable == 1);
     EXPECT_EQ(qmcAxleSensorRegWrite(1, 2, 3, 250, 40000, 7), 0);
     ASSERT_EQ(kxsim::calls("kxHalSetAxleSensorData").size(), 1u);
