@@ -1,8 +1,9 @@
 // Per-cycle cost of the wrist-sensor path: the sample processing (scaling, Kalman filters,
 // compensation, output frame) and the end-force guiding step (prefilter, admittance, goal,
 // joint-speed check through the host's inverse kinematics). The operator pushes back and forth
-// (20 N, 0.5 Hz) so the arm keeps moving within a few centimetres. Each reports its mean time per
-// call and, as counter worst_ns, the slowest single call seen.
+// (20 N, 0.5 Hz) so the arm keeps moving within a few centimetres; then the band check of the
+// sensor collisions, the joint torques of force-and-torque guiding and the constant-force cycle.
+// Each reports its mean time per call and, as counter worst_ns, the slowest single call seen.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -94,6 +95,60 @@ void BM_ForceSensorDragProcess(benchmark::State &state) {
     }
 }
 BENCHMARK(BM_ForceSensorDragProcess)->Args({0, 0})->Args({1, 0})->Args({0, 1});
+
+// ---- Sensor collisions, force-and-torque guiding, constant force -----------------------------
+
+// The band check of all six components (the wrench stays inside: the usual cycle).
+void BM_CollisionControl(benchmark::State &state) {
+    setup({0, 0, 0, 1});
+    const uint8_t all[6] = {1, 1, 1, 1, 1, 1};
+    const double ref[6] = {}, band[6] = {50, 50, 50, 5, 5, 5};
+    qmcCollisionStartStop(1, 0, all, ref, band, band, 1);
+    run_timed(state, [&](int64_t n) {
+        mpb.forceSensorWrench[0] = 20 * std::sin(2 * kPi * static_cast<double>(n % kPeriod) / kPeriod);
+        collisionControl();
+        benchmark::DoNotOptimize(mcb.collisionErrorCode);
+    });
+}
+BENCHMARK(BM_CollisionControl);
+
+// Joint torques of the push: Jacobian, transpose, mapping, damping and the low-pass.
+void BM_ForceDataToTorque(benchmark::State &state) {
+    setup({0, 0, 0, 1});
+    mcb.impedanceSign = 1;
+    const double q[6] = {10, -80, 70, -20, 80, 5};
+    double tau[6];
+    run_timed(state, [&](int64_t n) {
+        mcb.forceSensorCompWrench[0] = 20 * std::sin(2 * kPi * static_cast<double>(n % kPeriod) / kPeriod);
+        kxmcForceDataToTorque(q, tau);
+        benchmark::DoNotOptimize(tau);
+    });
+}
+BENCHMARK(BM_ForceDataToTorque);
+
+// Constant force on Z (argument 0) or on X, Y and Z with the surface-direction estimate and the
+// assisting admittance (argument 1), base frame, against a surface of 5 N/mm on every axis.
+void BM_ConstForceControl(benchmark::State &state) {
+    setup({0, 0, 0, 1});
+    const bool all = state.range(0) == 1;
+    const uint8_t sel[6] = {static_cast<uint8_t>(all), static_cast<uint8_t>(all), 1, 0, 0, 0};
+    const double target[6] = {3, 4, 10, 0, 0, 0}, gains[6] = {0.002, 0, 0, 0.01, 0, 0};
+    qmcConstForceStartStop(1, 0, sel, target, gains, 1, 0, 50, 10, 100, 1, all ? 1 : 0, 1);
+    mpb.toolTrsf.pos.v[2] = 100;
+    mcb.forceSensorCompWrench[3] = -0.5, mcb.forceSensorCompWrench[4] = 0.8;
+    Trsf out;
+    run_timed(state, [&](int64_t) {
+        mpb.forceSensorWrench[0] = -5.0 * mcb.constForceOffset[0];
+        mpb.forceSensorWrench[1] = -5.0 * mcb.constForceOffset[1];
+        mpb.forceSensorWrench[2] = 5.0 * std::fmax(0.0, -mcb.constForceOffset[2]);
+        constForceControl(mpb.cmdCartPose, &out);
+        benchmark::DoNotOptimize(out);
+    });
+    if (mcb.constForceOn != 1) {
+        state.SkipWithError("constant force stopped at an offset limit");
+    }
+}
+BENCHMARK(BM_ConstForceControl)->Arg(0)->Arg(1);
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "dynamics/user_config.hpp"
+#include "forcesensor/sensor_state.hpp"
 #include "host/kxmc_host.h"
 #include "numerics/model_bands.hpp"
 
@@ -32,7 +33,6 @@ constexpr uint32_t kLoadCoordErrors[3] = {KXMC_PARAM_ERR_LOAD_X, KXMC_PARAM_ERR_
 
 constexpr uint8_t kBaseFrame = 1;
 constexpr uint8_t kLastFrame = 2;              // 0 flange, 1 base, 2 tool
-constexpr double kNoLoad = 1e-6;               // [kg], [mm] below this no load is configured
 constexpr double kMinLoadWeight = -1e-6;       // [kg]
 constexpr double kMaxLoadCoord = 1000.0;       // [mm] per coordinate
 
@@ -67,17 +67,7 @@ bool mass_accepted(double mass) noexcept {
     return !limit.checked || mass <= limit.max;
 }
 
-bool load_configured() noexcept {
-    if (!(mpb.forceSensorLoadWeight <= kNoLoad)) {
-        return true;
-    }
-    for (double c : mpb.forceSensorLoadCoord) {
-        if (!(std::fabs(c) <= kNoLoad)) {
-            return true;
-        }
-    }
-    return false;
-}
+bool load_configured() noexcept { return kxmc::sensor::tool_load_configured(); }
 
 }  // namespace
 

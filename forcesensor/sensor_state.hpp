@@ -67,6 +67,22 @@ enum HandoverSite : int {
     kSingularPose = 9,
 };
 
+// A tool load is configured on the sensor: a mass above 1e-6 kg or a centre-of-mass coordinate
+// outside +-1e-6 mm (a value that is not a number counts as configured). Zeroing and load
+// identification need the sensor free of any declared load.
+inline bool tool_load_configured() noexcept {
+    constexpr double kNoLoad = 1e-6;  // [kg], [mm]
+    if (!(mpb.forceSensorLoadWeight <= kNoLoad)) {
+        return true;
+    }
+    for (double c : mpb.forceSensorLoadCoord) {
+        if (!(c <= kNoLoad && c >= -kNoLoad)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // ---- Frames -----------------------------------------------------------------------------
 
 // Sensor frame in the flange frame from mcb.forceSensorCoord (x, y, z [mm], a, b, c [deg]).

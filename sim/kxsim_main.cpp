@@ -8,6 +8,7 @@
 //   sweep      scripted impacts over a grid of collision levels and impact forces
 //   safety     the arm driven into human body regions at each level and speed: the table
 //              for a risk assessment
+//   toolload   the tool on the wrist sensor identified from three held poses
 //   ftguide    wrist-sensor guiding: an operator pushes the tool toward a box guarded by a
 //              virtual wall, then through a wrist singularity
 //   observer   the collision scenario with the momentum observer as the detector (5-kg arm)
@@ -407,6 +408,50 @@ int do_safety(const Global &g, const SafetyOptions &in) {
     return 0;
 }
 
+// ---- toolload ---------------------------------------------------------------------------------
+
+int do_toolload(const Global &g, const ToolloadOptions &in) {
+    ToolloadOptions o = in;
+    o.common = common_of(g);
+    const ToolloadResult r = run_toolload(o);
+    std::printf("kxsim toolload: model %u, tool %.3f kg at (%.1f, %.1f, %.1f) mm (flange frame), "
+                "sensor at (%.1f, %.1f, %.1f) mm turned (%.1f, %.1f, %.1f) deg, %zu poses\n\n",
+                o.common.model, o.mass, o.centre[0], o.centre[1], o.centre[2], o.mount[0],
+                o.mount[1], o.mount[2], o.mount[3], o.mount[4], o.mount[5], o.poses.size());
+    if (r.status != 0) {
+        std::printf("identification refused (%d): degenerate poses\n", r.status);
+        return 1;
+    }
+    std::vector<std::vector<std::string>> rows;
+    rows.push_back({"mass [kg]", fmt("%.4f", o.mass), fmt("%.4f", r.mass),
+                    fmt("%+.2f %%", 100.0 * (r.mass - o.mass) / o.mass)});
+    const char *axes[3] = {"x", "y", "z"};
+    for (int k = 0; k < 3; ++k) {
+        rows.push_back({fmt("centre %s [mm, sensor frame]", axes[k]), fmt("%.2f", r.true_centre[k]),
+                        fmt("%.2f", r.centre[k]), fmt("%+.2f mm", r.centre[k] - r.true_centre[k])});
+    }
+    const char *names[6] = {"Fx", "Fy", "Fz", "Mx", "My", "Mz"};
+    for (int k = 0; k < 6; ++k) {
+        const double count = k < 3 ? r.force_count : r.moment_count;
+        rows.push_back({fmt("offset %s", names[k]), fmt("%.4f", o.bias[k]), fmt("%.4f", r.offsets[k]),
+                        fmt("%+.2f counts", (r.offsets[k] - o.bias[k]) / count)});
+    }
+    std::printf("%s\n", format_table({"", "truth", "identified", "error"}, rows).c_str());
+    std::printf("compensated wrench at the last pose afterwards: %.3f %.3f %.3f N, %.4f %.4f %.4f N m\n",
+                r.residual[0], r.residual[1], r.residual[2], r.residual[3], r.residual[4], r.residual[5]);
+    const std::vector<double> t = column(r.trace, &TraceRow::t);
+    PlotPanel p{"Wrist sensor (sensor frame, before compensation)", "time [s]", "force [N]", {}, {}, false};
+    for (int k = 0; k < 3; ++k) {
+        std::vector<double> f;
+        for (const TraceRow &row : r.trace) {
+            f.push_back(row.sensor[static_cast<std::size_t>(k)]);
+        }
+        p.series.push_back({names[k], t, f, joint_colour(k), false});
+    }
+    report_files(g, "toolload", r.trace, "kxsim tool load identification", {p});
+    return 0;
+}
+
 // ---- ftguide ---------------------------------------------------------------------------------
 
 std::vector<double> tool_axis(const FtguideRun &r, int k) {
@@ -726,6 +771,12 @@ int run(int argc, char **argv) {
     safety->add_option("--reaction", sa.reaction, "collision reaction: 0 pause, 1 warn, 2 stop, 3-5 stop and drag")->check(CLI::Range(0, 5));
     safety->add_flag("!--no-dual-encoder", sa.dual_encoder, "switch the dual-encoder detector off");
 
+    ToolloadOptions tl;
+    CLI::App *toolload = app.add_subcommand("toolload", "identify the tool on the wrist sensor from three held poses");
+    toolload->add_option("--mass", tl.mass, "the tool's mass [kg]")->check(CLI::Range(0.1, 20.0));
+    std::vector<double> tl_centre = {tl.centre[0], tl.centre[1], tl.centre[2]};
+    toolload->add_option("--centre", tl_centre, "its centre of mass x y z [mm, flange frame]")->expected(3);
+    toolload->add_option("--settle", tl.settle, "time held at each pose [s]")->check(CLI::Range(0.1, 60.0));
     FtguideOptions fg;
     CLI::App *ftguide = app.add_subcommand("ftguide", "wrist-sensor guiding: a push at the tool toward a box behind a virtual wall, then through a wrist singularity");
     ftguide->add_option("--force", fg.force, "operator push at the tool centre point [N]")->check(CLI::Range(0.0, 200.0));
@@ -768,7 +819,8 @@ int run(int argc, char **argv) {
 
     app.require_subcommand(0, 1);
     // The global options may also follow the subcommand.
-    for (CLI::App *sub : {handguide, collision, sweep, safety, ftguide, observer, excitation}) {
+    for (CLI::App *sub :
+         {handguide, collision, sweep, safety, toolload, ftguide, observer, excitation}) {
         sub->fallthrough();
     }
 
@@ -795,6 +847,12 @@ int run(int argc, char **argv) {
             hg.direction[k] = dir[static_cast<std::size_t>(k)];
         }
         return do_handguide(g, hg);
+    }
+    if (*toolload) {
+        for (int k = 0; k < 3; ++k) {
+            tl.centre[k] = tl_centre[static_cast<std::size_t>(k)];
+        }
+        return do_toolload(g, tl);
     }
     if (*ftguide) {
         for (int k = 0; k < 3; ++k) {

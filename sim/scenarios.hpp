@@ -304,3 +304,35 @@ struct ExcitationResult {
 ExcitationResult run_excitation(const ExcitationOptions &o);
 
 }  // namespace kxsim
+
+// ---- Tool load identification on the wrist sensor ----------------------------------------------
+
+namespace kxsim {
+
+struct ToolloadOptions {
+    CommonOptions common;
+    double mass = 2.0;                       // [kg] the tool's truth
+    double centre[3] = {15.0, -10.0, 80.0};  // [mm] its centre of mass, flange frame
+    double mount[6] = {0, 0, 30, 0, 0, 30};  // sensor on the flange: x, y, z [mm], a, b, c [deg]
+    double bias[6] = {0.8, -0.5, 1.2, 0.03, -0.02, 0.01};  // the sensor's own offsets [N, N m]
+    std::vector<Vec6> poses = {{0, -90, 90, -90, -90, 0}, {0, -90, 90, -45, -90, 0},
+                               {0, -90, 90, -90, -45, 30}};  // [deg]
+    double settle = 1.0;                     // [s] held at each pose before it is recorded
+};
+
+struct ToolloadResult {
+    int32_t status = -1;                  // of the identification (0 identified)
+    double mass = 0.0;                    // [kg] identified
+    double centre[3] = {0, 0, 0};         // [mm] identified, sensor frame
+    double true_centre[3] = {0, 0, 0};    // [mm] the truth in the sensor frame
+    double offsets[6] = {0, 0, 0, 0, 0, 0};  // identified [N, N m]
+    double residual[6] = {0, 0, 0, 0, 0, 0}; // compensated wrench at the last pose afterwards
+    double force_count = 0.0, moment_count = 0.0;  // sensor resolution [N], [N m]
+    std::vector<TraceRow> trace;
+};
+
+// The arm holds the tool still in each pose while the simulated sensor (model 16, range 0, with
+// the bias added) feeds the library; each pose is recorded, then the tool is identified.
+ToolloadResult run_toolload(const ToolloadOptions &o);
+
+}  // namespace kxsim

@@ -29,5 +29,8 @@
 #include "kxmc_momentum_observer.h"
 #include "kxmc_joint_space_dynamics.h"
 #include "kxmc_payload.h"
+#include "kxmc_sensor_load_identify.h"
+#include "kxmc_sensor_collision.h"
+#include "kxmc_constant_force.h"
 
 #endif /* KXMCFORCETORQUE_H */

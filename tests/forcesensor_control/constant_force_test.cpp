@@ -1,0 +1,330 @@
+// Constant-force control: the force held on a compliant surface in closed loop, the quantised
+// Z error and the step limit, the offset limits with their fault codes, the corrected pose in
+// each frame (KDL's frame algebra), learning, compliance, the start command, and the host's
+// filters measured by their response to sines.
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/forcesensor/sensor_fixture.hpp"
+
+namespace {
+
+using namespace sensor_test;
+
+constexpr uint8_t kZOnly[6] = {0, 0, 1, 0, 0, 0};
+constexpr uint8_t kNone[6] = {};
+
+class ConstForce : public SensorFixture {
+protected:
+    int32_t start(const uint8_t sel[6], double kp, double ki = 0, uint8_t zfilter = 0, double target_z = 10,
+                  uint8_t adjust = 0, uint8_t ilc = 0) {
+        const double target[6] = {0, 0, target_z, 0, 0, 0}, gains[6] = {kp, ki, 0, 0.01, 0, 0};
+        return qmcConstForceStartStop(1, 0, sel, target, gains, adjust, ilc, 20, 5, 100, zfilter, 0, 1);
+    }
+    Trsf step(double fz) {
+        mpb.forceSensorWrench[2] = fz;
+        Trsf out;
+        last_ = constForceControl(mpb.cmdCartPose, &out);
+        return out;
+    }
+    int32_t last_ = 0;
+};
+
+TEST_F(ConstForce, HoldsTheForceOnACompliantSurface) {
+    // Surface under the tool at the start height, 5 N/mm; the tool presses with its Z offset
+    // (base frame) and the surface pushes back along +Z.
+    for (uint8_t zfilter : {0, 1}) {
+        for (uint8_t adjust : {0, 1}) {
+            SCOPED_TRACE("Z filter " + std::to_string(zfilter) + " adaptation " + std::to_string(adjust));
+            mcb.forceSensorRefCoord = 1;
+            ASSERT_EQ(start(kZOnly, 0.002, 0.0, zfilter, 10, adjust), 0);
+            std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
+            double fz = 0, sum = 0, sum2 = 0;
+            int n = 0;
+            for (int k = 0; k < 4000; ++k) {
+                step(fz);
+                ASSERT_EQ(last_, 0);
+                fz = 5.0 * std::fmax(0.0, -mcb.constForceOffset[2]);
+                if (k >= 1000) sum += fz - 10, sum2 += (fz - 10) * (fz - 10), ++n;
+            }
+            const double mean = sum / n;
+            EXPECT_LE(std::fabs(mean), 1.0);
+            EXPECT_LT(std::sqrt(std::fmax(0.0, sum2 / n - mean * mean)), 1.0);
+        }
+    }
+}
+
+TEST_F(ConstForce, QuantisedZErrorAndTheStepLimit) {
+    struct Row { double error, offset; };  // Z force error [N] -> first correction [mm] (Kp 0.001)
+    const Row rows[] = {{1.0, 0},        {-1.0, 0},       {1.2, 0.0015},   {-3.0, -0.0015}, {3.01, 0.003},
+                        {5.0, 0.003},    {5.1, 0.005},    {-5.5, -0.005},  {10.0, 0.005},   {10.5, 0.01},    {-20.0, -0.01},
+                        {24.0, 0.024},   {-49.0, -0.049}, {80.0, 0.05},    {-1e6, -0.05}};
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.error);
+        ASSERT_EQ(start(kZOnly, 0.001), 0);
+        std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
+        step(10 + r.error);
+        EXPECT_NEAR(mcb.constForceOffset[2], r.offset, 1e-12);
+    }
+    // A reading that is not a number holds the axis.
+    ASSERT_EQ(start(kZOnly, 0.001), 0);
+    std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
+    step(std::nan(""));
+    EXPECT_EQ(mcb.constForceOffset[2], 0.0);
+}
+
+TEST_F(ConstForce, OffsetLimitsStopTheControlWithTheAxisFaultCode) {
+    mcb.forceSensorRefCoord = 1;
+    mpb.targetJointPos[3] = 12.5, mpb.toolTrsf.pos.v[2] = 150;
+    const Trsf tool = [] { Trsf t; multTrsf(&t, &mpb.flangePose, &mpb.toolTrsf); return t; }();
+    for (int axis = 0; axis < 6; ++axis) {
+        const double limit = axis < 3 ? 20.0 : 5.0;
+        for (double value : {limit, -limit, std::nextafter(limit, 1e9), -limit - 0.01, std::nan("")}) {
+            SCOPED_TRACE("axis " + std::to_string(axis) + " offset " + std::to_string(value));
+            ASSERT_EQ(start(kNone, 0.001), 0);
+            mcb.faultCode = 0, std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
+            mcb.constForceOffset[axis] = value, mpb.cmdCartPose.pos.v[0] = -999;
+            const Trsf out = step(0);
+            const bool allowed = std::fabs(value) <= limit;
+            EXPECT_EQ(last_, allowed ? 0 : -1);
+            EXPECT_EQ(mcb.faultCode, allowed ? 0u : 0x10000071u + axis);
+            EXPECT_EQ(mcb.constForceOn, allowed ? 1 : 0);
+            EXPECT_EQ(mcb.constForceOffset[axis], allowed ? value : 0.0);
+            if (!allowed) {
+                for (int i = 0; i < 3; ++i) EXPECT_NEAR(out.pos.v[i], tool.pos.v[i], 1e-9);
+                EXPECT_NEAR(mpb.cmdCartPose.pos.v[0], tool.pos.v[0], 1e-9);
+                EXPECT_EQ(mpb.cmdJointPos[3], 12.5);
+            }
+        }
+    }
+    // The first axis beyond its limit names the fault.
+    ASSERT_EQ(start(kNone, 0.001), 0);
+    mcb.constForceOffset[4] = 6, mcb.constForceOffset[1] = 21;
+    step(0);
+    EXPECT_EQ(mcb.faultCode, 0x10000072u);
+}
+
+TEST_F(ConstForce, CorrectedPoseInEachFrame) {
+    const double o[6] = {1.5, -2.0, 0.7, 0.8, -1.2, 2.5};
+    const double p_pose[6] = {400, -120, 300, 170, 20, -60}, w_pose[6] = {100, 200, -50, 0, 30, 45};
+    const KDL::Frame P = kdl_pose(p_pose), W = kdl_pose(w_pose);
+    const double d = kPi / 180;
+    const KDL::Frame T(KDL::Rotation::RPY(o[3] * d, o[4] * d, o[5] * d), KDL::Vector(o[0], o[1], o[2]) / 1000);
+    const Trsf w = trsf(W);
+    mpb.workpieceFrameTable[7][0] = 1;
+    std::memcpy(&mpb.workpieceFrameTable[7][1], &w, sizeof w);
+    const double target[6] = {}, gains[6] = {};
+    struct Row { uint8_t frame; int32_t entry; KDL::Frame want; };
+    const Row rows[] = {
+        {0, 7, P * W * T * W.Inverse()},
+        {0, 8, P * T},  // an unset work-piece entry is the base frame
+        {2, 7, P * KDL::Frame(KDL::Vector(o[0], o[1], o[2]) / 1000)},  // admittance state at rest
+        {1, 7, KDL::Frame(KDL::Rotation::RPY((p_pose[3] + o[3]) * d, (p_pose[4] + o[4]) * d, (p_pose[5] + o[5]) * d),
+                       P.p + KDL::Vector(o[0], o[1], o[2]) / 1000)},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(int(r.frame));
+        mcb.forceSensorRefCoord = r.frame;
+        for (int i = 3; i < 6; ++i) mpb.tcpPos[i] = p_pose[i];
+        ASSERT_EQ(qmcConstForceStartStop(1, r.entry, kNone, target, gains, 0, 0, 20, 5, 100, 0, 0, 3), 0);
+        std::memcpy(mcb.constForceOffset, o, sizeof o);
+        Trsf out;
+        ASSERT_EQ(constForceControl(trsf(P), &out), 0);
+        const KDL::Frame got = kdl(out);
+        EXPECT_TRUE(KDL::Equal(got, r.want, 1e-9));
+    }
+    // Off: the host's pose passes unchanged and the offsets are cleared.
+    mcb.constForceOn = 0;
+    Trsf out;
+    ASSERT_EQ(constForceControl(trsf(P), &out), 0);
+    EXPECT_TRUE(KDL::Equal(kdl(out), P, 1e-12));
+    EXPECT_EQ(mcb.constForceOffset[5], 0.0);
+}
+
+TEST_F(ConstForce, StartAndStopCommand) {
+    const double t[6] = {5, -3, 10, 0, 0, 0}, g[6] = {0.001, 0, 0, 0.01, 0, 0}, bad[6] = {0, std::nan(""), 0, 0, 0, 0};
+    const uint8_t sel2[6] = {0, 2, 0, 0, 0, 0};
+    struct Row { const char *name; uint8_t on; int32_t frame; const uint8_t *sel; const double *target;
+                 uint8_t adjust, ilc; double max; uint8_t act; int32_t result; };
+    const Row rows[] = {
+        {"on 2", 2, 0, kZOnly, t, 0, 0, 20, 1, -1},       {"frame 257", 1, 257, kZOnly, t, 0, 0, 20, 1, -1},
+        {"frame -1", 1, -1, kZOnly, t, 0, 0, 20, 1, -1},  {"adjust 2", 1, 0, kZOnly, t, 2, 0, 20, 1, -1},
+        {"ilc 3", 1, 0, kZOnly, t, 0, 3, 20, 1, -1},      {"flag 2", 1, 0, sel2, t, 0, 0, 20, 1, -1},
+        {"target NaN", 1, 0, kZOnly, bad, 0, 0, 20, 1, -1}, {"limit inf", 1, 0, kZOnly, t, 0, 0, INFINITY, 1, -1},
+        {"sensor off", 1, 0, kZOnly, t, 0, 0, 20, 0, -2}, {"started", 1, 9, kZOnly, t, 1, 2, 20, 1, 0},
+    };
+    uint32_t id = 40;
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        mcb.errorCode = 0, mcb.forceSensorAct = r.act, mcb.constForceOn = 0;
+        mpb.workpieceFrameTable[9][2] = 99;
+        EXPECT_EQ(qmcConstForceStartStop(r.on, r.frame, r.sel, r.target, g, r.adjust, r.ilc, r.max, 5, 100, 1, 0, ++id), r.result);
+        EXPECT_EQ(mpb.cmdId, id);
+        EXPECT_EQ(mcb.errorCode, r.on > 1 ? KXMC_ERR_ARGUMENT : 0u);
+        EXPECT_EQ(mcb.constForceOn, r.result == 0 ? 1 : 0);
+    }
+    EXPECT_TRUE(mpb.activeWorkpieceFrame[2] == 99u && mcb.constForceIlc[4].mode == 2 && mcb.constForcePidAdjustMode == 1);
+    EXPECT_TRUE(mcb.constForcePid[1].Kp == 0.001 && mcb.constForcePid[5].Kp == 0.01);
+
+    // Stopping with the surface angle at rest (0 deg) turns the X target round, hands the host
+    // the present pose and joints, and clears the offsets.
+    mcb.constForceOffset[2] = 3, mpb.targetJointPos[0] = 33, mpb.cmdCartPose.pos.v[2] = -1, mpb.toolTrsf.pos.v[1] = 120;
+    ASSERT_EQ(qmcConstForceStartStop(0, 0, kZOnly, t, g, 1, 0, 20, 5, 100, 1, 0, 50), 0);
+    EXPECT_TRUE(mcb.constForceTarget[0] == -5.0 && mcb.constForceTarget[1] == -3.0);
+    EXPECT_TRUE(mcb.constForceOffset[2] == 0.0 && mcb.constForcePidAdjustMode == 0 && mpb.cmdJointPos[0] == 33.0);
+    Trsf tool;
+    multTrsf(&tool, &mpb.flangePose, &mpb.toolTrsf);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(mpb.cmdCartPose.pos.v[i], tool.pos.v[i], 1e-9) << i;
+}
+
+TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> e(-100, 100);
+    PIDRecord pid;
+    PIDInit(&pid, 0.02, 0.001, 0.5);
+    for (int k = 0; k < 2000; ++k) {
+        double u = 1;
+        PIDCalc(&pid, e(rng), &u);
+        ASSERT_LE(std::fabs(u), 0.05);
+    }
+    // Pressing 5 N too hard all along raises the Z gain by 0.0001 every 50 cycles up to its
+    // ceiling, max(gain at the start, 0.005); a force that swings by 200 N from cycle to cycle
+    // shrinks the ceiling and the gain falls to 0.0001. Without the adjust mode nothing changes.
+    double gain = 0.003;
+    kxmcPIDAdjust(21, 1.0, &gain);
+    mcb.constForceTarget[2] = 10, mpb.forceSensorWrench[2] = 15;
+    for (int k = 0; k < 2000; ++k) kxmcPIDAdjust(21, 0.0, &gain);
+    EXPECT_NEAR(gain, 0.005, 1e-12);
+    for (int k = 0; k < 50; ++k) mpb.forceSensorWrench[2] = k % 2 ? 110 : -90, kxmcPIDAdjust(21, 0.0, &gain);
+    EXPECT_EQ(gain, 0.0001);
+    gain = 0.004;
+    for (int k = 0; k < 200; ++k) kxmcPIDAdjust(20, 0.0, &gain), kxmcPIDAdjust(33, 0.0, &gain);
+    EXPECT_EQ(gain, 0.004);
+
+    // Learning over the whole sequence, then replay of what was learnt; past the end: refused.
+    ILCRecord &rec = mcb.constForceIlc[2];
+    EXPECT_EQ(kxmcILCinit(&rec, 3), -1);
+    ASSERT_EQ(kxmcILCinit(&rec, 1), 0);
+    double out = 0, sum = 0;
+    for (int k = 0; k < KXMC_ILC_LENGTH; ++k) sum += kxmcILCcontrol(&rec, 2.0, &out) == 0 ? out : 1e9;
+    EXPECT_EQ(kxmcILCcontrol(&rec, 2.0, &out), -1);
+    EXPECT_EQ(mcb.errorCode, KXMC_ERR_ARGUMENT);
+    ASSERT_EQ(kxmcILCinit(&rec, 2), 0);
+    double replay = 0;
+    for (int k = 0; k < KXMC_ILC_LENGTH; ++k) kxmcILCcontrol(&rec, 0.0, &out), replay += out;
+    EXPECT_EQ(replay, sum);
+    mcb.errorCode = 0;
+    EXPECT_EQ(kxmcILCcontrol(&rec, 0.0, &out), -1);
+    kxmcILCreset();
+    EXPECT_EQ(kxmcILCcontrol(&rec, 0.0, &out), 0);
+}
+
+TEST_F(ConstForce, ComplianceRelaxesTheOffsetWithoutContact) {
+    struct Row { double ratio, threshold; int32_t state; int32_t result; };
+    const Row rows[] = {{-0.1, 5, 1, -1}, {0.1, -5, 1, -1}, {0.1, 5, -1, -1}, {std::nan(""), 5, 1, -1}, {0.1, 5, 1, 0}};
+    for (const Row &r : rows) {
+        mcb.errorCode = 0, mpb.cmdId = 0;
+        EXPECT_EQ(kxmcCompliancestartstop(r.ratio, r.threshold, r.state, 8), r.result);
+        EXPECT_TRUE(mcb.errorCode == (r.result ? KXMC_ERR_ARGUMENT : 0u) && mpb.cmdId == 8u);
+    }
+    mcb.forceSensorRefCoord = 1;
+    const double target[6] = {}, gains[6] = {};
+    const uint8_t all[6] = {1, 1, 1, 1, 1, 1};
+    ASSERT_EQ(qmcConstForceStartStop(1, 0, all, target, gains, 0, 0, 20, 5, 100, 0, 0, 3), 0);
+    const double o[6] = {2, 2, 2, 1, 1, 1};
+    std::memcpy(mcb.constForceOffset, o, sizeof o);
+    const double contact[6] = {6, 0, -6, 0, 0, 0};  // X and Z in contact (|F| >= 5)
+    std::memcpy(mpb.forceSensorWrench, contact, sizeof contact);
+    Trsf out;
+    constForceControl(mpb.cmdCartPose, &out);
+    const double want[6] = {2, 1.8, 2, 0.9, 0.9, 0.9};
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(mcb.constForceOffset[i], want[i], 1e-12) << i;
+}
+
+TEST_F(ConstForce, HostFilters) {
+    // Moving average: the mean of the samples seen, then of the last 100.
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> x(-50, 50);
+    std::vector<float> seen;
+    init_filter(&MovingAverageFilter);
+    for (int k = 0; k < 1000; ++k) {
+        seen.push_back(x(rng));
+        const float mean = update_filter(&MovingAverageFilter, seen.back());
+        double exact = 0;
+        const size_t n = std::min<size_t>(seen.size(), 100);
+        for (size_t i = seen.size() - n; i < seen.size(); ++i) exact += seen[i];
+        ASSERT_NEAR(mean, exact / n, 1e-4) << k;
+    }
+    MovingAverageFilter.count = -5, MovingAverageFilter.index = 300;  // a damaged record
+    const float damaged_mean = update_filter(&MovingAverageFilter, 4.0f);
+    EXPECT_EQ(damaged_mean, MovingAverageFilter.sum / 100);
+    EXPECT_TRUE(MovingAverageFilter.count == 100 && MovingAverageFilter.index == 1);
+    // Notch at 10 Hz: steady amplitude of sines through it.
+    struct Tone { double hz, lo, hi; };
+    const Tone tones[] = {{0, 0.999, 1.001}, {10, 0, 0.01}, {400, 0.95, 1.05}};
+    for (const Tone &t : tones) {
+        ASSERT_EQ(init_notch(&notchFilter, 10.0, 5.0), 0);
+        double peak = 0;
+        for (int k = 0; k < 20000; ++k) {
+            const double y = notch_process(&notchFilter, t.hz == 0 ? 1.0 : std::sin(2 * kPi * t.hz * k / 1000.0));
+            if (k > 15000) peak = std::max(peak, std::fabs(y));
+        }
+        EXPECT_TRUE(peak >= t.lo && peak <= t.hi) << t.hz << " Hz: " << peak;
+    }
+    EXPECT_EQ(init_notch(&notchFilter, 0.0, 5.0), -1);
+    EXPECT_EQ(notch_process(&notchFilter, 3.0), 3.0);
+
+}
+
+TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool) {
+    // A push in the sensor's XY plane at angle phi on the tip of a 100 mm tool, with a twist Mz:
+    // the X/Y target, (ratio Mz/L, binding force) turned by the estimated surface angle, is read
+    // back from the steady per-cycle corrections (Kp 0.001, no force along X and Y).
+    mpb.toolTrsf.pos.v[2] = 100;
+    const uint8_t xy[6] = {1, 1, 0, 0, 0, 0};
+    const double target[6] = {3, 4, 0, 0, 0, 0}, gains[6] = {0.001, 0, 0, 0, 0, 0};
+    const double gain = (2 * 0.0001551484234756995 + 0.000310296846951399) / (1 - 1.9645 + 0.9651);
+    ASSERT_EQ(qmcConstForceStartStop(1, 0, xy, target, gains, 0, 0, 1e6, 1e6, 100, 0, 0, 3), 0);
+    const double phi = 60 * kPi / 180, mz = 0.2;
+    const double m[3] = {-0.1 * 20 * std::sin(phi), 0.1 * 20 * std::cos(phi), mz};
+    double before[2] = {};
+    for (int k = 0; k < 3000; ++k) {
+        std::memcpy(mcb.forceSensorCompWrench + 3, m, sizeof m);
+        std::memcpy(before, mcb.constForceOffset, sizeof before);
+        step(0);
+    }
+    // Surface angle: the push's direction from the moments (-30 deg) tilted by the twist,
+    // asin(rz Mz / (|Mxy| L)), through the estimate's low-pass.
+    const double est = std::fabs(std::atan(m[1] / m[0]) + std::asin(0.1 * mz / (std::hypot(m[0], m[1]) * 0.1)));
+    const double th = gain * est, r = mz / 0.1, b = 5;
+    EXPECT_NEAR(-(mcb.constForceOffset[0] - before[0]) / 0.001, std::cos(th) * r + std::sin(th) * b, 1e-6);
+    EXPECT_NEAR(-(mcb.constForceOffset[1] - before[1]) / 0.001, std::cos(th) * b - std::sin(th) * r, 1e-6);
+    double held = 0, kept = 0;
+    kxmcFTNormal_estimation(&held, nullptr);
+    std::memset(mcb.forceSensorCompWrench + 3, 0, 3 * sizeof(double));  // no direction: kept
+    kxmcFTNormal_estimation(&kept, nullptr);
+    EXPECT_EQ(kept, held);
+
+    // Pressing on Z with the admittance on: a moment of 0.15 N m about X turns the tool like a
+    // mass of 0.5 and a damper of 1.5 (angle(t) = (M/B)(t - (m/B)(1 - exp(-B t/m)))); the Z
+    // correction shrinks by the cosine of the angle, and the tool frame output carries the turn.
+    mcb.forceSensorRefCoord = 2;
+    const double g2[6] = {0.001, 0, 0, 0, 0, 0}, t2[6] = {0, 0, 10, 0, 0, 0};
+    ASSERT_EQ(qmcConstForceStartStop(1, 0, kZOnly, t2, g2, 0, 0, 1e6, 1e6, 100, 0, 1, 3), 0);
+    std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
+    mpb.forceSensorWrench[3] = 0.15;
+    const int n = 1000;
+    double z_before = 0;
+    Trsf out;
+    for (int k = 0; k < n; ++k) z_before = mcb.constForceOffset[2], out = step(3);  // Fz error -7: -5
+    auto angle = [](double t) { return 0.1 * (t - (0.5 / 1.5) * (1 - std::exp(-3 * t))); };
+    EXPECT_NEAR(mcb.constForceOffset[2] - z_before, -0.005 * std::cos(angle((n - 1) * 0.001)), 1e-7);
+    const KDL::Frame want = kdl(mpb.cmdCartPose) * KDL::Frame(KDL::Rotation::RotX(angle(n * 0.001)), KDL::Vector(0, 0, mcb.constForceOffset[2] / 1000));
+    EXPECT_TRUE(KDL::Equal(kdl(out), want, 2e-4));
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// Force-and-torque hand guiding: the joint torques of a push measured by the wrist sensor are
+// the transposed Jacobian (KDL's, of the arm's Denavit-Hartenberg chain) times the wrench moved
+// to the flange origin in base axes (KDL's frame algebra), less the joint damping, through the
+// torque low-pass (a second-order recursion written again here).
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <kdl/chain.hpp>
+#include <kdl/chainfksolverpos_recursive.hpp>
+#include <kdl/chainjnttojacsolver.hpp>
+
+#include "tests/forcesensor/sensor_fixture.hpp"
+
+namespace {
+
+using namespace sensor_test;
+
+// The arm's chain: twists 90, 0, 0, 90, -90, 0 deg; d1, a2, a3, d4, d5, d6 [mm].
+KDL::Chain chain(const double g[6]) {
+    const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
+    const double a[6] = {0, g[1], g[2], 0, 0, 0}, d[6] = {g[0], 0, 0, g[3], g[4], g[5]};
+    KDL::Chain c;
+    for (int i = 0; i < 6; ++i)
+        c.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(a[i] / 1000, alpha[i], d[i] / 1000, 0)));
+    return c;
+}
+
+// Unit step response of the torque low-pass, sample n.
+std::vector<double> step_response(int n) {
+    const double b0 = 1.57633448805864e-6, b1 = 3.15266897611727e-6, a1 = -1.99644569738134, a2 = 0.996452002719291;
+    std::vector<double> y(n);
+    for (int k = 0; k < n; ++k) {
+        const double x1 = k >= 1 ? 1 : 0, x2 = k >= 2 ? 1 : 0;
+        y[k] = b0 + b1 * x1 + b0 * x2 - a1 * (k >= 1 ? y[k - 1] : 0) - a2 * (k >= 2 ? y[k - 2] : 0);
+    }
+    return y;
+}
+
+class TorqueGuiding : public SensorFixture {
+protected:
+    void settle() {
+        const double q[6] = {}, none[6] = {};
+        double tau[6];
+        std::memcpy(mcb.forceSensorCompWrench, none, sizeof none);
+        std::memset(mpb.actualJointVel, 0, sizeof mpb.actualJointVel);
+        for (int k = 0; k < 30000; ++k) kxmcForceDataToTorque(q, tau);
+    }
+};
+
+TEST_F(TorqueGuiding, TorquesAreTheTransposedJacobianOfTheWrenchAtTheFlange) {
+    struct Case { uint32_t model; double geometry[6]; double mounting[6]; bool damping; };
+    const Case cases[] = {
+        {101, {152, -425, -395, 102, 102, 100}, {0, 0, 0, 0, 0, 0}, false},
+        {50, {140, -280, -240, 102, 102, 100}, {0, 0, 35, 0, 0, 90}, true},
+        {250, {180, -700, -586, 159, 114, 106}, {4, -6, 28, 8, -3, 30}, false},
+        {301, {180, -520, -400, 159, 114, 106}, {0, 0, 40, 0, 0, -45}, true},
+        {401, {215, -1000, -716, 166, 138, 120}, {2, 2, 30, 0, 10, 0}, false},
+        {1100, {215, -700, -536, 166, 138, 120}, {0, 0, 25, 180, 0, 0}, false},
+        {750, {152, -425, -395, 102, 102, 100}, {0, 0, 30, 0, 0, 0}, true},
+        {0, {152, -425, -395, 102, 102, 100}, {0, 0, 0, 0, 0, 0}, false},
+    };
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> angle(-150, 150), push(-40, 40), twist(-4, 4), speed(-0.05, 0.05);
+    const std::vector<double> s = step_response(400);
+    for (const Case &c : cases) {
+        SCOPED_TRACE("model " + std::to_string(c.model));
+        mcb.robotModelCode = c.model;
+        std::memcpy(mcb.forceSensorCoord, c.mounting, sizeof c.mounting);
+        const double B[6] = {0.2, 0.5, 1.0, 0.05, 0.1, 0.3};
+        std::memcpy(mcb.forceTorqueB, B, sizeof B);
+        mcb.impedanceSign = c.damping ? 1 : 0;
+        if (&c != cases) settle();  // the first case starts from the filter's state at load
+
+        double q[6], w[6];
+        KDL::JntArray jq(6);
+        for (int j = 0; j < 6; ++j) q[j] = angle(rng), jq(j) = q[j] * kPi / 180, mpb.actualJointVel[j] = speed(rng);
+        for (int i = 0; i < 6; ++i) w[i] = i < 3 ? push(rng) : twist(rng);
+        const KDL::Chain arm = chain(c.geometry);
+        KDL::Frame flange;
+        KDL::ChainFkSolverPos_recursive(arm).JntToCart(jq, flange);
+        mpb.flangePose = trsf(flange);
+        KDL::Jacobian jac(6);
+        KDL::ChainJntToJacSolver(arm).JntToJac(jq, jac);
+        // The sensor's wrench about its origin, moved to the flange origin, in base axes.
+        const KDL::Wrench at_flange = flange.M * (kdl_pose(c.mounting) * KDL::Wrench(KDL::Vector(w[0], w[1], w[2]), KDL::Vector(w[3], w[4], w[5])));
+        double expected[6];
+        for (int j = 0; j < 6; ++j) {
+            expected[j] = 0;
+            for (int i = 0; i < 6; ++i) expected[j] += jac(i, j) * at_flange(i);
+            if (c.damping) expected[j] -= 1000 * mpb.actualJointVel[j] * B[j];
+        }
+        double tau[6];
+        for (int n = 0; n < 400; ++n) {
+            std::memcpy(mcb.forceSensorCompWrench, w, sizeof w);
+            ASSERT_EQ(kxmcForceDataToTorque(q, tau), 0);
+            for (int j = 0; j < 6; ++j)
+                ASSERT_NEAR(tau[j], s[n] * expected[j], 1e-9 * (1 + std::fabs(expected[j]))) << "cycle " << n << " joint " << j;
+        }
+        for (int n = 0; n < 20000; ++n) kxmcForceDataToTorque(q, tau);
+        for (int j = 0; j < 6; ++j) EXPECT_NEAR(tau[j], expected[j], 1e-6 * (1 + std::fabs(expected[j]))) << "joint " << j;
+    }
+}
+
+TEST_F(TorqueGuiding, DeadBandsZeroSmallPushesInTheHostField) {
+    const double nan = std::nan("");
+    struct Row { double in[6], out[6]; };
+    const Row rows[] = {{{0.9, 0, 0, 0.04, 0, 0}, {0, 0, 0, 0, 0, 0}},
+                        {{0, -1, 0, 0, 0.3, 0}, {0, 0, 0, 0, 0.3, 0}},
+                        {{0, 0, 1.001, 0, 0, 0.0499}, {0, 0, 1.001, 0, 0, 0}},
+                        {{0.5, 0.5, 0.5, 0.0501, 0, 0}, {0, 0, 0, 0.0501, 0, 0}},
+                        {{0.7, 0.8, 0, 0.03, 0.03, 0.03}, {0.7, 0.8, 0, 0.03, 0.03, 0.03}},
+                        {{nan, 3, 0, 0, nan, 0}, {0, 3, 0, 0, 0, 0}}};
+    const double q[6] = {10, -80, 70, -20, 80, 5};
+    double tau[6];
+    for (const Row &r : rows) {
+        std::memcpy(mcb.forceSensorCompWrench, r.in, sizeof r.in);
+        ASSERT_EQ(kxmcForceDataToTorque(q, tau), 0);
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(mcb.forceSensorCompWrench[i], r.out[i]) << (&r - rows) << " " << i;
+        for (double t : tau) EXPECT_TRUE(std::isfinite(t));
+    }
+    // Inside both bands only the damping acts.
+    settle();
+    mcb.impedanceSign = 1, mcb.forceTorqueB[2] = 0.5, mpb.actualJointVel[2] = 0.02;
+    for (int n = 0; n < 30000; ++n) std::memcpy(mcb.forceSensorCompWrench, rows[0].in, sizeof rows[0].in), kxmcForceDataToTorque(q, tau);
+    for (int j = 0; j < 6; ++j) EXPECT_NEAR(tau[j], j == 2 ? -10.0 : 0.0, 1e-6) << j;
+}
+
+TEST_F(TorqueGuiding, StartCommandChecksClampsStoresAndPersists) {
+    const double lambda[6] = {0, 1, 7, 5, 0.5, 2}, K[6] = {1, 2, 3, 4, 5, 6}, B[6] = {0, 2.5, 1, 0.3, 1.01, 0};
+    const double negK[6] = {1, 2, -0.1, 4, 5, 6}, nanL[6] = {0, std::nan(""), 0, 0, 0, 0};
+    struct Row { int32_t on, sign; const double *lambda, *k; double vel; uint8_t act; int32_t result; };
+    const Row rows[] = {{2, 0, lambda, K, 250, 1, -1},  {1, -1, lambda, K, 250, 1, -1},         {1, 1, lambda, negK, 250, 1, -1},
+                        {1, 1, nanL, K, 250, 1, -1},    {1, 1, lambda, K, std::nan(""), 1, -1}, {1, 1, nullptr, K, 250, 1, -1},
+                        {1, 1, lambda, K, 250, 0, -2},  {1, 1, lambda, K, 321, 1, 0}};
+    for (const Row &r : rows) {
+        SCOPED_TRACE(&r - rows);
+        mcb.errorCode = 0, mcb.forceSensorAct = r.act;
+        EXPECT_EQ(kxmcForceAndTorqueDragStartStop(r.on, r.sign, r.lambda, r.k, B, r.vel, 90), r.result);
+        EXPECT_EQ(mcb.errorCode, r.result == -1 ? KXMC_ERR_ARGUMENT : 0u);
+        EXPECT_EQ(mcb.forceTorqueDragOn + mcb.forceTorqueK[2], r.result == 0 ? 4.0 : 0.0);
+        EXPECT_EQ(kxsim::read_config("/root/robot/user.config").empty(), r.result != 0);
+    }
+    const double stored_lambda[6] = {0, 1, 5, 5, 0.5, 2}, stored_b[6] = {0, 1, 1, 0.3, 1, 0};
+    EXPECT_TRUE(mcb.impedanceSign == 1 && mcb.dragMaxTcpVel == 321.0 && mcb.dragMaxTcpOriVel == 90.0);
+    auto g9 = [](double v) { char b[32]; std::snprintf(b, sizeof b, "%.9g", double(float(v))); return std::string(b); };
+    std::vector<std::string> want = {"TEST_PARAM IMPEDANCE_SIGN 1"};
+    for (const char *key : {"LAMDAGAIN", "KGAIN", "BGAIN"}) {
+        const double *v = key[0] == 'L' ? stored_lambda : key[0] == 'K' ? K : stored_b;
+        for (int j = 0; j < 6; ++j) {
+            want.push_back("TEST_PARAM " + std::string(key) + std::to_string(j + 1) + " " + g9(v[j]));
+            EXPECT_EQ((key[0] == 'L' ? mcb.forceTorqueLambda : key[0] == 'K' ? mcb.forceTorqueK : mcb.forceTorqueB)[j], v[j]);
+        }
+    }
+    want.push_back("TEST_PARAM DRAGMAXTCPVEL 321"), want.push_back("TEST_PARAM DRAGMAXTCPORIVEL 90");
+    std::vector<std::string> keys;
+    for (const auto &k : kxsim::read_config("/root/robot/user.config")) keys.push_back(k.section + " " + k.key + " " + k.value);
+    EXPECT_EQ(keys, want);
+    int32_t end_force = -1, force_torque = -1;
+    mcb.endForceDragOn = 1;
+    EXPECT_EQ(kxmcGetForceAndTorqueDragState(&end_force, &force_torque), 0);
+    EXPECT_TRUE(end_force == 1 && force_torque == 1);
+}
+
+}  // namespace
