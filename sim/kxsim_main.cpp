@@ -539,6 +539,9 @@ int do_ftguide(const Global &g, const FtguideOptions &in) {
     report_files(g, "ftguide", p.trace, "kxsim wrist-sensor guiding", {path, speed, joints, wrist});
     const std::string csv = g.out + "/ftguide-singular.csv";
     std::printf("%s %s\n", write_trace_csv(csv, s.trace) ? "wrote" : "FAILED to write", csv.c_str());
+    return 0;
+}
+
 // ---- observer --------------------------------------------------------------------------------
 
 int do_observer(const Global &g, const CollisionOptions &in) {
