@@ -16,17 +16,6 @@ constexpr double kProgressAbove = 5.0;   // [s] runs longer than this show progr
 constexpr double kContactOnset = 0.5;    // [N] contact force that counts as touching
 constexpr double kPathStep = 0.005;      // [s] finite-difference step along the program
 
-void progress(const CommonOptions &c, const char *name, double t, double total) {
-    if (!c.progress || total <= kProgressAbove) {
-        return;
-    }
-    std::fprintf(stderr, "\r[kxsim] %s %5.1f / %.1f s", name, t, total);
-    if (t + kProgressEvery >= total) {
-        std::fprintf(stderr, "\n");
-    }
-    std::fflush(stderr);
-}
-
 double ramp_profile(double t, double start, double rise, double hold) {
     if (t < start) {
         return 0.0;
@@ -94,6 +83,17 @@ ObstacleSpec obstacle_on_path(const CollisionOptions &o, const Scene &scene,
 }
 
 }  // namespace
+
+void progress(const CommonOptions &c, const char *name, double t, double total) {
+    if (!c.progress || total <= kProgressAbove) {
+        return;
+    }
+    std::fprintf(stderr, "\r[kxsim] %s %5.1f / %.1f s", name, t, total);
+    if (t + kProgressEvery >= total) {
+        std::fprintf(stderr, "\n");
+    }
+    std::fflush(stderr);
+}
 
 int hit_link(const CollisionOptions &o) {
     if (o.link != 0) {
