@@ -1,6 +1,7 @@
 // Per-cycle cost of the collision check (level thresholds with and without the custom TCP
 // limits, recorded-band replay) and of the static collision check. Each benchmark reports the
-// mean and the worst single call; the message ring is full, so every call shifts it.
+// mean and the worst single call; the message ring is full, so every call overwrites its oldest
+// row.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

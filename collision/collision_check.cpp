@@ -178,8 +178,9 @@ void react(uint32_t code, bool tcp) noexcept {
     }
 }
 
-// Recorded-band comparison: the residual against the recorded band of each joint.
-void recorded_band_branch(const double r[kJoints], int n) noexcept {
+// Recorded-band comparison: the residual against the recorded band of each joint. Returns true
+// when it reported a collision.
+bool recorded_band_branch(const double r[kJoints], int n) noexcept {
     int hit = -1;
     for (int j = 0; j < n && hit < 0; ++j) {
         const double lo = mcb.torqueRecordLower[j];
@@ -203,7 +204,7 @@ void recorded_band_branch(const double r[kJoints], int n) noexcept {
         }
     }
     if (hit < 0) {
-        return;
+        return false;
     }
     mcb.collisionState = 1;
     const uint32_t code = KXMC_COLLISION_NONE + static_cast<uint32_t>(hit + 1);
@@ -217,6 +218,7 @@ void recorded_band_branch(const double r[kJoints], int n) noexcept {
         mcb.warningCode = KXMC_WARN_REACTION_NOT_CARRIED_OUT;
     }
     clear_band_counts();
+    return true;
 }
 
 // Level comparison: counts the first joint whose residual exceeds its level threshold.
@@ -242,8 +244,10 @@ void level_branch(const double r[kJoints], const double allow[kJoints], int n) n
     clear_counters(n);
 }
 
-// Turns counters and custom counts into reactions, joint by joint.
-void decisions(const kxmc::detail::CycleTorques &t, int n) noexcept {
+// Turns counters and custom counts into reactions, joint by joint. Returns true when it reported
+// a collision.
+bool decisions(const kxmc::detail::CycleTorques &t, int n) noexcept {
+    bool found = false;
     // A count limit of zero or less would report a collision on every cycle with counters at
     // zero, without any residual exceeding its threshold: it counts as one exceeding cycle.
     const int32_t limit = mpb.collisionCountLimit < 1 ? 1 : mpb.collisionCountLimit;
@@ -258,6 +262,7 @@ void decisions(const kxmc::detail::CycleTorques &t, int n) noexcept {
             tcpCollisionCount[j] = 0.0f;
             mcb.collisionState = 1;
             react(KXMC_COLLISION_NONE + static_cast<uint32_t>(j + 1), false);
+            found = true;
         }
         if (tcpCollisionCount[j] >= limit_f) {
             mpb.collisionCounter[j] = 0;
@@ -265,8 +270,10 @@ void decisions(const kxmc::detail::CycleTorques &t, int n) noexcept {
             tcpCollisionCount[j] = 0.0f;
             mcb.collisionState = 1;
             react(KXMC_COLLISION_TCP, true);
+            found = true;
         }
     }
+    return found;
 }
 
 void log_error_once() noexcept {
@@ -342,15 +349,19 @@ int32_t kxmcCheckForCollisionError(void) {
         r[j] = t.meas[j] - t.model[j] / 100.0;
     }
 
+    bool found = false;
     if (band_mode) {
-        recorded_band_branch(r, n);
+        found = recorded_band_branch(r, n);
     } else {
         level_branch(r, allow, n);
         kxmcCustomCollisionDetectionMain(r, t.meas);
         if (mpb.collisionThresholdMode == 1 && mcb.customCollisionMode != 0) {
             clear_counters(kJoints);
         }
-        decisions(t, n);
+        found = decisions(t, n);
+    }
+    if (found) {
+        kxmc::detail::order_collision_messages();  // the host reads the ring after a collision
     }
 
     log_error_once();

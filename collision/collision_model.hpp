@@ -1,4 +1,5 @@
-// The torque model shared by the per-cycle collision check and the static collision check.
+// The torque model shared by the per-cycle collision check and the static collision check, and
+// the order of the collision message ring.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,12 @@ struct CycleTorques {
 // at mpb.targetJointVel), the rated torques, the expected current and the host's velocity
 // feed-forward current. A non-finite feed-forward value counts as 0.
 void form_cycle_torques(CycleTorques &t) noexcept;
+
+// Puts the collision message ring back in order, row 0 the oldest. Each save of a full ring
+// overwrites the oldest row in place, which keeps the cycle cheap; the order is restored only
+// where the rows are read: at the end of a collision check that reported a collision, and
+// before the ring is printed.
+void order_collision_messages() noexcept;
 
 }  // namespace detail
 }  // namespace kxmc

@@ -65,6 +65,16 @@ double allowance_curve(int32_t t) noexcept {
     return (2.13e-6 * td * td * td - 0.000667 * td * td + 0.05492 * td + 0.1829) * s;
 }
 
+// The singular-Jacobian log lines: the determinant, then the six rows of J^T.
+void log_singular(double det, const double jt[36]) noexcept {
+    Write_Log(4, "detValue = %f", det);
+    for (int r = 0; r < kJoints; ++r) {
+        const double *row = &jt[r * kJoints];
+        Write_Log(4, "TJacob%d: = %f,%f,%f,%f,%f,%f", r + 1, row[0], row[1], row[2], row[3],
+                  row[4], row[5]);
+    }
+}
+
 // TCP part of the custom detector. Returns false when the Jacobian is singular.
 bool tcp_limits(const double meas[6]) noexcept {
     const ArmLengths &len = kxmc::lookup_band(kArmLengthTable, mcb.robotModelCode, kLengths5kg);
@@ -82,22 +92,25 @@ bool tcp_limits(const double meas[6]) noexcept {
         }
     }
     const double det = determinantDimen(6, jt);
-    // Written so that a non-finite determinant is treated as singular too.
-    if (!(std::fabs(det) > kSingularDet)) {
-        Write_Log(4, "detValue = %f", det);
-        for (int r = 0; r < kJoints; ++r) {
-            const double *row = &jt[r * kJoints];
-            Write_Log(4, "TJacob%d: = %f,%f,%f,%f,%f,%f", r + 1, row[0], row[1], row[2], row[3],
-                      row[4], row[5]);
+    // Partial pivoting: J^T of a regular pose can have a zero where elimination in row order
+    // would pivot. A determinant that passes the test can still leave a non-finite estimate on
+    // the edge of a singularity: it counts as singular too, so neither count moves on it.
+    double w[kJoints] = {};
+    bool usable = std::fabs(det) > kSingularDet;  // false for a non-finite determinant too
+    if (usable) {
+        double jt_inv[36];
+        invNxN(jt, jt_inv);
+        MatrixMul6and1(jt_inv, meas, w);
+        for (int k = 0; k < kJoints; ++k) {
+            w[k] *= kWrenchScale;
+            usable = usable && std::isfinite(w[k]);
         }
+    }
+    if (!usable) {
+        log_singular(det, jt);
         return false;
     }
-    double jt_inv[36];
-    inverseJacobi(jt, jt_inv);
-    double w[kJoints];
-    MatrixMul6and1(jt_inv, meas, w);
     for (int k = 0; k < kJoints; ++k) {
-        w[k] *= kWrenchScale;
         mcb.tcpForceEstimate[k] = static_cast<float>(w[k]);
     }
     for (int k = 0; k < kJoints; ++k) {

@@ -5,8 +5,8 @@
 // the deflection of each joint is low-pass filtered (filt4, x rows 0-5, y rows 12-17), its local
 // peaks and valleys are kept (six of each per joint) and a new extremum that departs from the mean
 // of the four before it by more than the joint's threshold is a collision. Thresholds come from
-// ten-entry level tables and a speed divisor chosen by arm model and joint group; only joints 1 to
-// 3 may report.
+// ten-entry level tables and a divisor keyed on the joint's torque (the load its gear carries),
+// chosen by arm model and joint group; only joints 1 to 3 may report.
 //
 // The dynamics block calls kxmcCollisionDetection six times per servo cycle on the same encoder
 // sample while a program runs, and initCollisionDetection whenever it does not.
@@ -18,6 +18,7 @@
 
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_numerics.h"
+#include "numerics/butterworth.hpp"
 #include "numerics/filter_records.hpp"
 #include "numerics/float_cast.hpp"
 #include "numerics/model_bands.hpp"
@@ -53,17 +54,18 @@ constexpr LevelTable kT5 = {170, 230, 288, 345, 400, 456, 510, 567, 623, 680};
 constexpr LevelTable kT6 = {55, 70, 86, 104, 120, 135, 153, 170, 185, 201};
 constexpr LevelTable kT7 = {24, 32, 40, 47, 54, 61, 69, 76, 84, 91};
 
-// Speed divisor: divisor[0] up to and including edge[0], divisor[n] above edge[n-1] up to and
-// including edge[n]; the last divisor above the last edge. Speeds in deg/s.
-struct SpeedDivisor {
+// Load divisor: divisor[0] up to and including edge[0], divisor[n] above edge[n-1] up to and
+// including edge[n]; the last divisor above the last edge. Edges are joint torques [N m]: a gear
+// under load deflects further, so the same swing means less.
+struct LoadDivisor {
     int edges;          // 2 or 3
-    double edge[3];     // [deg/s], ascending
+    double edge[3];     // [N m], ascending
     double divisor[4];  // one more than edges
 };
 
 struct JointRule {
     const double *levels;  // one of kT1..kT7
-    SpeedDivisor speed;
+    LoadDivisor load;
 };
 
 // Rules of one model band by joint group: joints 1-2, joint 3, joints 4-6.
@@ -73,8 +75,8 @@ struct BandRule {
     JointRule joints456;
 };
 
-constexpr SpeedDivisor two_edges(double e1, double e2, double a, double b, double c) {
-    return SpeedDivisor{2, {e1, e2, 0.0}, {a, b, c, 0.0}};
+constexpr LoadDivisor two_edges(double e1, double e2, double a, double b, double c) {
+    return LoadDivisor{2, {e1, e2, 0.0}, {a, b, c, 0.0}};
 }
 
 constexpr JointRule kJ123Code0 = {kT1, two_edges(40, 70, 410, 700, 900)};
@@ -86,9 +88,9 @@ constexpr JointRule kJ456Arm5 = {kT2, two_edges(2, 6.9, 52, 70, 85)};
 constexpr JointRule kJ12Arm10 = {kT4, two_edges(30, 110, 850, 1630, 2738)};
 constexpr JointRule kJ3Arm10 = {kT1, two_edges(15, 50, 410, 700, 900)};
 constexpr JointRule kJ456Arm10 = {kT3, two_edges(6.9, 12, 39.6, 116.4, 166.8)};
-// The large arms' shoulder joints have a third speed edge; the divisor drops between 196 and
-// 700 deg/s before rising again.
-constexpr JointRule kJ12Large = {kT5, SpeedDivisor{3, {54, 196, 700}, {5804, 8360, 7274.7, 9274.7}}};
+// The large arms' shoulder joints have a third load edge; the divisor drops between 196 and
+// 700 N m before rising again.
+constexpr JointRule kJ12Large = {kT5, LoadDivisor{3, {54, 196, 700}, {5804, 8360, 7274.7, 9274.7}}};
 constexpr JointRule kJ3Large = {kT6, two_edges(29, 108, 1062.5, 1630, 2738)};
 constexpr JointRule kJ456Large = {kT7, two_edges(14, 48, 410, 700, 900)};
 constexpr JointRule kJ123Other = {kT1, two_edges(15, 50, 410, 700, 900)};
@@ -112,11 +114,11 @@ int level_index(float level) {
     return i < 0 ? 0 : (i >= kLevels ? kLevels - 1 : i);
 }
 
-// Divisor for a speed magnitude; a speed that is not a number takes the lowest speed band.
-double speed_divisor(const SpeedDivisor &s, double speed) {
+// Divisor for a torque magnitude; a torque that is not a number takes the lowest band.
+double load_divisor(const LoadDivisor &s, double load) {
     int band = 0;
     for (int e = 0; e < s.edges && e < 3; ++e) {
-        if (speed > s.edge[e]) {
+        if (load > s.edge[e]) {
             band = e + 1;
         }
     }
@@ -130,18 +132,18 @@ const JointRule &joint_rule(const BandRule &rule, int joint) {
     return joint == 2 ? rule.joint3 : rule.joints456;
 }
 
-// thr[j] [deg] for all six joints; v null counts as standstill.
-void thresholds(uint32_t model_code, const float *v, double thr[kJoints]) {
-    const BandRule &rule = kxmc::lookup_band(kThresholdBands, model_code, kOtherModels);
-    for (int i = 0; i < kJoints; ++i) {
-        const JointRule &r = joint_rule(rule, i);
-        const double speed = v != nullptr ? std::fabs(static_cast<double>(v[i])) : 0.0;
-        thr[i] = r.levels[level_index(mpb.collisionLevel[i])] / speed_divisor(r.speed, speed);
-    }
+// Threshold [deg] of one joint under the band's rules; tau null counts as an unloaded arm.
+double threshold(const BandRule &rule, int joint, const float *tau) {
+    const JointRule &r = joint_rule(rule, joint);
+    const double load = tau != nullptr ? std::fabs(static_cast<double>(tau[joint])) : 0.0;
+    return r.levels[level_index(mpb.collisionLevel[joint])] / load_divisor(r.load, load);
 }
 
-double encoder_deg(int32_t counts) {
-    return static_cast<double>(counts) / kCountsPerRev * 360.0 / kGearRatio;
+// Deflection [deg] of a joint: encoder B's angle minus encoder A's. The count difference is
+// taken in integers first, so the subtraction loses nothing however far the joint has turned.
+double deflection_deg(int32_t counts_a, int32_t counts_b) {
+    const int64_t difference = static_cast<int64_t>(counts_b) - static_cast<int64_t>(counts_a);
+    return static_cast<double>(difference) / kCountsPerRev * 360.0 / kGearRatio;
 }
 
 // ---- Detector state -------------------------------------------------------------------------
@@ -169,23 +171,22 @@ double departure(const double (&hist)[kHistoryRows][kJoints], int joint) {
 }
 
 // Peak and valley evaluation of one step. Returns the joint number 1..3 of the first collision,
-// or 0.
+// or 0. A threshold is only needed where a new extremum departs from the ones before.
 int evaluate_extrema(const double rise[kJoints], const double fall[kJoints],
-                     const double thr[kJoints]) {
+                     const BandRule &rule, const float *tau) {
     for (int i = 0; i < kJoints; ++i) {
         // The extremum lies at the previous step, whose filtered value err_data_mb now holds
         // as "previous".
         const double extremum = err_data_mb[i][0];
-        double pk = 0.0;
-        double vl = 0.0;
+        double departs = 0.0;
         if (rise[i] > 0.0 && fall[i] > 0.0) {
             push_extremum(peaks_val, i, extremum);
-            pk = departure(peaks_val, i);
+            departs = departure(peaks_val, i);
         } else if (rise[i] < 0.0 && fall[i] < 0.0) {
             push_extremum(valleys_val, i, extremum);
-            vl = departure(valleys_val, i);
+            departs = departure(valleys_val, i);
         }
-        if (i < kReportingJoints && (pk - thr[i] > 0.0 || vl - thr[i] > 0.0)) {
+        if (i < kReportingJoints && departs > 0.0 && departs - threshold(rule, i, tau) > 0.0) {
             return i + 1;
         }
     }
@@ -247,12 +248,12 @@ int32_t initCollisionDetection(void) {
     return 0;
 }
 
-int32_t kxmcCollisionDetection(int32_t j, const float *v) {
+int32_t kxmcCollisionDetection(int32_t j, const float *tau) {
     FilterHistory &f = filt4;
 
     double defl[kJoints];  // [deg]
     for (int i = 0; i < kJoints; ++i) {
-        defl[i] = encoder_deg(how.encoderPosB[i]) - encoder_deg(how.encoderPosA[i]);
+        defl[i] = deflection_deg(how.encoderPosA[i], how.encoderPosB[i]);
     }
 
     if (f.row > kLastRow) {
@@ -264,15 +265,14 @@ int32_t kxmcCollisionDetection(int32_t j, const float *v) {
     }
     const int k = f.row;
 
-    double thr[kJoints];
-    thresholds(mcb.robotModelCode, v, thr);
+    const BandRule &rule = kxmc::lookup_band(kThresholdBands, mcb.robotModelCode, kOtherModels);
 
     double rise[kJoints];
     double fall[kJoints];
     for (int i = 0; i < kJoints; ++i) {
         f.history[kInputRow0 + k][i] = defl[i];
         double y = 0.0;
-        (void)TualEncoderbuttord(i, k, &y);
+        (void)kxmc::detail::butterworth_step(kxmc::detail::kButterworthDeflection, &f.history[kInputRow0], &f.history[kOutputRow0], i, k, &y);
         f.history[kOutputRow0 + k][i] = y;
         const double prev = err_data_mb[i][0];
         const double cur = err_data_mb[i][1];
@@ -286,9 +286,9 @@ int32_t kxmcCollisionDetection(int32_t j, const float *v) {
         f.samples -= 1;
         if (j >= 0 && j < kJoints) {
             mpb.collisionThrSource[j] = 0;
-            mpb.collisionThrDisplay[j] = thr[j];
+            mpb.collisionThrDisplay[j] = threshold(rule, j, tau);
         }
-        const int hit = evaluate_extrema(rise, fall, thr);
+        const int hit = evaluate_extrema(rise, fall, rule, tau);
         if (hit != 0) {
             react(hit);
         }

@@ -1,5 +1,6 @@
 // Torque record (recording, replay as expected current, band settings), the delay line of
 // joint 2's command, the collision message ring and the static collision check.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -38,22 +39,34 @@ double currentBuff[kDelayLength] = {};
 int currentBuffFill = 0;  // inputs taken, up to 101
 int currentBuffHead = 0;  // slot of the next input
 
-// Rows stored in the message ring.
+// Message ring: rows stored (up to 200) and the row of the oldest one. Once the ring is full each
+// save overwrites the oldest row and moves ringOldest on, so the arrays hold the rows rotated by
+// ringOldest until order_collision_messages() turns them back to oldest first.
 int saveMsgCount = 0;
+int ringOldest = 0;
 
-// Static check: fraction of the rated torque per joint, by arm family.
+// Static check: fraction of the rated torque per joint, by arm family. The small arms' fractions
+// are the measured ones. A heavier arm's joint carries a larger gravity load for its motor: its
+// burden, the largest static torque the arm and its rated payload ask of the joint over every
+// pose and mounting divided by the gear (100) and the rated torque, is 1.30, 1.30, 0.94, 0.33,
+// 0.25 on joints 1-5 of the 10-kg arm against 0.92, 0.93, 0.40, 0.33, 0.25 on the 5-kg arm. Its
+// fraction is the 5-kg fraction scaled by the ratio of the burdens, so the check tolerates the
+// same share of the gravity load, rounded to 0.1 and capped at 0.8, the small arms' largest
+// fraction: above it a residual the motor can hold would go unnoticed. 16-kg arm: burdens
+// 1.27, 1.23, 0.97, 0.51; fifth family 2.35, 2.37, 1.28, 0.39; 1001-1100 1.65, 1.62, 0.99, 0.39.
 struct StaticRatios {
     double r[kJoints];
 };
 constexpr StaticRatios kStaticRatioSmall = {{0.3, 0.5, 0.6, 0.8, 0.8, 0.8}};
-// Heavy arms carry larger unmodelled shoulder and elbow loads (payload, cable and brake drag)
-// relative to their rated torque: joints 1 and 2 get 0.1 more headroom.
-constexpr StaticRatios kStaticRatioLarge = {{0.4, 0.6, 0.6, 0.8, 0.8, 0.8}};
+constexpr StaticRatios kStaticRatio10kg = {{0.4, 0.7, 0.8, 0.8, 0.8, 0.8}};  // also 16 kg, PX
+constexpr StaticRatios kStaticRatioFifth = {{0.8, 0.8, 0.8, 0.8, 0.8, 0.8}};
+constexpr StaticRatios kStaticRatio1001 = {{0.5, 0.8, 0.8, 0.8, 0.8, 0.8}};
 constexpr kxmc::Band<StaticRatios> kStaticRatioTable[] = {
     {0, 200, kStaticRatioSmall},
-    {201, 500, kStaticRatioLarge},
-    {902, 902, kStaticRatioLarge},  // the 10-kg geometry and motors
-    {1001, 1100, kStaticRatioLarge},
+    {201, 400, kStaticRatio10kg},
+    {401, 500, kStaticRatioFifth},
+    {902, 902, kStaticRatio10kg},  // the 10-kg geometry and motors
+    {1001, 1100, kStaticRatio1001},
 };
 
 int bounded_record_length() noexcept {
@@ -160,6 +173,22 @@ void print_pair(int k, int row) noexcept {
 
 namespace kxmc {
 namespace detail {
+
+void order_collision_messages() noexcept {
+    if (ringOldest == 0) {
+        return;
+    }
+    // Rotates each array in place (no scratch): row ringOldest becomes row 0.
+    double(*const arrays[])[6] = {collisionJointTarpos,  collisionJointTarvel,
+                                  collisionJointTaracc,  collisionJointTartor,
+                                  collisionJointRealpos, collisionJointRealvel,
+                                  collisionJointRealacc, collisionJointRealtor};
+    for (double(*rows)[6] : arrays) {
+        double *first = &rows[0][0];
+        std::rotate(first, first + 6 * ringOldest, first + 6 * kRingRows);
+    }
+    ringOldest = 0;
+}
 
 void form_cycle_torques(CycleTorques &t) noexcept {
     kxmcTorqueRecordProcess();
@@ -368,19 +397,14 @@ int32_t collisionMessageSave(const double model[6], const double meas[6]) {
     if (model == nullptr || meas == nullptr) {
         return -1;
     }
+    int row = 0;
     if (saveMsgCount >= kRingRows) {
-        constexpr std::size_t kShift = sizeof(double) * 6 * (kRingRows - 1);
-        std::memmove(collisionJointTarpos[0], collisionJointTarpos[1], kShift);
-        std::memmove(collisionJointTarvel[0], collisionJointTarvel[1], kShift);
-        std::memmove(collisionJointTaracc[0], collisionJointTaracc[1], kShift);
-        std::memmove(collisionJointTartor[0], collisionJointTartor[1], kShift);
-        std::memmove(collisionJointRealpos[0], collisionJointRealpos[1], kShift);
-        std::memmove(collisionJointRealvel[0], collisionJointRealvel[1], kShift);
-        std::memmove(collisionJointRealacc[0], collisionJointRealacc[1], kShift);
-        std::memmove(collisionJointRealtor[0], collisionJointRealtor[1], kShift);
-        saveMsgCount = kRingRows - 1;
+        row = ringOldest;  // the oldest row gives way to the newest
+        ringOldest = ringOldest + 1 < kRingRows ? ringOldest + 1 : 0;
+    } else {
+        row = saveMsgCount;  // rows 0 .. count-1 are in order while the ring fills
+        saveMsgCount += 1;
     }
-    const int row = saveMsgCount < 0 ? 0 : saveMsgCount;
     for (int j = 0; j < kJoints; ++j) {
         collisionJointTarpos[row][j] = mpb.targetJointPos[j];
         collisionJointTarvel[row][j] = 1000.0 * mpb.targetJointVel[j];
@@ -391,11 +415,11 @@ int32_t collisionMessageSave(const double model[6], const double meas[6]) {
         collisionJointRealacc[row][j] = 1000000.0 * mpb.actualJointAcc[j];
         collisionJointRealtor[row][j] = meas[j];
     }
-    saveMsgCount = row + 1;
     return 0;
 }
 
 int32_t collisionMessagePrintf(int32_t i) {
+    kxmc::detail::order_collision_messages();
     saveMsgCount = 0;
     const int32_t count = saveMsgPrintfCount;
     int32_t result = -1;

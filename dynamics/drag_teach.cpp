@@ -48,6 +48,18 @@ bool any_null(const P *...p) noexcept {
     return ((p == nullptr) || ...);
 }
 
+// True when `law` must capture its reference this cycle: after a reset, or when the other law
+// holds the record (the interference zone changed between joint and Cartesian holding without
+// passing through its free state). The capture restarts the cycle count.
+bool capture_due(kxmc::DragLockLaw law) noexcept {
+    if (cpd.counter >= kFirstSampleBelow && cpd.law == law) {
+        return false;
+    }
+    cpd.counter = 0;
+    cpd.law = law;
+    return true;
+}
+
 void count_cycle() noexcept {
     if (cpd.counter < std::numeric_limits<int32_t>::max()) {
         ++cpd.counter;
@@ -135,7 +147,7 @@ int32_t drag_lock_law(JacobianFn jacobian, PIDRecord pid[kJoints], const Trsf &f
     if (any_null(pid, jointPos, tauIn, tauOut)) {
         return -1;
     }
-    if (cpd.counter < kFirstSampleBelow) {
+    if (capture_due(kxmc::DragLockLaw::kCartesianLock)) {
         capture_lock_reference(frame);
     }
     double q[kJoints];
@@ -351,7 +363,7 @@ int32_t kxmcimpedencejoint(PIDRecord pid[6], const double jointPos[6], const dou
     if (any_null(pid, jointPos, tauIn, tauOut)) {
         return -1;
     }
-    if (cpd.counter < kFirstSampleBelow) {
+    if (capture_due(kxmc::DragLockLaw::kJointImpedance)) {
         for (int j = 0; j < kJoints; ++j) {
             cpd.jointReference[j] =
                 static_cast<double>(kxmc::narrow_to_float(jointPos[j] * kDegToRad));

@@ -12,10 +12,12 @@
 #include <cstdint>
 
 #include "dynamics/installation_gravity.hpp"
+#include "dynamics/standard_dynamics.hpp"
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_dual_encoder.h"
 #include "kxmc/kxmc_gravity.h"
 #include "kxmc/kxmc_numerics.h"
+#include "numerics/butterworth.hpp"
 #include "numerics/filter_records.hpp"
 #include "numerics/float_cast.hpp"
 
@@ -114,8 +116,10 @@ void filter_load_samples() {
 
         double tq = 0.0;
         double pos = 0.0;
-        (void)Loadbuttord(ch, k, &tq);
-        (void)LoadPosbuttord(ch, k, &pos);
+        (void)kxmc::detail::butterworth_step(kxmc::detail::kButterworthSlow, &f.history[0],
+                                             &f.history[kFilterYRow], ch, k, &tq);
+        (void)kxmc::detail::butterworth_step(kxmc::detail::kButterworthSlow, f.bank2x, f.bank2y,
+                                             ch, k, &pos);
         f.history[kFilterYRow + k][ch] = tq;
         f.bank2y[k][ch] = pos;
         torque[ch] = tq;
@@ -125,16 +129,13 @@ void filter_load_samples() {
 
 // Six steps of the dual-encoder detector on this cycle's encoder sample while a program runs
 // with the detector switched on; otherwise the detector restarts from rest, so a program always
-// begins with a fresh warm-up and no stale peak history.
-void dual_encoder_hand_off(const double qd_deg_s[kJoints]) {
+// begins with a fresh warm-up and no stale peak history. The detector's speed bands are keyed
+// on the joint torque of the model [N m]: the load the gear carries sets how far it deflects.
+void dual_encoder_hand_off(const float tau[kJoints]) {
     const bool detector_on = mpb.collisionMode == 1 || mpb.collisionMode == 2;
     if (detector_on && mpb.robotState == kRobotRunning) {
-        float v[kJoints];  // [deg/s]
-        for (int i = 0; i < kJoints; ++i) {
-            v[i] = kxmc::narrow_to_float(qd_deg_s[i]);
-        }
         for (int32_t j = 0; j < kJoints; ++j) {
-            (void)kxmcCollisionDetection(j, v);
+            (void)kxmcCollisionDetection(j, tau);
         }
     } else {
         (void)initCollisionDetection();
@@ -178,22 +179,22 @@ int32_t kxqmckxdynamicblock(const double jointPos[6], double cx, double cy, doub
     to_float(payload, payloadf);
     to_float(g, gf);
 
+    // The block's torque and the diagonal of its mass matrix, without forming the mass and
+    // Coriolis matrices that the cycle does not use.
     float tau[kJoints] = {};
-    float tau_static[kJoints] = {};
-    float mass_matrix[kJoints * kJoints] = {};
-    float coriolis[kJoints * kJoints] = {};
-    (void)qmckxdynamicblock(lengths, qf, qdf, qddf, payloadf, masses, centres, inertias, rotor, gf,
-                            tau, tau_static, mass_matrix, coriolis);
+    float mass_diagonal[kJoints] = {};
+    const kxmc::detail::StandardModelInput<float> in{lengths, qf,      qdf,      qddf,  payloadf,
+                                                     masses,  centres, inertias, rotor, gf};
+    kxmc::detail::standard_chain_torque(in, mass_diagonal, tau);
 
     for (int i = 0; i < kJoints; ++i) {
         tauOut[i] = static_cast<double>(tau[i]);
         for (int c = 0; c < kJoints; ++c) {
-            inertiaDiag[i * kJoints + c] =
-                i == c ? static_cast<double>(mass_matrix[i * kJoints + c]) : 0.0;
+            inertiaDiag[i * kJoints + c] = i == c ? static_cast<double>(mass_diagonal[i]) : 0.0;
         }
     }
 
-    dual_encoder_hand_off(s.qd);
+    dual_encoder_hand_off(tau);
     filt5.row += 1;
     return 0;
 }

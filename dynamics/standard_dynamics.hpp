@@ -84,57 +84,63 @@ struct StandardModelInput {
     const T *gravity;   // 3 [m/s^2], base frame
 };
 
-// Outputs in SI units with joint rates in rad/s: mass (36, row-major, rotor inertias on the
-// diagonal) [kg m^2], coriolis (36) [kg m^2/s], gravity torque (6) [N m], tau (6) [N m].
-// Any output pointer may be null except mass and coriolis.
+// The chain's bodies in base axes about the base origin, with the joint motion axes and the
+// body velocities: what every back end below builds on.
 template <class T>
-inline void standard_chain_dynamics(const StandardModelInput<T> &in, T *mass, T *coriolis,
-                                    T *gravity_torque, T *tau) {
+struct ChainBodies {
+    Vec3<T> z[kChainJoints];     // joint axes
+    Vec3<T> l[kChainJoints];     // o_j x z_j
+    Vec3<T> sd_a[kChainJoints];  // sdot_j, angular part
+    Vec3<T> sd_l[kChainJoints];  // sdot_j, linear part
+    Vec3<T> w[kChainJoints];     // body angular velocity [rad/s]
+    Vec3<T> u[kChainJoints];     // velocity of the body point at the base origin [m/s]
+    T m[kChainJoints];           // body masses (the payload rides on the last)
+    Vec3<T> h[kChainJoints];     // body first moments about the base origin
+    T J[kChainJoints][6];        // body rotational inertias about the base origin (xx xy xz yy yz zz)
+};
+
+template <class T>
+inline ChainBodies<T> chain_bodies(const StandardModelInput<T> &in) {
     constexpr int n = kChainJoints;
     const T deg = static_cast<T>(kDegToRadBlock);
     const T mm = static_cast<T>(0.001);
     const T mm2 = static_cast<T>(0.000001);
     const auto chain = chain_lengths<T>(in.lengths);
+    ChainBodies<T> b{};
 
-    Vec3<T> z[n];   // joint axes
-    Vec3<T> l[n];   // o_j x z_j
-    Vec3<T> sd_a[n], sd_l[n];  // sdot_j, angular and linear parts
-    T bm[n];        // body masses
-    Vec3<T> bh[n];  // body first moments about the base origin
-    T bJ[n][6];     // body rotational inertias about the base origin (xx xy xz yy yz zz)
-    Mat3<T> bB[n];  // body Coriolis blocks B11
-    Vec3<T> bb[n];  // body Coriolis vectors b
-
-    Mat3<T> R = {{1, 0, 0, 0, 1, 0, 0, 0, 1}};
+    // Axes of frame i in the base (the columns of its rotation) and its origin.
+    Vec3<T> ax = {1, 0, 0};
+    Vec3<T> ay = {0, 1, 0};
+    Vec3<T> az = {0, 0, 1};
     Vec3<T> o = {0, 0, 0};
-    Vec3<T> w = {0, 0, 0};  // body angular velocity [rad/s]
-    Vec3<T> u = {0, 0, 0};  // velocity of the body point at the base origin [m/s]
+    Vec3<T> w = {0, 0, 0};
+    Vec3<T> u = {0, 0, 0};
 
     for (int i = 0; i < n; ++i) {
-        z[i] = {R.m[2], R.m[5], R.m[8]};
-        l[i] = cross(o, z[i]);
+        b.z[i] = az;
+        b.l[i] = cross(o, b.z[i]);
         const T qdi = in.qd[i] * deg;
-        w = w + qdi * z[i];
-        u = u + qdi * l[i];
-        sd_a[i] = cross(w, z[i]);
-        sd_l[i] = cross(u, z[i]) + cross(w, l[i]);
+        w = w + qdi * b.z[i];
+        u = u + qdi * b.l[i];
+        b.w[i] = w;
+        b.u[i] = u;
+        b.sd_a[i] = cross(w, b.z[i]);
+        b.sd_l[i] = cross(u, b.z[i]) + cross(w, b.l[i]);
 
+        // Frame i+1: Rz(theta) Tz(d) Tx(a) Rx(alpha) of frame i, with cos and sin of the twists
+        // exactly 0 or +-1.
         const T theta = in.q[i] * deg;
-        T Ri[9];
-        T pi[3];
-        link_transform(chain, i, static_cast<T>(std::cos(theta)), static_cast<T>(std::sin(theta)),
-                       Ri, pi);
-        o = o + Vec3<T>{R.m[0] * pi[0] + R.m[1] * pi[1] + R.m[2] * pi[2],
-                        R.m[3] * pi[0] + R.m[4] * pi[1] + R.m[5] * pi[2],
-                        R.m[6] * pi[0] + R.m[7] * pi[1] + R.m[8] * pi[2]};
-        Mat3<T> Rn;
-        for (int r = 0; r < 3; ++r) {
-            for (int c = 0; c < 3; ++c) {
-                Rn.m[3 * r + c] =
-                    R.m[3 * r] * Ri[c] + R.m[3 * r + 1] * Ri[3 + c] + R.m[3 * r + 2] * Ri[6 + c];
-            }
-        }
-        R = Rn;
+        const T ct = static_cast<T>(std::cos(theta));
+        const T st = static_cast<T>(std::sin(theta));
+        const T ca = static_cast<T>(kTwistCos[i]);
+        const T sa = static_cast<T>(kTwistSin[i]);
+        const Vec3<T> x_new = ct * ax + st * ay;
+        const Vec3<T> normal = ct * ay - st * ax;
+        o = o + chain.a[i] * x_new + chain.d[i] * az;
+        const Vec3<T> z_new = ca * az - sa * normal;
+        ay = ca * normal + sa * az;
+        ax = x_new;
+        az = z_new;
 
         // Body in its own frame about the frame origin: mass, first moment, rotational inertia.
         T m = in.masses[i];
@@ -164,41 +170,59 @@ inline void standard_chain_dynamics(const StandardModelInput<T> &in, T *mass, T 
             m += mp;
             hl = hl + mp * cp;
         }
-        // Rotate into the base axes: J = R Jl R^T, first moment about the frame origin.
+        // Rotate into the base axes: J = R Jl R^T, first moment about the frame origin. Row k of
+        // R holds component k of the three axes.
         const Mat3<T> Js = {{Jl[0], Jl[1], Jl[2], Jl[1], Jl[3], Jl[4], Jl[2], Jl[4], Jl[5]}};
-        Mat3<T> RJ;
-        for (int r = 0; r < 3; ++r) {
-            for (int c = 0; c < 3; ++c) {
-                RJ.m[3 * r + c] = R.m[3 * r] * Js.m[c] + R.m[3 * r + 1] * Js.m[3 + c] +
-                                  R.m[3 * r + 2] * Js.m[6 + c];
-            }
-        }
-        T Jw[6];
-        const int idx[6][2] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
-        for (int k = 0; k < 6; ++k) {
-            const int r = idx[k][0];
-            const int c = idx[k][1];
-            Jw[k] = RJ.m[3 * r] * R.m[3 * c] + RJ.m[3 * r + 1] * R.m[3 * c + 1] +
-                    RJ.m[3 * r + 2] * R.m[3 * c + 2];
-        }
-        const Vec3<T> hr = mul(R, hl);  // first moment about the frame origin, base axes
+        const Vec3<T> row0 = {ax.x, ay.x, az.x};
+        const Vec3<T> row1 = {ax.y, ay.y, az.y};
+        const Vec3<T> row2 = {ax.z, ay.z, az.z};
+        const Vec3<T> t0 = mul(Js, row0);
+        const Vec3<T> t1 = mul(Js, row1);
+        const Vec3<T> t2 = mul(Js, row2);
+        const T Jw[6] = {dot(row0, t0), dot(row0, t1), dot(row0, t2),
+                         dot(row1, t1), dot(row1, t2), dot(row2, t2)};
+        const Vec3<T> hr = hl.x * ax + hl.y * ay + hl.z * az;
         // Shift from the frame origin p (= o) to the base origin:
         // J_O = J_p + (2 hr.p + m |p|^2) 1 - (hr p^T + p hr^T + m p p^T).
         const Vec3<T> &p = o;
         const T diag = 2 * dot(hr, p) + m * dot(p, p);
-        bJ[i][0] = Jw[0] + diag - (2 * hr.x * p.x + m * p.x * p.x);
-        bJ[i][1] = Jw[1] - (hr.x * p.y + p.x * hr.y + m * p.x * p.y);
-        bJ[i][2] = Jw[2] - (hr.x * p.z + p.x * hr.z + m * p.x * p.z);
-        bJ[i][3] = Jw[3] + diag - (2 * hr.y * p.y + m * p.y * p.y);
-        bJ[i][4] = Jw[4] - (hr.y * p.z + p.y * hr.z + m * p.y * p.z);
-        bJ[i][5] = Jw[5] + diag - (2 * hr.z * p.z + m * p.z * p.z);
-        bm[i] = m;
-        const Vec3<T> h = hr + m * p;
-        bh[i] = h;
+        b.J[i][0] = Jw[0] + diag - (2 * hr.x * p.x + m * p.x * p.x);
+        b.J[i][1] = Jw[1] - (hr.x * p.y + p.x * hr.y + m * p.x * p.y);
+        b.J[i][2] = Jw[2] - (hr.x * p.z + p.x * hr.z + m * p.x * p.z);
+        b.J[i][3] = Jw[3] + diag - (2 * hr.y * p.y + m * p.y * p.y);
+        b.J[i][4] = Jw[4] - (hr.y * p.z + p.y * hr.z + m * p.y * p.z);
+        b.J[i][5] = Jw[5] + diag - (2 * hr.z * p.z + m * p.z * p.z);
+        b.m[i] = m;
+        b.h[i] = hr + m * p;
+    }
+    return b;
+}
 
-        // Body Coriolis block B11 and vector b for the body velocity (w; u).
-        const Mat3<T> J = {{bJ[i][0], bJ[i][1], bJ[i][2], bJ[i][1], bJ[i][3], bJ[i][4], bJ[i][2],
-                            bJ[i][4], bJ[i][5]}};
+// Symmetric 3x3 from (xx xy xz yy yz zz).
+template <class T>
+inline Mat3<T> symmetric(const T (&J)[6]) {
+    return {{J[0], J[1], J[2], J[1], J[3], J[4], J[2], J[4], J[5]}};
+}
+
+// Outputs in SI units with joint rates in rad/s: mass (36, row-major, rotor inertias on the
+// diagonal) [kg m^2], coriolis (36) [kg m^2/s], gravity torque (6) [N m], tau (6) [N m].
+// Any output pointer may be null except mass and coriolis.
+template <class T>
+inline void standard_chain_dynamics(const StandardModelInput<T> &in, T *mass, T *coriolis,
+                                    T *gravity_torque, T *tau) {
+    constexpr int n = kChainJoints;
+    const T deg = static_cast<T>(kDegToRadBlock);
+    const T mm2 = static_cast<T>(0.000001);
+    const ChainBodies<T> b = chain_bodies(in);
+
+    // Body Coriolis block B11 and vector b for each body velocity (w; u).
+    Mat3<T> bB[n];
+    Vec3<T> bb[n];
+    for (int i = 0; i < n; ++i) {
+        const Vec3<T> &w = b.w[i];
+        const Vec3<T> &u = b.u[i];
+        const Vec3<T> &h = b.h[i];
+        const Mat3<T> J = symmetric(b.J[i]);
         // P = W J, column c of P is w x (column c of J).
         Mat3<T> P;
         for (int c = 0; c < 3; ++c) {
@@ -223,7 +247,7 @@ inline void standard_chain_dynamics(const StandardModelInput<T> &in, T *mass, T 
                 bB[i].m[3 * r + c] = half * s;
             }
         }
-        bb[i] = cross(w, h) + m * u;
+        bb[i] = cross(w, h) + b.m[i] * u;
     }
 
     // Backward sweep over composites: f_j = I^C_j s_j, g_j = I^C_j sdot_j + B^C_j s_j,
@@ -236,36 +260,39 @@ inline void standard_chain_dynamics(const StandardModelInput<T> &in, T *mass, T 
     Vec3<T> bc = {0, 0, 0};
     const Vec3<T> g = {in.gravity[0], in.gravity[1], in.gravity[2]};
     for (int j = n - 1; j >= 0; --j) {
-        mc += bm[j];
-        hc = hc + bh[j];
+        mc += b.m[j];
+        hc = hc + b.h[j];
         for (int k = 0; k < 6; ++k) {
-            Jc[k] += bJ[j][k];
+            Jc[k] += b.J[j][k];
         }
         for (int k = 0; k < 9; ++k) {
             Bc.m[k] += bB[j].m[k];
         }
         bc = bc + bb[j];
-        const Mat3<T> J = {{Jc[0], Jc[1], Jc[2], Jc[1], Jc[3], Jc[4], Jc[2], Jc[4], Jc[5]}};
+        const Mat3<T> J = symmetric(Jc);
+        const Vec3<T> &z = b.z[j];
+        const Vec3<T> &l = b.l[j];
         // Spatial inertia times a motion vector (a; b): (J a + h x b; m b - h x a).
-        f_a[j] = mul(J, z[j]) + cross(hc, l[j]);
-        f_l[j] = mc * l[j] - cross(hc, z[j]);
-        g_a[j] = mul(J, sd_a[j]) + cross(hc, sd_l[j]) + mul(Bc, z[j]);
-        g_l[j] = mc * sd_l[j] - cross(hc, sd_a[j]) - cross(bc, z[j]);
-        e_a[j] = mul_transposed(Bc, z[j]) + cross(bc, l[j]);
+        f_a[j] = mul(J, z) + cross(hc, l);
+        f_l[j] = mc * l - cross(hc, z);
+        g_a[j] = mul(J, b.sd_a[j]) + cross(hc, b.sd_l[j]) + mul(Bc, z);
+        g_l[j] = mc * b.sd_l[j] - cross(hc, b.sd_a[j]) - cross(bc, z);
+        e_a[j] = mul_transposed(Bc, z) + cross(bc, l);
         if (gravity_torque != nullptr) {
-            gravity_torque[j] = -dot(z[j], cross(hc, g)) - mc * dot(l[j], g);
+            gravity_torque[j] = -dot(z, cross(hc, g)) - mc * dot(l, g);
         }
     }
 
     for (int i = 0; i < n; ++i) {
         for (int j = i; j < n; ++j) {
-            const T mij = dot(z[i], f_a[j]) + dot(l[i], f_l[j]);
+            const T mij = dot(b.z[i], f_a[j]) + dot(b.l[i], f_l[j]);
             mass[i * n + j] = mij;
             mass[j * n + i] = mij;
-            coriolis[i * n + j] = dot(z[i], g_a[j]) + dot(l[i], g_l[j]);
+            coriolis[i * n + j] = dot(b.z[i], g_a[j]) + dot(b.l[i], g_l[j]);
         }
         for (int j = 0; j < i; ++j) {
-            coriolis[i * n + j] = dot(f_a[i], sd_a[j]) + dot(f_l[i], sd_l[j]) + dot(e_a[i], z[j]);
+            coriolis[i * n + j] =
+                dot(f_a[i], b.sd_a[j]) + dot(f_l[i], b.sd_l[j]) + dot(e_a[i], b.z[j]);
         }
         mass[i * n + i] += in.rotor[i] * mm2;
     }
@@ -282,6 +309,62 @@ inline void standard_chain_dynamics(const StandardModelInput<T> &in, T *mass, T 
                 s += coriolis[i * n + j] * qd[j] + mass[i * n + j] * qdd[j];
             }
             tau[i] = s;
+        }
+    }
+}
+
+// The same torque, and the diagonal of the mass matrix, without the matrices: the per-cycle
+// path needs only these. Recursive Newton-Euler in the same base coordinates: body
+// accelerations a_i = a_(i-1) + sdot_i qd_i + s_i qdd_i from a base acceleration (0; -g), body
+// forces f_i = I_i a_i + v_i x* I_i v_i, tau_j = s_j . sum_(k >= j) f_k plus the rotor's
+// inertia times qdd_j; M_jj = s_j . I^C_j s_j plus the rotor inertia.
+template <class T>
+inline void standard_chain_torque(const StandardModelInput<T> &in, T *mass_diagonal, T *tau) {
+    constexpr int n = kChainJoints;
+    const T deg = static_cast<T>(kDegToRadBlock);
+    const T mm2 = static_cast<T>(0.000001);
+    const ChainBodies<T> b = chain_bodies(in);
+
+    Vec3<T> f_a[n], f_l[n];  // body forces
+    Vec3<T> a_a = {0, 0, 0};
+    Vec3<T> a_l = {-in.gravity[0], -in.gravity[1], -in.gravity[2]};
+    T qdd[n];
+    for (int i = 0; i < n; ++i) {
+        qdd[i] = in.qdd != nullptr ? in.qdd[i] * deg : T(0);
+        const T qd = in.qd[i] * deg;
+        a_a = a_a + qd * b.sd_a[i] + qdd[i] * b.z[i];
+        a_l = a_l + qd * b.sd_l[i] + qdd[i] * b.l[i];
+        const Mat3<T> J = symmetric(b.J[i]);
+        const Vec3<T> &h = b.h[i];
+        // I (a; b) = (J a + h x b; m b - h x a); v x* (n; f) = (w x n + u x f; w x f).
+        const Vec3<T> ia_a = mul(J, a_a) + cross(h, a_l);
+        const Vec3<T> ia_l = b.m[i] * a_l - cross(h, a_a);
+        const Vec3<T> iv_a = mul(J, b.w[i]) + cross(h, b.u[i]);
+        const Vec3<T> iv_l = b.m[i] * b.u[i] - cross(h, b.w[i]);
+        f_a[i] = ia_a + cross(b.w[i], iv_a) + cross(b.u[i], iv_l);
+        f_l[i] = ia_l + cross(b.w[i], iv_l);
+    }
+    Vec3<T> F_a = {0, 0, 0};
+    Vec3<T> F_l = {0, 0, 0};
+    T mc = 0;
+    Vec3<T> hc = {0, 0, 0};
+    T Jc[6] = {0, 0, 0, 0, 0, 0};
+    for (int j = n - 1; j >= 0; --j) {
+        F_a = F_a + f_a[j];
+        F_l = F_l + f_l[j];
+        const T rotor = in.rotor[j] * mm2;
+        tau[j] = dot(b.z[j], F_a) + dot(b.l[j], F_l) + rotor * qdd[j];
+        if (mass_diagonal != nullptr) {
+            mc += b.m[j];
+            hc = hc + b.h[j];
+            for (int k = 0; k < 6; ++k) {
+                Jc[k] += b.J[j][k];
+            }
+            const Vec3<T> &z = b.z[j];
+            const Vec3<T> &l = b.l[j];
+            const Vec3<T> ic_a = mul(symmetric(Jc), z) + cross(hc, l);
+            const Vec3<T> ic_l = mc * l - cross(hc, z);
+            mass_diagonal[j] = dot(z, ic_a) + dot(l, ic_l) + rotor;
         }
     }
 }

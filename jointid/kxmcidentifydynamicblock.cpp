@@ -25,17 +25,6 @@ void selftest_gravity(double tilt_neg, double rot, double gravity[3]) noexcept {
     gravity[2] = -kSelftestGravity * std::cos(t);
 }
 
-bool selftest_regressor(int family, const double q[6], const double qd[6], const double qdd[6],
-                        const double gravity[3], double h[6][54]) noexcept {
-    switch (family) {
-    case 3: selftest_family_regressor<3>(q, qd, qdd, gravity, h); return true;
-    case 5: selftest_family_regressor<5>(q, qd, qdd, gravity, h); return true;
-    case 10: selftest_family_regressor<10>(q, qd, qdd, gravity, h); return true;
-    case 16: selftest_family_regressor<16>(q, qd, qdd, gravity, h); return true;
-    default: return false;
-    }
-}
-
 }  // namespace detail
 
 namespace {

@@ -59,10 +59,6 @@ void selftest_family_regressor(const double q[6], const double qd[6], const doub
     selftest_chain_regressor(*selftest_chain(Family), q, qd, qdd, gravity, h);
 }
 
-// Regressor of the family (3, 5, 10, 16); returns false (h untouched) for any other family.
-bool selftest_regressor(int family, const double q[6], const double qd[6], const double qdd[6],
-                        const double gravity[3], double h[6][54]) noexcept;
-
 // Base-frame gravity from the installation angles of the model input vector: t = -tilt_neg,
 // r = rot [rad]; g = -9.81 (cos r sin t, sin r sin t, cos t).
 void selftest_gravity(double tilt_neg, double rot, double gravity[3]) noexcept;

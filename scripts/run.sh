@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
-# Builds the library, the simulated host and the tools, then runs the main job.
+# Builds the library, the simulated host and the arm simulator, then runs the main job (kxsim).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-debian.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$(nproc)"
-if [ -x build/sim/kxsim ]; then
-  exec build/sim/kxsim "$@"
-else
-  exec build/tools/kxdemo "$@"
-fi
+exec build/sim/kxsim "$@"

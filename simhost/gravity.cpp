@@ -1,6 +1,11 @@
 // The host's gravity routines for the three fixed mountings: the torque that holds the arm and
-// its payload, computed with the library's static inverse dynamics (kxmcInvGravity) from the
-// host's own parameter sets of the standard chain.
+// its payload against gravity, from the host's own parameter sets of the standard chain and its
+// own computation, independent of the library's gravity model.
+//
+// The holding torque is the gradient of the potential energy V = -sum m_k g . c_k over the link
+// centres of mass c_k (payload included): joint i moves every centre beyond it about its axis,
+// dc_k/dq_i = z_(i-1) x (c_k - o_(i-1)), so tau_i = -sum_(k >= i) m_k g . (z_(i-1) x (c_k - o_(i-1))),
+// with the joint axes z and origins o of the standard Denavit-Hartenberg frames in the base.
 //
 // Parameter sets: lengths and masses of each arm as measured; the centres of mass of the 5-kg
 // arm as measured and those of the other arms derived from it by the same geometric scaling of
@@ -8,7 +13,8 @@
 // library model the same arm. Gravity in the base frame: floor (0, 0, -9.8), wall (-9.8, 0, 0)
 // (tilt 90 about Y), ceiling (0, 0, +9.8).
 #include "dynamics/arm_derivation.hpp"
-#include "kxmc/kxmc_gravity.h"
+#include <cmath>
+
 #include "numerics/model_bands.hpp"
 #include "simhost_internal.hpp"
 
@@ -52,6 +58,30 @@ constexpr kxmc::Band<Set> kSets[] = {
     {903, 903, kSet903}, {1001, 1100, kSet1001},
 };
 
+// Frame of one standard DH link, rotation row-major and origin [m].
+struct Frame {
+    double r[9];
+    double o[3];
+};
+
+Frame then(const Frame &f, double a, double alpha, double d, double theta) {
+    const double ct = std::cos(theta), st = std::sin(theta);
+    const double ca = std::cos(alpha), sa = std::sin(alpha);
+    const double link[9] = {ct, -st * ca, st * sa, st, ct * ca, -ct * sa, 0.0, sa, ca};
+    const double offset[3] = {a * ct, a * st, d};
+    Frame out{};
+    for (int i = 0; i < 3; ++i) {
+        for (int k = 0; k < 3; ++k) {
+            for (int m = 0; m < 3; ++m) {
+                out.r[3 * i + k] += f.r[3 * i + m] * link[3 * m + k];
+            }
+            out.o[i] += f.r[3 * i + k] * offset[k];
+        }
+        out.o[i] += f.o[i];
+    }
+    return out;
+}
+
 int holding_torque(const double jointPos[6], const double load[4], double out[6], int model,
                    const double gravity[3]) {
     if (jointPos == nullptr || load == nullptr || out == nullptr) {
@@ -59,16 +89,43 @@ int holding_torque(const double jointPos[6], const double load[4], double out[6]
     }
     const uint32_t code = model < 0 ? 0u : static_cast<uint32_t>(model);
     const Set &s = kxmc::lookup_band(kSets, code, kxmc::detail::kDefaultSet);
-    double lengths[6], masses[6], centres[18];
+    const double twist[6] = {90, 0, 0, 90, -90, 0};  // [deg]
+    const double a[6] = {0, -std::fabs(s.lengths[1]), -std::fabs(s.lengths[2]), 0, 0, 0};  // [mm]
+    const double d[6] = {s.lengths[0], 0, 0, s.lengths[3], s.lengths[4], s.lengths[5]};    // [mm]
+
+    // frames[0] is the base; frames[k] the distal frame of link k.
+    Frame frames[7] = {Frame{{1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}}};
+    for (int k = 0; k < 6; ++k) {
+        frames[k + 1] = then(frames[k], a[k] * 0.001, twist[k] * detail::kDegToRad, d[k] * 0.001,
+                             jointPos[k] * detail::kDegToRad);
+    }
+    // Centre of mass [m] and mass [kg] of each body in the base; the payload rides on link 6.
+    double centre[7][3], mass[7];
+    for (int k = 0; k < 7; ++k) {
+        const Frame &f = frames[k < 6 ? k + 1 : 6];
+        const double local[3] = {k < 6 ? s.centres[3 * k] : load[0],
+                                 k < 6 ? s.centres[3 * k + 1] : load[1],
+                                 k < 6 ? s.centres[3 * k + 2] : load[2]};  // [mm]
+        mass[k] = k < 6 ? s.masses[k] : load[3];
+        for (int i = 0; i < 3; ++i) {
+            centre[k][i] = f.o[i] + (f.r[3 * i] * local[0] + f.r[3 * i + 1] * local[1] +
+                                     f.r[3 * i + 2] * local[2]) * 0.001;
+        }
+    }
     for (int i = 0; i < 6; ++i) {
-        lengths[i] = s.lengths[i];
-        masses[i] = s.masses[i];
+        const Frame &joint = frames[i];
+        const double z[3] = {joint.r[2], joint.r[5], joint.r[8]};
+        double tau = 0.0;
+        for (int k = i; k < 7; ++k) {
+            const double p[3] = {centre[k][0] - joint.o[0], centre[k][1] - joint.o[1],
+                                 centre[k][2] - joint.o[2]};
+            const double moved[3] = {z[1] * p[2] - z[2] * p[1], z[2] * p[0] - z[0] * p[2],
+                                     z[0] * p[1] - z[1] * p[0]};
+            tau -= mass[k] * (gravity[0] * moved[0] + gravity[1] * moved[1] + gravity[2] * moved[2]);
+        }
+        out[i] = tau;
     }
-    for (int i = 0; i < 18; ++i) {
-        centres[i] = s.centres[i];
-    }
-    const double payload[10] = {load[3], load[0], load[1], load[2], 0, 0, 0, 0, 0, 0};
-    return kxmcInvGravity(lengths, masses, centres, payload, gravity, jointPos, out);
+    return 0;
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ float g_ratio[6] = {0, 0, 0, 0, 0, 0};
 uint16_t g_axle_din = 0;
 int32_t g_identification[6] = {0, 0, 0, 0, 0, 0};
 int32_t g_single_identify[3] = {0, 0, 0};
+int g_quaternion_sign = 1;
 
 }  // namespace
 
@@ -48,6 +49,7 @@ void reset_services() {
     g_cycle = 0;
     g_recording = true;
     clear_robot_pos();
+    set_quaternion_sign(1);
     reset_config_hooks();
 }
 
@@ -92,6 +94,8 @@ bool log_contains(const std::string &text, int level) {
 std::string log_file() { return config_root() + "/kxmc.log"; }
 
 void set_cycle(uint64_t c) { g_cycle = c; }
+void set_quaternion_sign(int sign) { g_quaternion_sign = sign < 0 ? -1 : 1; }
+int quaternion_sign() { return g_quaternion_sign; }
 uint64_t cycle() { return g_cycle; }
 
 void set_velocity_feedforward(const float ff[6]) {

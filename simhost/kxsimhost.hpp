@@ -125,6 +125,11 @@ void set_axle_din(uint16_t din);
 void set_joint_identification_data(const int32_t values[6]);
 void set_single_joint_identify(int32_t a, int32_t b, int32_t c);
 
+// Sign of the quaternions trsfToQtrn returns: +1 (default) the representative with w >= 0, -1
+// its negative, the same rotation as another kinematics library may hand it out.
+void set_quaternion_sign(int sign);
+int quaternion_sign();
+
 // Current TCP pose returned by qmcGetRobotPos (x, y, z [mm], a, b, c [deg]); by default the
 // forward kinematics of the tool at mpb.jointPos.
 void set_robot_pos(const double pose[6]);

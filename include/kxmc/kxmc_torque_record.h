@@ -73,8 +73,11 @@ KXMC_API int32_t findHistoryCurrentSet(int16_t cur, int16_t *out);
 
 /* ==== Collision message ring ============================================================== */
 /*
- * The last 200 cycles of target and actual joint data, row 0 the oldest, six joints per row:
- * positions [deg], velocities [deg/s], accelerations [deg/s^2], torques [N m, motor side].
+ * The last 200 cycles of target and actual joint data, six joints per row: positions [deg],
+ * velocities [deg/s], accelerations [deg/s^2], torques [N m, motor side]. Row 0 is the oldest
+ * while the ring fills, right after a kxmcCheckForCollisionError cycle that reported a
+ * collision, and from the first collisionMessagePrintf call on. Between those points a full
+ * ring overwrites its oldest row in place each cycle, so the rows are rotated.
  */
 KXMC_API extern double collisionJointTarpos[KXMC_COLLISION_RING_ROWS][6];
 KXMC_API extern double collisionJointTarvel[KXMC_COLLISION_RING_ROWS][6];
@@ -89,7 +92,7 @@ KXMC_API extern double collisionJointRealtor[KXMC_COLLISION_RING_ROWS][6];
  * pair k = count / 200 (0 positions, 1 velocities, 2 accelerations, 3 torques). */
 KXMC_API extern int32_t saveMsgPrintfCount;
 
-/* Appends one ring row (dropping the oldest when 200 are stored) from the motion record and
+/* Stores one ring row (overwriting the oldest when 200 are stored) from the motion record and
  * the cycle's model torque (joint side, x100) and measured torque (motor side) [N m].
  * Returns 0. */
 KXMC_API int32_t collisionMessageSave(const double model[6], const double meas[6]);
@@ -97,7 +100,8 @@ KXMC_API int32_t collisionMessageSave(const double model[6], const double meas[6
 /*
  * Logs row i - 200 k (k = saveMsgPrintfCount / 200) of quantity pair k at level 2 as
  * "%d tarpos %lf ..." / "realpos %lf ..." (tarvel/realvel, taracc/realacc, tartor/realtor), and
- * restarts the ring's row count so the next collision records a fresh ring. A
+ * restarts the ring's row count so the next collision records a fresh ring. The rows are put in
+ * order, row 0 the oldest, before anything is printed. A
  * saveMsgPrintfCount of 799 wraps to 0. An index or print counter that selects no row
  * (i outside 0..799, a row outside 0..199, a counter outside 0..799) logs nothing and returns
  * -1; otherwise 0.
@@ -107,9 +111,10 @@ KXMC_API int32_t collisionMessagePrintf(int32_t i);
 /* ==== Static collision check ============================================================== */
 /*
  * Collision check while no program runs: the residual of each joint (measured minus expected
- * motor torque) against a fraction of the joint's rated torque (0.3, 0.5, 0.6, 0.8, 0.8, 0.8
- * for the 3- and 5-kg arms and the small families; 0.4, 0.6, 0.6, 0.8, 0.8, 0.8 for the 10-kg,
- * 16-kg and fifth families, model 902 and the 1001-1100 family). Every joint over its limit sets CollisionStartFlag,
+ * motor torque) against a fraction of the joint's rated torque: 0.3, 0.5, 0.6, 0.8, 0.8, 0.8
+ * for the 3- and 5-kg arms and the small families; 0.4, 0.7, 0.8, 0.8, 0.8, 0.8 for the 10- and
+ * 16-kg arms and model 902; 0.8 on every joint of the fifth family; 0.5, 0.8, 0.8, 0.8, 0.8, 0.8
+ * for the 1001-1100 family. Every joint over its limit sets CollisionStartFlag,
  * switches to drag (qmcDragSwitch(1)), logs "Static Collision After to DragMode" and sets
  * CollisionAfterTime = 1000. Returns 0.
  */

@@ -21,5 +21,6 @@
 #include "kxmc_joint_model.h"
 #include "kxmc_force_torque_drag.h"
 #include "kxmc_identification_store.h"
+#include "kxmc_payload.h"
 
 #endif /* KXMCFORCETORQUE_H */

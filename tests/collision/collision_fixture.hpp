@@ -22,7 +22,7 @@ constexpr uint32_t kModel = 101;
 constexpr int32_t kCountLimit = 3;
 
 class CollisionFixture : public kxsim_test::HostFixture {
-protected:
+   protected:
     uint32_t model_code() const override { return kModel; }
 
     void SetUp() override {

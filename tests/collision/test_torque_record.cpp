@@ -1,5 +1,6 @@
 // Torque record (recording, replay, band comparison), joint 2's delay line, the collision message
 // ring and the static collision check.
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 
@@ -13,7 +14,7 @@ const float kUpper[6] = {0.2f, 0.2f, 0.2f, 0.2f, 0.2f, 0.2f};
 const int32_t kLimits[6] = {3, 3, 3, 3, 3, 3};
 
 class TorqueRecord : public CollisionFixture {
-protected:
+   protected:
     int32_t start_end(uint8_t enable, uint8_t smooth = 0, uint32_t id = 1) {
         return qmcTorqueRecordStartEnd(enable, smooth, kLower, kUpper, kLimits, id);
     }
@@ -52,12 +53,16 @@ TEST_F(TorqueRecord, StartRejectsBadArgumentsWithoutChange) {
         EXPECT_EQ(qmcTorqueRecordStartEnd(enable, 0, lo, hi, kLimits, 5), -1);
         EXPECT_EQ(mcb.torqueRecordEnable + mcb.torqueRecordRun + mcb.torqueRecordLower[3], 0);
     }
-    EXPECT_EQ(qmcTorqueRecordStartEnd(0, 1, kUpper, kLower, kLimits, 6), 0);  // stopping takes any band
+    EXPECT_EQ(qmcTorqueRecordStartEnd(0, 1, kUpper, kLower, kLimits, 6),
+              0);  // stopping takes any band
     EXPECT_EQ(mpb.cmdId, 6u);
 }
 
+// A new recording starts from an empty buffer; 50 x 12000 cycles fill it exactly.
 TEST_F(TorqueRecord, TwelveThousandSamplesFillTheBufferExactly) {
+    mcb.torqueRecordSamples[3][11999] = 99;  // left over
     ASSERT_EQ(start_end(1), 0);
+    EXPECT_EQ(mcb.torqueRecordSamples[3][11999], 0);
     for (long c = 1; c <= 50L * 12000; ++c) {
         how.jointCurrent[0] = static_cast<int16_t>(c / 50);
         ASSERT_EQ(kxmcTorqueRecordProcess(), 0) << c;
@@ -123,8 +128,9 @@ TEST_F(TorqueRecord, SmoothReplayFollowsTheHostFit) {
     for (int n = 0; n < 5; ++n) {
         kxmcaddpointBfitting(&ref, values[n], n == 4 ? 0 : 1);
         for (int s = 0; s < 50; ++s) {
-            const int16_t want = n == 0 ? static_cast<int16_t>((values[1] * s) / 50)
-                                        : kxmc::trunc_to<int16_t>(kxmccomBfitting(&ref, s, 4, params));
+            const int16_t want = n == 0
+                                     ? static_cast<int16_t>((values[1] * s) / 50)
+                                     : kxmc::trunc_to<int16_t>(kxmccomBfitting(&ref, s, 4, params));
             ASSERT_EQ(replay_one(), want) << n << " " << s;
         }
     }
@@ -141,7 +147,8 @@ TEST_F(TorqueRecord, BandRunSameCurrentsPassAndAnExcursionIsCaught) {
         for (int k = 0; k < 3000; ++k) {
             for (int j = 0; j < 6; ++j) {
                 const int extra = (j == 3 && k >= push_from) ? push : 0;
-                how.jointCurrent[j] = static_cast<int16_t>(150.0 * std::sin(0.002 * k + j) + 20.0 * j + extra);
+                how.jointCurrent[j] =
+                    static_cast<int16_t>(150.0 * std::sin(0.002 * k + j) + 20.0 * j + extra);
             }
             kxmcCheckForCollisionError();
             if (!kxsim::action_names().empty() || mcb.warningCode != 0) {
@@ -153,7 +160,8 @@ TEST_F(TorqueRecord, BandRunSameCurrentsPassAndAnExcursionIsCaught) {
     for (uint8_t smooth : {0, 1}) {
         rearm();
         mpb.motionType = 9;
-        std::fill(mpb.collisionLevel, mpb.collisionLevel + 6, 100.0f);  // the level branch never counts
+        std::fill(mpb.collisionLevel, mpb.collisionLevel + 6,
+                  100.0f);  // the level branch never counts
         ASSERT_EQ(start_end(1, smooth), 0);
         ASSERT_EQ(run(0, 0), -1);
         ASSERT_EQ(start_end(0, smooth), 0);
@@ -175,10 +183,17 @@ TEST_F(TorqueRecord, BandRunSameCurrentsPassAndAnExcursionIsCaught) {
 // switches to drag.
 TEST_F(TorqueRecord, BandReactionAndCount) {
     // residual in units of the upper band; cycles_to_catch -1: not within 600 cycles
-    struct Case { uint8_t reaction; double residual; int32_t count_limit; int cycles_to_catch; } cases[] = {{0, 4.5, 3, 1}, {2, -4.5, 3, 1}, {0, 2.0, 3, 4}, {2, 2.0, 0, 501}, {0, 0.9, 3, -1},
-                 {1, 4.5, 3, 1}, {3, 4.5, 3, 1},  {4, 4.5, 3, 1}, {5, 4.5, 3, 1},   {9, 4.5, 3, 1}};
+    struct Case {
+        uint8_t reaction;
+        double residual;
+        int32_t count_limit;
+        int cycles_to_catch;
+    } cases[] = {{0, 4.5, 3, 1},   {2, -4.5, 3, 1}, {0, 2.0, 3, 4}, {2, 3.5, 3, 4},
+                 {2, 2.0, 0, 501}, {0, 0.9, 3, -1}, {1, 4.5, 3, 1}, {3, 4.5, 3, 1},
+                 {4, 4.5, 3, 1},   {5, 4.5, 3, 1},  {9, 4.5, 3, 1}};
     for (const Case &c : cases) {
-        SCOPED_TRACE(::testing::Message() << int(c.reaction) << " " << c.residual << " " << c.count_limit);
+        SCOPED_TRACE(::testing::Message()
+                     << int(c.reaction) << " " << c.residual << " " << c.count_limit);
         rearm();
         record(0, 2, [](int, int) { return static_cast<int16_t>(0); });
         mcb.collisionPauseFlag = c.reaction;
@@ -192,9 +207,13 @@ TEST_F(TorqueRecord, BandReactionAndCount) {
             caught = mcb.collisionState == 1 ? k : -1;
         }
         EXPECT_EQ(caught, c.cycles_to_catch);
-        const Names want = caught < 0 ? Names{} : c.reaction == 0 ? kPause : c.reaction == 2 ? kStop : Names{};
+        const Names want = caught < 0        ? Names{}
+                           : c.reaction == 0 ? kPause
+                           : c.reaction == 2 ? kStop
+                                             : Names{};
         EXPECT_EQ(kxsim::action_names(), want);
-        EXPECT_EQ(mcb.collisionErrorCode, want.empty() ? KXMC_COLLISION_NONE : KXMC_COLLISION_NONE + 2);
+        EXPECT_EQ(mcb.collisionErrorCode,
+                  want.empty() ? KXMC_COLLISION_NONE : KXMC_COLLISION_NONE + 2);
         EXPECT_EQ(mcb.warningCode, caught > 0 && want.empty() ? 0x22000003u : 0u);
         EXPECT_EQ(CollisionStartFlag, 0);
         EXPECT_EQ(mpb.collisionCounter[1], 0);
@@ -206,8 +225,15 @@ TEST_F(TorqueRecord, BandReactionAndCount) {
 // The first 101 inputs pass straight through; after that the output is the input of `lag`
 // calls ago, the lag following the programmed speed's share of the maximum, capped at 100.
 TEST(DelayLine, LagFollowsTheProgrammedSpeedWithinBounds) {
-    struct Case { int32_t motion_type; double joint_vel, joint_max, linear_vel, linear_max; int lag; } cases[] = {{1, 45.0, 180.0, 0, 0, 25}, {1, 270.0, 180.0, 0, 0, 100}, {2, 0, 0, 250.0, 1000.0, 25},
-         {1, 45.0, 0.0, 0, 0, 0}, {21, 0, 0, NAN, 1000.0, 0}};
+    struct Case {
+        int32_t motion_type;
+        double joint_vel, joint_max, linear_vel, linear_max;
+        int lag;
+    } cases[] = {{1, 45.0, 180.0, 0, 0, 25},
+                 {1, 270.0, 180.0, 0, 0, 100},
+                 {2, 0, 0, 250.0, 1000.0, 25},
+                 {1, 45.0, 0.0, 0, 0, 0},
+                 {21, 0, 0, NAN, 1000.0, 0}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.motion_type);
         mpb.motionType = c.motion_type;
@@ -227,33 +253,77 @@ TEST(DelayLine, LagFollowsTheProgrammedSpeedWithinBounds) {
 
 // ---- Message ring ---------------------------------------------------------------------------
 
+// Each row holds the cycle's target and actual positions [deg], velocities [deg/s],
+// accelerations [deg/s^2] and torques [N m, motor side]; printing logs them quantity pair by
+// quantity pair, row 0 the oldest of the last 200.
 TEST_F(CollisionFixture, MessageRingKeepsTwoHundredRowsAndPrintsFourQuantityPairs) {
     for (int i = 1; i <= 250; ++i) {
-        mpb.targetJointPos[0] = i;
-        const double model[6] = {}, meas[6] = {0, 0, 0, 0, 2.0 * i, 0};
+        double model[6], meas[6];
+        for (int j = 0; j < 6; ++j) {
+            const int n = j + 1;
+            mpb.targetJointPos[j] = i + j;
+            mpb.jointPos[j] = -(i + j);
+            mpb.targetJointVel[j] = 0.001 * n;  // [deg/cycle]
+            mpb.actualJointVel[j] = 0.004 * n;
+            mpb.targetJointAcc[j] = 2e-6 * n;  // [deg/cycle^2]
+            mpb.actualJointAcc[j] = 5e-6 * n;
+            model[j] = 300.0 * n;  // joint side x 100
+            meas[j] = 6.0 * n;
+        }
         collisionMessageSave(model, meas);
     }
-    EXPECT_DOUBLE_EQ(collisionJointTarpos[0][0], 51.0);  // oldest first
-    EXPECT_DOUBLE_EQ(collisionJointTarpos[199][0], 250.0);
     for (int i = 0; i < 800; ++i) {
         saveMsgPrintfCount = i;
         EXPECT_EQ(collisionMessagePrintf(i), 0);
     }
-    EXPECT_EQ(saveMsgPrintfCount, 0);  // wrapped after 799
-    // Rows 0-199 print target and real positions, then velocities, accelerations and torques.
+    EXPECT_EQ(saveMsgPrintfCount, 0);                    // wrapped after 799
+    EXPECT_DOUBLE_EQ(collisionJointTarpos[0][0], 51.0);  // oldest first once printing started
+    EXPECT_DOUBLE_EQ(collisionJointRealpos[199][5], -255.0);
+    const auto row = [](const char *name, double first, double step) {
+        std::string text = name;
+        for (int j = 0; j < 6; ++j) text += " " + std::to_string(first + step * j);
+        return text;
+    };
+    const std::string want[8] = {row("7 tarpos", 58, 1), row("realpos", -58, -1),
+                                 row("7 tarvel", 1, 1),  row("realvel", 4, 4),
+                                 row("7 taracc", 2, 2),  row("realacc", 5, 5),
+                                 row("7 tartor", 3, 3),  row("realtor", 6, 6)};
     const auto &lines = kxsim::log_lines();
     ASSERT_EQ(lines.size(), 1600u);
-    const char *names[4][2] = {{"tarpos", "realpos"}, {"tarvel", "realvel"}, {"taracc", "realacc"}, {"tartor", "realtor"}};
     for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(lines[k * 400 + 14].text.rfind("7 " + std::string(names[k][0]) + " ", 0), 0u);
-        EXPECT_EQ(lines[k * 400 + 15].text.rfind(std::string(names[k][1]) + " ", 0), 0u);
+        EXPECT_EQ(lines[k * 400 + 14].text, want[2 * k]);
+        EXPECT_EQ(lines[k * 400 + 15].text, want[2 * k + 1]);
         EXPECT_EQ(lines[k * 400].level, 2);
+        EXPECT_EQ(lines[k * 400 + 1].level, 2);
     }
-    EXPECT_EQ(lines[14].text, "7 tarpos 58.000000 -60.000000 80.000000 -110.000000 70.000000 20.000000");
+}
+
+// The host reads the ring after a collision: at the end of the cycle that reported it, by the
+// level or the recorded-band comparison, the rows are oldest first, the collision cycle last.
+TEST_F(CollisionFixture, MessageRingIsInOrderAfterTheCollisionCycle) {
+    for (const bool band : {false, true}) {
+        SCOPED_TRACE(band ? "recorded band" : "level");
+        rearm();
+        mpb.collisionCountLimit = 1;
+        mcb.torqueRecordEnable = mcb.torqueRecordApply = band ? 1 : 0;
+        std::fill(mcb.torqueRecordLower, mcb.torqueRecordLower + 6, -0.05f);  // [N m]
+        std::fill(mcb.torqueRecordUpper, mcb.torqueRecordUpper + 6, 0.05f);
+        for (int i = 1; i <= 321; ++i) {
+            mpb.targetJointPos[0] = i;
+            if (i == 321) drive_residual(2, 1.5);  // 0.4 N m: over the level and 4 x the band
+            cycles(1);
+        }
+        ASSERT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_NONE + 3);
+        EXPECT_DOUBLE_EQ(collisionJointTarpos[0][0], 122.0);
+        EXPECT_DOUBLE_EQ(collisionJointTarpos[199][0], 321.0);
+        EXPECT_NEAR(collisionJointRealtor[199][2], 1.5 * mpb.collisionThreshold[2],
+                    0.001 * rated[2]);
+    }
 }
 
 TEST_F(CollisionFixture, MessageIndexOrCounterOutsideTheRingPrintsNothing) {
-    const std::pair<int32_t, int32_t> cases[] = {{0, -1}, {0, 200}, {250, 100}, {799, 800}, {INT32_MIN, INT32_MAX}};
+    const std::pair<int32_t, int32_t> cases[] = {
+        {0, -1}, {0, 200}, {250, 100}, {799, 800}, {INT32_MIN, INT32_MAX}};
     for (const auto &c : cases) {
         saveMsgPrintfCount = c.first;
         EXPECT_EQ(collisionMessagePrintf(c.second), -1);
@@ -266,11 +336,18 @@ TEST_F(CollisionFixture, MessageIndexOrCounterOutsideTheRingPrintsNothing) {
 
 // ---- Static collision check -----------------------------------------------------------------
 
-// Each joint switches to drag only above its fraction of the rated torque, one switch per joint
-// over its limit; model codes outside every band take the small arms' fractions.
+// Each joint switches to drag only above its fraction of the rated torque (one per mille under
+// it does not), one switch per joint over its limit; model codes outside every band take the
+// small arms' fractions.
 TEST_F(CollisionFixture, StaticCheckSwitchesToDragAboveTheRatedFraction) {
-    const std::vector<double> small = {0.3, 0.5, 0.6, 0.8, 0.8, 0.8}, large = {0.4, 0.6, 0.6, 0.8, 0.8, 0.8};
-    const std::pair<uint32_t, std::vector<double>> families[] = {{101, small}, {250, large}, {1050, large}, {99999, small}};
+    using Fractions = std::vector<double>;
+    const Fractions small = {0.3, 0.5, 0.6, 0.8, 0.8, 0.8}, arm10 = {0.4, 0.7, 0.8, 0.8, 0.8, 0.8};
+    const std::pair<uint32_t, Fractions> families[] = {{101, small},
+                                                       {250, arm10},
+                                                       {902, arm10},
+                                                       {450, Fractions(6, 0.8)},
+                                                       {1050, {0.5, 0.8, 0.8, 0.8, 0.8, 0.8}},
+                                                       {99999, small}};
     for (const auto &f : families) {
         for (int j = 0; j < 6; ++j) {
             SCOPED_TRACE(::testing::Message() << f.first << " joint " << j + 1);
@@ -278,7 +355,7 @@ TEST_F(CollisionFixture, StaticCheckSwitchesToDragAboveTheRatedFraction) {
             mcb.robotModelCode = f.first;
             CollisionStartFlag = CollisionAfterTime = 0;
             const int16_t at = static_cast<int16_t>(std::lround(f.second[j] * 1000.0));
-            how.jointCurrent[j] = at;  // exactly the fraction: not over it
+            how.jointCurrent[j] = static_cast<int16_t>(at - 1);  // [per mille] just under
             qmcCheckTorqueError();
             EXPECT_TRUE(kxsim::action_names().empty());
             how.jointCurrent[j] = static_cast<int16_t>(-(at + 1));

@@ -106,6 +106,26 @@ TEST_P(DragLock, ZoneStateZeroRearmsTheReference) {
     }
 }
 
+// The zone state may switch between joint holding (1) and pose holding (2) without passing 0:
+// each law then captures its own reference, so an arm that has not moved feels no torque (the
+// joint reference is held in single precision: a few 1e-6 N m remain).
+TEST_P(DragLock, DirectZoneChangeHoldsTheArmWhereItIs) {
+    const Trsf frame = kxsim::flange_transform(kPose);
+    for (const uint8_t first : {1, 2}) {
+        ASSERT_EQ(kxmcdynfiltresert(), 0);
+        for (const uint8_t zone : {first, uint8_t(3 - first), first, uint8_t(3 - first)}) {
+            double out[6];
+            ASSERT_EQ(kxmcteachcontrolinterfere(pid, zone, GetParam().familyIndex, frame, kPose,
+                                                kTauIn, out),
+                      0);
+            for (int j = 0; j < 6; ++j) {
+                EXPECT_NEAR(out[j], kTauIn[j], 1e-4)
+                    << "from " << int(first) << " zone " << int(zone) << " joint " << j + 1;
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Families, DragLock,
                          ::testing::Values(LockCase{teachcontrol3, 0, 1},
                                            LockCase{teachcontrol5, 1, 101},

@@ -7,16 +7,14 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <kdl/chain.hpp>
+#include <kdl/chaindynparam.hpp>
+#include <kdl/chainidsolver_recursive_newton_euler.hpp>
 #include <ostream>
 
 #include "dynamics/arm_parameters.hpp"
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
-
-#ifdef KXMC_HAVE_KDL
-#include <kdl/chain.hpp>
-#include <kdl/chainidsolver_recursive_newton_euler.hpp>
-#endif
 
 namespace {
 
@@ -91,33 +89,65 @@ TEST_P(GravityTestLaw, AtRestIsGainTimesTheGravityTorqueOnlyForItsOwnCode) {
     for (int j = 0; j < 6; ++j) EXPECT_EQ(out[j], 0.0) << "code " << f.otherCode;
 }
 
-// Output of a law at the last of `samples` steps along a ramp of 0.0115 deg/cycle (about
-// 0.2 rad/s) from a fresh start, with dynamic gain kf.
-std::array<double, 6> ramp(const Family &f, double kf, int samples) {
+// Output of a law at the last of `samples` steps from a fresh start, with dynamic gain kf, while
+// every joint follows q(n) = pose + rate n + curve n^2 [deg, n in cycles].
+std::array<double, 6> run(const Family &f, double kf, int samples, double rate, double curve) {
     EXPECT_EQ(kxmcdynfiltresert(), 0);
     double gain[12], q[6];
     for (int j = 0; j < 12; ++j) gain[j] = j < 6 ? 1.0 : kf;
     std::array<double, 6> out{};
     for (int n = 0; n < samples; ++n) {
-        for (int j = 0; j < 6; ++j) q[j] = kPose[j] + 0.0115 * n;
+        for (int j = 0; j < 6; ++j) q[j] = kPose[j] + (j == 0 ? rate * n + curve * n * n : 0.0);
         EXPECT_EQ(f.law(0.0, 0.0, gain, q, out.data(), f.lawCode), 0);
     }
     return out;
 }
 
+class FilteredLaw : public GravityTestLaw {};
+
 // Up to sample 501 the rates are zero, so the dynamic gain Kf changes nothing; from sample 502 on
 // the filtered rates move the torque.
-TEST_P(GravityTestLaw, DynamicPartJoinsAfterFiveHundredSamples) {
-    if (GetParam().lawCode == 102) GTEST_SKIP() << "the 5-kg law follows the commanded motion";
-    EXPECT_EQ(ramp(GetParam(), 0.0, 501), ramp(GetParam(), 1.0, 501));
-    EXPECT_NE(ramp(GetParam(), 0.0, 502), ramp(GetParam(), 1.0, 502)) << "sample 502";
+TEST_P(FilteredLaw, DynamicPartJoinsAfterFiveHundredSamples) {
+    const double rate = 0.0115;  // [deg/cycle], about 0.2 rad/s on joint 1
+    EXPECT_EQ(run(GetParam(), 0.0, 501, rate, 0.0), run(GetParam(), 1.0, 501, rate, 0.0));
+    EXPECT_NE(run(GetParam(), 0.0, 502, rate, 0.0), run(GetParam(), 1.0, 502, rate, 0.0));
+}
+
+// Joint 1 turning at a constant acceleration about the vertical axis: its inertia does not
+// depend on its own angle, so the dynamic part of its torque is that inertia times the filtered
+// acceleration, which for a parabola settles at the acceleration itself.
+TEST_P(FilteredLaw, DynamicPartIsTheInertiaTimesTheFilteredAcceleration) {
+    const double curve = 5e-6;                           // [deg/cycle^2] / 2
+    const double accel = 2.0 * curve * 1e6 * kDegToRad;  // [rad/s^2]
+    const std::array<double, 6> with = run(GetParam(), 1.0, 1500, 0.0, curve);
+    const std::array<double, 6> without = run(GetParam(), 0.0, 1500, 0.0, curve);
+    const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(GetParam().set);
+    const double twist[6] = {90, 0, 0, 90, -90, 0};  // [deg]
+    KDL::Chain chain;
+    KDL::JntArray q(6);
+    for (int i = 0; i < 6; ++i) {
+        const float *c = &p.centres[3 * i], *I = &p.inertias[6 * i];
+        const double a = i == 1 || i == 2 ? -std::fabs(p.lengths[i]) * 1e-3 : 0.0;
+        const double d = i == 1 || i == 2 ? 0.0 : p.lengths[i] * 1e-3;
+        const KDL::RigidBodyInertia body(
+            p.masses[i], KDL::Vector(c[0] * 1e-3, c[1] * 1e-3, c[2] * 1e-3),
+            KDL::RotationalInertia(I[0] * 1e-6, I[3] * 1e-6, I[5] * 1e-6, I[1] * 1e-6, I[2] * 1e-6,
+                                   I[4] * 1e-6));
+        chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
+                                      KDL::Frame::DH(a, twist[i] * kDegToRad, d, 0.0), body));
+        q(i) = kPose[i] * kDegToRad;
+    }
+    KDL::JntSpaceInertiaMatrix M(6);
+    ASSERT_GE(KDL::ChainDynParam(chain, KDL::Vector(0, 0, -kG)).JntToMass(q, M), 0);
+    EXPECT_NEAR(with[0] - without[0], M(0, 0) * accel, 0.01 * M(0, 0) * accel);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, GravityTestLaw, ::testing::ValuesIn(kFamilies));
+INSTANTIATE_TEST_SUITE_P(Families, FilteredLaw,
+                         ::testing::Values(kFamilies[0], kFamilies[2], kFamilies[3]));
 
 class FiveKgLaw : public kxsim_test::HostFixture {};
 
-#ifdef KXMC_HAVE_KDL
 // With both gains 1 the law is the full rigid-body torque of the commanded motion (KDL chain of
 // the 5-kg set: DH frames, link inertias about their centres, point payload at the flange) plus
 // the reflected rotor share of the commanded acceleration.
@@ -127,7 +157,7 @@ TEST_F(FiveKgLaw, FollowsTheCommandedMotionLikeTheRigidBodyModelPlusItsRotorShar
     const double acc[6] = {2e-4, -1e-4, 3e-4, -2e-4, 1e-4, 4e-4};  // [deg/cycle^2]
     // share of the reflected rotor inertias 1615598 (joints 1-3), 425520 [kg mm^2] the law adds
     const double rotor[6] = {161559.8, 161559.8, 484679.4, 85104, 0.0, 85104};  // [kg mm^2]
-    mpb.loadWeight = 2.0;  // [kg]
+    mpb.loadWeight = 2.0;                                                       // [kg]
     KDL::JntArray q(6), qd(6), qdd(6), tau(6);
     for (int j = 0; j < 6; ++j) {
         q(j) = kPose[j] * kDegToRad;
@@ -159,6 +189,5 @@ TEST_F(FiveKgLaw, FollowsTheCommandedMotionLikeTheRigidBodyModelPlusItsRotorShar
         EXPECT_NEAR(out[j], expected, 1e-3 * (std::fabs(expected) + 1.0)) << j;
     }
 }
-#endif
 
 }  // namespace

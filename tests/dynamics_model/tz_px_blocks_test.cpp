@@ -4,24 +4,13 @@
 #include "kxmc/kxmc_dynamics_model.h"
 #include "oracle.hpp"
 
-#ifdef KXMC_HAVE_KDL
-
 namespace {
 
 using namespace kxtest;
 
-// TZ family: elbow-offset chain, link 6 a point mass; plausible centres exercise that input.
-const double kTzLengths[6] = {140, -420, 12, 360, 102, 100};
-const double kTzMasses[6] = {2.26, 4.53, 1.56, 1.97, 1.56, 0.35};
-const double kTzInertias[30] = {
-    3015.96,  -11.16, -9.73, 2293.95, 83.28,   2942.66,  5693.29, 48.54, -761.36, 173107.64,
-    7.08,     171869.7, 1626.46, -2.85, 3.48,   1580.68, -61.22, 1255.31, 14803.69, -2.41,
-    3.46,     2246.79, -890.25, 14362.64, 1626.46, -2.85, 3.48,   1580.68, -61.22,  1255.31};
-const double kTzRotor[6] = {657160, 657160, 425520, 425520, 425520, 425520};
+// Plausible centres exercise the TZ block's centre input (the torque cycle passes zeros).
 const double kTzCentres[36] = {0, -20, 5,  0, 0, 0, 210, 0, 60, 0, 0, 0, 6, 5, 10,  0, 0, 0,
                                0, 170, 10, 0, 0, 0, 0,   2, 15, 0, 0, 0, 1, 1, -20, 0, 0, 0};
-const double kPxLengths[6] = {180, -700, -586, 211, 114, 106};
-const double kPxRotor[6] = {17472660, 17472660, 1615598, 657160, 657160, 657160};
 
 Model tz_model(const double *payload) {
     const double twist[6] = {90, 0, 90, -90, 90, 0};
@@ -36,11 +25,13 @@ Model tz_model(const double *payload) {
 // The PX arm's built-in bodies: the 10-kg arms' masses extrapolated in d4 to 211 mm, centres
 // and inertias stretched from the 5-kg arm.
 Model px_model(const double *payload) {
-    const float *m201 = kxmc::standard_arm_parameters(201).masses, *m202 = kxmc::standard_arm_parameters(202).masses;
+    const float *m201 = kxmc::standard_arm_parameters(201).masses,
+                *m202 = kxmc::standard_arm_parameters(202).masses;
     const float frac = (211.0f - 159.0f) / (195.0f - 159.0f);
     float len[6], mass[6], rotor[6];
     for (int i = 0; i < 6; ++i)
-        len[i] = float(kPxLengths[i]), mass[i] = m202[i] + (m201[i] - m202[i]) * frac, rotor[i] = float(kPxRotor[i]);
+        len[i] = float(kPxLengths[i]), mass[i] = m202[i] + (m201[i] - m202[i]) * frac,
+        rotor[i] = float(kPxRotor[i]);
     return standard_model(kxmc::detail::derived_set(len, mass, rotor), payload);
 }
 
@@ -59,11 +50,10 @@ TEST(FamilyBlocks, MatchKdl) {
             const Dynamics k = kdl_dynamics(px ? px_model(s.payload) : tz_model(s.payload), s.q,
                                             s.qd, s.qdd, s.gravity);
             const double scale = max_abs(k.tau, 6) + 1.0;
-            for (int i = 0; i < 6; ++i) ASSERT_NEAR(tau[i], k.tau[i], 1e-10 * scale) << "joint " << i;
+            for (int i = 0; i < 6; ++i)
+                ASSERT_NEAR(tau[i], k.tau[i], 1e-10 * scale) << "joint " << i;
         }
     }
 }
 
 }  // namespace
-
-#endif  // KXMC_HAVE_KDL

@@ -37,7 +37,7 @@ void mounting_gravity(double tilt, double rot, double g[3]) {  // [deg]
 }
 
 class Wrappers : public kxsim_test::HostFixture {
-protected:
+   protected:
     void start(uint32_t model_code, double tilt = 0, double rot = 0) {
         restart(model_code);
         mpb.robotState = 1;
@@ -47,9 +47,10 @@ protected:
         initCollisionDetection();
     }
     // The standard wrapper with the default set and a payload {cx, cy, cz [mm], mass [kg]}.
-    void standard(const double q[6], const double *load = kNoLoad) {
-        ASSERT_EQ(kxqmckxdynamicblock(q, load[0], load[1], load[2], load[3], tau_, p_.lengths,
-                                      p_.masses, p_.centres, p_.inertias, p_.rotor, nullptr, diag_),
+    void standard(const double q[6], const double *load = kNoLoad,
+                  const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(0)) {
+        ASSERT_EQ(kxqmckxdynamicblock(q, load[0], load[1], load[2], load[3], tau_, p.lengths,
+                                      p.masses, p.centres, p.inertias, p.rotor, nullptr, diag_),
                   0);
     }
     static constexpr double kNoLoad[4] = {0, 0, 0, 0};
@@ -69,9 +70,6 @@ struct StateCase {
 // accelerations x10^6 per second, gravity from the installation angles, payload on the flange,
 // joints 1, 2, 4, 6 turned by -180 degrees for model code 3.
 TEST_F(Wrappers, StandardWrapperMatchesKdlAtTheHostsState) {
-#ifndef KXMC_HAVE_KDL
-    GTEST_SKIP() << "Orocos KDL not available";
-#else
     const StateCase cases[] = {
         {101, 0, 0, {-30, -90, 80, -45, 60, 30}, 0, 0, {20, -15, 80, 3.0}},
         {0, -50, 200, {-60, -45, 110, 70, -30, 120}, 0.08, 5e-4, {15, 25, 60, 4.0}},
@@ -102,7 +100,6 @@ TEST_F(Wrappers, StandardWrapperMatchesKdlAtTheHostsState) {
                 EXPECT_NEAR(diag_[6 * i + j], i == j ? k.M[7 * i] : 0.0, 1e-4 * k.M[0]) << i << j;
         }
     }
-#endif
 }
 
 // The TZ and PX wrappers hand their block the target velocity x1000, the target acceleration
@@ -169,31 +166,45 @@ TEST_F(Wrappers, FiltersMeasuredTorqueAndJointAngle) {
 
 // Six detector steps per cycle, joints 1 to 6 in turn, only while a program runs with the
 // detector on (mode 1 or 2): the warm-up of 100 steps ends in the 17th cycle with the fifth
-// call, so joints 5 and 6 are published then and joints 1 to 4 a cycle later, with thresholds
-// for the speeds in deg/s.
+// call, so joints 5 and 6 are published then and joints 1 to 4 a cycle later. The thresholds
+// follow the joint torque of the model: a 10-kg arm holding 5 kg at rest carries 30 to 110 N m
+// on joint 2 (divisor 1630), 15 to 50 N m on joint 3 (700) and nothing on joint 1 (850).
 TEST_F(Wrappers, HandsSixStepsPerCycleToTheDetectorWhileAProgramRuns) {
-    const struct { uint8_t mode; int32_t robot_state; bool runs; } cases[] = {
-        {1, 2, true}, {2, 2, true}, {0, 2, false}, {3, 2, false}, {1, 1, false}, {2, 4, false}};
-    const double q[6] = {};
+    const struct {
+        uint8_t mode;
+        int32_t robot_state;
+        bool runs;
+    } cases[] = {{1, 2, true},  {2, 2, true},  {0, 2, false},
+                 {3, 2, false}, {1, 1, false}, {2, 4, false}};
+    const auto &set = kxmc::standard_arm_parameters(201);
+    const double q[6] = {0, -120, 60, -90, 90, 0}, load[4] = {0, 0, 50, 5.0}, rest[6] = {};
+    const double payload[10] = {load[3], load[0], load[1], load[2]}, g[3] = {0, 0, -9.8};
+    const kxtest::Dynamics k =
+        kxtest::kdl_dynamics(kxtest::standard_model(set, payload), q, rest, rest, g);
+    ASSERT_LT(std::fabs(k.tau[0]), 30.0);
+    ASSERT_TRUE(std::fabs(k.tau[1]) > 30.0 && std::fabs(k.tau[1]) < 110.0) << k.tau[1];
+    ASSERT_TRUE(std::fabs(k.tau[2]) > 15.0 && std::fabs(k.tau[2]) < 50.0) << k.tau[2];
+    const double expected[3] = {90.0 / 850, 90.0 / 1630, 25.0 / 700};  // [deg] at level 1
     auto published = [](int joint) { return mpb.collisionThrDisplay[joint] != -1.0; };
-    auto cycles = [&](int count) { for (int n = 0; n < count; ++n) standard(q); };
+    auto cycles = [&](int count) {
+        for (int n = 0; n < count; ++n) standard(q, load, set);
+    };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::to_string(c.mode) + "/" + std::to_string(c.robot_state));
-        start(450);
+        start(201);
         mpb.collisionMode = c.mode;
         mpb.robotState = c.robot_state;
         std::fill(mpb.collisionLevel, mpb.collisionLevel + 6, 1.0f);
         std::fill(mpb.collisionThrDisplay, mpb.collisionThrDisplay + 6, -1.0);
-        mpb.targetJointVel[0] = 0.3;   // 300 deg/s
-        mpb.targetJointVel[1] = -0.1;  // 100 deg/s
         cycles(16);
         EXPECT_FALSE(published(5));
         cycles(1);
-        EXPECT_TRUE(!published(3) && published(4) == c.runs);
+        EXPECT_FALSE(published(3));
+        EXPECT_EQ(published(4), c.runs);
         cycles(1);
-        EXPECT_EQ(published(0), c.runs);
-        EXPECT_TRUE(!c.runs || (std::fabs(mpb.collisionThrDisplay[0] - 170.0 / 7274.7) < 1e-9 &&
-                                std::fabs(mpb.collisionThrDisplay[1] - 170.0 / 8360.0) < 1e-9));
+        for (int j = 0; j < 3; ++j) {
+            EXPECT_NEAR(mpb.collisionThrDisplay[j], c.runs ? expected[j] : -1.0, 1e-12) << j + 1;
+        }
     }
 }
 

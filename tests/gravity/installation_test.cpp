@@ -1,10 +1,10 @@
 // Installation settings persisted in the user configuration, and the offset pose.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host_fixture.hpp"
 #include "kxmc/kxmc_gravity.h"
@@ -15,7 +15,7 @@ namespace {
 using Keys = std::vector<std::pair<std::string, float>>;
 
 class Installation : public kxsim_test::HostFixture {
-protected:
+   protected:
     void SetUp() override { HostFixture::SetUp(), reset(); }
     void reset() {
         kxsim::clear_config();
@@ -39,10 +39,15 @@ protected:
 // Floor, wall and ceiling angles also select their mounting; other angles keep it; angles
 // beyond one turn or not finite are refused and change nothing.
 TEST_F(Installation, AnglesSelectFixedMountingsOrAreRefused) {
-    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-    const struct { double tilt, rot; int result, mounting; } cases[] = {  // mounting -1: stays (3)
-        {0, 0, 0, 0},       {90, 0, 0, 1},        {180, 0, 0, 2},      {90, 10, 0, -1},  {-90, 0, 0, -1},
-        {360, -360, 0, -1}, {360.0001, 0, -1, -1}, {0, -360.5, -1, -1}, {nan, 0, -1, -1}, {0, -inf, -1, -1}};
+    const double nan = std::numeric_limits<double>::quiet_NaN(),
+                 inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double tilt, rot;
+        int result, mounting;
+    } cases[] = {// mounting -1: stays (3)
+                 {0, 0, 0, 0},     {90, 0, 0, 1},      {180, 0, 0, 2},        {90, 10, 0, -1},
+                 {-90, 0, 0, -1},  {360, -360, 0, -1}, {360.0001, 0, -1, -1}, {0, -360.5, -1, -1},
+                 {nan, 0, -1, -1}, {0, -inf, -1, -1}};
     for (const auto &c : cases) {
         reset();
         EXPECT_EQ(qmcSetRobotInstallAngle(c.tilt, c.rot), c.result) << c.tilt << " " << c.rot;
@@ -50,7 +55,9 @@ TEST_F(Installation, AnglesSelectFixedMountingsOrAreRefused) {
         EXPECT_EQ(mcb.installRot, c.result == 0 ? c.rot : -7.0);
         EXPECT_EQ(mcb.installPos, c.mounting < 0 ? 3 : c.mounting) << c.tilt << " " << c.rot;
         Keys want;
-        if (c.result == 0) want = {{"INSTALL_YANGLE", static_cast<float>(c.tilt)}, {"INSTALL_ZANGLE", static_cast<float>(c.rot)}};
+        if (c.result == 0)
+            want = {{"INSTALL_YANGLE", static_cast<float>(c.tilt)},
+                    {"INSTALL_ZANGLE", static_cast<float>(c.rot)}};
         if (c.mounting >= 0) want.push_back({"INSTALL_POS", static_cast<float>(c.mounting)});
         expect_keys(want);
     }
@@ -64,7 +71,9 @@ TEST_F(Installation, MountingSetterAndGetter) {
         expect_keys(pos == 0 ? Keys{{"INSTALL_POS", 0.0f}} : Keys{});
     }
     double tilt = 0, rot = 0;
-    EXPECT_TRUE(qmcGetRobotInstallAngle(&tilt, &rot) == 0 && tilt == 12.5 && rot == -7.0);
+    EXPECT_EQ(qmcGetRobotInstallAngle(&tilt, &rot), 0);
+    EXPECT_EQ(tilt, 12.5);
+    EXPECT_EQ(rot, -7.0);
     EXPECT_EQ(qmcGetRobotInstallAngle(nullptr, &rot), -1);
 }
 
@@ -91,8 +100,10 @@ TEST_F(Installation, OffsetPoseAddsInBaseOrComposesInTool) {
         for (int k = 0; k < 3; ++k) p += A.rot.r[3 * r + k] * off[k];
         EXPECT_NEAR(tool[r], p, 1e-3);
         for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(got.rot.r[3 * r + c], A.rot.r[3 * r] * B.rot.r[c] + A.rot.r[3 * r + 1] * B.rot.r[3 + c] +
-                                                  A.rot.r[3 * r + 2] * B.rot.r[6 + c], 1e-6);
+            EXPECT_NEAR(got.rot.r[3 * r + c],
+                        A.rot.r[3 * r] * B.rot.r[c] + A.rot.r[3 * r + 1] * B.rot.r[3 + c] +
+                            A.rot.r[3 * r + 2] * B.rot.r[6 + c],
+                        1e-6);
     }
     EXPECT_EQ(qmcPosAddTrsfToRCS(0, 0, 0, 0, 0, 0, nullptr), -1);
 }

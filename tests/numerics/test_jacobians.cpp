@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_numerics.h"
@@ -28,7 +29,8 @@ struct Chain {
 
 // Standard chain of the arm families: d1, a2, a3, d4, d5, d6 [m].
 Chain standard_chain(double d1, double a2, double a3, double d4, double d5, double d6) {
-    return Chain{{kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0}, {0, a2, a3, 0, 0, 0}, {d1, 0, 0, d4, d5, d6}};
+    return Chain{
+        {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0}, {0, a2, a3, 0, 0, 0}, {d1, 0, 0, d4, d5, d6}};
 }
 
 Mat6 jacobian_com(const Chain &c, const double q[6]) {
@@ -63,7 +65,8 @@ Mat6 finite_difference_jacobian(const double q[6]) {
         for (int r = 0; r < 3; ++r)
             for (int k = 0; k < 3; ++k)
                 for (int j = 0; j < 3; ++j) D[r][k] += P.rot.r[3 * r + j] * M.rot.r[3 * k + j];
-        for (int r = 0; r < 3; ++r) J[r * 6 + i] = (P.pos.v[r] - M.pos.v[r]) / 1000.0 / (2 * kFdStep);
+        for (int r = 0; r < 3; ++r)
+            J[r * 6 + i] = (P.pos.v[r] - M.pos.v[r]) / 1000.0 / (2 * kFdStep);
         J[3 * 6 + i] = (D[2][1] - D[1][2]) / (4 * kFdStep);
         J[4 * 6 + i] = (D[0][2] - D[2][0]) / (4 * kFdStep);
         J[5 * 6 + i] = (D[1][0] - D[0][1]) / (4 * kFdStep);
@@ -90,15 +93,20 @@ TEST_P(JacobianOfHostArm, MatchesFiniteDifferencesOfFlangePose) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ArmFamilies, JacobianOfHostArm,
-                         ::testing::Values(1u, 101u, 201u, 202u, 301u, 302u, 401u, 701u, 902u, 903u, 1001u),
-                         [](const ::testing::TestParamInfo<uint32_t> &p) { return "model" + std::to_string(p.param); });
-
+                         ::testing::Values(1u, 101u, 201u, 202u, 301u, 302u, 401u, 701u, 902u, 903u,
+                                           1001u),
+                         [](const ::testing::TestParamInfo<uint32_t> &p) {
+                             return "model" + std::to_string(p.param);
+                         });
 
 // Each family's closed form, and the single-precision Jacobian given the family's lengths
 // [mm], against the general Jacobian of its chain.
 TEST(ClosedFormJacobian, EqualsGeneralJacobianAndRefusesMissingRows) {
     using ClosedForm = int (*)(const double *, const double *, const double *, double **);
-    const struct { ClosedForm fn; Chain chain; } cases[] = {
+    const struct {
+        ClosedForm fn;
+        Chain chain;
+    } cases[] = {
         {kx3_jacob, standard_chain(0.14, -0.28, -0.24, 0.102, 0.102, 0.1)},
         {kx5_jacob, standard_chain(0.152, -0.425, -0.395, 0.102, 0.102, 0.1)},
         {kx10_jacob, standard_chain(0.18, -0.7, -0.586, 0.195, 0.114, 0.106)},
@@ -109,9 +117,9 @@ TEST(ClosedFormJacobian, EqualsGeneralJacobianAndRefusesMissingRows) {
         const auto &tc = cases[f];
         // a2 and a3 are taken by magnitude: alternate their signs.
         const float sign = f % 2 == 0 ? 1.0f : -1.0f;
-        const float mm[6] = {float(tc.chain.d[0] * 1000), float(sign * tc.chain.a[1] * 1000),
+        const float mm[6] = {float(tc.chain.d[0] * 1000),        float(sign * tc.chain.a[1] * 1000),
                              float(sign * tc.chain.a[2] * 1000), float(tc.chain.d[3] * 1000),
-                             float(tc.chain.d[4] * 1000), float(tc.chain.d[5] * 1000)};
+                             float(tc.chain.d[4] * 1000),        float(tc.chain.d[5] * 1000)};
         Mat6 J;
         double *rows[6];
         for (int r = 0; r < 6; ++r) rows[r] = J.data() + 6 * r;
@@ -137,8 +145,12 @@ TEST(ClosedFormJacobian, EqualsGeneralJacobianAndRefusesMissingRows) {
 }
 
 TEST(EndvelToJointvel, RoundTripsFlangeVelocityOfEachModelBand) {
-    // The chain each model code's conversion uses [m]; a code outside every band takes the 5-kg arm.
-    const struct { uint32_t code; Chain chain; } arms[] = {
+    // The chain each model code's conversion uses [m]; a code outside every band takes the
+    // 5-kg arm.
+    const struct {
+        uint32_t code;
+        Chain chain;
+    } arms[] = {
         {1, standard_chain(0.14, -0.28, -0.24, 0.102, 0.102, 0.1)},
         {250, standard_chain(0.18, -0.7, -0.586, 0.159, 0.114, 0.106)},
         {400, standard_chain(0.18, -0.52, -0.4, 0.159, 0.114, 0.106)},
@@ -166,18 +178,22 @@ TEST(EndvelToJointvel, RoundTripsFlangeVelocityOfEachModelBand) {
             }
             ++checked;
         }
-        EXPECT_TRUE(checked > 150 && mcb.errorCode == 0u) << checked;
+        EXPECT_GT(checked, 150);
+        EXPECT_EQ(mcb.errorCode, 0u);
     }
 }
 
 TEST(EndvelToJointvel, RejectsSingularAndNonFinitePoses) {
     mcb.robotModelCode = 101;
     const double v[6] = {0.1, 0.0, 0.0, 0.0, 0.0, 0.0};
-    double zero[6] = {0, 0, 0, 0, 0, 0}, nan_q[6] = {0, NAN, 0, 0, 0, 0};  // zero: elbow and wrist stretched
+    double zero[6] = {0, 0, 0, 0, 0, 0},
+           nan_q[6] = {0, NAN, 0, 0, 0, 0};  // zero: elbow and wrist stretched
     for (double *q : {zero, nan_q}) {
         mcb.errorCode = 0;
         double qdot[6] = {9, 9, 9, 9, 9, 9};
-        EXPECT_TRUE(EndvelToJointvel(q, v, qdot) == -1 && mcb.errorCode == 0x16000002u && qdot[0] == 9.0 && qdot[5] == 9.0);
+        EXPECT_EQ(EndvelToJointvel(q, v, qdot), -1);
+        EXPECT_EQ(mcb.errorCode, 0x16000002u);
+        EXPECT_EQ(std::vector<double>(qdot, qdot + 6), std::vector<double>(6, 9.0));
     }
 }
 

@@ -3,8 +3,12 @@
 // the non-finite constants by their classification.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cfloat>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <utility>
@@ -12,6 +16,7 @@
 
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_numerics.h"
+#include "numerics/model_bands.hpp"
 #include "simhost/kxsimhost.hpp"
 
 namespace {
@@ -43,6 +48,10 @@ TEST(MatrixProducts, WorkedExamplesInPlaceOutputsAndEmptySizes) {
     double P[4], At[6], S[6], D[6];
     MatrixMulDimen(2, 3, 2, A, B, P);
     EXPECT_EQ(std::vector<double>(P, P + 4), (std::vector<double>{58, 64, 139, 154}));
+    MatrixMulDimen(2, 1, 2, A, B, P);  // an inner dimension of 1: the outer product
+    EXPECT_EQ(std::vector<double>(P, P + 4), (std::vector<double>{7, 8, 14, 16}));
+    MatrixMulDimenSingle(3, 1, 1, A, B, P);  // a column times a number
+    EXPECT_EQ(std::vector<double>(P, P + 3), (std::vector<double>{7, 14, 21}));
     transposeMatrixDimen(2, 3, A, At);
     EXPECT_EQ(std::vector<double>(At, At + 6), (std::vector<double>{1, 4, 2, 5, 3, 6}));
     MatrixAddDimen(2, 3, A, B, S);
@@ -53,7 +62,8 @@ TEST(MatrixProducts, WorkedExamplesInPlaceOutputsAndEmptySizes) {
     const Mat6 X = random_matrix(rng, 0), Y = random_matrix(rng, 0);
     // The fixed-size products accept their output as second input.
     using Fixed = int (*)(const double *, const double *, double *);
-    for (const auto &c : std::initializer_list<std::pair<int, Fixed>>{{3, MatrixMul3}, {4, MatrixMul}, {6, MatrixMul6}}) {
+    for (const auto &c : std::initializer_list<std::pair<int, Fixed>>{
+             {3, MatrixMul3}, {4, MatrixMul}, {6, MatrixMul6}}) {
         const int n = c.first;
         std::vector<double> ref(n * n), inplace(Y.begin(), Y.begin() + n * n);
         MatrixMulDimen(n, n, n, X.data(), inplace.data(), ref.data());
@@ -65,26 +75,36 @@ TEST(MatrixProducts, WorkedExamplesInPlaceOutputsAndEmptySizes) {
     MatrixMulDimen(6, 6, 1, X.data(), x, ref);
     MatrixMulDimenSingle(6, 6, 3, X.data(), x, y3);
     MatrixMul6and1(X.data(), x, x);
-    for (int i = 0; i < 6; ++i) EXPECT_TRUE(std::fabs(x[i] - ref[i]) < 1e-15 && std::fabs(y3[i] - ref[i]) < 1e-15);
-    // Empty or negative sizes leave the output alone.
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_NEAR(x[i], ref[i], 1e-15);
+        EXPECT_NEAR(y3[i], ref[i], 1e-15);
+    }
+    // Empty or negative sizes leave the output alone, an empty inner dimension too.
     double out[36];
     std::fill(out, out + 36, -123.0);
     MatrixMulDimenSingle(6, 6, 0, X.data(), X.data(), out);
+    MatrixMulDimenSingle(6, 0, 1, X.data(), X.data(), out);
     MatrixMulDimen(6, 6, -3, X.data(), X.data(), out);
+    MatrixMulDimen(6, 0, 6, X.data(), X.data(), out);
     MatrixAddDimen(-1, 6, X.data(), X.data(), out);
     for (double v : out) EXPECT_EQ(v, -123.0);
 }
 
 // Determinant of the leading n x n block of a dense 6 x 6 matrix through each routine.
 TEST(Determinant, IdentitiesHoldForEveryOrderOfEveryRoutine) {
-    const struct Routine { int max_n; std::function<double(const Mat6 &, int)> det; } routines[] = {
+    const struct Routine {
+        int max_n;
+        std::function<double(const Mat6 &, int)> det;
+    } routines[] = {
         {6, [](const Mat6 &m, int n) { return determinant(m.data(), n); }},
-        {6, [](const Mat6 &m, int n) {
+        {6,
+         [](const Mat6 &m, int n) {
              std::vector<double> d(n > 0 ? n * n : 1, 0.0);
              for (int i = 0; n > 0 && n <= 6 && i < n * n; ++i) d[i] = m[(i / n) * 6 + i % n];
              return determinantDimen(n, d.data());
          }},
-        {4, [](const Mat6 &m, int n) {
+        {4,
+         [](const Mat6 &m, int n) {
              double d[16];
              for (int i = 0; i < 16; ++i) d[i] = m[(i / 4) * 6 + i % 4];
              return determinantDimen4(n, d);
@@ -106,14 +126,16 @@ TEST(Determinant, IdentitiesHoldForEveryOrderOfEveryRoutine) {
                 << "routine " << r << " n=" << n;
         }
         // Orders outside the storage give 0 without reading past it (checked under ASan).
-        EXPECT_TRUE(R.det(I, 0) == 0.0 && R.det(I, -2) == 0.0 && R.det(I, R.max_n + 1) == 0.0) << r;
+        for (const int n : {0, -2, R.max_n + 1}) EXPECT_EQ(R.det(I, n), 0.0) << r << " n=" << n;
     }
 }
 
 TEST(MatrixInverse, ProductWithInverseIsIdentityAndPivotingPassesAZeroPivot) {
     // Each inverter and whether it handles a zero on the diagonal.
-    const struct Inverter { int (*fn)(const double *, double *); bool pivots; } inverters[] = {
-        {inverseJacobi, false}, {invNxN, true}, {inv, true}};
+    const struct Inverter {
+        int (*fn)(const double *, double *);
+        bool pivots;
+    } inverters[] = {{inverseJacobi, false}, {invNxN, true}, {inv, true}};
     std::mt19937 rng(5);
     for (int r = 0; r < 3; ++r) {
         const Inverter &v = inverters[r];
@@ -121,17 +143,22 @@ TEST(MatrixInverse, ProductWithInverseIsIdentityAndPivotingPassesAZeroPivot) {
             const Mat6 A = random_matrix(rng, 4.0);  // diagonally dominant: no pivoting needed
             Mat6 B, C = A;
             v.fn(A.data(), B.data());
-            ASSERT_LT(distance_from_identity(product(A, B)), 1e-13) << "routine " << r << " case " << n;
+            ASSERT_LT(distance_from_identity(product(A, B)), 1e-13)
+                << "routine " << r << " case " << n;
             v.fn(C.data(), C.data());  // in place
             ASSERT_EQ(C, B);
         }
-        // First column (0, 3, -3, ...): elimination in row order meets a zero pivot.
+        // First column (0, 3, -3, ...): elimination in row order meets a zero pivot and leaves
+        // values that are not numbers; partial pivoting passes it.
         Mat6 A = random_matrix(rng, 0.0), B;
         const double col0[6] = {0, 3, -3, 1, 2, -1};
         for (int i = 0; i < 6; ++i) A[i * 6] = col0[i];
         ASSERT_GT(std::fabs(determinant(A.data(), 6)), 1e-3);
         v.fn(A.data(), B.data());
-        EXPECT_TRUE(!v.pivots || distance_from_identity(product(A, B)) < 1e-12) << "routine " << r;
+        const bool finite =
+            std::all_of(B.begin(), B.end(), [](double x) { return std::isfinite(x); });
+        EXPECT_EQ(finite, v.pivots) << "routine " << r;
+        EXPECT_TRUE(!finite || distance_from_identity(product(A, B)) < 1e-12) << "routine " << r;
     }
 }
 
@@ -140,25 +167,38 @@ TEST(MatrixInverse, FourByFourFloats) {
     for (int n = 0; n < 200; ++n) {
         const Mat6 R = random_matrix(rng, 3.0);
         float A[16], B[16], C[16];
-        for (int i = 0; i < 16; ++i) A[i] = C[i] = static_cast<float>(R[(i / 4 + (n % 2) * 2) % 4 * 6 + i % 4]);  // odd n: rows that need pivoting
+        for (int i = 0; i < 16; ++i)
+            A[i] = C[i] = static_cast<float>(
+                R[(i / 4 + (n % 2) * 2) % 4 * 6 + i % 4]);  // odd n: rows that need pivoting
         invMatrix(A, B);
         inverseMatrix4(C, C);  // in place
         for (int i = 0; i < 16; ++i) {
             double s = 0.0;
             for (int j = 0; j < 4; ++j) s += double(A[i / 4 * 4 + j]) * B[j * 4 + i % 4];
-            ASSERT_TRUE(std::fabs(s - (i % 5 == 0 ? 1.0 : 0.0)) < 1e-5 && C[i] == B[i]) << "case " << n;
+            ASSERT_NEAR(s, i % 5 == 0 ? 1.0 : 0.0, 1e-5) << "case " << n;
+            ASSERT_EQ(C[i], B[i]) << "case " << n;
         }
     }
+    // An inverse beyond the float range is stored as +-FLT_MAX.
+    const float tiny[16] = {1e-39f, 0, 0, 0, 0, -1e-39f, 0, 0, 0, 0, 2, 0, 0, 0, 0, 4};
+    float inverse[16];
+    invMatrix(tiny, inverse);
+    EXPECT_EQ(inverse[0], FLT_MAX);
+    EXPECT_EQ(inverse[5], -FLT_MAX);
+    EXPECT_EQ(inverse[10], 0.5f);
 }
 
 TEST(MatrixInverse, TwoByTwoAndSingularCaseRefusedAndLogged) {
     kxsim::clear_log();
-    const double A[4] = {4, 7, 2, 6};
+    const double A[4] = {4, 7, 2, 6};  // det 10
     double B[4];
-    EXPECT_TRUE(inverseMatrix2(A, B) == 0 && std::fabs(B[1] + 0.7) < 1e-15 && std::fabs(B[2] + 0.2) < 1e-15);
+    EXPECT_EQ(inverseMatrix2(A, B), 0);
+    const double expected[4] = {0.6, -0.7, -0.2, 0.4};
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(B[i], expected[i], 1e-15) << i;
     const double S[4] = {1, 2, 2, 4};
     double out[4] = {5, 5, 5, 5};
-    EXPECT_TRUE(inverseMatrix2(S, out) == -1 && out[0] == 5.0 && out[3] == 5.0);
+    EXPECT_EQ(inverseMatrix2(S, out), -1);
+    EXPECT_EQ(std::vector<double>(out, out + 4), std::vector<double>(4, 5.0));
     EXPECT_TRUE(kxsim::log_contains("Matrix is not invertible.\n", 4));
 }
 
@@ -168,15 +208,19 @@ Trsf pose_of(double first, double second, double third) {
     return t;
 }
 
+// b = a rotated by phi about an axis of a's own frame: the step is 2 sin(phi / 20) along that
+// axis (one tenth of the rotation, spherically, the short way round); equal poses give no step.
+// The host may hand out either quaternion of a rotation, q or -q: the step is the same.
 TEST(Quattorpy, StepIsOneTenthOfTheRotation) {
-    // b = a rotated by phi about an axis of a's own frame: the step is 2 sin(phi / 20) along
-    // that axis (one tenth of the rotation, spherically); equal poses give no step.
     const struct {
         double axis[3], phi_deg;
-    } cases[] = {{{1, 0, 0}, 0.0}, {{0, 1, 0}, -2.0}, {{1, 0, 0}, 90.0}, {{0, 0, 1}, -170.0}};
+        int quaternion_sign;
+    } cases[] = {{{1, 0, 0}, 0.0, 1},    {{0, 1, 0}, -2.0, 1},  {{1, 0, 0}, 90.0, 1},
+                 {{0, 0, 1}, -170.0, 1}, {{0, 1, 0}, -2.0, -1}, {{0, 0, 1}, 150.0, -1}};
     Trsf a = pose_of(20, -35, 60), b;
     a.pos = Vect{{300, 200, 500}};
     for (const auto &c : cases) {
+        kxsim::set_quaternion_sign(c.quaternion_sign);
         const Trsf r = pose_of(c.axis[0] * c.phi_deg, c.axis[1] * c.phi_deg, c.axis[2] * c.phi_deg);
         multTrsf(&b, &a, &r);
         double out[3] = {9, 9, 9};
@@ -185,6 +229,61 @@ TEST(Quattorpy, StepIsOneTenthOfTheRotation) {
         const double tol = c.phi_deg == 0.0 ? 1e-7 : 1e-12;
         for (int i = 0; i < 3; ++i) EXPECT_NEAR(out[i], expected * c.axis[i], tol) << c.phi_deg;
     }
+}
+
+// The non-finite constants of the generated code: NaN is the negative quiet NaN (bit patterns
+// 0xFFF8000000000000 and 0xFFC00000), held from load on, written again by rt_InitInfAndNaN and
+// handed out by the getters; the classifiers see NaN as x != x and infinity of either sign.
+TEST(NonFinite, ConstantsGettersAndClassifiers) {
+    const auto bits = [](auto x) {
+        uint64_t b = 0;
+        std::memcpy(&b, &x, sizeof x);
+        return b;
+    };
+    for (int pass = 0; pass < 2; ++pass) {
+        EXPECT_EQ(bits(rtNaN), 0xFFF8000000000000u) << pass;
+        EXPECT_EQ(bits(rtNaNF), 0xFFC00000u) << pass;
+        EXPECT_EQ(rtInf, HUGE_VAL);
+        EXPECT_EQ(rtMinusInf, -HUGE_VAL);
+        EXPECT_EQ(rtInfF, HUGE_VALF);
+        EXPECT_EQ(rtMinusInfF, -HUGE_VALF);
+        rtNaN = rtInf = rtMinusInf = 1.0;  // overwritten by the host ...
+        rtNaNF = rtInfF = rtMinusInfF = 1.0f;
+        rt_InitInfAndNaN();  // ... and restored
+    }
+    EXPECT_EQ(bits(rtGetNaN()), 0xFFF8000000000000u);
+    EXPECT_EQ(bits(rtGetNaNF()), 0xFFC00000u);
+    EXPECT_EQ(rtGetInf(), HUGE_VAL);
+    EXPECT_EQ(rtGetMinusInf(), -HUGE_VAL);
+    EXPECT_EQ(rtGetInfF(), HUGE_VALF);
+    EXPECT_EQ(rtGetMinusInfF(), -HUGE_VALF);
+    const struct {
+        double x;
+        uint8_t nan, inf;
+    } cases[] = {{0.0, 0, 0}, {-1e30, 0, 0}, {NAN, 1, 0}, {HUGE_VAL, 0, 1}, {-HUGE_VAL, 0, 1}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(rtIsNaN(c.x), c.nan) << c.x;
+        EXPECT_EQ(rtIsInf(c.x), c.inf) << c.x;
+        EXPECT_EQ(rtIsNaNF(static_cast<float>(c.x)), c.nan) << c.x;
+        EXPECT_EQ(rtIsInfF(static_cast<float>(c.x)), c.inf) << c.x;
+    }
+}
+
+// The band lookup of the model tables: bands include both edges, the first band holding the
+// code wins (single codes listed before their band), a code in no band takes the default.
+TEST(ModelBands, FirstBandHoldingTheCodeWins) {
+    constexpr kxmc::Band<int> table[] = {{3, 3, 30}, {1, 100, 10}, {201, 300, 20}};
+    const struct {
+        uint32_t code;
+        int value, index;
+    } cases[] = {{0, -1, -1},   {1, 10, 1},   {3, 30, 0},   {100, 10, 1},
+                 {101, -1, -1}, {201, 20, 2}, {300, 20, 2}, {0xFFFFFFFFu, -1, -1}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(kxmc::lookup_band(table, c.code, -1), c.value) << c.code;
+        EXPECT_EQ(kxmc::find_band(table, c.code), c.index) << c.code;
+    }
+    const int32_t counts[][2] = {{-1, 0}, {0, 0}, {4, 4}, {6, 6}, {7, 6}, {INT32_MIN, 0}};
+    for (const auto &c : counts) EXPECT_EQ(kxmc::clamp_joints(c[0]), c[1]) << c[0];
 }
 
 }  // namespace

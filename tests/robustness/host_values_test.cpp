@@ -2,11 +2,11 @@
 // edge, mounting, torque mode, robot state and joint count, and with non-finite or absurd values
 // in the fields it reads, must return without reading or writing out of bounds (the sanitizer
 // build aborts on that and on undefined behaviour) and must keep the torques it hands on finite.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
-
-#include <gtest/gtest.h>
 
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
@@ -17,13 +17,13 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Every band edge of the model-code tables, codes in no band and the largest codes.
-constexpr uint32_t kModelCodes[] = {0,   1,   2,   3,   4,   100, 101, 102, 103, 104, 200,
-                                    201, 202, 203, 300, 301, 302, 303, 400, 401, 402, 500,
-                                    501, 600, 601, 700, 701, 702, 703, 704, 800, 801, 900,
-                                    901, 902, 903, 904, 1000, 1001, 1100, 1101, 0xFFFFFFFFu};
+constexpr uint32_t kModelCodes[] = {
+    0,   1,   2,   3,   4,   100, 101, 102, 103, 104,  200,  201,  202,  203,
+    300, 301, 302, 303, 400, 401, 402, 500, 501, 600,  601,  700,  701,  702,
+    703, 704, 800, 801, 900, 901, 902, 903, 904, 1000, 1001, 1100, 1101, 0xFFFFFFFFu};
 
 class HostValues : public kxsim_test::HostFixture {
-protected:
+   protected:
     void SetUp() override {
         HostFixture::SetUp();
         kxsim::set_recording(false);  // long sweeps: no journal growth
@@ -77,7 +77,8 @@ TEST_F(HostValues, EveryModelMountingModeAndStateRunsAndKeepsTorquesFinite) {
                     frictionCompensation(mpb.targetJointVel, fric);
                     kxmcGravityTorque(mpb.jointPos, load, grav);
                     for (int j = 0; j < 6; ++j) {
-                        ASSERT_TRUE(std::isfinite(fric[j]) && std::isfinite(grav[j]))
+                        ASSERT_TRUE(std::isfinite(fric[j])) << "code " << code << " joint " << j;
+                        ASSERT_TRUE(std::isfinite(grav[j]))
                             << "code " << code << " mounting " << int(mounting) << " joint " << j;
                     }
                 }
@@ -129,8 +130,14 @@ TEST_F(HostValues, NonFiniteAndAbsurdFieldsNeverBecomeUndefinedBehaviour) {
                 mcb.collisionPauseFlag = 5;
                 mcb.collisionState = 1;
                 mcb.collisionSafeTime = 0xFFFFFFFFu;
+                mpb.segmentStep = INT32_MAX;
+                mpb.segmentSteps = INT32_MIN;
+                mpb.collisionCounter[0] = INT32_MAX;
+                mpb.collisionCountLimit = INT32_MAX;
                 cycle();
                 cycle();
+                for (int j = 0; j < 6; ++j) EXPECT_TRUE(std::isfinite(forceCollisionError[j]));
+                EXPECT_GE(CollisionAfterTime, 0);
             }
         }
     }

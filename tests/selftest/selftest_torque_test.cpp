@@ -1,7 +1,7 @@
 // Self-test torque of the four arm families against Orocos KDL's inverse dynamics of the same
 // rigid-body sets (rotor inertias excluded): full dynamics and gravity alone at random states
-// and mountings, the flange point-mass terms, zero parameters, malformed arguments and the
-// absence of heap allocation in the call.
+// and mountings, the flange point-mass terms, zero parameters and the absence of heap
+// allocation in the call.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,9 +22,16 @@ using Joints = std::array<double, 6>;
 using kxtest::kPi;
 
 // Name, family, rigid-body set of the family (the simulated host runs this arm), function.
-struct FamilyCase { const char *name; int family; uint32_t model; SelftestFn fn; };
-const FamilyCase kFamilies[] = {{"kx3", 3, 1u, computeKx3_selftautest}, {"kx5", 5, 0u, computeKx5_selftautest},
-                                {"kx10", 10, 201u, computeKx10_selftautest}, {"kx16", 16, 301u, computeKx16_selftautest}};
+struct FamilyCase {
+    const char *name;
+    int family;
+    uint32_t model;
+    SelftestFn fn;
+};
+const FamilyCase kFamilies[] = {{"kx3", 3, 1u, computeKx3_selftautest},
+                                {"kx5", 5, 0u, computeKx5_selftautest},
+                                {"kx10", 10, 201u, computeKx10_selftautest},
+                                {"kx16", 16, 301u, computeKx16_selftautest}};
 
 // The call through a 6 x 1 output header; the input carries the mounting as (0, -tilt, rot).
 Joints call(SelftestFn fn, double tilt, double rot, const Joints &q, const Joints &qd,
@@ -41,11 +48,10 @@ void load_parameters(const double *theta) { std::copy(theta, theta + 54, gtau); 
 
 class SelftestFamily : public kxsim_test::HostFixture,
                        public ::testing::WithParamInterface<FamilyCase> {
-protected:
+   protected:
     uint32_t model_code() const override { return GetParam().model; }
 };
 
-#ifdef KXMC_HAVE_KDL
 // KDL's torque and gravity torque of the family's set with a point payload on the flange
 // origin, joints in rad, gravity of the mounting (tilt, rot [rad]) with g = 9.81 m/s^2.
 kxtest::Dynamics oracle(uint32_t model, double payload_kg, double tilt, double rot, const Joints &q,
@@ -64,7 +70,8 @@ kxtest::Dynamics oracle(uint32_t model, double payload_kg, double tilt, double r
 
 void expect_near(const Joints &got, const double *want, const char *what) {
     for (int i = 0; i < 6; ++i)
-        EXPECT_NEAR(got[i], want[i], 1e-9 * (1.0 + std::fabs(want[i]))) << what << ", joint " << i + 1;
+        EXPECT_NEAR(got[i], want[i], 1e-9 * (1.0 + std::fabs(want[i])))
+            << what << ", joint " << i + 1;
 }
 
 // Full dynamics and, with the joints at rest, the gravity torque; the first states are the
@@ -89,7 +96,8 @@ TEST_P(SelftestFamily, MatchesKdlInverseDynamicsAndGravity) {
         if (HasFailure()) return;
     }
     load_parameters(zeros);  // all-zero parameters give zero torque
-    for (double t : call(fc.fn, 0.3, 0.2, rng.joints(kPi), rng.joints(3.0), rng.joints(10.0))) EXPECT_EQ(t, 0.0);
+    for (double t : call(fc.fn, 0.3, 0.2, rng.joints(kPi), rng.joints(3.0), rng.joints(10.0)))
+        EXPECT_EQ(t, 0.0);
 }
 
 // Adding the point-mass terms of m kg to the parameters adds the torque of m kg on the flange.
@@ -112,45 +120,28 @@ TEST_P(SelftestFamily, PointMassTermsAddTheTorqueOfAFlangePayload) {
             load_parameters(theta);
             const Joints got_bare = call(fc.fn, tilt, rot, q, qd, qdd);
             for (int i = 0; i < 6; ++i)
-                EXPECT_NEAR(got_with[i] - got_bare[i], with.tau[i] - bare.tau[i], 1e-9 * (1.0 + std::fabs(with.tau[i]))) << i + 1;
+                EXPECT_NEAR(got_with[i] - got_bare[i], with.tau[i] - bare.tau[i],
+                            1e-9 * (1.0 + std::fabs(with.tau[i])))
+                    << i + 1;
             if (HasFailure()) return;
         }
     }
 }
-#endif  // KXMC_HAVE_KDL
 
 INSTANTIATE_TEST_SUITE_P(Families, SelftestFamily, ::testing::ValuesIn(kFamilies),
-                         [](const ::testing::TestParamInfo<FamilyCase> &p) { return std::string(p.param.name); });
+                         [](const ::testing::TestParamInfo<FamilyCase> &p) {
+                             return std::string(p.param.name);
+                         });
 
 TEST(SelftestParameters, UnknownFamiliesHaveNoModel) {
     double delta[54] = {};
-    for (int family : {0, 4, 6, 15, 401, -5})
-        EXPECT_TRUE(kxmc::selftest_parameters(family) == nullptr && !kxmc::selftest_point_mass_terms(family, 1.0, delta)) << family;
+    for (int family : {0, 4, 6, 15, 401, -5}) {
+        EXPECT_EQ(kxmc::selftest_parameters(family), nullptr) << family;
+        EXPECT_FALSE(kxmc::selftest_point_mass_terms(family, 1.0, delta)) << family;
+    }
 }
 
 using SelftestInterface = kxsim_test::HostFixture;
-
-// Malformed output headers and null inputs are refused and nothing is written.
-TEST_F(SelftestInterface, RefusesMalformedArgumentsWithoutWriting) {
-    load_parameters(kxmc::selftest_parameters(5));
-    double store[6];
-    double *rows[6] = {&store[0], &store[1], &store[2], &store[3], &store[4], &store[5]};
-    double *rows_with_hole[6] = {rows[0], rows[1], nullptr, rows[3], rows[4], rows[5]};
-    const double in[9] = {}, r[6] = {};
-    struct Case { const char *what; MatHead head; const double *q, *qd, *qdd; };
-    const Case cases[] = {
-        {"rows 1..6", {1, 6, 0, 0, 0, rows}, in, r, r},           {"two columns", {0, 5, 0, 1, 0, rows}, in, r, r},
-        {"no row pointers", {0, 5, 0, 0, 0, nullptr}, in, r, r},  {"a null row", {0, 5, 0, 0, 0, rows_with_hole}, in, r, r},
-        {"null q", {0, 5, 0, 0, 0, rows}, nullptr, r, r},         {"null qdd", {0, 5, 0, 0, 0, rows}, in, r, nullptr},
-    };
-    for (const FamilyCase &fc : kFamilies) {
-        for (const Case &c : cases) {
-            std::fill(store, store + 6, 123.0);
-            EXPECT_EQ(fc.fn(c.q, c.qd, c.qdd, c.head), -1) << fc.name << ": " << c.what;
-            for (double v : store) EXPECT_EQ(v, 123.0) << fc.name << ": " << c.what;
-        }
-    }
-}
 
 TEST_F(SelftestInterface, CallDoesNotAllocate) {
     load_parameters(kxmc::selftest_parameters(10));

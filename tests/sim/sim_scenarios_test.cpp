@@ -57,7 +57,8 @@ TEST_P(NoImpactProgram, RaisesNoCollisionAtAnyLevel) {
     ASSERT_FALSE(run.trace.empty());
     EXPECT_EQ(run.trace.back().state, 2);
     double travel = 0.0;
-    for (std::size_t i = 1; i < run.trace.size(); ++i) travel += std::fabs(run.trace[i].q[0] - run.trace[i - 1].q[0]);
+    for (std::size_t i = 1; i < run.trace.size(); ++i)
+        travel += std::fabs(run.trace[i].q[0] - run.trace[i - 1].q[0]);
     EXPECT_GT(travel, 20.0 * o.duration);  // [deg] joint 1 keeps moving
 }
 
@@ -85,27 +86,35 @@ TEST_P(BoxReaction, DetectedAndHostHalts) {
     ASSERT_TRUE(r.residual.detected || r.dual.detected);
     for (const DetectorReport &d : {r.residual, r.dual}) {
         if (d.detected) {
+            EXPECT_GT(d.delay_ms, 0.0);
             EXPECT_LT(d.delay_ms, 50.0);
         }
     }
+    EXPECT_NE(r.first_detector, "none");
 
     ASSERT_FALSE(r.reactions.empty());
     EXPECT_EQ(r.reactions.front().what, c.halt_call);
-    EXPECT_TRUE(r.halt_ms >= 0.0 && r.halt_ms < 50.0) << r.halt_ms;
+    EXPECT_GE(r.halt_ms, 0.0);
+    EXPECT_LT(r.halt_ms, 50.0);
     EXPECT_EQ(r.live.trace.back().state, c.halted_state);
     // The halted arm comes to rest against the box: no travel in the last 100 ms.
     const TraceRow &before_end = r.live.trace[r.live.trace.size() - 100];
     const TraceRow &end = r.live.trace.back();
-    EXPECT_LT(std::hypot(end.flange[0] - before_end.flange[0], end.flange[1] - before_end.flange[1],
-                         end.flange[2] - before_end.flange[2]), 0.5);
+    EXPECT_LT(std::hypot(end.flange[0] - before_end.flange[0],
+                         end.flange[1] - before_end.flange[1],
+                         end.flange[2] - before_end.flange[2]),
+              0.5);
     EXPECT_GT(r.live.peak_force, 0.0);
     EXPECT_GT(r.live.impulse, 0.0);
     EXPECT_EQ(r.false_alarms_residual + r.false_alarms_dual, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(PauseAndStop, BoxReaction,
-                         ::testing::Values(ReactionCase{0, "qmcPause", 3}, ReactionCase{2, "qmcStop", 1}),
-                         [](const ::testing::TestParamInfo<ReactionCase> &p) { return std::string(p.param.halt_call); });
+                         ::testing::Values(ReactionCase{0, "qmcPause", 3},
+                                           ReactionCase{2, "qmcStop", 1}),
+                         [](const ::testing::TestParamInfo<ReactionCase> &p) {
+                             return std::string(p.param.halt_call);
+                         });
 
 // Sensitivity follows the level: a stronger scripted impact or a more sensitive level is
 // detected no later, and an impact well below the least sensitive level's threshold is not.
@@ -120,7 +129,8 @@ TEST(ImpactSweep, DelayFollowsLevelAndForce) {
         throw std::runtime_error("missing cell");
     };
     EXPECT_FALSE(cell(10.0f, 50.0).residual.detected);
-    for (const auto &lf : std::initializer_list<std::pair<float, double>>{{1.0f, 200.0}, {1.0f, 400.0}, {10.0f, 400.0}})
+    for (const auto &lf : std::initializer_list<std::pair<float, double>>{
+             {1.0f, 200.0}, {1.0f, 400.0}, {10.0f, 400.0}})
         ASSERT_TRUE(cell(lf.first, lf.second).residual.detected) << lf.first << " " << lf.second;
     EXPECT_LE(cell(1.0f, 400.0).residual.delay_ms, cell(1.0f, 200.0).residual.delay_ms);
     EXPECT_LE(cell(1.0f, 400.0).residual.delay_ms, cell(10.0f, 400.0).residual.delay_ms);
@@ -235,7 +245,9 @@ TEST(FrictionIdentification, RecoversThePlantsCurveAndFailsDoubledFriction) {
 // Runs one collision scenario in a child process (the library's statics start from zero, as at
 // load) and returns its CSV.
 std::string collision_csv(uint64_t seed, double model_error, const std::string &dir) {
-    const std::string path = dir + "/run-" + std::to_string(seed) + "-" + std::to_string(model_error) + ".csv";
+    const std::string path = dir + "/run-" + std::to_string(seed) + "-" +
+                             std::to_string(model_error) + "-" + std::to_string(::getpid()) +
+                             ".csv";
     const pid_t pid = ::fork();
     if (pid == 0) {
         CollisionOptions o;

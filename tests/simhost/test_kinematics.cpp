@@ -1,21 +1,16 @@
-// Kinematics library of the simulated host: roll-pitch-yaw and quaternions against Orocos KDL,
-// the nearest-reference angle set, forward against KDL and against the inverse kinematics of
-// every arm geometry, and the gravity routines against a KDL Jacobian.
-#include <cmath>
-#include <cstdint>
-#include <random>
-#include <vector>
-
+// Kinematics of the simulated host: forward kinematics against Orocos KDL for every arm
+// geometry, and the gravity routines against a KDL Jacobian.
 #include <gtest/gtest.h>
 
-#include "host_fixture.hpp"
-
-#ifdef KXMC_HAVE_KDL
-#include <Eigen/SVD>
+#include <cmath>
+#include <cstdint>
 #include <kdl/chain.hpp>
 #include <kdl/chainjnttojacsolver.hpp>
 #include <kdl/frames.hpp>
-#endif
+#include <random>
+#include <vector>
+
+#include "host_fixture.hpp"
 
 namespace {
 
@@ -29,152 +24,13 @@ Trsf rpy(double first, double second, double third, double x = 0, double y = 0, 
     return t;
 }
 
-double pos_distance(const Trsf &a, const Trsf &b) {
-    return std::hypot(a.pos.v[0] - b.pos.v[0], a.pos.v[1] - b.pos.v[1], a.pos.v[2] - b.pos.v[2]);
-}
-
-// Angle [rad] of M = A^T B, from its skew part and trace (well conditioned near zero).
-double rot_angle(const Trsf &a, const Trsf &b) {
-    double M[3][3] = {};
-    for (int i = 0; i < 9; ++i)
-        for (int j = 0; j < 3; ++j) M[i / 3][i % 3] += a.rot.r[3 * j + i / 3] * b.rot.r[3 * j + i % 3];
-    const double s = std::hypot(M[2][1] - M[1][2], M[0][2] - M[2][0], M[1][0] - M[0][1]) / 2;
-    return std::atan2(s, (M[0][0] + M[1][1] + M[2][2] - 1.0) / 2);
-}
-
-// Host inverse kinematics of a flange pose; joints hold the reference on entry.
-int inverse(const Trsf &f, double joints[6]) {
-    double third, second, first;
-    trsfToRpy(&third, &second, &first, &f);
-    return qmcGetInverseKinematicNoLine(0, f.pos.v[0], f.pos.v[1], f.pos.v[2], first, second,
-                                        third, -1, joints);
-}
-
-TEST(Frames, RollPitchYawRoundTripAndGimbalLock) {
-    std::mt19937_64 rng(20240611);
-    std::uniform_real_distribution<double> any(-180.0, 180.0), pitch(-89.5, 89.5);
-    for (int n = 0; n < 20000; ++n) {
-        const double a = any(rng), b = pitch(rng), c = any(rng);
-        const Trsf t = rpy(a, b, c);
-        double third, second, first;
-        ASSERT_TRUE(trsfToRpy(&third, &second, &first, &t) == 0 && std::fabs(first - a) < 1e-9 &&
-                    std::fabs(second - b) < 1e-9 && std::fabs(third - c) < 1e-9) << n;
-#ifdef KXMC_HAVE_KDL
-        // R = Rz(third) Ry(second) Rx(first); quaternion (w, x, y, z) with w >= 0.
-        const KDL::Rotation k = KDL::Rotation::RPY(a * kDeg, b * kDeg, c * kDeg);
-        Qtrn q;
-        double kq[4];
-        trsfToQtrn(&q, &t);
-        k.GetQuaternion(kq[1], kq[2], kq[3], kq[0]);
-        for (int i = 0; i < 9; ++i) ASSERT_NEAR(t.rot.r[i], k(i / 3, i % 3), 1e-14);
-        for (int i = 0; i < 4; ++i) ASSERT_NEAR(q.q[i], kq[0] < 0 ? -kq[i] : kq[i], 1e-12);
-#endif
-    }
-    // At pitch +-90 the split between roll and yaw is free, the rotation is not.
-    for (double b : {90.0, -90.0}) {
-        const Trsf t = rpy(30.0, b, -70.0);
-        double third, second, first;
-        trsfToRpy(&third, &second, &first, &t);
-        EXPECT_TRUE(std::fabs(second - b) < 1e-6 && rot_angle(rpy(first, second, third), t) < 1e-12) << b;
-    }
-}
-
-TEST(Frames, InverseCompositionAndQuaternionEdgeCases) {
-    const Trsf a = rpy(10, 20, 30, 100, -20, 5), b = rpy(-40, 5, 170, -3, 44, 900);
-    Trsf ai, back = a;
-    invertTrsf(&ai, &a);
-    multTrsf(&back, &back, &b);  // aliased output
-    multTrsf(&back, &ai, &back);
-    EXPECT_TRUE(rot_angle(back, b) < 1e-14 && pos_distance(back, b) < 1e-12);
-    // Half turn about (1, 1, 0)/sqrt2: trace -1, the branch that needs Shepperd's care.
-    const Trsf half{{{0, 1, 0, 1, 0, 0, 0, 0, -1}}, {{0, 0, 0}}};
-    Qtrn q, zero{{0, 0, 0, 0}}, u;
-    trsfToQtrn(&q, &half);
-    EXPECT_TRUE(std::fabs(q.q[0]) < 1e-15 && std::fabs(std::fabs(q.q[1]) - std::sqrt(0.5)) < 1e-15 &&
-                std::fabs(q.q[1] - q.q[2]) < 1e-15);
-    EXPECT_TRUE(unitQtrn(&u, &zero) == -1 && u.q[0] == 1.0) << "a zero quaternion becomes the identity";
-}
-
-TEST(Frames, ContinuousAnglesPickTheSetNearestTheReference) {
-    const struct { double angles[3], ref[3], expect[3]; } cases[] = {  // first, second, third [deg]
-        // Whole-turn wraps follow a reference beyond +-180.
-        {{-10, 20, 30}, {350, 20, 30}, {350, 20, 30}},
-        {{170, 0, -170}, {-175, 0, 185}, {-190, 0, 190}},
-        {{0, 0, 0}, {721, -1, 359}, {720, 0, 360}},
-        // Pitch beyond 90: the equivalent set (a + 180, 180 - b, c + 180) is nearer.
-        {{-170, 80, -170}, {5, 105, 5}, {10, 100, 10}},
-    };
-    for (const auto &c : cases) {
-        const Trsf t = rpy(c.angles[0], c.angles[1], c.angles[2]);
-        double got[3];
-        ASSERT_EQ(trsfToRpyRt(&got[2], &got[1], &got[0], &t, c.ref), 0);
-        for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], c.expect[i], 1e-9) << c.ref[0];
-    }
-}
-
-class StandardArm : public kxsim_test::HostFixture, public ::testing::WithParamInterface<uint32_t> {
-protected:
-    uint32_t model_code() const override { return GetParam(); }
-};
-
-// Forward then inverse over 10 000 random joint vectors away from the three singular
-// configurations (elbow stretched, wrist aligned, wrist centre over the base axis).
-TEST_P(StandardArm, InverseOfForwardReturnsThePoseAndTheOriginalJoints) {
-    const kxsim::ArmGeometry g = kxsim::arm_geometry(GetParam());
-    std::mt19937_64 rng(1000 + GetParam());
-    std::uniform_real_distribution<double> joint(-180.0, 180.0), wide(-340.0, 340.0);
-    for (int n = 0, tested = 0; tested < 10000; ++n) {
-        double q[6];
-        for (double &v : q) v = (n % 4 == 0) ? wide(rng) : joint(rng);
-        const Trsf f = kxsim::flange_transform(q);
-        const double d6 = g.d[5] * 1000.0;
-        const double wx = f.pos.v[0] - d6 * f.rot.r[2], wy = f.pos.v[1] - d6 * f.rot.r[5];
-        if (std::fabs(std::sin(q[2] * kDeg)) < 0.1 || std::fabs(std::sin(q[4] * kDeg)) < 0.1 ||
-            std::hypot(wx, wy) - std::fabs(g.d[3] * 1000.0) < 20.0)
-            continue;
-        ++tested;
-        const auto all = kxsim::inverse_kinematics_all(f);
-        ASSERT_TRUE(all.size() >= 1u && all.size() <= 8u) << "sample " << n;
-        for (const auto &s : all) {
-            const Trsf fs = kxsim::flange_transform(s.data());
-            ASSERT_TRUE(pos_distance(fs, f) < 1e-6 && rot_angle(fs, f) < 1e-9) << "sample " << n;
-        }
-        // With the original joints as reference, the host's inverse returns them.
-        double joints[6] = {q[0], q[1], q[2], q[3], q[4], q[5]};
-        ASSERT_GE(inverse(f, joints), 0) << "sample " << n;
-        for (int i = 0; i < 6; ++i) ASSERT_NEAR(joints[i], q[i], 1e-9 / kDeg) << "sample " << n;
-    }
-}
-
-TEST_P(StandardArm, NearestOfEightSolutionsIsChosenAndUnreachablePosesAreRefused) {
-    const double q[6] = {30, -120, 80, -60, 70, 10};
-    const Trsf f = kxsim::flange_transform(q);
-    const auto all = kxsim::inverse_kinematics_all(f);
-    ASSERT_EQ(all.size(), 8u);
-    for (const auto &s : all) {  // a reference near any solution selects that one
-        double joints[6];
-        for (int i = 0; i < 6; ++i) joints[i] = s[i] + 3.0;
-        ASSERT_EQ(inverse(f, joints), 0);
-        for (int i = 0; i < 6; ++i) EXPECT_NEAR(joints[i], s[i], 1e-8);
-    }
-    // Beyond the reach, wrist centre inside the shoulder offset cylinder, a NaN coordinate.
-    for (const Trsf &p : {rpy(180, 0, 0, 5000, 0, 0), rpy(180, 0, 0, 0, 0, 0), rpy(0, 0, 0, std::nan(""), 0, 300)}) {
-        double joints[6] = {1, 2, 3, 4, 5, 6};
-        EXPECT_TRUE(inverse(p, joints) < 0 && joints[0] == 1 && joints[5] == 6);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Models, StandardArm,
-                         ::testing::Values(0u, 1u, 201u, 250u, 301u, 350u, 450u, 702u, 902u, 903u, 1050u),
-                         [](const ::testing::TestParamInfo<uint32_t> &i) { return "model" + std::to_string(i.param); });
-
-#ifdef KXMC_HAVE_KDL
 KDL::Jacobian kdl_jacobian(const kxsim::ArmGeometry &g, bool with_offsets, const double q_deg[6]) {
     KDL::Chain chain;
     KDL::JntArray q(6);
     for (int i = 0; i < 6; ++i) {
-        chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
-                                      KDL::Frame::DH(g.a[i], g.alpha[i], g.d[i], with_offsets ? g.theta_offset[i] : 0.0)));
+        chain.addSegment(KDL::Segment(
+            KDL::Joint(KDL::Joint::RotZ),
+            KDL::Frame::DH(g.a[i], g.alpha[i], g.d[i], with_offsets ? g.theta_offset[i] : 0.0)));
         q(i) = q_deg[i] * kDeg;
     }
     KDL::Jacobian jac(6);
@@ -200,46 +56,15 @@ TEST(ArmGeometry, ForwardKinematicsAgreesWithKdlForEveryFamily) {
             float pose[6];
             ASSERT_EQ(jointTrsfToEndCartTCF_RT(1, q, pose), 0);
             const Trsf t = rpy(pose[3], pose[4], pose[5]);
-            for (int i = 0; i < 9; ++i)
-                EXPECT_TRUE(std::fabs(t.rot.r[i] - k.M(i / 3, i % 3)) < 1e-5 && (i > 2 || std::fabs(pose[i] - k.p(i)) < 1e-3)) << m;
+            for (int i = 0; i < 9; ++i) EXPECT_NEAR(t.rot.r[i], k.M(i / 3, i % 3), 1e-5) << m;
+            for (int i = 0; i < 3; ++i) EXPECT_NEAR(pose[i], k.p(i), 1e-3) << m;
         }
     }
 }
-#endif
 
-// TZ family: from a reference a few degrees off, the numeric inverse reaches the pose; away
-// from singular poses (smallest singular value of the Jacobian above 0.01) it returns the
-// original joints.
-using ElbowOffsetArm = kxsim_test::HostFixture;
-
-TEST_F(ElbowOffsetArm, NewtonInverseFromANearbyReferenceReturnsTheJoints) {
-    restart(701);
-    std::mt19937_64 rng(701);
-    std::uniform_real_distribution<double> joint(-170.0, 170.0), nudge(-4.0, 4.0);
-    int same = 0;
-    for (int n = 0; n < 500; ++n) {
-        double q[6], joints[6];
-        for (double &v : q) v = joint(rng);
-        for (int i = 0; i < 6; ++i) joints[i] = q[i] + nudge(rng);
-        const Trsf f = kxsim::flange_transform(q);
-        ASSERT_EQ(inverse(f, joints), 0) << n;
-        const Trsf back = kxsim::flange_transform(joints);
-        EXPECT_TRUE(pos_distance(back, f) < 1e-6 && rot_angle(back, f) < 1e-9) << n;
-#ifdef KXMC_HAVE_KDL
-        Eigen::JacobiSVD<Eigen::Matrix<double, 6, 6>> svd(kdl_jacobian(kxsim::arm_geometry(701), true, q).data);
-        if (svd.singularValues()(5) < 0.01) continue;
-        for (int i = 0; i < 6; ++i) EXPECT_NEAR(joints[i], q[i], 1e-7) << n << " joint " << i + 1;
-#endif
-        ++same;
-    }
-    EXPECT_GT(same, 400);  // the filter leaves most samples in
-    double joints[6] = {};
-    EXPECT_LT(inverse(rpy(0, 0, 0, 3000, 0, 0), joints), 0);
-}
-
-#ifdef KXMC_HAVE_KDL
-// Floor, wall and ceiling mountings: the ceiling reverses every torque, and a point mass at the flange adds J_v^T times its weight, with J_v
-// the flange's linear Jacobian from KDL on the host's geometry.
+// Floor, wall and ceiling mountings: the ceiling reverses every torque, and a point mass at the
+// flange adds J_v^T times its weight, with J_v the flange's linear Jacobian from KDL on the host's
+// geometry.
 using HostGravity = kxsim_test::HostFixture;
 
 TEST_F(HostGravity, MountingsHoldArmAndPayloadAgainstTheirGravity) {
@@ -248,17 +73,22 @@ TEST_F(HostGravity, MountingsHoldArmAndPayloadAgainstTheirGravity) {
     for (int code : {101, 1, 201, 302, 401}) {
         mcb.robotModelCode = static_cast<uint32_t>(code);
         double floor[6], ceiling[6], wall[6], floor_load[6], wall_load[6];
-        ASSERT_EQ(qmcDynComGravityExload(q, none, floor, code) | qmcDynComGravityExloadCeiling(q, none, ceiling, code) |
-                      qmcDynComGravityExloadWall(q, none, wall, code) | qmcDynComGravityExload(q, payload, floor_load, code) |
-                      qmcDynComGravityExloadWall(q, payload, wall_load, code), 0);
-        const KDL::Jacobian jac = kdl_jacobian(kxsim::arm_geometry(static_cast<uint32_t>(code)), false, q);
+        ASSERT_EQ(qmcDynComGravityExload(q, none, floor, code) |
+                      qmcDynComGravityExloadCeiling(q, none, ceiling, code) |
+                      qmcDynComGravityExloadWall(q, none, wall, code) |
+                      qmcDynComGravityExload(q, payload, floor_load, code) |
+                      qmcDynComGravityExloadWall(q, payload, wall_load, code),
+                  0);
+        const KDL::Jacobian jac =
+            kdl_jacobian(kxsim::arm_geometry(static_cast<uint32_t>(code)), false, q);
         for (int i = 0; i < 6; ++i) {
             EXPECT_NEAR(ceiling[i], -floor[i], 1e-9) << code;
-            EXPECT_NEAR(floor_load[i] - floor[i], jac(2, i) * 2.0 * 9.8, 1e-6) << code << " joint " << i + 1;
-            EXPECT_NEAR(wall_load[i] - wall[i], jac(0, i) * 2.0 * 9.8, 1e-6) << code << " joint " << i + 1;
+            EXPECT_NEAR(floor_load[i] - floor[i], jac(2, i) * 2.0 * 9.8, 1e-6)
+                << code << " joint " << i + 1;
+            EXPECT_NEAR(wall_load[i] - wall[i], jac(0, i) * 2.0 * 9.8, 1e-6)
+                << code << " joint " << i + 1;
         }
     }
 }
-#endif
 
 }  // namespace

@@ -1,11 +1,11 @@
 #include "host_fixture.hpp"
 
+#include <ftw.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <vector>
-
-#include <ftw.h>
 
 namespace kxsim_test {
 
@@ -19,8 +19,8 @@ int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
 
 std::string make_temp_dir(const char *prefix) {
     const char *tmpdir = std::getenv("TMPDIR");
-    std::string templ = std::string(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp") +
-                        "/" + prefix + "-XXXXXX";
+    std::string templ = std::string(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp") + "/" +
+                        prefix + "-XXXXXX";
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     if (::mkdtemp(buf.data()) == nullptr) {

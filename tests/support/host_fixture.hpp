@@ -3,10 +3,10 @@
 // kxsim::startup(model) and an empty journal and log capture.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "simhost/kxsimhost.hpp"
 
@@ -16,7 +16,7 @@ namespace kxsim_test {
 std::string make_temp_dir(const char *prefix = "kxmc-test");
 
 class HostFixture : public ::testing::Test {
-protected:
+   protected:
     // Model code used by SetUp; derived fixtures may override it.
     virtual uint32_t model_code() const { return 0; }
 
@@ -28,7 +28,7 @@ protected:
 
     const std::string &root() const { return root_; }
 
-private:
+   private:
     std::string root_;
 };
 

@@ -19,8 +19,8 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 TEST(CommandWord, TruncatesTowardZeroSaturatesAndTakesOffTheCappedSensorTerm) {
     const double cases[][4] = {
         // torque [N m], gear, rated [N m], word
-        {-0.0499, 100, 0.5, 0},    {1.0, 0.7, 1.0, 1428}, {-1e9, 100, 1.27, -32768},
-        {kInf, 100, 1.27, 32767}, {kNaN, 100, 1.27, 0},  {5.0, 100, 0.0, 0},
+        {-0.0499, 100, 0.5, 0},   {1.0, 0.7, 1.0, 1428},      {-1e9, 100, 1.27, -32768},
+        {kInf, 100, 1.27, 32767}, {kNaN, 100, 1.27, 0},       {5.0, 100, 0.0, 0},
         {5.0, 100, kNaN, 0},      {417.0, 100, 0.127, 32767},
     };
     for (const auto &c : cases) {
@@ -28,8 +28,9 @@ TEST(CommandWord, TruncatesTowardZeroSaturatesAndTakesOffTheCappedSensorTerm) {
             << c[0] << " / (" << c[1] << " x " << c[2] << ")";
     }
     // The sensor drag term is taken off the model torque within its cap and limited beyond it.
-    const double sensor_cases[][4] = {  // model torque, sensor term, cap, result [N m]
-        {10, -2, 3, 12}, {10, 5, 3, 7}, {10, -5, 3, 13}, {10, 5, -3, 7}, {10, kNaN, 3, 10}};
+    const double sensor_cases[][4] = {// model torque, sensor term, cap, result [N m]
+                                      {10, -2, 3, 12}, {10, 5, 3, 7},     {10, -5, 3, 13},
+                                      {10, 5, -3, 7},  {10, kNaN, 3, 10}, {10, 0.5, 0.2, 9.8}};
     for (const auto &c : sensor_cases) {
         EXPECT_DOUBLE_EQ(kxmc::detail::sensor_drag_torque(c[0], c[1], c[2]), c[3])
             << "t " << c[1] << " cap " << c[2];
@@ -45,9 +46,9 @@ TEST_F(Commands, FrictionFollowsTheMotionOfTheStateTimesItsRepairedGain) {
     // compensation, robot state, sensor drag, source (0 none, 1 target, 2 actual velocities),
     // gain, gain used
     const float cases[][6] = {
-        {0, 1, 0, 0, 1.0f, 1.0f},   {1, 2, 0, 1, 0.3f, 0.3f},       {1, 4, 0, 2, 1.5f, 0.5f},
-        {1, 4, 1, 0, 1.0f, 1.0f},   {1, 1, 0, 1, kNaNf, 0.5f},      {1, 1, 0, 1, -1e-6f, -1e-6f},
-        {1, 1, 0, 1, -1.1e-6f, 0.5f}};
+        {0, 1, 0, 0, 1.0f, 1.0f},     {1, 2, 0, 1, 0.3f, 0.3f},  {1, 4, 0, 2, 1.5f, 0.5f},
+        {1, 4, 1, 0, 1.0f, 1.0f},     {1, 1, 0, 1, kNaNf, 0.5f}, {1, 1, 0, 1, -1e-6f, -1e-6f},
+        {1, 1, 0, 1, -1.1e-6f, 0.5f}, {1, 1, 0, 1, 1.0f, 1.0f},  {1, 1, 0, 1, 1.01f, 0.5f}};
     const double target[6] = {0.05, -0.05, 0.05, -0.05, 0.05, -0.05};     // [deg/cycle]
     const double actual[6] = {-0.02, -0.03, -0.04, -0.02, -0.03, -0.04};  // [deg/cycle]
     for (const auto &c : cases) {

@@ -39,7 +39,7 @@ class DragExits : public TorqueFixture {
     }
 };
 
-// ---- Reaction torques ----------------------------------------------------------------------------
+// ---- Reaction torques ---------------------------------------------------------------------------
 
 // Hold (4) pulls the joints back to where the reaction started, with damping; the time-out-only
 // reaction (3) adds no torque.
@@ -113,11 +113,12 @@ TEST_F(DragExits, OverSpeedReactionStartCapturesTheTorqueError) {
     for (int j = 0; j < 6; ++j) {  // expected current: 0.7 x command word (gain 1) + feed-forward
         const double expected = std::trunc(command[j] * 0.7) + feed_forward[j];  // [per mille]
         EXPECT_NEAR(forceCollisionError[j], 5e-3 * rated[j] * (current[j] - expected),
-                    1e-3 * rated[j]) << "joint " << j + 1;
+                    1e-3 * rated[j])
+            << "joint " << j + 1;
     }
 }
 
-// ---- ": 0" force-and-torque drag over speed (limits 250 mm/s and 90 deg/s) ------------------------
+// ---- ": 0" force-and-torque drag over speed (limits 250 mm/s and 90 deg/s) ----------------------
 
 // The sixth consecutive cycle over a limit ends drag, and so does every one after it; a cycle at
 // the limits restarts the count.
@@ -127,7 +128,7 @@ TEST_F(DragExits, OverSpeedInSensorDragEndsDragFromTheSixthCycleOn) {
         SCOPED_TRACE(PrintToString(s));
         start(101, 2);
         mcb.forceTorqueDragOn = 1;
-        EXPECT_EQ(run_in_drag(1), Cycles{});  // at rest: the count starts afresh
+        EXPECT_EQ(run_in_drag(1), Cycles{});                   // at rest: the count starts afresh
         const double *over = s, at_limits[2] = {250.0, 90.0};  // [mm/s], [deg/s]
         for (const double *v : {over, at_limits, over}) {
             mpb.tcpSpeed = v[0];
@@ -140,7 +141,7 @@ TEST_F(DragExits, OverSpeedInSensorDragEndsDragFromTheSixthCycleOn) {
     }
 }
 
-// ---- ": 1" interference zone with mode 2 ----------------------------------------------------------
+// ---- ": 1" interference zone with mode 2 --------------------------------------------------------
 
 TEST_F(DragExits, InterferenceZoneEndsDragInModeTwo) {
     const int cases[][3] = {
@@ -157,13 +158,17 @@ TEST_F(DragExits, InterferenceZoneEndsDragInModeTwo) {
     }
 }
 
-// ---- ": 2" and ": 3" after-collision and after-over-speed reactions ------------------------------
+// ---- ": 2" and ": 3" after-collision and after-over-speed reactions -----------------------------
 
 // The drag reactions, after a collision or after over speed, end in drag when their time runs
 // out; the others, or outside drag, neither count down nor end drag.
 TEST_F(DragExits, ReactionsEndWhenTheirTimeRunsOut) {
     const int cases[][4] = {// reaction, after collision (else after over speed), robot state, ends
-                            {3, 1, 4, 1}, {4, 1, 4, 1}, {5, 0, 4, 1}, {2, 1, 4, 0}, {4, 1, 1, 0}};
+                            {3, 1, 4, 1},
+                            {4, 1, 4, 1},
+                            {5, 0, 4, 1},
+                            {2, 1, 4, 0},
+                            {4, 1, 1, 0}};
     for (const auto &c : cases) {
         SCOPED_TRACE(PrintToString(c));
         arm(static_cast<uint8_t>(c[0]), 3);
@@ -203,8 +208,8 @@ TEST_F(DragExits, ReboundEndsWhenTheTcpMovesFartherThanTheSafeDistance) {
 // The check arms only while the TCP is at rest outside programs without a collision; its reaction
 // turns friction off and ends drag after its 1000 cycles, the first counted in the arming cycle.
 TEST_F(DragExits, StaticCheckArmsAtRestAndEndsDragAfterItsTime) {
-    const double cases[][4] = {{0.0, 1, 0, 1}, {-1.99, 3, 0, 1}, {2.0, 1, 0, 0}, {0.0, 2, 0, 0},
-                               {0.0, 1, 1, 0}};
+    const double cases[][4] = {
+        {0.0, 1, 0, 1}, {-1.99, 3, 0, 1}, {2.0, 1, 0, 0}, {0.0, 2, 0, 0}, {0.0, 1, 1, 0}};
     for (const auto &c : cases) {  // TCP speed [mm/s], robot state, collision state, arms
         SCOPED_TRACE(PrintToString(c));
         start(101, 7);
@@ -233,7 +238,7 @@ TEST_F(DragExits, StaticCheckArmsAtRestAndEndsDragAfterItsTime) {
     }
 }
 
-// ---- ": 5" drag power ------------------------------------------------------------------------------
+// ---- ": 5" drag power ---------------------------------------------------------------------------
 
 // The mean exists from the 101st measurement on; after the trip the window starts again. Within
 // the limit, without the flag or without the check there is no exit.

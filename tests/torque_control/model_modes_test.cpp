@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/dynamics_model/oracle.hpp"
 #include "torque_fixture.hpp"
 
 namespace torque_test {
@@ -13,8 +14,6 @@ namespace {
 
 constexpr double kLoad[4] = {10.0, -20.0, 30.0, 1.5};  // centre [mm] flange frame, mass [kg]
 constexpr double kTeachGain[6] = {1.0, 1.1, 1.2, 0.9, 0.8, 1.3};
-constexpr double kPxLengths[6] = {180, -700, -586, 211, 114, 106};
-constexpr double kNoRotor[6] = {};  // rotor and link inertias play no part at rest
 
 class ModelModes : public TorqueFixture {
    protected:
@@ -82,7 +81,9 @@ const GravityTestCase kGravityTestCases[] = {
 INSTANTIATE_TEST_SUITE_P(Bands, GravityTestRows, ::testing::ValuesIn(kGravityTestCases),
                          [](const auto &i) { return "Row" + std::to_string(i.index); });
 
-// Mode 2: the block of the band; power check on, every arm commands through gear 100.
+// Mode 2: the block of the band with the arm's parameters, the joints moving (the standard
+// block takes the feed-forward acceleration, the TZ and PX blocks the target acceleration);
+// power check on, every arm commands through gear 100.
 enum Block { kStandard, kTz, kPx, kNone };
 struct BlockCase {
     uint32_t code;
@@ -96,10 +97,13 @@ TEST_P(BlockRows, RunTheBlockOfTheBandWithItsParameterSet) {
     const BlockCase &c = GetParam();
     start_loaded(c.code, 2);
     mcb.powerCheckOn = c.powerCheck;
+    for (int j = 0; j < 6; ++j) {
+        mpb.targetJointVel[j] = 0.02 * (j % 2 ? -1 : 1);            // [deg/cycle]
+        mpb.targetJointAcc[j] = 4e-3 * (j + 1) * (j % 2 ? -1 : 1);  // [deg/cycle^2]
+        mpb.feedJointAcc[j] = -1.5e-3 * (j + 1);
+    }
     cycle();
-    const double x = kLoad[0], y = kLoad[1], z = kLoad[2], m = kLoad[3];
-    const double tz_lengths[6] = {140, -420, 12, 360, 102, 100}, tz_zero[36] = {};
-    const double tz_masses[6] = {2.26, 4.53, 1.56, 1.97, 1.56, 0.35};
+    const double x = kLoad[0], y = kLoad[1], z = kLoad[2], m = kLoad[3], none[36] = {};
     double expected[6] = {}, diag[36] = {};
     const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(c.code);
     if (c.block == kStandard) {
@@ -107,11 +111,14 @@ TEST_P(BlockRows, RunTheBlockOfTheBandWithItsParameterSet) {
                                       p.inertias, p.rotor, nullptr, diag),
                   0);
     } else if (c.block == kTz) {
-        ASSERT_EQ(kxTZqmckxdynamicblock(q, x, y, z, m, expected, tz_lengths, tz_masses, tz_zero,
-                                        tz_zero, kNoRotor),
+        using namespace kxtest;
+        ASSERT_EQ(kxTZqmckxdynamicblock(q, x, y, z, m, expected, kTzLengths, kTzMasses, none,
+                                        kTzInertias, kTzRotor),
                   0);
     } else if (c.block == kPx) {
-        ASSERT_EQ(kxPXqmckxdynamicblock(q, x, y, z, m, expected, kPxLengths, kNoRotor), 0);
+        ASSERT_EQ(
+            kxPXqmckxdynamicblock(q, x, y, z, m, expected, kxtest::kPxLengths, kxtest::kPxRotor),
+            0);
     }
     expect_commands(expected, c.splitGear ? kSplitGear : kNominalGear);
     EXPECT_TRUE(c.block == kNone || how.jointTorqueCmd[1] != 0) << "shoulder load";
@@ -126,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Bands, BlockRows, ::testing::ValuesIn(kBlockCases), [](
     return "Code" + std::to_string(i.param.code) + (i.param.powerCheck ? "PowerCheck" : "");
 });
 
-// ---- Hand guiding --------------------------------------------------------------------------------
+// ---- Hand guiding -------------------------------------------------------------------------------
 
 // The Kf gains act on the dynamic part of the gravity-test law: the drag set replaces the program
 // set on entering drag and is replaced again on leaving it.
@@ -154,7 +161,7 @@ TEST_F(ModelModes, GravityTestGainsFollowTheDragState) {
 // zone's joint springs hold the pose where a drag period starts and recapture it in the next.
 TEST_F(ModelModes, DragHoldsThePoseWhereDragStartsAndRecapturesInTheNextDrag) {
     const double moved[6] = {1.0, -2.0, 0.5, 3.0, -1.0, 2.0};  // [deg]
-    for (const uint32_t code : {101u, 450u, 0u}) {  // 0: arm 101 in an interference zone
+    for (const uint32_t code : {101u, 450u, 0u}) {             // 0: arm 101 in an interference zone
         SCOPED_TRACE(code);
         start(code == 0 ? 101 : code, 0);
         mcb.dragLockOn = code != 0;
@@ -183,8 +190,7 @@ TEST_F(ModelModes, DragHoldsThePoseWhereDragStartsAndRecapturesInTheNextDrag) {
     }
 }
 
-
-// ---- Housekeeping --------------------------------------------------------------------------------
+// ---- Housekeeping -------------------------------------------------------------------------------
 
 // The custom collision mode 2 ends when a paused program stops with custom thresholds.
 TEST_F(ModelModes, HousekeepingEndsCustomCollisionModeWhenAPausedProgramStops) {

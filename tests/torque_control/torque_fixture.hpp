@@ -30,7 +30,7 @@ constexpr const char kExitPrefix[] =
 
 inline std::string exit_message(int site) { return kExitPrefix + std::to_string(site); }
 
-using ::testing::PrintToString;  // case rows in traces
+using ::testing::PrintToString;                                     // case rows in traces
 constexpr double kCollisionKd[6] = {0.5, 0.5, 0.5, 0.1, 0.1, 0.0};  // [N m s/deg] host's damping
 
 // Command word a drive expects for a torque (the conversion itself is checked by hand values).
@@ -84,7 +84,9 @@ class TorqueFixture : public kxsim_test::HostFixture {
     }
 
     void cycle() { ASSERT_EQ(gravityTorqueControl(q), 0); }
-    void cycles(int n) { for (int i = 0; i < n; ++i) cycle(); }
+    void cycles(int n) {
+        for (int i = 0; i < n; ++i) cycle();
+    }
 
     // The command words equal the torques through the gears, within `tol` counts.
     void expect_commands(const double tau[6], const double gear[6] = kNominalGear,
