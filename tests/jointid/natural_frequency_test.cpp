@@ -10,11 +10,9 @@
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
 
-#ifdef KXMC_HAVE_KDL
 // GCC 12 reports Eigen's eigensolver internals as maybe-uninitialized (a false positive).
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include "jointid/generate/natural_frequency_physics.hpp"
-#endif
 #include "jointid/natural_frequency_tables.hpp"
 #include "jointid/natural_frequency_weights.hpp"
 
@@ -38,7 +36,6 @@ protected:
     }
 };
 
-#ifdef KXMC_HAVE_KDL
 TEST_F(NaturalFrequency, MatchesThePhysicalModelOnHeldOutPosesAndPayloadsOfEveryBand) {
     std::mt19937_64 rng(20240611);  // the trainer's seeds are below 1100
     for (int b = 0; b < kNfBands; ++b) {
@@ -66,7 +63,6 @@ TEST_F(NaturalFrequency, MatchesThePhysicalModelOnHeldOutPosesAndPayloadsOfEvery
         }
     }
 }
-#endif
 
 // The network of the arm's band, evaluated here from the tables.
 double network(const NfScaling &s, const NfWeights &w, const double x[6]) {
