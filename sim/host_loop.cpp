@@ -81,6 +81,9 @@ double JointProgram::segment_duration(std::size_t from) const {
 }
 
 JointProgram::Sample JointProgram::sample(double t) const {
+    if (profile) {
+        return profile(t);
+    }
     Sample s{};
     if (waypoints.empty()) {
         return s;

@@ -13,7 +13,8 @@
 namespace kxsim {
 
 // A joint program: point-to-point moves with quintic profiles (zero velocity and
-// acceleration at each waypoint), repeated from the first waypoint.
+// acceleration at each waypoint), repeated from the first waypoint; or a motion of a scenario's
+// own (`profile`, when set, replaces the waypoints).
 struct JointProgram {
     std::vector<Vec6> waypoints;  // [deg]
     double speed = 60.0;          // [deg/s] programmed joint speed (peak of the fastest joint)
@@ -24,6 +25,7 @@ struct JointProgram {
         int32_t segment_step;
         int32_t segment_steps;
     };
+    std::function<Sample(double t)> profile;
     Sample sample(double t) const;
     double segment_duration(std::size_t from) const;  // [s]
 };

@@ -13,11 +13,14 @@
 //              virtual wall, then through a wrist singularity
 //   observer   the collision scenario with the momentum observer as the detector (5-kg arm)
 //   excitation the payload identified on the Fourier excitation trajectory (5-kg arm)
+//   frictionid one joint driven through the friction identification's speed ladder: the
+//              identified friction curve against the plant's, and the library's verdict
 //   model      writes an arm's MuJoCo model (MJCF) to a file
 //
 // Without a subcommand: a short collision run and its no-impact runs.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -687,6 +690,99 @@ int do_excitation(const Global &g, const ExcitationOptions &in) {
     return 0;
 }
 
+// ---- frictionid ------------------------------------------------------------------------------
+
+int do_frictionid(const Global &g, const FrictionIdOptions &in) {
+    FrictionIdOptions o = in;
+    o.common = common_of(g);
+    const FrictionIdResult r = run_frictionid(o);
+
+    const std::size_t j = static_cast<std::size_t>(o.joint - 1);
+    std::printf("\nFriction identification: model %u, joint %d (ladder from %.1f deg), plant "
+                "friction x%g, model error x%g; torques joint side [N m]\n\n",
+                o.common.model, o.joint, r.start_deg, o.common.friction_scale[j],
+                o.common.model_error);
+    std::vector<std::vector<std::string>> rows;
+    for (const FrictionIdPoint &p : r.points) {
+        rows.push_back({fmt("%.1f", p.speed), fmt("%.3f", p.plant), fmt("%.3f", p.identified),
+                        fmt("%+.1f", 100.0 * p.error()), fmt("%.3f", p.compensation)});
+    }
+    std::printf("%s\n", format_table({"test speed [deg/s]", "plant", "identified", "error [%]",
+                                      "compensation law"},
+                                     rows)
+                            .c_str());
+    static const char *const kNames[5] = {"fc", "fs", "qs", "yita", "sita"};
+    std::vector<std::vector<std::string>> params;
+    for (int k = 0; k < 5; ++k) {
+        params.push_back({kNames[k], fmt("%.4g", r.identified[k]), fmt("%.4g", r.reference[k]),
+                          fmt("%.4g", r.identified[5 + k]), fmt("%.4g", r.reference[5 + k])});
+    }
+    std::printf("%s\n", format_table({"parameter", "slow identified", "slow reference",
+                                      "fast identified", "fast reference"},
+                                     params)
+                            .c_str());
+    const std::vector<std::vector<std::string>> verdict = {
+        {"largest error at the test speeds", fmt("%.1f %%", 100.0 * r.largest_error)},
+        {"status", fmt("%u (%s)", r.status,
+                       r.status == 0 ? "friction in order" : "friction not in order")},
+        {"detector reports during the ladder", fmt("%d", r.alarms)},
+    };
+    std::printf("%s\n", format_table({"result", "value"}, verdict).c_str());
+
+    const std::string csv = g.out + "/frictionid-curve.csv";
+    if (std::FILE *f = std::fopen(csv.c_str(), "w")) {
+        std::fprintf(f, "speed_deg_s,plant_Nm,identified_Nm,error,compensation_Nm\n");
+        for (const FrictionIdPoint &p : r.points) {
+            std::fprintf(f, "%.1f,%.6f,%.6f,%.6f,%.6f\n", p.speed, p.plant, p.identified,
+                         p.error(), p.compensation);
+        }
+        std::fclose(f);
+        std::printf("wrote %s\n", csv.c_str());
+    }
+
+    // Curves over the ladder's speeds: the identified slow set below 18 deg/s, the fast set above.
+    PlotPanel curve{"Friction torque, joint side", "speed [deg/s]", "torque [N m]", {}, {}, false};
+    PlotSeries plant{"plant", {}, {}, "#333", false};
+    PlotSeries law{"compensation law", {}, {}, "#1f77b4", true};
+    PlotSeries ident[3] = {{"", {}, {}, "#d62728", false},
+                           {"identified", {}, {}, "#d62728", false},
+                           {"", {}, {}, "#d62728", false}};
+    for (const FrictionIdPoint &p : r.curve) {
+        plant.x.push_back(p.speed);
+        plant.y.push_back(p.plant);
+        law.x.push_back(p.speed);
+        law.y.push_back(p.compensation);
+        // Three pieces: fast set negative, slow set, fast set positive.
+        PlotSeries &piece = ident[p.speed <= -18.0 ? 0 : (p.speed < 18.0 ? 1 : 2)];
+        piece.x.push_back(p.speed);
+        piece.y.push_back(p.identified);
+    }
+    curve.series = {plant, ident[1], ident[0], ident[2], law};
+    PlotSeries recorded{"recorded bins", {}, {}, "#2ca02c", true};
+    for (const FrictionIdBin &b : r.bins) {
+        recorded.x.push_back(b.speed);
+        recorded.y.push_back(b.torque);
+    }
+    curve.series.push_back(recorded);
+
+    const std::vector<double> t = column(r.trace, &TraceRow::t);
+    PlotPanel speed{fmt("Joint %d: programmed speed", o.joint), "time [s]", "speed [deg/s]",
+                    {}, {}, false};
+    std::vector<double> target_speed(r.trace.size(), 0.0);
+    for (std::size_t i = 1; i < r.trace.size(); ++i) {
+        target_speed[i] = (r.trace[i].target[j] - r.trace[i - 1].target[j]) / kCycle;
+    }
+    speed.series.push_back({"target", t, target_speed, joint_colour(o.joint - 1), false});
+    PlotPanel current{fmt("Joint %d: measured current and command word", o.joint), "time [s]",
+                      "[per mille]", {}, {}, false};
+    current.series.push_back({"current", t, column(r.trace, &TraceRow::current, o.joint - 1),
+                              joint_colour(o.joint - 1), false});
+    current.series.push_back({"command word", t, column(r.trace, &TraceRow::cmd, o.joint - 1),
+                              "#333", true});
+    report_files(g, "frictionid", r.trace, "kxsim friction identification", {curve, speed, current});
+    return 0;
+}
+
 // ---- model -----------------------------------------------------------------------------------
 
 int do_model(uint32_t code, const std::string &path) {
@@ -814,6 +910,10 @@ int run(int argc, char **argv) {
     excitation->add_option("--play", ex.play, "real time of one period: the run [s]")->check(CLI::Range(1.0, 600.0));
     excitation->add_option("--lead-in", ex.lead_in, "time to speed up onto the trajectory [s]")->check(CLI::Range(0.1, 20.0));
 
+    FrictionIdOptions fo;
+    CLI::App *frictionid = app.add_subcommand("frictionid", "one joint through the friction identification's speed ladder: identified curve against the plant's, and the verdict");
+    frictionid->add_option("--joint", fo.joint, "joint driven through the ladder, 1..6")->check(CLI::Range(1, 6));
+
     uint32_t model_arm = 101;
     std::string model_out;
     CLI::App *model = app.add_subcommand("model", "write an arm's generated MuJoCo model (nominal, no model error)");
@@ -823,7 +923,8 @@ int run(int argc, char **argv) {
     app.require_subcommand(0, 1);
     // The global options may also follow the subcommand.
     for (CLI::App *sub :
-         {handguide, collision, sweep, safety, toolload, ftguide, observer, excitation}) {
+         {handguide, collision, sweep, safety, toolload, ftguide, observer, excitation,
+          frictionid}) {
         sub->fallthrough();
     }
 
@@ -877,6 +978,9 @@ int run(int argc, char **argv) {
             ex.payload_centre[k] = centre[k];
         }
         return do_excitation(g, ex);
+    }
+    if (*frictionid) {
+        return do_frictionid(g, fo);
     }
     if (!*collision) {
         co.duration = 1.5;  // the short default run

@@ -26,17 +26,6 @@ constexpr double kWristReportGain[6] = {1.0, 1.0, 1.0, 0.8151, 0.8407, 1.0};
 constexpr double kTrajectoryTick = 1.0e-6;  // [s] of the real period per trajectory step k
 constexpr double kTrajectoryStep = 0.008;   // the trajectory's time per step at a = 1
 
-void progress(const CommonOptions &c, const char *name, double t, double total) {
-    if (!c.progress || total <= kProgressAbove) {
-        return;
-    }
-    std::fprintf(stderr, "\r[kxsim] %s %5.1f / %.1f s", name, t, total);
-    if (t + kProgressEvery >= total) {
-        std::fprintf(stderr, "\n");
-    }
-    std::fflush(stderr);
-}
-
 double ramp_profile(double t, double start, double rise, double hold) {
     if (t < start) {
         return 0.0;
@@ -104,6 +93,17 @@ ObstacleSpec obstacle_on_path(const CollisionOptions &o, const Scene &scene,
 }
 
 }  // namespace
+
+void progress(const CommonOptions &c, const char *name, double t, double total) {
+    if (!c.progress || total <= kProgressAbove) {
+        return;
+    }
+    std::fprintf(stderr, "\r[kxsim] %s %5.1f / %.1f s", name, t, total);
+    if (t + kProgressEvery >= total) {
+        std::fprintf(stderr, "\n");
+    }
+    std::fflush(stderr);
+}
 
 int hit_link(const CollisionOptions &o) {
     if (o.link != 0) {

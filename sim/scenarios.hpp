@@ -1,8 +1,9 @@
 // The simulator's scenarios: hand guiding with an operator's push, a collision during a joint
 // program (with the no-impact check), a sweep of collision levels against scripted impact
 // forces, the safety table (the arm driven into human body regions), the momentum observer
-// meeting a collision, and the payload identified on the excitation trajectory. Each returns its
-// figures; the command-line program prints and plots them.
+// meeting a collision, the payload identified on the excitation trajectory and the friction
+// identification of one joint. Each returns its figures; the command-line program prints and
+// plots them.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,8 @@ struct CommonOptions {
 
 // The plant of a scenario: the common options' arm, error and friction with a scene.
 PlantConfig plant_config(const CommonOptions &c, const Scene &scene);
+// A progress line on stderr at simulated time t [s] of a long run, when asked for.
+void progress(const CommonOptions &c, const char *name, double t, double total);
 
 // ---- Hand guiding ---------------------------------------------------------------------------
 
@@ -334,5 +337,49 @@ struct ToolloadResult {
 // The arm holds the tool still in each pose while the simulated sensor (model 16, range 0, with
 // the bias added) feeds the library; each pose is recorded, then the tool is identified.
 ToolloadResult run_toolload(const ToolloadOptions &o);
+// ---- Friction identification ---------------------------------------------------------------
+
+struct FrictionIdOptions {
+    CommonOptions common;
+    // 1..6, driven alone through the identification's speed ladder. The flange joint by
+    // default: in the start pose its axis is vertical, so its torque holds friction alone (the
+    // gravity torque of a shoulder or elbow joint, known to the library only within the arm's
+    // model error, would enter the recorded residuals).
+    int joint = 6;
+};
+
+// The friction torques at one of the identification's test speeds [N m, joint side].
+struct FrictionIdPoint {
+    double speed = 0.0;            // [deg/s]
+    double plant = 0.0;            // the plant's friction (its law, friction scale included)
+    double identified = 0.0;       // the identified curve: slow set below 18 deg/s, fast set above
+    double compensation = 0.0;     // the library's compensation law, which the verdict compares with
+    double error() const { return plant != 0.0 ? (identified - plant) / plant : 0.0; }
+};
+
+// One recorded bin: mean speed [deg/s] and mean torque residual scaled to the joint side [N m].
+struct FrictionIdBin {
+    double speed = 0.0;
+    double torque = 0.0;
+};
+
+struct FrictionIdResult {
+    uint16_t status = 0;           // the library's verdict: 0 friction in order, 1 not
+    float identified[10] = {};     // slow fc, fs, qs, yita, sita, then the fast five
+    float reference[10] = {};
+    std::vector<FrictionIdPoint> points;  // the 20 test speeds, ascending
+    std::vector<FrictionIdPoint> curve;   // the same torques over the ladder's speeds, ascending
+    std::vector<FrictionIdBin> bins;      // the 40 slow and 60 fast bins, ascending speed
+    double largest_error = 0.0;    // largest |identified - plant| / |plant| over the test speeds
+    double start_deg = 0.0;        // where the ladder started the joint
+    int alarms = 0;                // collision detector reports during the ladder (monitored)
+    std::vector<TraceRow> trace;
+};
+
+// The host arms the recorder, runs the ladder on the joint (the per-cycle torque control feeds
+// the recorder), switches it off and asks for the fit and the verdict.
+FrictionIdResult run_frictionid(const FrictionIdOptions &o);
+// Friction torque of an identified parameter set (fc, fs, qs, yita, sita) at w [rad/s].
+double identified_friction(const float set[5], double w);
 
 }  // namespace kxsim

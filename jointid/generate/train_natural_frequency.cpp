@@ -12,21 +12,27 @@
 //     free weights (errors weighted by 1 / f, as the accuracy asked for is relative), from
 //     seeded starts whose output weights are first solved by linear least squares; rounds of
 //     starts go on until the validation error is small, and the best start is trained on.
+//     The result is then held against a larger acceptance draw; a payload network whose largest
+//     error there misses kAcceptError trains on with joint ranges widened at the edges, where
+//     its largest errors sit (train_network).
 //  4. The stiffness and the weights go to jointid/natural_frequency_weights.hpp ("%.17g", so
 //     the tables hold exactly the trained doubles).
 //
-// Deterministic: fixed seeds, so a rerun on the same platform writes the same file.
+// Deterministic: fixed seeds per network, so a rerun on the same platform writes the same file.
 // Build: cmake --build build --target train_natural_frequency
-// Run from the repository root:  build/train_natural_frequency jointid/natural_frequency_weights.hpp
+// From the repository root:  build/train_natural_frequency jointid/natural_frequency_weights.hpp
+// One network only (the others kept):  build/train_natural_frequency OUTPUT BAND LOADED
+// Acceptance errors of the current tables:  build/train_natural_frequency check
+#include <Eigen/Dense>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <Eigen/Dense>
-
 #include "jointid/generate/natural_frequency_physics.hpp"
+#include "jointid/natural_frequency_weights.hpp"
 
 namespace {
 
@@ -36,17 +42,20 @@ using kxmc::detail::kNfHidden;
 using kxmc::detail::kNfInputs;
 using kxmc::detail::NfBand;
 using kxmc::detail::NfScaling;
+using kxmc::detail::NfWeights;
 
 constexpr int kWeights = kNfHidden * kNfInputs + 2 * kNfHidden;  // 240
 constexpr int kSurvey = 400;
 constexpr int kTrain = 2500;
 constexpr int kValidate = 500;
-constexpr int kStarts = 3;             // per round
-constexpr int kRounds = 2;             // rounds of starts until the validation error is met
-constexpr int kStartIterations = 100;  // sum e^2 from each start
-constexpr int kFinalIterations = 300;  // sum e^4 on the best start
+constexpr int kStarts = 3;              // per round
+constexpr int kRounds = 2;              // rounds of starts until the validation error is met
+constexpr int kStartIterations = 100;   // sum e^2 from each start
+constexpr int kFinalIterations = 300;   // sum e^4 on the best start
 constexpr double kTargetError = 0.06;   // relative, on the validation draw: more starts above
-constexpr double kAcceptError = 0.04;   // failure above this; the library's tests allow 5 %
+constexpr int kAccept = 3000;           // acceptance draw
+constexpr double kAcceptError = 0.045;  // largest on the acceptance draw: more training above
+constexpr int kExtraStarts = 4;         // at most, on the widened ranges
 
 // Motor/gear sizes of joints 1-6 per band (the friction and rated-torque tables agree) and a
 // torsional stiffness per gear size [N m/rad] giving the ratios between the joints.
@@ -56,11 +65,16 @@ constexpr int kSizes[kNfBands][6] = {
 };
 double gear_stiffness(int size) {
     switch (size) {
-        case 14: return 7.0e3;
-        case 17: return 1.3e4;
-        case 25: return 4.0e4;
-        case 32: return 8.0e4;
-        default: return 1.6e5;  // 40
+        case 14:
+            return 7.0e3;
+        case 17:
+            return 1.3e4;
+        case 25:
+            return 4.0e4;
+        case 32:
+            return 8.0e4;
+        default:
+            return 1.6e5;  // 40
     }
 }
 
@@ -72,22 +86,6 @@ struct Data {
 
 double scale_input(const NfScaling &s, int j, double v) {
     return 2.0 * (v - s.xmin[j]) / (s.xmax[j] - s.xmin[j]) - 1.0;
-}
-
-Data make_data(const kxmc::StandardArmParameters &p, const NfScaling &s, bool loaded,
-               const double k[6], int count, uint64_t seed) {
-    std::mt19937_64 rng(seed);
-    Data d{Eigen::MatrixXd(count, kNfInputs), Eigen::VectorXd(count), Eigen::VectorXd(count)};
-    for (int n = 0; n < count; ++n) {
-        const kxnf::Sample sample = kxnf::draw_sample(s, loaded, rng);
-        const double f = kxnf::sample_frequency(p, sample, k);
-        for (int j = 0; j < kNfInputs; ++j) {
-            d.x(n, j) = scale_input(s, j, sample.inputs[j]);
-        }
-        d.f(n) = f;
-        d.t(n) = 2.0 * (f - s.ymin) / (s.ymax - s.ymin) - 1.0 - s.b2;
-    }
-    return d;
 }
 
 // Weights as one vector: W1 row by row, then b1, then w2.
@@ -155,7 +153,8 @@ Net initial_net(const Data &d, uint64_t seed) {
         net.w(kNfHidden * kNfInputs + k) = 1.5 * u(rng);
     }
     const Eigen::MatrixXd h = hidden(net, d.x);
-    const Eigen::MatrixXd a = h.transpose() * h + 1e-8 * Eigen::MatrixXd::Identity(kNfHidden, kNfHidden);
+    const Eigen::MatrixXd a =
+        h.transpose() * h + 1e-8 * Eigen::MatrixXd::Identity(kNfHidden, kNfHidden);
     const Eigen::VectorXd w2 = a.ldlt().solve(h.transpose() * d.t);
     net.w.tail(kNfHidden) = w2;
     return net;
@@ -295,10 +294,155 @@ void print_net(FILE *out, const Net &net) {
     std::fprintf(out, "},\n");
 }
 
+// The joint inputs of a payload network drawn from ranges widened by kEdgeWidening of their
+// span on both sides: the network's worst errors sit at the edges of its joint ranges (the
+// folded elbow), where uniform draws leave the fit least constrained.
+constexpr double kEdgeWidening = 0.1;
+
+NfScaling widened(const NfScaling &s) {
+    NfScaling w = s;
+    for (int j = 0; j < 4; ++j) {
+        const double margin = kEdgeWidening * (s.xmax[j] - s.xmin[j]);
+        w.xmin[j] -= margin;
+        w.xmax[j] += margin;
+    }
+    return w;
+}
+
+// Draws with the inputs scaled to the network's ranges `s`, the poses drawn from `draw`.
+Data make_data(const kxmc::StandardArmParameters &p, const NfScaling &s, const NfScaling &draw,
+               bool loaded, const double k[6], int count, uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    Data d{Eigen::MatrixXd(count, kNfInputs), Eigen::VectorXd(count), Eigen::VectorXd(count)};
+    for (int n = 0; n < count; ++n) {
+        const kxnf::Sample sample = kxnf::draw_sample(draw, loaded, rng);
+        const double f = kxnf::sample_frequency(p, sample, k);
+        for (int j = 0; j < kNfInputs; ++j) {
+            d.x(n, j) = scale_input(s, j, sample.inputs[j]);
+        }
+        d.f(n) = f;
+        d.t(n) = 2.0 * (f - s.ymin) / (s.ymax - s.ymin) - 1.0 - s.b2;
+    }
+    return d;
+}
+
+Data joined(const Data &a, const Data &b) {
+    Data d{Eigen::MatrixXd(a.x.rows() + b.x.rows(), kNfInputs),
+           Eigen::VectorXd(a.t.size() + b.t.size()), Eigen::VectorXd(a.f.size() + b.f.size())};
+    d.x << a.x, b.x;
+    d.t << a.t, b.t;
+    d.f << a.f, b.f;
+    return d;
+}
+
+// Trains the network of band b, with (loaded) or without payload, on the band's stiffness.
+//  - Seeded starts on the training draw; the best by the validation draw's largest error after
+//    the sum-e^2 phase goes through the sum-e^4 phase.
+//  - The result is held against a larger acceptance draw. Where its largest error misses
+//    kAcceptError, the network goes on training on the training draw joined by a draw with
+//    widened joint ranges, then fresh starts do (both phases each); the one with the smallest
+//    largest error on the acceptance draw is kept.
+double train_network(const kxmc::StandardArmParameters &p, const NfBand &band, int b, int loaded,
+                     const double stiffness[6], Net &best) {
+    const NfScaling &s = loaded != 0 ? band.loaded : band.unloaded;
+    const bool with_payload = loaded != 0;
+    const uint64_t seed = 100u * static_cast<uint64_t>(b) + 10u * static_cast<uint64_t>(loaded);
+    const Data train_set = make_data(p, s, s, with_payload, stiffness, kTrain, seed + 1);
+    const Data check_set = make_data(p, s, s, with_payload, stiffness, kValidate, seed + 2);
+    double best_error = 1e300;
+    int start = 0;
+    for (int round = 0; round < kRounds && !(best_error < kTargetError); ++round) {
+        for (int i = 0; i < kStarts; ++i, ++start) {
+            Net net = initial_net(train_set, seed + 3u + static_cast<uint64_t>(start));
+            train(net, train_set, kStartIterations);
+            const double error = max_relative_error(net, check_set, s);
+            if (error < best_error) {
+                best_error = error;
+                best = net;
+            }
+        }
+    }
+    train(best, train_set, kFinalIterations, 4);
+
+    const uint64_t accept_seed = 5000u + seed;
+    const Data accept_set = make_data(p, s, s, with_payload, stiffness, kAccept, accept_seed);
+    best_error = max_relative_error(best, accept_set, s);
+    if (!(best_error <= kAcceptError) && with_payload) {
+        const Data edge_set = joined(train_set, make_data(p, s, widened(s), with_payload, stiffness,
+                                                          kTrain, accept_seed + 1));
+        for (int extra = 0; extra < kExtraStarts && !(best_error <= kAcceptError); ++extra) {
+            // First the network at hand, then fresh starts.
+            Net net = best;
+            if (extra > 0) {
+                net = initial_net(edge_set, accept_seed + 2u + static_cast<uint64_t>(extra));
+                train(net, edge_set, kStartIterations);
+            }
+            train(net, edge_set, kFinalIterations, 4);
+            const double error = max_relative_error(net, accept_set, s);
+            std::fprintf(stderr, "  widened-range start %d: acceptance error %.3f %%\n", extra,
+                         100.0 * error);
+            if (error < best_error) {
+                best_error = error;
+                best = net;
+            }
+        }
+    }
+    std::fprintf(stderr,
+                 "band %u-%u %s: frequencies %.3f..%.3f Hz, validation error %.3f %%, "
+                 "acceptance error %.3f %%\n",
+                 band.first, band.last, with_payload ? "payload" : "no payload",
+                 check_set.f.minCoeff(), check_set.f.maxCoeff(),
+                 100.0 * max_relative_error(best, check_set, s), 100.0 * best_error);
+    return best_error;
+}
+
+Net from_table(const NfWeights &w) {
+    Net net;
+    for (int k = 0; k < kNfHidden; ++k) {
+        for (int j = 0; j < kNfInputs; ++j) {
+            net.w(k * kNfInputs + j) = w.W1[k][j];
+        }
+        net.w(kNfHidden * kNfInputs + k) = w.b1[k];
+        net.w(kNfHidden * kNfInputs + kNfHidden + k) = w.w2[k];
+    }
+    return net;
+}
+
+// Largest error of every network of the current tables on its acceptance draw.
+int check_tables() {
+    bool ok = true;
+    for (int b = 0; b < kNfBands; ++b) {
+        const NfBand &band = kNfBandTable[b];
+        const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(band.model_code);
+        const double *k = kxmc::detail::kNfJointStiffness[b];
+        for (int loaded = 0; loaded < 2; ++loaded) {
+            const NfScaling &s = loaded != 0 ? band.loaded : band.unloaded;
+            const uint64_t seed =
+                5000u + 100u * static_cast<uint64_t>(b) + 10u * static_cast<uint64_t>(loaded);
+            const Data d = make_data(p, s, s, loaded != 0, k, kAccept, seed);
+            const double error =
+                max_relative_error(from_table(kxmc::detail::kNfWeights[b][loaded]), d, s);
+            std::printf("band %u-%u %s: acceptance error %.3f %%\n", band.first, band.last,
+                        loaded != 0 ? "payload" : "no payload", 100.0 * error);
+            ok = ok && error <= kAcceptError;
+        }
+    }
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
+// Usage: train_natural_frequency [OUTPUT [BAND LOADED]] or train_natural_frequency check.
+// With BAND (0-5) and LOADED (0 or 1) only that network is trained; the others are taken over
+// from the current tables. Each network is trained from its own seeds, so this writes what a
+// full run writes for that network. "check" reports the current tables' acceptance errors.
 int main(int argc, char **argv) {
+    if (argc == 2 && std::string(argv[1]) == "check") {
+        return check_tables();
+    }
     const std::string path = argc > 1 ? argv[1] : "jointid/natural_frequency_weights.hpp";
+    const int only_band = argc > 3 ? std::atoi(argv[2]) : -1;
+    const int only_loaded = argc > 3 ? std::atoi(argv[3]) : -1;
     double stiffness[kNfBands][6];
     Net nets[kNfBands][2];
     bool ok = true;
@@ -307,29 +451,11 @@ int main(int argc, char **argv) {
         const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(band.model_code);
         tune_stiffness(p, band, b, stiffness[b]);
         for (int loaded = 0; loaded < 2; ++loaded) {
-            const NfScaling &s = loaded != 0 ? band.loaded : band.unloaded;
-            const uint64_t seed = 100u * static_cast<uint64_t>(b) + 10u * static_cast<uint64_t>(loaded);
-            const Data train_set = make_data(p, s, loaded != 0, stiffness[b], kTrain, seed + 1);
-            const Data check_set = make_data(p, s, loaded != 0, stiffness[b], kValidate, seed + 2);
-            double best_error = 1e300;
-            for (int round = 0; round < kRounds && !(best_error < kTargetError); ++round) {
-                for (int start = 0; start < kStarts; ++start) {
-                    const uint64_t start_seed =
-                        seed + 3u + static_cast<uint64_t>(kStarts * round + start);
-                    Net net = initial_net(train_set, start_seed);
-                    train(net, train_set, kStartIterations);
-                    const double error = max_relative_error(net, check_set, s);
-                    if (error < best_error) {
-                        best_error = error;
-                        nets[b][loaded] = net;
-                    }
-                }
+            if (only_band >= 0 && (b != only_band || loaded != only_loaded)) {
+                nets[b][loaded] = from_table(kxmc::detail::kNfWeights[b][loaded]);
+                continue;
             }
-            train(nets[b][loaded], train_set, kFinalIterations, 4);
-            const double error = max_relative_error(nets[b][loaded], check_set, s);
-            std::fprintf(stderr, "band %u-%u %s: frequencies %.3f..%.3f Hz, validation error %.3f %%\n",
-                         band.first, band.last, loaded != 0 ? "payload" : "no payload",
-                         check_set.f.minCoeff(), check_set.f.maxCoeff(), 100.0 * error);
+            const double error = train_network(p, band, b, loaded, stiffness[b], nets[b][loaded]);
             ok = ok && error <= kAcceptError;
         }
     }
@@ -338,22 +464,24 @@ int main(int argc, char **argv) {
         std::perror(path.c_str());
         return 1;
     }
-    std::fprintf(out,
-                 "// Generated by jointid/generate/train_natural_frequency.cpp; do not edit.\n"
-                 "// Joint stiffness of the physical model and trained weights of the natural-frequency\n"
-                 "// networks, per band of kNfBandTable (jointid/natural_frequency_tables.hpp).\n"
-                 "#pragma once\n\n"
-                 "#include \"jointid/natural_frequency_tables.hpp\"\n\n"
-                 "namespace kxmc {\nnamespace detail {\n\n"
-                 "// Torsional stiffness of joints 1-6 [N m/rad] of the model the networks learnt.\n"
-                 "inline constexpr double kNfJointStiffness[kNfBands][6] = {\n");
+    std::fprintf(
+        out,
+        "// Generated by jointid/generate/train_natural_frequency.cpp; do not edit.\n"
+        "// Joint stiffness of the physical model and trained weights of the natural-frequency\n"
+        "// networks, per band of kNfBandTable (jointid/natural_frequency_tables.hpp).\n"
+        "#pragma once\n\n"
+        "#include \"jointid/natural_frequency_tables.hpp\"\n\n"
+        "namespace kxmc {\nnamespace detail {\n\n"
+        "// Torsional stiffness of joints 1-6 [N m/rad] of the model the networks learnt.\n"
+        "inline constexpr double kNfJointStiffness[kNfBands][6] = {\n");
     for (int b = 0; b < kNfBands; ++b) {
         print_array(out, "    ", stiffness[b], 6);
         std::fprintf(out, ",\n");
     }
-    std::fprintf(out, "};\n\n"
-                      "// Weights per band: without payload, then with payload.\n"
-                      "inline constexpr NfWeights kNfWeights[kNfBands][2] = {\n");
+    std::fprintf(out,
+                 "};\n\n"
+                 "// Weights per band: without payload, then with payload.\n"
+                 "inline constexpr NfWeights kNfWeights[kNfBands][2] = {\n");
     for (int b = 0; b < kNfBands; ++b) {
         std::fprintf(out, "    {\n");
         print_net(out, nets[b][0]);
@@ -363,7 +491,7 @@ int main(int argc, char **argv) {
     std::fprintf(out, "};\n\n}  // namespace detail\n}  // namespace kxmc\n");
     std::fclose(out);
     if (!ok) {
-        std::fprintf(stderr, "a validation error is above %.1f %%: the tables need another look\n",
+        std::fprintf(stderr, "an acceptance error is above %.1f %%: the tables need another look\n",
                      100.0 * kAcceptError);
         return 1;
     }

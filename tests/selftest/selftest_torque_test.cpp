@@ -143,6 +143,24 @@ TEST(SelftestParameters, UnknownFamiliesHaveNoModel) {
 
 using SelftestInterface = kxsim_test::HostFixture;
 
+// A missing input, output row or a header that is not 6 x 1 is refused; nothing is written.
+TEST_F(SelftestInterface, MalformedCallsAreRefused) {
+    load_parameters(kxmc::selftest_parameters(10));
+    const double input[9] = {}, six[6] = {};
+    double tau[6] = {7, 7, 7, 7, 7, 7};
+    double *rows[6] = {&tau[0], &tau[1], &tau[2], &tau[3], &tau[4], &tau[5]};
+    double *holed[6] = {&tau[0], &tau[1], nullptr, &tau[3], &tau[4], &tau[5]};
+    struct Case { const double *q, *qd, *qdd; MatHead out; } cases[] = {
+        {nullptr, six, six, {0, 5, 0, 0, 0, rows}}, {input, nullptr, six, {0, 5, 0, 0, 0, rows}},
+        {input, six, nullptr, {0, 5, 0, 0, 0, rows}}, {input, six, six, {0, 5, 0, 0, 0, nullptr}},
+        {input, six, six, {0, 5, 0, 0, 0, holed}}, {input, six, six, {0, 4, 0, 0, 0, rows}},
+        {input, six, six, {0, 5, 0, 1, 0, rows}}};
+    for (const Case &c : cases) {
+        EXPECT_EQ(computeKx10_selftautest(c.q, c.qd, c.qdd, c.out), -1);
+        for (double t : tau) EXPECT_EQ(t, 7.0);
+    }
+}
+
 TEST_F(SelftestInterface, CallDoesNotAllocate) {
     load_parameters(kxmc::selftest_parameters(10));
     const Joints q{0.1, -0.4, 0.9, 0.2, -1.1, 0.5}, qd{0.3, 0.1, -0.2, 0.5, 0.4, -0.6},

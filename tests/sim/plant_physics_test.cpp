@@ -14,10 +14,8 @@
 #include "sim/plant.hpp"
 #include "simhost/kxsimhost.hpp"
 
-#ifdef KXMC_HAVE_KDL
 #include <kdl/chain.hpp>
 #include <kdl/chainidsolver_recursive_newton_euler.hpp>
-#endif
 
 namespace {
 
@@ -34,7 +32,6 @@ Scene carried_scene() {
     return s;
 }
 
-#ifdef KXMC_HAVE_KDL
 KDL::RigidBodyInertia kdl_inertia(const Inertial &b) {
     const auto &i = b.inertia;
     return KDL::RigidBodyInertia(
@@ -105,7 +102,6 @@ TEST(GeneratedModel, InverseDynamicsMatchesKdlWithRotorInertias) {
         }
     }
 }
-#endif
 
 // With friction and drives off, the arm swinging under gravity keeps its energy: the drift over
 // 2 s stays below 0.1 % of the largest kinetic energy it reaches (stricter than a fraction of

@@ -214,6 +214,35 @@ TEST(HandguideFriction, DoubledFrictionShortensTheTravel) {
     EXPECT_LT(stiff, 0.8 * normal) << stiff << " vs " << normal;
 }
 
+// ---- Friction identification: the host's speed ladder on the flange joint ---------------------
+
+// The curve identified through the per-cycle control holds the plant's friction (the drive law
+// of the plant's description) within 10 % at each of the 20 test speeds, and the verdict passes
+// the joint; with the plant's friction doubled the verdict fails it, while the curve still
+// follows the plant.
+TEST(FrictionIdentification, RecoversThePlantsCurveAndFailsDoubledFriction) {
+    const double test_speeds[10] = {3.6, 7.2, 10.8, 14.4, 18.0, 32.4, 46.8, 61.2, 75.6, 90.0};
+    for (double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(scale);
+        FrictionIdOptions o;
+        o.common = common();
+        o.common.friction_scale[5] = scale;
+        const JointFriction &law = find_drive(find_arm(o.common.model)->motor[5])->friction;
+        const FrictionIdResult r = run_frictionid(o);
+        EXPECT_EQ(r.status, scale == 1.0 ? 0 : 1);
+        EXPECT_EQ(r.alarms, 0);
+        ASSERT_EQ(r.points.size(), 20u);
+        for (std::size_t i = 0; i < 10; ++i) {
+            EXPECT_NEAR(r.points[i].speed, -test_speeds[9 - i], 1e-5);
+            EXPECT_NEAR(r.points[10 + i].speed, test_speeds[i], 1e-5);
+        }
+        for (const FrictionIdPoint &p : r.points) {
+            const double plant = scale * law.torque(p.speed * kDeg);
+            EXPECT_NEAR(p.identified, plant, 0.1 * std::fabs(plant)) << p.speed << " deg/s";
+        }
+    }
+}
+
 // ---- Determinism --------------------------------------------------------------------------------
 
 // Runs one collision scenario in a child process (the library's statics start from zero, as at
