@@ -208,10 +208,9 @@ const Row kRows[] = {
 class ServoCycleAllocations : public kxsim_test::HostFixture,
                               public ::testing::WithParamInterface<Row> {};
 
+// In a sanitizer build the count is unavailable; the cycles still run there, under the
+// sanitizers, with the robot-state and finiteness checks.
 TEST_P(ServoCycleAllocations, TenThousandCyclesAllocateNothing) {
-    if (!kxmc_alloc::counting_available()) {
-        GTEST_SKIP() << "the sanitizer runtime owns the allocator in this build";
-    }
     const Row &row = GetParam();
     restart(row.model);
     kxsim::set_recording(false);
@@ -243,7 +242,9 @@ TEST_P(ServoCycleAllocations, TenThousandCyclesAllocateNothing) {
         row.per_cycle(i);
     }
     kxmc_alloc::count_allocations(false);
-    EXPECT_EQ(kxmc_alloc::allocations(), 0) << row.name;
+    if (kxmc_alloc::counting_available()) {
+        EXPECT_EQ(kxmc_alloc::allocations(), 0) << row.name;
+    }
     EXPECT_EQ(mpb.robotState, row.state) << row.name << ": a reaction left the path under test";
     for (int j = 0; j < 6; ++j) {
         EXPECT_TRUE(std::isfinite(forceCollisionError[j])) << row.name << " joint " << j;
