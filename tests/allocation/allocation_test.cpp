@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -266,6 +267,27 @@ std::string row_name(const ::testing::TestParamInfo<Row> &param) {
 
 INSTANTIATE_TEST_SUITE_P(EveryPerCycleEntry, ServoCycleAllocations, ::testing::ValuesIn(kRows),
                          row_name);
+
+// The simulated host's log line with recording off: nothing allocated, the line still written.
+class HostLog : public kxsim_test::HostFixture {};
+
+TEST_F(HostLog, LineWithRecordingOffAllocatesNothingAndReachesTheFile) {
+    kxsim::set_recording(false);
+    kxsim::set_cycle(42);
+    kxmc_alloc::count_allocations(true);
+    Write_Log(2, "weightTotalNum %d weightTemp %f", 3, 1.5);
+    kxmc_alloc::count_allocations(false);
+    if (kxmc_alloc::counting_available()) {
+        EXPECT_EQ(kxmc_alloc::allocations(), 0);
+    }
+    std::ifstream file(kxsim::log_file());
+    std::string line, last;
+    while (std::getline(file, line)) {
+        last = line;
+    }
+    EXPECT_EQ(last, "[42][2] weightTotalNum 3 weightTemp 1.500000");
+    EXPECT_TRUE(kxsim::log_lines().empty());  // nothing captured with recording off
+}
 
 // The counter itself: an allocation inside the window is seen.
 TEST(AllocationCounter, SeesEveryAllocationFunction) {
