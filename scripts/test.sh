@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the normal build (warnings as errors) and the
-# AddressSanitizer + UndefinedBehaviorSanitizer build of the whole test suite.
+# Builds everything and runs every test: the normal build (warnings as errors), the
+# AddressSanitizer + UndefinedBehaviorSanitizer build of the whole test suite, the 32-bit x86
+# build of the library, simulated host and tests (the target controller's word size and
+# alignment; the simulator stays 64-bit), and a short run of every fuzz harness from its seed corpus (40 s each; KXMC_FUZZ_SECONDS changes it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-debian.sh
@@ -15,3 +17,10 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKXMC_WERROR=ON -DKXMC_SA
 cmake --build build-sanitize -j "$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$jobs")
+
+cmake -S . -B build-m32 -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux-gnu.cmake \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKXMC_WERROR=ON -DKXMC_BUILD_BENCHMARK=OFF -DKXMC_BUILD_SIM=OFF
+cmake --build build-m32 -j "$jobs"
+(cd build-m32 && ctest --output-on-failure -j "$jobs")
+
+bash scripts/fuzz.sh

@@ -167,7 +167,7 @@ namespace detail {
 void reset_config_hooks() { g_fail_before_rename = false; }
 }  // namespace detail
 
-std::string config_root() {
+const std::string &detail::root_path() {
     if (g_root.empty()) {
         const char *env = std::getenv("KXMC_CONFIG_ROOT");
         if (env != nullptr && *env != '\0') {
@@ -190,6 +190,8 @@ std::string config_root() {
     }
     return g_root;
 }
+
+std::string config_root() { return detail::root_path(); }
 
 void set_config_root(const std::string &root) {
     g_root = root;

@@ -1,5 +1,9 @@
 // The host's actions, log and hardware-layer fakes, with the journal that records every call
 // the library makes into the host that has an effect, in order, with its arguments.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -145,10 +149,23 @@ int Write_Log(int level, const char *format, ...) {
         kxsim::g_log.push_back(kxsim::LogLine{level, message});
         record_call("Write_Log", {static_cast<double>(level)}, message);
     }
-    if (std::FILE *f = std::fopen(kxsim::log_file().c_str(), "a")) {
-        std::fprintf(f, "[%llu][%d] %s\n", static_cast<unsigned long long>(kxsim::g_cycle),
-                     level, message);
-        std::fclose(f);
+    // The line is formatted on the stack and appended with plain system calls: with recording
+    // off the log allocates nothing, like the rest of the host's services.
+    const std::string &root = kxsim::detail::root_path();
+    char path[4096];
+    char line[kxsim::kLogMessageMax + 64];
+    const int path_length = std::snprintf(path, sizeof path, "%s/kxmc.log", root.c_str());
+    const int line_length =
+        std::snprintf(line, sizeof line, "[%llu][%d] %s\n",
+                      static_cast<unsigned long long>(kxsim::g_cycle), level, message);
+    if (path_length > 0 && static_cast<std::size_t>(path_length) < sizeof path && line_length > 0) {
+        const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            const std::size_t length = std::min(static_cast<std::size_t>(line_length), sizeof line - 1);
+            const ssize_t written = ::write(fd, line, length);
+            (void)written;  // a log line that cannot be written is dropped
+            ::close(fd);
+        }
     }
     return 0;
 }

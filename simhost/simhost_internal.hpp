@@ -21,6 +21,8 @@ constexpr double kRadToDeg = 180.0 / kPi;
 void record_call(const char *name, const double *args, int count, const std::string &text = std::string());
 void record_call(const char *name, std::initializer_list<double> args,
                  const std::string &text = std::string());
+// The configuration root, chosen on first use (config_root() hands out a copy).
+const std::string &root_path();
 // Resets the settable inputs of the host services (feed-forward, ratios, hardware inputs,
 // pose override, cycle counter, write-failure hook) to their start-up state.
 void reset_services();

@@ -7,8 +7,13 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefi
 if(rc)
   message(FATAL_ERROR "install failed")
 endif()
+# The consumer is built for the same target as the library (the 32-bit build's toolchain).
+set(toolchain)
+if(TOOLCHAIN_FILE)
+  set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE})
+endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/packaging/consumer
-  -B ${WORK_DIR}/build -DCMAKE_PREFIX_PATH=${prefix} RESULT_VARIABLE rc)
+  -B ${WORK_DIR}/build -DCMAKE_PREFIX_PATH=${prefix} ${toolchain} RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "consumer configure failed")
 endif()
