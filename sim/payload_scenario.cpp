@@ -117,8 +117,8 @@ class Rig {
         if (sensor_on_) {
             const double before = mpb.loadWeight;
             kxmcLoadIdentifyDynControl();
-            if (mpb.robotState == 4 && mpb.loadWeight != before) {
-                r_.estimates.push_back({host_.time() - guide_start_, mpb.loadWeight});
+            if (mpb.robotState == 4) {
+                note_estimate(before);
             }
         }
     }
@@ -174,6 +174,20 @@ class Rig {
     void phase(const char *name) { r_.phases.push_back({host_.time(), name}); }
 
    private:
+    // The first estimate shows as the declared mass changing; from then on one follows every
+    // sample period (a limited estimate may repeat the previous value).
+    void note_estimate(double before) {
+        ++guided_cycles_;
+        const int64_t period = std::max<int64_t>(1, o_.window / 5);
+        const bool first = r_.estimates.empty() && mpb.loadWeight != before;
+        if (first) {
+            first_cycle_ = guided_cycles_;
+        }
+        if (first || (!r_.estimates.empty() && (guided_cycles_ - first_cycle_) % period == 0)) {
+            r_.estimates.push_back({host_.time() - guide_start_, mpb.loadWeight});
+        }
+    }
+
     void lead_by_hand() {
         const double t = host_.time() - guide_start_;
         const double radius = o_.hand_radius * std::min(1.0, t / kHandRamp);
@@ -210,6 +224,7 @@ class Rig {
     bool step_driven_ = false;
     bool sensor_on_ = false;
     bool guiding_ = false;
+    int64_t guided_cycles_ = 0, first_cycle_ = 0;
     double guide_start_ = 0.0;
     Vec3 hand_start_{}, last_wrist_{};
 };
