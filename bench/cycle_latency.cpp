@@ -1,7 +1,9 @@
 // Servo-cycle latency of the library's per-cycle path, as the host runs it every 1 ms:
 // gravityTorqueControl (full dynamics, or gravity only) and then kxmcCheckForCollisionError,
 // over a moving arm state, for a program (the dual-encoder detector runs inside the dynamics
-// block) and for hand guiding. Reports median, 99th and 99.9th percentile and maximum [us]
+// block) and for hand guiding; and the wrist-sensor guiding cycle, forceSensorDataProcess then
+// kxmcForceSensorDragProcess, while an operator pushes the tool back and forth and the host's
+// position loop follows the goal. Reports median, 99th and 99.9th percentile and maximum [us]
 // per configuration, and counts heap allocations inside the timed region (global operator
 // new/delete and the malloc family are replaced here); the cycle path must make none.
 //
@@ -20,6 +22,8 @@
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_collision_check.h"
 #include "kxmc/kxmc_collision_settings.h"
+#include "kxmc/kxmc_end_force_drag.h"
+#include "kxmc/kxmc_sensor_processing.h"
 #include "kxmc/kxmc_torque_control.h"
 #include "simhost/kxsimhost.hpp"
 
@@ -81,16 +85,20 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kCountsPerJointDeg = 101.0 * 16384.0 / 360.0;
 
+enum class Path { kTorque, kSensorGuiding };
+
 struct Config {
     const char *name;
-    int32_t robot_state;   // 2 program, 4 hand guiding
+    int32_t robot_state;   // 2 program, 4 hand guiding, 1 (stopped) for the sensor guiding
     uint8_t teach_mode;    // 0 gravity only, 2 full dynamics
+    Path path;
 };
 
 constexpr Config kConfigs[] = {
-    {"program, full dynamics + dual encoder", 2, 2},
-    {"hand guiding, full dynamics", 4, 2},
-    {"hand guiding, gravity only", 4, 0},
+    {"program, full dynamics + dual encoder", 2, 2, Path::kTorque},
+    {"hand guiding, full dynamics", 4, 2, Path::kTorque},
+    {"hand guiding, gravity only", 4, 0, Path::kTorque},
+    {"wrist-sensor guiding (sensor processing + drag step)", 1, 0, Path::kSensorGuiding},
 };
 
 struct Figures {
@@ -125,6 +133,63 @@ void host_state(long i) {
     mpb.tcpSpeed = 150.0;
 }
 
+// Wrist-sensor guiding: the sensor carries a 1.2-kg tool and the operator pushes it along base
+// X (20 N, 0.5 Hz) in the base frame; the host's ideal position loop follows each goal.
+struct SensorGuiding {
+    kxsim::SensorSampleSource source{16, 0, 11};
+    int32_t words[6] = {};
+
+    SensorGuiding() {
+        mcb.forceSensorAct = 1;
+        mcb.forceSensorType = 16;
+        mcb.forceSensorRefCoord = 1;
+        mcb.speedMode = 1;
+        mpb.forceSensorLoadWeight = 1.2;
+        mpb.forceSensorLoadCoord[2] = 60;
+        const double inertia[6] = {10, 10, 10, 0.5, 0.5, 0.5};
+        const double damp[6] = {200, 200, 200, 10, 10, 10};
+        const double zero[6] = {}, threshold[6] = {3, 3, 3, 0.3, 0.3, 0.3};
+        kxmcEndForceDragstartstop(1, 0, 0, 0, inertia, damp, zero, threshold, 100, 90);
+        kxmcEndForceDragParamReset();
+    }
+    // Host side of a cycle (not timed): the position loop, then the sensor's sample.
+    void host(long i) {
+        kxsim::ideal_position_loop_step();
+        // Floor mounting, flange pointing down with the sensor unturned on it: the tool's
+        // weight reads -11.76 N on the sensor's Z and the push along base X on its X.
+        const double push = 20.0 * std::sin(2.0 * kPi * 0.5 * static_cast<double>(i) * 1e-3);
+        const double *r = mpb.flangePose.rot.r;  // sensor axes = flange axes
+        const double w[6] = {r[0] * push + r[6] * -11.76, r[1] * push + r[7] * -11.76,
+                             r[2] * push + r[8] * -11.76, 0, 0, 0};
+        source.sample(w, words);
+    }
+    void cycle() {
+        forceSensorDataProcess(words);
+        kxmcForceSensorDragProcess();
+    }
+};
+
+void run_torque_path(const Config &c, long cycles, std::vector<float> &us) {
+    for (long i = 0; i < 2000; ++i) {  // warm-up
+        host_state(i);
+        gravityTorqueControl(mpb.jointPos);
+        kxmcCheckForCollisionError();
+    }
+    g_allocations = 0;
+    for (long i = 0; i < cycles; ++i) {
+        host_state(i + 2000);
+        mpb.robotState = c.robot_state;  // a detector's pause is acknowledged by the host
+        g_counting = true;
+        const auto t0 = std::chrono::steady_clock::now();
+        gravityTorqueControl(mpb.jointPos);
+        kxmcCheckForCollisionError();
+        const auto t1 = std::chrono::steady_clock::now();
+        g_counting = false;
+        us[static_cast<std::size_t>(i)] =
+            std::chrono::duration<float, std::micro>(t1 - t0).count();
+    }
+}
+
 Figures run(const Config &c, long cycles) {
     kxsim::startup(101);
     // The simulated host journals and captures for the tests, which allocates; the real host's
@@ -143,23 +208,28 @@ Figures run(const Config &c, long cycles) {
     mpb.robotState = c.robot_state;
 
     std::vector<float> us(static_cast<std::size_t>(cycles));
-    for (long i = 0; i < 2000; ++i) {  // warm-up
-        host_state(i);
-        gravityTorqueControl(mpb.jointPos);
-        kxmcCheckForCollisionError();
-    }
-    g_allocations = 0;
-    for (long i = 0; i < cycles; ++i) {
-        host_state(i + 2000);
-        mpb.robotState = c.robot_state;  // a detector's pause is acknowledged by the host
-        g_counting = true;
-        const auto t0 = std::chrono::steady_clock::now();
-        gravityTorqueControl(mpb.jointPos);
-        kxmcCheckForCollisionError();
-        const auto t1 = std::chrono::steady_clock::now();
-        g_counting = false;
-        us[static_cast<std::size_t>(i)] =
-            std::chrono::duration<float, std::micro>(t1 - t0).count();
+    if (c.path == Path::kSensorGuiding) {
+        SensorGuiding guiding;
+        for (long i = 0; i < 2000; ++i) {  // warm-up
+            guiding.host(i);
+            guiding.cycle();
+        }
+        g_allocations = 0;
+        for (long i = 0; i < cycles; ++i) {
+            guiding.host(i + 2000);
+            g_counting = true;
+            const auto t0 = std::chrono::steady_clock::now();
+            guiding.cycle();
+            const auto t1 = std::chrono::steady_clock::now();
+            g_counting = false;
+            us[static_cast<std::size_t>(i)] =
+                std::chrono::duration<float, std::micro>(t1 - t0).count();
+        }
+        if (mcb.endForceDragOn != 1) {
+            std::fprintf(stderr, "sensor guiding stopped (warning 0x%x)\n", mcb.warningCode);
+        }
+    } else {
+        run_torque_path(c, cycles, us);
     }
     auto pct = [&](double p) {
         const std::size_t k = std::min(us.size() - 1, static_cast<std::size_t>(p * us.size()));
@@ -187,8 +257,9 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    std::printf("Servo-cycle latency, gravityTorqueControl + kxmcCheckForCollisionError, "
-                "%ld cycles per configuration\n\n", cycles);
+    std::printf("Servo-cycle latency of the library's per-cycle path (torque path: "
+                "gravityTorqueControl + kxmcCheckForCollisionError), %ld cycles per configuration\n\n",
+                cycles);
     std::printf("| configuration | median [us] | p99 [us] | p99.9 [us] | max [us] | heap allocations |\n");
     std::printf("|---|---|---|---|---|---|\n");
     long total_allocations = 0;

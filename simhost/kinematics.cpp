@@ -143,6 +143,9 @@ bool pose_matches(const Trsf &target, const Trsf &actual, double pos_tol, double
 double clamp_unit(double c) { return c > 1.0 ? 1.0 : (c < -1.0 ? -1.0 : c); }
 
 double wrap_pi(double a) {
+    if (a > -kPi && a <= kPi) {
+        return a;
+    }
     double w = std::remainder(a, 2.0 * kPi);
     if (w <= -kPi) {
         w += 2.0 * kPi;
@@ -192,8 +195,12 @@ bool has_closed_form_ik(const ArmGeometry &g) {
            g.d[1] == 0.0 && g.d[2] == 0.0 && g.d[5] != 0.0 && g.a[1] != 0.0 && g.a[2] != 0.0;
 }
 
+bool closed_form_solution_holds(const ArmGeometry &g, const Trsf &flange, const double deg[6]) {
+    return pose_matches(flange, forward_kinematics(g, deg), kSolutionPosTol, kSolutionRotTol);
+}
+
 int closed_form_ik(const ArmGeometry &g, const Trsf &flange, double wrist_ref6,
-                   double out[8][6]) {
+                   double out[8][6], bool verify) {
     if (!has_closed_form_ik(g) || !all_finite(flange.rot.r, 9) || !all_finite(flange.pos.v, 3)) {
         return 0;
     }
@@ -254,8 +261,7 @@ int closed_form_ik(const ArmGeometry &g, const Trsf &flange, double wrist_ref6,
                 for (int i = 0; i < 6; ++i) {
                     deg[i] = wrap_pi(q[i]) * kRadToDeg;
                 }
-                const Trsf check = forward_kinematics(g, deg);
-                if (!pose_matches(flange, check, kSolutionPosTol, kSolutionRotTol)) {
+                if (verify && !closed_form_solution_holds(g, flange, deg)) {
                     continue;
                 }
                 std::memcpy(out[n], deg, sizeof deg);
@@ -496,24 +502,34 @@ int qmcGetInverseKinematicNoLine(int tool, double x, double y, double z, double 
     const kxsim::ArmGeometry g = kxsim::arm_geometry(mcb.robotModelCode);
     double best[6];
     if (kxsim::detail::has_closed_form_ik(g)) {
+        // Candidates nearest first; only those up to the first that reproduces the pose are
+        // checked by forward kinematics (the servo cycle calls this every millisecond).
         double sol[8][6];
-        const int n = kxsim::detail::closed_form_ik(g, flange, ref[5], sol);
-        if (n == 0) {
+        const int n = kxsim::detail::closed_form_ik(g, flange, ref[5], sol, false);
+        double wrapped[8][6], cost[8];
+        int order[8];
+        for (int s = 0; s < n; ++s) {
+            cost[s] = 0.0;
+            for (int i = 0; i < 6; ++i) {
+                wrapped[s][i] = kxsim::detail::wrap_near(sol[s][i], ref[i]);
+                cost[s] += (wrapped[s][i] - ref[i]) * (wrapped[s][i] - ref[i]);
+            }
+            int k = s;  // stable insertion by cost
+            for (; k > 0 && cost[order[k - 1]] > cost[s]; --k) {
+                order[k] = order[k - 1];
+            }
+            order[k] = s;
+        }
+        int found = -1;
+        for (int k = 0; k < n && found < 0; ++k) {
+            if (kxsim::detail::closed_form_solution_holds(g, flange, sol[order[k]])) {
+                found = order[k];
+            }
+        }
+        if (found < 0) {
             return -1;
         }
-        double best_cost = -1.0;
-        for (int s = 0; s < n; ++s) {
-            double w[6];
-            double cost = 0.0;
-            for (int i = 0; i < 6; ++i) {
-                w[i] = kxsim::detail::wrap_near(sol[s][i], ref[i]);
-                cost += (w[i] - ref[i]) * (w[i] - ref[i]);
-            }
-            if (best_cost < 0.0 || cost < best_cost) {
-                best_cost = cost;
-                std::memcpy(best, w, sizeof best);
-            }
-        }
+        std::memcpy(best, wrapped[found], sizeof best);
     } else {
         double q[6];
         if (!kxsim::detail::numeric_ik(g, flange, ref, q)) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,52 @@ int quaternion_sign();
 // forward kinematics of the tool at mpb.jointPos.
 void set_robot_pos(const double pose[6]);
 void clear_robot_pos();
+
+// ---- Wrist force/torque sensor -------------------------------------------------------------
+
+// Resolution of a sensor model and range index as its data sheet gives it: force [N] and
+// moment [N m] per count (model 16: full scale 40, 11.2, 100, 160, 6.4, 20, 10, 20, 40, 60, 80,
+// 120 kgf and 1.6, 0.4, 2.8, 4, 0.32, 0.8, 1.6, 1.6, 1.6, 1.6, 1.6, 15 kgf m at 4096 counts for
+// ranges 0..11; models 18-22 (range 0), 23, 25, 80 (ranges 0-2) and 96 (range 0): 0.1 N and
+// 0.01 N m). False for a combination no sensor has. Null outputs are skipped.
+bool sensor_resolution(uint8_t model, uint8_t range, double *force_per_count,
+                       double *moment_per_count);
+
+// Digital inputs of the end device that report a sensor fault (kxHalGetAxleDin).
+constexpr uint16_t kSensorFaultInput1 = 1u << 6;
+constexpr uint16_t kSensorFaultInput2 = 1u << 7;
+// Sets the end device's digital inputs to the two fault inputs (every other input 0).
+void set_sensor_fault_inputs(bool input1, bool input2);
+
+// The sensor's sample words for forceSensorDataProcess. sample() takes the wrench the tool side
+// applies to the sensor in the sensor frame (Fx, Fy, Fz [N], Mx, My, Mz [N m]: the tool's
+// weight plus any contact) and writes, per channel, wrench / resolution plus Gaussian noise of
+// noise_counts standard deviation (seeded, so runs repeat), rounded to the nearest count and
+// saturated at -32768..32767, into the low 16 bits; the upper bits count frames. An unknown
+// model/range reads zero counts. No allocation after construction.
+class SensorSampleSource {
+public:
+    SensorSampleSource(uint8_t model, uint8_t range, uint64_t seed, double noise_counts = 0.5);
+    void sample(const double wrench[6], int32_t words[6]);
+    double force_per_count() const { return force_per_count_; }    // [N]
+    double moment_per_count() const { return moment_per_count_; }  // [N m]
+
+private:
+    int32_t count_of(double value, double per_count);
+    std::mt19937_64 rng_;
+    std::normal_distribution<double> noise_;
+    bool noisy_;
+    double force_per_count_ = 0.0;
+    double moment_per_count_ = 0.0;
+    uint32_t frame_ = 0;
+};
+
+// The host's position loop as an ideal servo, for kinematic closed-loop runs: the actual joints
+// reach the commanded ones (mpb.targetJointPos) in this cycle. Updates the previous and actual
+// joints, the joint velocities [deg/cycle] (actual and target), mpb.cmdJointPos, the flange
+// pose (mpb.flangePose, mpb.cartPoseActual), the tool pose (mpb.cmdCartPose, mpb.tcpPos with
+// angles continuing from the previous ones) and the TCP speed mpb.tcpSpeed [mm/s].
+void ideal_position_loop_step();
 
 // ---- Arm geometry the host's kinematics uses ----------------------------------------------
 

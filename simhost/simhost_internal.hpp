@@ -43,9 +43,12 @@ Trsf tool_transform(const double joints_deg[6]);
 // (twists 90, 0, 0, 90, -90, 0; a1 = a4 = a5 = a6 = 0; d2 = d3 = 0).
 bool has_closed_form_ik(const ArmGeometry &g);
 // Closed-form solutions [deg, each in (-180, 180]] of a flange transform [mm]; theta6 of a
-// wrist-singular solution takes wrist_ref6 [deg]. Returns the number written (0..8).
+// wrist-singular solution takes wrist_ref6 [deg]. Returns the number written (0..8). With
+// verify false the candidates are not checked against the pose (see the next function).
 int closed_form_ik(const ArmGeometry &g, const Trsf &flange, double wrist_ref6,
-                   double out[8][6]);
+                   double out[8][6], bool verify = true);
+// A closed-form candidate [deg] reproduces the flange transform (the check verify applies).
+bool closed_form_solution_holds(const ArmGeometry &g, const Trsf &flange, const double deg[6]);
 // Damped Newton iteration from the reference joints [deg]; true on convergence.
 bool numeric_ik(const ArmGeometry &g, const Trsf &flange, const double ref_deg[6],
                 double out_deg[6]);

@@ -94,7 +94,11 @@ double wrap_near(double angle, double ref) {
     if (!std::isfinite(angle) || !std::isfinite(ref)) {
         return angle;
     }
-    double d = std::remainder(angle - ref, 360.0);  // [-180, 180]
+    double d = angle - ref;
+    if (d > -180.0 && d <= 180.0) {
+        return ref + d;  // the common case, without the costly remainder
+    }
+    d = std::remainder(d, 360.0);  // [-180, 180]
     if (d <= -180.0) {
         d += 360.0;
     }

@@ -21,6 +21,11 @@
 #include "kxmc_joint_model.h"
 #include "kxmc_force_torque_drag.h"
 #include "kxmc_identification_store.h"
+#include "kxmc_axle_sensor.h"
+#include "kxmc_sensor_processing.h"
+#include "kxmc_sensor_settings.h"
+#include "kxmc_end_force_drag.h"
+#include "kxmc_virtual_wall.h"
 #include "kxmc_payload.h"
 
 #endif /* KXMCFORCETORQUE_H */
