@@ -4,8 +4,9 @@
 //   2. the nine-point procedure: the payload taken off, nine poses, mounted again, the same
 //      nine poses;
 //   3. hand guiding with the continuous identification on, starting from a declared mass that
-//      is off, while the operator pushes the forearm about (never the tool: the sensor would
-//      count a push on the tool as payload).
+//      is off, while the operator leads the arm by the wrist (never by the tool: the sensor
+//      would count a push on the tool as payload); the plant's wrist sensor gives its sample
+//      words to the library's sensor processing every cycle.
 // The host stays in monitoring mode for collisions throughout: an unknown payload is exactly
 // what the torque residual would otherwise report.
 #include "sim/payload_scenario.hpp"
@@ -16,6 +17,8 @@
 
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_payload.h"
+#include "kxmc/kxmc_sensor_processing.h"
+#include "kxmc/kxmc_sensor_settings.h"
 #include "simhost/kxsimhost.hpp"
 
 namespace kxsim {
@@ -24,6 +27,10 @@ namespace {
 
 constexpr int32_t kStopped = 1;
 constexpr double kMm = 1000.0;  // [mm/m]
+
+// The wrist sensor: 0.096 N per count, room for the heaviest arm's largest payload.
+constexpr uint8_t kSensorModel = 16;
+constexpr uint8_t kSensorRange = 0;
 
 // The host's identification sequence. Steps 3-4 hold the flange axis horizontal, across the
 // horizontal axis of joint 5, so joint 5 carries the payload's weight at the lever of the
@@ -79,21 +86,15 @@ Vec6 turned(Vec6 q, double joint6) {
     return q;
 }
 
-// The plant's wrist sensor wrench in the flange frame, moments about the flange origin.
-Wrench flange_wrench(const ArmPlant &plant) {
-    const SensorMount &m = plant.config().scene.sensor;
-    const Mat3 r = rpy(m.rpy);
-    const Wrench &s = plant.sensor_wrench();
-    const Vec3 f = rotate(r, {s[0], s[1], s[2]});
-    const Vec3 moment = add(rotate(r, {s[3], s[4], s[5]}), cross(scale(m.offset, 1.0 / kMm), f));
-    return {f[0], f[1], f[2], moment[0], moment[1], moment[2]};
-}
-
 // Plant, host and the identification calls of one servo cycle.
 class Rig {
    public:
     Rig(const PayloadOptions &o, ArmPlant &plant, SimHost &host, PayloadResult &r)
-        : o_(o), plant_(plant), host_(host), r_(r) {}
+        : o_(o),
+          plant_(plant),
+          host_(host),
+          r_(r),
+          sensor_(kSensorModel, kSensorRange, o.common.seed) {}
 
     void start(const Vec6 &q) {
         host_.start(q);
@@ -153,11 +154,20 @@ class Rig {
 
     void set_step(uint32_t step) { step_ = step; }
     void set_step_driven(bool on) { step_driven_ = on; }
+    // The sensor's processing on, giving the wrench about the flange in flange axes (the
+    // continuous identification reads it there), with the sensor's mounting on the flange.
     void set_sensor(bool on) {
         sensor_on_ = on;
-        mcb.forceSensorAct = on ? 1 : 0;
-        mcb.forceSensorState = 0;
-        mcb.forceSensorRefCoord = 0;  // flange output frame
+        if (on) {
+            mcb.forceSensorType = kSensorModel;
+            mcb.forceSensorRange = kSensorRange;
+            const SensorMount &m = plant_.config().scene.sensor;
+            const float pose[6] = {static_cast<float>(m.offset[0]), static_cast<float>(m.offset[1]),
+                                   static_cast<float>(m.offset[2]), static_cast<float>(m.rpy[0]),
+                                   static_cast<float>(m.rpy[1]),    static_cast<float>(m.rpy[2])};
+            qmcSetForceSensorRcs(0, pose, 0);
+        }
+        qmcSetForceSensorAct(on ? 1 : 0, 0);
     }
     void guide(bool on) {
         guiding_ = on;
@@ -206,19 +216,18 @@ class Rig {
         plant_.set_link_force(kGuidedLink, force);
     }
 
-    // The processed flange wrench the continuous identification reads, straight from the
-    // plant's sensor.
+    // This cycle's sample words of the plant's wrist sensor through the library's processing.
     void feed_sensor() {
-        const Wrench w = flange_wrench(plant_);
-        for (std::size_t k = 0; k < 6; ++k) {
-            mpb.forceSensorWrench[k] = w[k];
-        }
+        int32_t words[6] = {0, 0, 0, 0, 0, 0};
+        sensor_.sample(plant_.sensor_wrench().data(), words);
+        forceSensorDataProcess(words);
     }
 
     const PayloadOptions &o_;
     ArmPlant &plant_;
     SimHost &host_;
     PayloadResult &r_;
+    SensorSampleSource sensor_;
     Vec6 goal_{};
     uint32_t step_ = 0;
     bool step_driven_ = false;
