@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_collision_check.h"
@@ -189,6 +190,12 @@ void SimHost::enter_drag() {
     last_state_ = kDrag;
 }
 
+void SimHost::follow_goal(std::function<void()> step) {
+    goal_step_ = std::move(step);
+    target_pos_ = plant_.joints_deg();
+    target_vel_ = Vec6{};
+}
+
 void SimHost::update_motion_fields() {
     const Vec6 q = plant_.joints_deg();
     const Vec6 v = plant_.velocity_deg_s();
@@ -207,6 +214,11 @@ void SimHost::update_motion_fields() {
         // Hand guiding: the host follows the arm; no commanded acceleration.
         target_pos_ = q;
         target_vel_ = v;
+        target_acc_ = Vec6{};
+        mpb.segmentStep = 0;
+        mpb.segmentSteps = 0;
+    } else if (state == kStopped && goal_step_) {
+        // The last goal and its rate stay the command until the guiding step gives the next.
         target_acc_ = Vec6{};
         mpb.segmentStep = 0;
         mpb.segmentSteps = 0;
@@ -273,6 +285,17 @@ void SimHost::scan_journal() {
 const TraceRow &SimHost::cycle(double scripted_force) {
     set_cycle(static_cast<uint64_t>(std::llround((t_ + 1.0) * kPerSecond)));
     update_motion_fields();
+    if (goal_step_) {
+        goal_step_();
+        if (mpb.robotState == kStopped) {
+            for (std::size_t j = 0; j < 6; ++j) {
+                const double goal = mpb.targetJointPos[j];
+                target_vel_[j] = (goal - target_pos_[j]) * kPerSecond;
+                target_pos_[j] = goal;
+            }
+            hold_ = target_pos_;
+        }
+    }
 
     // Torque feed-forward; the dual-encoder detector runs inside it while a program runs.
     const uint32_t code_before = mcb.collisionErrorCode;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,11 @@ public:
     void start(const Vec6 &joints_deg);
     void run_program(const JointProgram &program);  // robot state 2 from the next cycle
     void enter_drag();                              // robot state 4 (hand guiding)
+    // Goal following: each cycle, once the host state is updated, `step` runs (the caller's
+    // sensor reading and the library's guiding step); while the arm is stopped (state 1) the
+    // drives' position loop then tracks the goal it left in mpb.targetJointPos. Other states
+    // behave as before (joint drag in state 4 after a hand-over).
+    void follow_goal(std::function<void()> step);
 
     // One servo cycle; the plant carries the loads set on it. `scripted_force` [N] is the
     // magnitude of a scripted load, for the trace.
@@ -97,6 +103,7 @@ private:
     ArmPlant &plant_;
     JointProgram program_;
     bool program_on_ = false;
+    std::function<void()> goal_step_;
     double program_t_ = 0.0;
     double t_ = 0.0;
     Vec6 hold_{};

@@ -11,6 +11,8 @@
 //   payload    the arm carries a payload the host does not know; the host identifies it with
 //              its step-driven sequence, the nine-point procedure and the continuous
 //              identification from the wrist sensor while guiding by hand
+//   ftguide    wrist-sensor guiding: an operator pushes the tool toward a box guarded by a
+//              virtual wall, then through a wrist singularity
 //   model      writes an arm's MuJoCo model (MJCF) to a file
 //
 // Without a subcommand: a short collision run and its no-impact runs.
@@ -594,6 +596,96 @@ int do_payload(const Global &g, const PayloadOptions &in, std::vector<double> ma
     return 0;
 }
 
+// ---- ftguide ---------------------------------------------------------------------------------
+
+std::vector<double> tool_axis(const FtguideRun &r, int k) {
+    std::vector<double> v;
+    v.reserve(r.tool.size());
+    for (const Vec3 &p : r.tool) {
+        v.push_back(p[static_cast<std::size_t>(k)]);
+    }
+    return v;
+}
+
+// Outline of a box's corners in the top view.
+PlotSeries box_outline(const double c[6], const std::string &label, const char *colour, bool dashed) {
+    return {label, {c[0], c[3], c[3], c[0], c[0]}, {c[1], c[1], c[4], c[4], c[1]}, colour, dashed};
+}
+
+std::string handover_cell(const FtguideRun &r) {
+    return fmt("%d hand-over%s to joint drag, %d return%s", r.handovers, r.handovers == 1 ? "" : "s",
+               r.returns, r.returns == 1 ? "" : "s");
+}
+
+std::string guiding_end_cell(const FtguideRun &r) {
+    return r.guiding_on ? std::string("on") : fmt("stopped, warning 0x%08X", r.warning);
+}
+
+int do_ftguide(const Global &g, const FtguideOptions &in) {
+    FtguideOptions o = in;
+    o.common = common_of(g);
+    const FtguideResult res = run_ftguide(o);
+    const FtguideRun &p = res.path, &s = res.singular;
+
+    std::printf("\nWrist-sensor guiding: model %u, sensor model %u range %u, tool %.2f kg "
+                "(carried %.2f kg), push %.1f N at the tool centre point for %.1f s, damping "
+                "%.0f N s/m, joint speed limit %.0f deg/s\n\n",
+                o.common.model, o.sensor_model, o.sensor_range, o.tool_mass,
+                o.tool_mass * o.tool_mass_error, o.force, o.push + 2 * o.ramp, o.damping,
+                o.joint_speed_limit);
+    std::vector<std::vector<std::string>> rows = {
+        {"compensated force at rest", fmt("%.2f N", p.rest_residual), fmt("%.2f N", s.rest_residual)},
+        {"steady speed along the push", fmt("%.1f mm/s (force / damping %.1f, %+.1f %%)", p.steady_speed, p.expected_speed,
+                                            100.0 * (p.steady_speed / p.expected_speed - 1.0)),
+         fmt("%.1f mm/s", s.steady_speed)},
+        {"travel along the push", fmt("%.0f mm", p.travel), fmt("%.0f mm", s.travel)},
+        {"speed at the end of the push", fmt("%.1f mm/s", p.band_speed), fmt("%.1f mm/s", s.band_speed)},
+        {"stopped after the release", p.stop_time >= 0 ? fmt("%.2f s", p.stop_time) : "no",
+         s.stop_time >= 0 ? fmt("%.2f s", s.stop_time) : "no"},
+        {"fastest joint: commanded / actual", fmt("%.1f / %.1f deg/s", p.peak_commanded, p.peak_actual),
+         fmt("%.1f / %.1f deg/s", s.peak_commanded, s.peak_actual)},
+        {"guiding at the end", guiding_end_cell(p), guiding_end_cell(s)},
+    };
+    if (p.boxed) {
+        rows.push_back({"closest to the wall's face / the box", fmt("%.1f mm / %.1f mm", p.min_wall_gap, p.min_box_gap), "-"});
+        rows.push_back({"contact force on the box", fmt("%.1f N", p.peak_contact), "-"});
+    }
+    rows.push_back({"joint 5: start, end, closest to 0", "-",
+                    fmt("%.1f, %.1f, %.1f deg", s.wrist_start, s.wrist_end, s.wrist_min)});
+    rows.push_back({"singularity guard", "-", handover_cell(s)});
+    std::printf("%s\n", format_table({"quantity", "path run (wall)", "singularity run"}, rows).c_str());
+
+    std::vector<std::pair<double, std::string>> marks = {{o.start, "push"}, {p.release, "release"}};
+    const std::vector<double> t = column(p.trace, &TraceRow::t);
+    PlotPanel path{"Tool centre point (top view)", "x [mm]", "y [mm]", {}, {}, true};
+    path.series.push_back({"tool, path run", tool_axis(p, 0), tool_axis(p, 1), "#1f77b4", false});
+    path.series.push_back({"tool, singularity run", tool_axis(s, 0), tool_axis(s, 1), "#ff7f0e", false});
+    if (p.boxed) {
+        path.series.push_back(box_outline(p.box_bounds, "box", "#333", false));
+        path.series.push_back(box_outline(p.wall_box, "virtual wall", "#d62728", true));
+    }
+    PlotPanel speed{"Tool speed along the push", "time [s]", "speed [mm/s]", {}, marks, false};
+    speed.series.push_back({"path run", t, p.speed, "#1f77b4", false});
+    speed.series.push_back({"singularity run", column(s.trace, &TraceRow::t), s.speed, "#ff7f0e", false});
+    speed.series.push_back({"force / damping", {t.front(), t.back()}, {p.expected_speed, p.expected_speed}, "#333", true});
+    PlotPanel joints{"Fastest commanded joint while guiding", "time [s]", "speed [deg/s]", {}, marks, false};
+    joints.series.push_back({"path run", t, p.commanded, "#1f77b4", false});
+    joints.series.push_back({"singularity run", column(s.trace, &TraceRow::t), s.commanded, "#ff7f0e", false});
+    joints.series.push_back({"limit", {t.front(), t.back()}, {o.joint_speed_limit, o.joint_speed_limit}, "#d62728", true});
+    std::vector<std::pair<double, std::string>> guard_marks;
+    for (const HostEvent &e : s.events) {
+        if (e.what == "qmcDragSwitch(1)" || e.what == "qmcDragSwitch(0)") {
+            guard_marks.push_back({e.t, e.what == "qmcDragSwitch(1)" ? "joint drag" : "guiding"});
+        }
+    }
+    PlotPanel wrist{"Singularity run: joint 5", "time [s]", "joint 5 [deg]", {}, guard_marks, false};
+    wrist.series.push_back({"J5", column(s.trace, &TraceRow::t), column(s.trace, &TraceRow::q, 4), joint_colour(4), false});
+    report_files(g, "ftguide", p.trace, "kxsim wrist-sensor guiding", {path, speed, joints, wrist});
+    const std::string csv = g.out + "/ftguide-singular.csv";
+    std::printf("%s %s\n", write_trace_csv(csv, s.trace) ? "wrote" : "FAILED to write", csv.c_str());
+    return 0;
+}
+
 // ---- model -----------------------------------------------------------------------------------
 
 int do_model(uint32_t code, const std::string &path) {
@@ -700,6 +792,21 @@ int run(int argc, char **argv) {
     payload->add_flag("--no-step-driven", no_step, "skip the step-driven sequence");
     payload->add_flag("--no-nine-point", no_nine, "skip the nine-point procedure");
     payload->add_flag("--no-continuous", no_continuous, "skip the continuous identification");
+    FtguideOptions fg;
+    CLI::App *ftguide = app.add_subcommand("ftguide", "wrist-sensor guiding: a push at the tool toward a box behind a virtual wall, then through a wrist singularity");
+    ftguide->add_option("--force", fg.force, "operator push at the tool centre point [N]")->check(CLI::Range(0.0, 200.0));
+    ftguide->add_option("--push", fg.push, "time at full force [s]")->check(CLI::Range(0.0, 60.0));
+    ftguide->add_option("--duration", fg.duration, "each run [s]")->check(CLI::Range(0.5, 600.0));
+    ftguide->add_option("--damping", fg.damping, "translational damping of the admittance [N s/m]")->check(CLI::Range(20.0, 5000.0));
+    ftguide->add_option("--box-distance", fg.box_distance, "tool point to the wall's face at the start [mm] (0: no box)")->check(CLI::Range(0.0, 2000.0));
+    ftguide->add_flag("!--no-wall", fg.wall, "no virtual wall around the box");
+    ftguide->add_option("--joint-speed-limit", fg.joint_speed_limit, "joint speed at which guiding stops [deg/s]")->check(CLI::Range(1.0, 360.0));
+    ftguide->add_option("--tool-mass-error", fg.tool_mass_error, "tool carried / tool declared")->check(CLI::Range(0.5, 2.0));
+    ftguide->add_option("--sensor-range", fg.sensor_range, "range index of the model-16 sensor")->check(CLI::Range(0, 11));
+    ftguide->add_option("--singularity-flag", fg.singularity_flag, "1: damp and hand over to joint drag, 0: constraint wrench")->check(CLI::IsMember({0, 1}));
+    ftguide->add_option("--wrist", fg.singular_wrist, "joint 5 at the start of the singularity run [deg]")->check(CLI::Range(-60.0, 60.0));
+    std::vector<double> fg_dir = {0, 1, 0};
+    ftguide->add_option("--direction", fg_dir, "push direction of the path run x y z (base frame)")->expected(3);
 
     uint32_t model_arm = 101;
     std::string model_out;
@@ -709,7 +816,7 @@ int run(int argc, char **argv) {
 
     app.require_subcommand(0, 1);
     // The global options may also follow the subcommand.
-    for (CLI::App *sub : {handguide, collision, sweep, safety, payload}) {
+    for (CLI::App *sub : {handguide, collision, sweep, safety, ftguide, payload}) {
         sub->fallthrough();
     }
 
@@ -736,6 +843,12 @@ int run(int argc, char **argv) {
             hg.direction[k] = dir[static_cast<std::size_t>(k)];
         }
         return do_handguide(g, hg);
+    }
+    if (*ftguide) {
+        for (int k = 0; k < 3; ++k) {
+            fg.direction[k] = fg_dir[static_cast<std::size_t>(k)];
+        }
+        return do_ftguide(g, fg);
     }
     if (*sweep) {
         return do_sweep(g, so, levels, forces);

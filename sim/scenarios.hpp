@@ -171,4 +171,78 @@ struct SafetyRow {
 // an unknown region.
 std::vector<SafetyRow> run_safety(const SafetyOptions &o);
 
+// ---- Wrist-sensor guiding -------------------------------------------------------------------
+
+// End-force hand guiding: the arm carries a wrist sensor and a tool; an operator pushes a point
+// of the tool, the library turns the sensor's wrench into a goal each cycle and the host's
+// position loop follows it. The path run pushes the tool toward a box that a virtual wall
+// guards; the singularity run pushes the wrist through its singular pose.
+struct FtguideOptions {
+    CommonOptions common;
+    double force = 20.0;              // [N] operator push at the tool centre point
+    double direction[3] = {0, 1, 0};  // path run, base frame (normalised by the scenario)
+    double start = 0.3;               // [s] the push begins (the sensor reads the tool at rest)
+    double ramp = 0.2;                // [s] rise and fall of the push
+    double push = 3.0;                // [s] at full force
+    double duration = 5.0;            // [s] each run
+    double damping = 200.0;           // [N s/m] translational damping of the admittance
+    double inertia = 10.0;            // [kg] translational virtual mass
+    double box_distance = 300.0;      // [mm] tool point to the wall's face at the start
+    double clearance = 15.0;          // [mm] wall face to the tool's surface at the box
+    bool wall = true;                 // virtual wall around the box
+    double joint_speed_limit = 90.0;  // [deg/s] guiding stops above it
+    double tool_mass = 1.2;           // [kg] the tool's truth; the host declares the nominal
+    double tool_mass_error = 1.0;     // carried tool mass = declared x this
+    uint8_t sensor_model = 16;
+    uint8_t sensor_range = 0;
+    double sensor_noise = 0.5;        // [counts] standard deviation
+    int singularity_flag = 1;         // 1: damp and hand over to joint drag; 0: constraint wrench
+    double singular_wrist = -35.0;    // [deg] joint 5 at the start of the singularity run
+};
+
+struct FtguideRun {
+    std::vector<TraceRow> trace;
+    std::vector<Vec3> tool;           // tool centre point per cycle [mm, base]
+    std::vector<double> speed;        // its speed along the push [mm/s]
+    std::vector<double> commanded;    // fastest commanded joint per cycle [deg/s]
+    Vec3 direction{};                 // push direction (unit, base)
+    double release = 0.0;             // [s] the push has ended
+    double expected_speed = 0.0;      // force / damping [mm/s]
+    double steady_speed = 0.0;        // mean speed along the push before the wall [mm/s]
+    double travel = 0.0;              // tool point displacement along the push [mm]
+    double stop_time = -1.0;          // [s] after the release until below 1 mm/s (-1: never)
+    double end_speed = 0.0;           // [mm/s] at the end of the run
+    double rest_residual = 0.0;       // [N] compensated force before the push
+    double peak_commanded = 0.0;      // [deg/s] fastest commanded joint
+    double peak_actual = 0.0;         // [deg/s] fastest actual joint while guiding
+    uint32_t warning = 0;             // mcb.warningCode at the end
+    bool guiding_on = false;          // mcb.endForceDragOn at the end
+    std::vector<HostEvent> events;
+    // Path run.
+    bool boxed = false;
+    ObstacleSpec box;
+    double box_bounds[6] = {0, 0, 0, 0, 0, 0};  // the box's corners [mm, base]
+    double wall_box[6] = {0, 0, 0, 0, 0, 0};    // virtual wall corners [mm]
+    double min_wall_gap = 0.0;        // [mm] tool point to the wall's face, closest
+    double min_box_gap = 0.0;         // [mm] tool surface to the box, closest
+    double band_speed = 0.0;          // [mm/s] along the push at the end of the push
+    double peak_contact = 0.0;        // [N] the box's contact force
+    // Singularity run.
+    double wrist_start = 0.0, wrist_end = 0.0;  // joint 5 [deg]
+    double wrist_min = 0.0;           // smallest |joint 5| [deg]
+    int handovers = 0, returns = 0;   // qmcDragSwitch(1) / (0)
+};
+
+struct FtguideResult {
+    FtguideRun path;
+    FtguideRun singular;
+};
+
+// The start pose of the path run and of the singularity run (joint 5 as given) [deg].
+Vec6 ftguide_path_start();
+Vec6 ftguide_singular_start(double wrist);
+FtguideRun run_ftguide_path(const FtguideOptions &o);
+FtguideRun run_ftguide_singular(const FtguideOptions &o);
+FtguideResult run_ftguide(const FtguideOptions &o);
+
 }  // namespace kxsim
