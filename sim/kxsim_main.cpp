@@ -15,6 +15,9 @@
 //   excitation the payload identified on the Fourier excitation trajectory (5-kg arm)
 //   frictionid one joint driven through the friction identification's speed ladder: the
 //              identified friction curve against the plant's, and the library's verdict
+//   payload    the arm carries a payload the host does not know; the host identifies it with
+//              its step-driven sequence, the nine-point procedure and the continuous
+//              identification from the wrist sensor while guiding by hand
 //   model      writes an arm's MuJoCo model (MJCF) to a file
 //
 // Without a subcommand: a short collision run and its no-impact runs.
@@ -32,7 +35,9 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "payload/payload_common.hpp"
 #include "sim/mjcf.hpp"
+#include "sim/payload_scenario.hpp"
 #include "sim/report.hpp"
 #include "sim/scenarios.hpp"
 
@@ -783,6 +788,192 @@ int do_frictionid(const Global &g, const FrictionIdOptions &in) {
     return 0;
 }
 
+// ---- payload ---------------------------------------------------------------------------------
+
+struct PayloadRow {
+    double mass;            // nominal [kg]
+    Vec3 centre;            // nominal [mm]
+    double model_error;
+    PayloadResult result;
+};
+
+std::string centre_text(const Vec3 &c) { return fmt("%.0f, %.0f, %.0f", c[0], c[1], c[2]); }
+
+int do_payload(const Global &g, const PayloadOptions &in, std::vector<double> masses,
+               const std::vector<double> &centres) {
+    const double limit = kxmc::payload_mass_limit(g.model);
+    if (masses.empty()) {
+        // A light, a middle and the largest payload of the arm.
+        const double top = std::isfinite(limit) ? limit : 5.0;
+        masses = {0.2 * top, 0.5 * top, top};
+    }
+    std::vector<double> errors = {0.0};
+    if (g.model_error > 0.0) {
+        errors.push_back(g.model_error);
+    }
+    std::vector<PayloadRow> rows;
+    const std::size_t total = masses.size() * (centres.size() / 3) * errors.size();
+    for (double mass : masses) {
+        for (std::size_t c = 0; c + 2 < centres.size(); c += 3) {
+            for (double error : errors) {
+                PayloadOptions o = in;
+                o.common = common_of(g);
+                o.common.model_error = error;
+                o.common.progress = false;
+                o.mass = mass;
+                o.centre = {centres[c], centres[c + 1], centres[c + 2]};
+                rows.push_back({mass, o.centre, error, run_payload(o)});
+                if (!g.quiet) {
+                    std::fprintf(stderr, "\r[kxsim] payload %3zu / %zu runs", rows.size(), total);
+                    if (rows.size() == total) {
+                        std::fprintf(stderr, "\n");
+                    }
+                    std::fflush(stderr);
+                }
+            }
+        }
+    }
+
+    std::printf("\nPayload identification: model %u (largest payload %s), payload truth = nominal "
+                "moved by the model error; step-driven sequence, nine-point procedure (settle "
+                "%.1f s), continuous identification while guiding (window %u cycles, %.1f s, "
+                "declared mass %.0f %% of nominal at the start)\n\n",
+                g.model, std::isfinite(limit) ? fmt("%.0f kg", limit).c_str() : "none",
+                in.settle, in.window, in.guide, 100.0 * in.declared_ratio);
+    struct Procedure {
+        const char *name;
+        PayloadEstimate PayloadResult::*estimate;
+    };
+    const Procedure procedures[] = {{"step-driven", &PayloadResult::step},
+                                    {"nine-point", &PayloadResult::nine},
+                                    {"continuous", &PayloadResult::continuous}};
+    std::vector<std::vector<std::string>> table;
+    for (const PayloadRow &row : rows) {
+        const Inertial &truth = row.result.truth;
+        const Vec3 truth_centre{truth.centre[0], truth.centre[1], truth.centre[2]};
+        for (const Procedure &p : procedures) {
+            const PayloadEstimate &e = row.result.*p.estimate;
+            if (!e.ran) {
+                continue;
+            }
+            std::vector<std::string> cells = {
+                fmt("%.2f kg at %s", row.mass, centre_text(row.centre).c_str()),
+                fmt("%g", row.model_error), p.name,
+                fmt("%.3f kg at %s", truth.mass, centre_text(truth_centre).c_str())};
+            if (!e.formed) {
+                cells.insert(cells.end(), {"no result", "-", "-", "-"});
+            } else {
+                cells.push_back(fmt("%.3f", e.mass));
+                cells.push_back(fmt("%+.2f %%", mass_error_percent(e, truth)));
+                cells.push_back(e.has_centre ? centre_text(e.centre) : "(not identified)");
+                cells.push_back(e.has_centre ? fmt("%.1f", centre_error_mm(e, truth)) : "-");
+            }
+            table.push_back(cells);
+        }
+    }
+    std::printf("%s\n", format_table({"payload (nominal) [kg, mm]", "model error", "procedure",
+                                      "truth", "mass [kg]", "mass error", "centre [mm]",
+                                      "centre error [mm]"},
+                                     table)
+                            .c_str());
+
+    // The continuous identification: every estimate once the window is full.
+    std::vector<std::vector<std::string>> guided_rows;
+    for (const PayloadRow &row : rows) {
+        const PayloadResult &r = row.result;
+        if (!r.continuous.ran) {
+            continue;
+        }
+        double worst = 0.0;
+        for (const auto &estimate : r.estimates) {
+            const double e = 100.0 * (estimate.second - r.truth.mass) / r.truth.mass;
+            worst = std::fabs(e) > std::fabs(worst) ? e : worst;
+        }
+        guided_rows.push_back(
+            {fmt("%.2f kg at %s", row.mass, centre_text(row.centre).c_str()),
+             fmt("%g", row.model_error), fmt("%.3f", r.truth.mass), fmt("%.3f", r.declared_mass),
+             r.first_estimate >= 0.0 ? fmt("%.2f", r.first_estimate) : "none",
+             fmt("%zu", r.estimates.size()), fmt("%+.2f %%", worst),
+             r.continuous.formed ? fmt("%+.2f %%", mass_error_percent(r.continuous, r.truth)) : "-"});
+    }
+    if (!guided_rows.empty()) {
+        std::printf("%s\n", format_table({"payload (nominal) [kg, mm]", "model error", "truth [kg]",
+                                          "declared [kg]", "first estimate [s]", "estimates",
+                                          "worst error", "last error"},
+                                         guided_rows)
+                                .c_str());
+    }
+
+    const std::string csv = g.out + "/payload.csv";
+    if (std::FILE *f = std::fopen(csv.c_str(), "w")) {
+        std::fprintf(f, "nominal_kg,nominal_x_mm,nominal_y_mm,nominal_z_mm,model_error,procedure,"
+                        "truth_kg,truth_x_mm,truth_y_mm,truth_z_mm,formed,mass_kg,mass_error_pct,"
+                        "x_mm,y_mm,z_mm,centre_error_mm\n");
+        for (const PayloadRow &row : rows) {
+            const Inertial &t = row.result.truth;
+            for (const Procedure &p : procedures) {
+                const PayloadEstimate &e = row.result.*p.estimate;
+                if (!e.ran) {
+                    continue;
+                }
+                std::fprintf(f, "%.3f,%.1f,%.1f,%.1f,%g,%s,%.4f,%.2f,%.2f,%.2f,%d,%.4f,%.3f,",
+                             row.mass, row.centre[0], row.centre[1], row.centre[2],
+                             row.model_error, p.name, t.mass, t.centre[0], t.centre[1],
+                             t.centre[2], e.formed ? 1 : 0, e.mass,
+                             mass_error_percent(e, t));
+                if (e.has_centre) {
+                    std::fprintf(f, "%.2f,%.2f,%.2f,%.2f\n", e.centre[0], e.centre[1],
+                                 e.centre[2], centre_error_mm(e, t));
+                } else {
+                    std::fprintf(f, ",,,\n");
+                }
+            }
+        }
+        std::fclose(f);
+        std::printf("wrote %s\n", csv.c_str());
+    }
+
+    // The continuous estimates of every run against its truth, and the first run's torques.
+    PlotPanel guided{"Continuous identification while guiding", "guiding time [s]",
+                     "mass estimate - truth [%]", {}, {}, false};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const PayloadResult &r = rows[i].result;
+        PlotSeries s{fmt("%.1f kg, error x%g", rows[i].mass, rows[i].model_error), {}, {},
+                     joint_colour(static_cast<int>(i % 6)), rows[i].model_error > 0.0};
+        for (const auto &[t, m] : r.estimates) {
+            s.x.push_back(t);
+            s.y.push_back(100.0 * (m - r.truth.mass) / r.truth.mass);
+        }
+        if (!s.x.empty()) {
+            guided.series.push_back(s);
+        }
+    }
+    if (rows.empty()) {
+        return 0;
+    }
+    const PayloadResult &first = rows.front().result;
+    PlotPanel current{"Measured currents, first run", "time [s]", "current [per mille]", {},
+                      first.phases, false};
+    const std::vector<double> t = column(first.trace, &TraceRow::t);
+    for (int j = 0; j < 6; ++j) {
+        current.series.push_back({fmt("J%d", j + 1), t, column(first.trace, &TraceRow::current, j),
+                                  joint_colour(j), false});
+    }
+    PlotPanel sensor{"Wrist sensor force, first run", "time [s]", "force [N]", {}, first.phases,
+                     false};
+    const char *axes[3] = {"Fx", "Fy", "Fz"};
+    for (std::size_t k = 0; k < 3; ++k) {
+        std::vector<double> v;
+        v.reserve(first.trace.size());
+        for (const TraceRow &row : first.trace) {
+            v.push_back(row.sensor[k]);
+        }
+        sensor.series.push_back({axes[k], t, v, joint_colour(static_cast<int>(k)), false});
+    }
+    report_files(g, "payload-trace", first.trace, "kxsim payload", {guided, current, sensor});
+    return 0;
+}
+
 // ---- model -----------------------------------------------------------------------------------
 
 int do_model(uint32_t code, const std::string &path) {
@@ -914,6 +1105,26 @@ int run(int argc, char **argv) {
     CLI::App *frictionid = app.add_subcommand("frictionid", "one joint through the friction identification's speed ladder: identified curve against the plant's, and the verdict");
     frictionid->add_option("--joint", fo.joint, "joint driven through the ladder, 1..6")->check(CLI::Range(1, 6));
 
+    PayloadOptions po;
+    std::vector<double> payload_masses;
+    std::vector<double> payload_centres = {0, 0, 60, 80, -60, 100, -100, 100, 20};
+    bool no_step = false, no_nine = false, no_continuous = false;
+    CLI::App *payload = app.add_subcommand("payload", "identify a payload the host does not know: step-driven sequence, nine-point procedure, continuous identification while guiding; each against the truth, without and with the model error");
+    payload->add_option("--masses", payload_masses, "nominal payload masses [kg] (default: 20, 50 and 100 % of the arm's largest payload)")
+        ->check(CLI::Range(0.01, 50.0));
+    payload->add_option("--centres", payload_centres, "nominal centres of mass, x y z per payload [mm, flange frame]")
+        ->check(CLI::Range(-200.0, 200.0));
+    payload->add_option("--settle", po.settle, "time at rest before each nine-point pose is recorded [s]")->check(CLI::Range(0.1, 10.0));
+    payload->add_option("--guide", po.guide, "hand guiding with the continuous identification [s]")->check(CLI::Range(0.1, 600.0));
+    payload->add_option("--window", po.window, "window of the continuous identification [cycles]")->check(CLI::Range(5u, 1000u));
+    payload->add_option("--declared-ratio", po.declared_ratio, "mass the host declares when guiding starts / nominal mass")->check(CLI::Range(0.0, 2.0));
+    payload->add_option("--hand-radius", po.hand_radius, "radius of the horizontal circle the operator leads the wrist round while guiding [mm]")->check(CLI::Range(0.0, 300.0));
+    payload->add_option("--hand-period", po.hand_period, "time the operator's hand takes once round its circle [s]")->check(CLI::Range(1.0, 60.0));
+    payload->add_option("--speed", po.speed, "programmed joint speed of the moves [deg/s]")->check(CLI::Range(5.0, 180.0));
+    payload->add_flag("--no-step-driven", no_step, "skip the step-driven sequence");
+    payload->add_flag("--no-nine-point", no_nine, "skip the nine-point procedure");
+    payload->add_flag("--no-continuous", no_continuous, "skip the continuous identification");
+
     uint32_t model_arm = 101;
     std::string model_out;
     CLI::App *model = app.add_subcommand("model", "write an arm's generated MuJoCo model (nominal, no model error)");
@@ -924,7 +1135,7 @@ int run(int argc, char **argv) {
     // The global options may also follow the subcommand.
     for (CLI::App *sub :
          {handguide, collision, sweep, safety, toolload, ftguide, observer, excitation,
-          frictionid}) {
+          frictionid, payload}) {
         sub->fallthrough();
     }
 
@@ -978,6 +1189,16 @@ int run(int argc, char **argv) {
             ex.payload_centre[k] = centre[k];
         }
         return do_excitation(g, ex);
+    }
+    if (*payload) {
+        if (payload_centres.size() % 3 != 0) {
+            std::fprintf(stderr, "kxsim: --centres takes x y z per payload\n");
+            return 2;
+        }
+        po.step_driven = !no_step;
+        po.nine_point = !no_nine;
+        po.continuous = !no_continuous;
+        return do_payload(g, po, payload_masses, payload_centres);
     }
     if (*frictionid) {
         return do_frictionid(g, fo);

@@ -124,6 +124,11 @@ void ArmPlant::find_objects() {
         frame_site_[static_cast<std::size_t>(i)] = id_of(model_, mjOBJ_SITE, "frame" + n);
     }
     tool_body_ = id_of(model_, mjOBJ_BODY, "tool");
+    payload_body_ = id_of(model_, mjOBJ_BODY, "payload");
+    payload_mass_ = model_->body_mass[payload_body_];
+    for (std::size_t k = 0; k < 3; ++k) {
+        payload_moments_[k] = model_->body_inertia[3 * payload_body_ + static_cast<int>(k)];
+    }
     force_sensor_ = model_->sensor_adr[id_of(model_, mjOBJ_SENSOR, "ft_force")];
     torque_sensor_ = model_->sensor_adr[id_of(model_, mjOBJ_SENSOR, "ft_torque")];
     geom_obstacle_.assign(static_cast<std::size_t>(model_->ngeom), -1);
@@ -222,6 +227,16 @@ void ArmPlant::clear_loads() {
     push_force_ = {};
     if (data_ != nullptr) {
         mju_zero(data_->xfrc_applied, 6 * model_->nbody);
+    }
+}
+
+// The payload body has no joint of its own: the engine lumps it into the tool in every step,
+// so a mass and inertia of zero take it off without changing anything else of the model.
+void ArmPlant::carry_payload(bool on) {
+    payload_on_ = on;
+    model_->body_mass[payload_body_] = on ? payload_mass_ : 0.0;
+    for (std::size_t k = 0; k < 3; ++k) {
+        model_->body_inertia[3 * payload_body_ + static_cast<int>(k)] = on ? payload_moments_[k] : 0.0;
     }
 }
 

@@ -78,6 +78,11 @@ public:
     void push_tool(const Vec3 &point, const Vec3 &force);
     void clear_loads();
 
+    // ---- Payload ----------------------------------------------------------------------------
+    // Mounts (true) or takes off (false) the scene's payload while the arm runs; built mounted.
+    void carry_payload(bool on);
+    bool carries_payload() const { return payload_on_; }
+
     // ---- State in host units ----------------------------------------------------------------
     Vec6 joints_deg() const;
     Vec6 velocity_deg_s() const;
@@ -149,6 +154,12 @@ private:
     int load_link_ = 0;
     Vec3 link_force_{}, push_point_{}, push_force_{};
     bool push_on_ = false;
+
+    // The payload body and its mass and principal moments as built, to mount it again.
+    int payload_body_ = -1;
+    double payload_mass_ = 0.0;
+    std::array<double, 3> payload_moments_{};
+    bool payload_on_ = true;
 
     Vec6 applied_{}, deflection_deg_{}, qdd_{};
     std::array<int16_t, 6> measured_{};
