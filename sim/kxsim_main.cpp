@@ -629,7 +629,7 @@ int do_observer(const Global &g, const CollisionOptions &in) {
 
 // ---- excitation ------------------------------------------------------------------------------
 
-std::string estimate_cell(const PayloadEstimate &e) {
+std::string estimate_cell(const ExcitationEstimate &e) {
     if (e.status != 0) {
         return fmt("none (%d)", e.status);
     }

@@ -519,8 +519,8 @@ JointProgram::Sample excitation_sample(const ExcitationOptions &o, double t) {
     return sample;
 }
 
-PayloadEstimate payload_estimate(const Inertial &truth) {
-    PayloadEstimate e;
+ExcitationEstimate payload_estimate(const Inertial &truth) {
+    ExcitationEstimate e;
     ExcitationResultBlock block{};
     block.value[4] = 1.0;
     e.status = kxmcgetloadidentifyresult(block, &e.mass, e.centre);

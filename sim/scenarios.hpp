@@ -281,7 +281,7 @@ struct ExcitationOptions {
 };
 
 // A payload identified against one baseline.
-struct PayloadEstimate {
+struct ExcitationEstimate {
     int status = -2;               // the result call's return: 0, -2 no solution, -3 no mass
     double mass = 0.0;             // [kg]
     double centre[3] = {0, 0, 0};  // [mm, flange frame]
@@ -292,8 +292,8 @@ struct PayloadEstimate {
 struct ExcitationRow {
     double model_error = 0.0;
     Inertial truth;                // the payload the plant carries
-    PayloadEstimate table;         // against the tabulated no-load baseline
-    PayloadEstimate measured;      // against a no-load run of the same plant
+    ExcitationEstimate table;        // against the tabulated no-load baseline
+    ExcitationEstimate measured;     // against a no-load run of the same plant
     double peak_rate = 0.0;        // [deg/s] fastest joint rate of the payload run
 };
 
