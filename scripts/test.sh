@@ -7,6 +7,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-debian.sh
 jobs=$(nproc)
+# A compiler cache, where the machine has one, makes a rebuild from a fresh clone cheap.
+if command -v ccache >/dev/null 2>&1; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR="$PWD"
+fi
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKXMC_WERROR=ON
 cmake --build build -j "$jobs"
