@@ -65,10 +65,26 @@ constexpr SizeLaw kLaw14 = {{0.1153, 1.2523, 0.0126, -2579.9799, 2.1091},
 
 double omega_of(double v) { return v / 180.0 * kPi * 1000.0; }  // deg/ms -> rad/s
 
+// The law's smooth sign, -tanh(k_omega / 2), at the cost of one exponential: the servo cycle
+// evaluates it for every joint several times, and the library's tanh goes through expm1.
+// Small arguments keep tanh (no cancellation in 1 - e); beyond 40 the result is +-1 to double
+// precision. NaN and infinities behave as tanh does.
+double smooth_sign(double k_omega) {
+    const double a = std::fabs(k_omega);
+    if (!(a >= 0.5)) {
+        return -std::tanh(0.5 * k_omega);
+    }
+    if (a > 40.0) {
+        return k_omega > 0.0 ? -1.0 : 1.0;
+    }
+    const double e = std::exp(-a);
+    const double t = (1.0 - e) / (1.0 + e);  // tanh(a / 2)
+    return k_omega > 0.0 ? -t : t;
+}
+
 double evaluate(const LawSet &p, double omega) {
     const double x = omega / p.vs;
-    const double smooth_sign = -std::tanh(0.5 * p.K * omega);
-    return (p.A * std::exp(-x * x) + p.B) * smooth_sign + p.b * omega;
+    return (p.A * std::exp(-x * x) + p.B) * smooth_sign(p.K * omega) + p.b * omega;
 }
 
 bool low_speed(double v) { return v > -kLowSpeedLimit && v < kLowSpeedLimit; }
