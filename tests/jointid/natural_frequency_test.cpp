@@ -36,12 +36,11 @@ protected:
 };
 
 // Largest relative error allowed on the held-out draws: 5 %, except for four payload networks
-// whose present tables reach 5.5 to 8 % at the edges of their joint ranges (the folded elbow):
-// 3-, 5-, 20-kg and 1001-1100 arms. They await retraining with the trainer's widened-range pass
-// (build/train_natural_frequency jointid/natural_frequency_weights.hpp BAND 1) and are held to
-// their present accuracy until then.
+// whose present tables reach 5.1 to 6.7 % at the edges of their joint ranges (the folded elbow):
+// 3-, 5-, 20-kg and 1001-1100 arms. They are held to their present accuracy until a retraining
+// brings them under 5 %.
 constexpr double kWorstAllowed[kNfBands][2] = {
-    {0.05, 0.085}, {0.05, 0.065}, {0.05, 0.05}, {0.05, 0.05}, {0.05, 0.06}, {0.05, 0.07}};
+    {0.05, 0.07}, {0.05, 0.062}, {0.05, 0.05}, {0.05, 0.05}, {0.05, 0.055}, {0.05, 0.055}};
 
 TEST_F(NaturalFrequency, MatchesThePhysicalModelOnHeldOutPosesAndPayloadsOfEveryBand) {
     std::mt19937_64 rng(20240611);  // the trainer's seeds are below 1100
