@@ -7,7 +7,9 @@
 // per configuration, and counts heap allocations inside the timed region (global operator
 // new/delete and the malloc family are replaced here); the cycle path must make none.
 //
-//   kxmc_cycle_latency [--cycles N]     (default 1000000 per configuration)
+//   kxmc_cycle_latency [--cycles N] [--config K]
+//     N cycles per configuration (default 1000000); K runs only the K-th row (0-based), which
+//     keeps a profiler's or instruction counter's figure to one configuration.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -249,11 +251,14 @@ Figures run(const Config &c, long cycles) {
 
 int main(int argc, char **argv) {
     long cycles = 1000000;
+    long only = -1;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--cycles") == 0 && i + 1 < argc) {
             cycles = std::max(1000L, std::atol(argv[++i]));
+        } else if (std::strcmp(argv[i], "--config") == 0 && i + 1 < argc) {
+            only = std::atol(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: %s [--cycles N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--cycles N] [--config K]\n", argv[0]);
             return 2;
         }
     }
@@ -263,7 +268,11 @@ int main(int argc, char **argv) {
     std::printf("| configuration | median [us] | p99 [us] | p99.9 [us] | max [us] | heap allocations |\n");
     std::printf("|---|---|---|---|---|---|\n");
     long total_allocations = 0;
+    long index = -1;
     for (const Config &c : kConfigs) {
+        if (++index != only && only >= 0) {
+            continue;
+        }
         const Figures f = run(c, cycles);
         total_allocations += f.allocations;
         std::printf("| %s | %.2f | %.2f | %.2f | %.1f | %ld |\n", c.name, f.median, f.p99, f.p999,

@@ -8,8 +8,9 @@
 // ten-entry level tables and a divisor keyed on the joint's torque (the load its gear carries),
 // chosen by arm model and joint group; only joints 1 to 3 may report.
 //
-// The dynamics block calls kxmcCollisionDetection six times per servo cycle on the same encoder
-// sample while a program runs, and initCollisionDetection whenever it does not.
+// While a program runs the dynamics block makes six detector steps per servo cycle on the same
+// encoder sample (dual_encoder_cycle: the sample's deflections and the model's rules are taken
+// once for the six), and calls initCollisionDetection whenever it does not.
 
 #include "kxmc/kxmc_dual_encoder.h"
 
@@ -17,6 +18,7 @@
 #include <cstdint>
 
 #include "collision/collision_levels.hpp"
+#include "collision/dual_encoder.hpp"
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_numerics.h"
 #include "numerics/butterworth.hpp"
@@ -145,6 +147,7 @@ double deflection_deg(int32_t counts_a, int32_t counts_b) {
 double err_data_mb[kJoints][2];             // filtered deflection of the previous and current step
 double peaks_val[kHistoryRows][kJoints];    // last six local maxima per joint, oldest in row 0
 double valleys_val[kHistoryRows][kJoints];  // last six local minima per joint, oldest in row 0
+double no_extremum[kHistoryRows][kJoints];  // takes the pushes of steps without an extremum
 
 // Moves rows 1..5 of a history column down by one and stores value in row 5.
 void push_extremum(double (&hist)[kHistoryRows][kJoints], int joint, double value) {
@@ -172,14 +175,16 @@ int evaluate_extrema(const double rise[kJoints], const double fall[kJoints],
         // The extremum lies at the previous step, whose filtered value err_data_mb now holds
         // as "previous".
         const double extremum = err_data_mb[i][0];
-        double departs = 0.0;
-        if (rise[i] > 0.0 && fall[i] > 0.0) {
-            push_extremum(peaks_val, i, extremum);
-            departs = departure(peaks_val, i);
-        } else if (rise[i] < 0.0 && fall[i] < 0.0) {
-            push_extremum(valleys_val, i, extremum);
-            departs = departure(valleys_val, i);
-        }
+        const bool peak = (rise[i] > 0.0) & (fall[i] > 0.0);
+        const bool valley = (rise[i] < 0.0) & (fall[i] < 0.0);
+        // Whether a step ends a peak, a valley or neither follows the signal and cannot be
+        // predicted: the history is selected rather than branched to, and a step without an
+        // extremum pushes into a history no one reads.
+        double(&hist)[kHistoryRows][kJoints] =
+            peak ? peaks_val : (valley ? valleys_val : no_extremum);
+        push_extremum(hist, i, extremum);
+        const double d = departure(hist, i);
+        const double departs = (peak || valley) ? d : 0.0;
         if (i < kReportingJoints && departs > 0.0 && departs - threshold(rule, i, tau) > 0.0) {
             return i + 1;
         }
@@ -220,7 +225,76 @@ void react(int joint) {
     }
 }
 
+// What the steps of one cycle share: the encoder sample's deflections and the model's rules.
+struct CycleSample {
+    double defl[kJoints];  // [deg]
+    const BandRule *rule;
+
+    CycleSample() : rule(&kxmc::lookup_band(kThresholdBands, mcb.robotModelCode, kOtherModels)) {
+        for (int i = 0; i < kJoints; ++i) {
+            defl[i] = deflection_deg(how.encoderPosA[i], how.encoderPosB[i]);
+        }
+    }
+};
+
+// One detector step on the cycle's sample; filt4's windows move down by a row once full.
+void detection_step(int32_t j, const float *tau, const CycleSample &sample) {
+    FilterHistory &f = filt4;
+    if (f.row > kLastRow) {
+        kxmc::detail::shift_filter_rows(&f.history[kInputRow0]);
+        kxmc::detail::shift_filter_rows(&f.history[kOutputRow0]);
+        f.row = kLastRow;
+    } else if (f.row < 0) {
+        f.row = 0;  // only an outside write can get here; restart the row count
+    }
+    const int k = f.row;
+
+    double rise[kJoints];
+    double fall[kJoints];
+    for (int i = 0; i < kJoints; ++i) {
+        f.history[kInputRow0 + k][i] = sample.defl[i];
+        double y = 0.0;
+        (void)kxmc::detail::deflection_filter_step(&f.history[kInputRow0],
+                                                   &f.history[kOutputRow0], i, k, &y);
+        f.history[kOutputRow0 + k][i] = y;
+        const double prev = err_data_mb[i][0];
+        const double cur = err_data_mb[i][1];
+        rise[i] = cur - prev;
+        fall[i] = cur - y;
+        err_data_mb[i][0] = cur;
+        err_data_mb[i][1] = y;
+    }
+
+    if (f.samples > kWarmUpSamples) {
+        f.samples -= 1;
+        if (j >= 0 && j < kJoints) {
+            mpb.collisionThrSource[j] = 0;
+            mpb.collisionThrDisplay[j] = threshold(*sample.rule, j, tau);
+        }
+        const int hit = evaluate_extrema(rise, fall, *sample.rule, tau);
+        if (hit != 0) {
+            react(hit);
+        }
+    }
+
+    f.row += 1;
+    f.samples += 1;
+}
+
 }  // namespace
+
+namespace kxmc {
+namespace detail {
+
+void dual_encoder_cycle(const float tau[6]) {
+    const CycleSample sample;
+    for (int32_t j = 0; j < kJoints; ++j) {
+        detection_step(j, tau, sample);
+    }
+}
+
+}  // namespace detail
+}  // namespace kxmc
 
 extern "C" {
 
@@ -243,53 +317,7 @@ int32_t initCollisionDetection(void) {
 }
 
 int32_t kxmcCollisionDetection(int32_t j, const float *tau) {
-    FilterHistory &f = filt4;
-
-    double defl[kJoints];  // [deg]
-    for (int i = 0; i < kJoints; ++i) {
-        defl[i] = deflection_deg(how.encoderPosA[i], how.encoderPosB[i]);
-    }
-
-    if (f.row > kLastRow) {
-        kxmc::detail::shift_filter_rows(&f.history[kInputRow0]);
-        kxmc::detail::shift_filter_rows(&f.history[kOutputRow0]);
-        f.row = kLastRow;
-    } else if (f.row < 0) {
-        f.row = 0;  // only an outside write can get here; restart the row count
-    }
-    const int k = f.row;
-
-    const BandRule &rule = kxmc::lookup_band(kThresholdBands, mcb.robotModelCode, kOtherModels);
-
-    double rise[kJoints];
-    double fall[kJoints];
-    for (int i = 0; i < kJoints; ++i) {
-        f.history[kInputRow0 + k][i] = defl[i];
-        double y = 0.0;
-        (void)kxmc::detail::butterworth_step(kxmc::detail::kButterworthDeflection, &f.history[kInputRow0], &f.history[kOutputRow0], i, k, &y);
-        f.history[kOutputRow0 + k][i] = y;
-        const double prev = err_data_mb[i][0];
-        const double cur = err_data_mb[i][1];
-        rise[i] = cur - prev;
-        fall[i] = cur - y;
-        err_data_mb[i][0] = cur;
-        err_data_mb[i][1] = y;
-    }
-
-    if (f.samples > kWarmUpSamples) {
-        f.samples -= 1;
-        if (j >= 0 && j < kJoints) {
-            mpb.collisionThrSource[j] = 0;
-            mpb.collisionThrDisplay[j] = threshold(rule, j, tau);
-        }
-        const int hit = evaluate_extrema(rise, fall, rule, tau);
-        if (hit != 0) {
-            react(hit);
-        }
-    }
-
-    f.row += 1;
-    f.samples += 1;
+    detection_step(j, tau, CycleSample{});
     return 0;
 }
 

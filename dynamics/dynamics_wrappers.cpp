@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "collision/dual_encoder.hpp"
 #include "dynamics/installation_gravity.hpp"
 #include "dynamics/standard_dynamics.hpp"
 #include "host/kxmc_host.h"
@@ -134,9 +135,7 @@ void filter_load_samples() {
 void dual_encoder_hand_off(const float tau[kJoints]) {
     const bool detector_on = mpb.collisionMode == 1 || mpb.collisionMode == 2;
     if (detector_on && mpb.robotState == kRobotRunning) {
-        for (int32_t j = 0; j < kJoints; ++j) {
-            (void)kxmcCollisionDetection(j, tau);
-        }
+        kxmc::detail::dual_encoder_cycle(tau);
     } else {
         (void)initCollisionDetection();
     }

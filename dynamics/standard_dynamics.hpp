@@ -127,20 +127,25 @@ inline ChainBodies<T> chain_bodies(const StandardModelInput<T> &in) {
         b.sd_a[i] = cross(w, b.z[i]);
         b.sd_l[i] = cross(u, b.z[i]) + cross(w, b.l[i]);
 
-        // Frame i+1: Rz(theta) Tz(d) Tx(a) Rx(alpha) of frame i, with cos and sin of the twists
-        // exactly 0 or +-1.
+        // Frame i+1: Rz(theta) Tz(d) Tx(a) Rx(alpha) of frame i. The twists are 0 or +-90
+        // degrees, so Rx(alpha) only renames axes: z' = cos(alpha) z - sin(alpha) n and
+        // y' = cos(alpha) n + sin(alpha) z with n the turned y axis, taken without multiplying.
         const T theta = in.q[i] * deg;
         const T ct = static_cast<T>(std::cos(theta));
         const T st = static_cast<T>(std::sin(theta));
-        const T ca = static_cast<T>(kTwistCos[i]);
-        const T sa = static_cast<T>(kTwistSin[i]);
         const Vec3<T> x_new = ct * ax + st * ay;
         const Vec3<T> normal = ct * ay - st * ax;
         o = o + chain.a[i] * x_new + chain.d[i] * az;
-        const Vec3<T> z_new = ca * az - sa * normal;
-        ay = ca * normal + sa * az;
+        if (kTwistSin[i] > 0) {
+            ay = az;
+            az = Vec3<T>{-normal.x, -normal.y, -normal.z};
+        } else if (kTwistSin[i] < 0) {
+            ay = Vec3<T>{-az.x, -az.y, -az.z};
+            az = normal;
+        } else {
+            ay = normal;
+        }
         ax = x_new;
-        az = z_new;
 
         // Body in its own frame about the frame origin: mass, first moment, rotational inertia.
         T m = in.masses[i];

@@ -25,7 +25,6 @@ using kxmc::detail::kFilterYRow;
 using kxmc::detail::kFilterYRowDual;
 
 constexpr const kxmc::detail::Butterworth4 &kSlow = kxmc::detail::kButterworthSlow;
-constexpr const kxmc::detail::Butterworth4 &kDeflection = kxmc::detail::kButterworthDeflection;
 
 // Cut-off 0.02 of the Nyquist frequency (myfilter).
 constexpr double filter_b[5] = {8.98486146397045e-7, 3.59394458558818e-6, 5.39091687838227e-6,
@@ -49,8 +48,8 @@ int buttord(int ch, int k, double *out) {
 }
 
 int TualEncoderbuttord(int ch, int k, double *out) {
-    return butterworth_step(kDeflection, &filt4.history[0],
-                            &filt4.history[kFilterYRowDual], ch, k, out);
+    return kxmc::detail::deflection_filter_step(&filt4.history[0],
+                                                &filt4.history[kFilterYRowDual], ch, k, out);
 }
 
 int Fivebuttord(int ch, int k, double *out) {
