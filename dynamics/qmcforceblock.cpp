@@ -355,7 +355,10 @@ void full_dynamics_torque(const double *q, const double load[4], double tau[kJoi
             break;
     }
     if (row.capped) {
-        static_cast<void>(MatrixMulDimenSingle(kJoints, kJoints, 1, inertia_diag, row.amax, cap));
+        // D amax with D the block's diagonal inertia matrix: one product per joint.
+        for (int j = 0; j < kJoints; ++j) {
+            cap[j] = inertia_diag[j * kJoints + j] * row.amax[j];
+        }
     }
 
     force_torque_speed_guard();
