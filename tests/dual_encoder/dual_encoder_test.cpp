@@ -176,6 +176,7 @@ TEST_F(DualEncoder, PublishedThresholdPerModelJointLevelAndSpeed) {
         {150, 1, 3, 16, 41.0 / 712.5},
         {200, 4, 1, 100, 8.5 / 85},
         {250, 0, 4, 111, 185.0 / 2738},
+        {250, 1, 7, 111, 275.0 / 2738},
         {203, 3, 1, 6, 16.0 / 39.6},
         // Large arms: the shoulder divisor has four values over three edges.
         {450, 0, 1, 50, 170.0 / 5804},
@@ -184,6 +185,8 @@ TEST_F(DualEncoder, PublishedThresholdPerModelJointLevelAndSpeed) {
         {1001, 0, 1, 701, 170.0 / 9274.7},
         {1100, 2, 1, 30, 55.0 / 1630},
         {500, 4, 1, 49, 24.0 / 900},
+        {500, 5, 9, 49, 84.0 / 900},
+        {401, 1, 1, 50, 170.0 / 5804},  // the band's first code
         // Any other model code.
         {600, 0, 1, 16, 25.0 / 700},
         {9999, 4, 1, 0, 8.5 / 52},
