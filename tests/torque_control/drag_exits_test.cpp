@@ -90,6 +90,24 @@ TEST_F(DragExits, ReboundPushesTheFirstThreeJointsAgainstTheCapturedError) {
         }
         expect_commands(expected);
     }
+    // With a safe speed of 0 at standstill the first three joints carry no torque but their
+    // friction compensation, which follows the reaction's scaling.
+    arm(5, 401);
+    mcb.collisionSafeSpeed = 0;
+    mpb.tcpSpeed = 0.0;
+    mcb.frictionCompOn = 1;
+    std::fill(mpb.frictionGain, mpb.frictionGain + 6, 1.0f);
+    for (double *g : {mpb.fricForDeadGain, mpb.fricRevDeadGain, mpb.fricForFastGain,
+                      mpb.fricRevFastGain})
+        std::fill(g, g + 6, 1.0);
+    const double moving[6] = {0.05, -0.05, 0.05, 0, 0, 0};  // [deg/cycle]
+    std::copy(moving, moving + 6, mpb.actualJointVel);
+    std::copy(error, error + 6, forceCollisionError);
+    cycle();
+    double friction[6] = {};
+    frictionCompensation(moving, friction);
+    EXPECT_NE(how.jointTorqueCmd[0], 0);
+    expect_commands(friction);
 }
 
 // Start of the after-over-speed reaction: the reaction time, and five times the measured minus

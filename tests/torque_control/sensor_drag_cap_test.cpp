@@ -22,8 +22,8 @@ TEST_F(SensorDragCap, SensorTermIsLimitedToTheInertiaTimesTheAccelerationBound) 
         double amax[6];  // [rad/s^2]; all zero: no bound
     };
     const Row rows[] = {
-        {101, {2 * kPi, 2 * kPi, 2 * kPi, 2 * kPi, 2 * kPi, 3 * kPi}},
-        {250, {2 * kPi / 3, 2 * kPi / 3, kPi, 2 * kPi, 2 * kPi, 3 * kPi}},
+        {200, {2 * kPi, 2 * kPi, 2 * kPi, 2 * kPi, 2 * kPi, 3 * kPi}},
+        {201, {2 * kPi / 3, 2 * kPi / 3, kPi, 2 * kPi, 2 * kPi, 3 * kPi}},
         {450, {kPi / 4, kPi / 4, kPi / 3, 2 * kPi, 2 * kPi, 3 * kPi}},
         {702, {}},
     };
