@@ -183,22 +183,6 @@ TEST_P(Threshold, ByJointLevelAndSpeedOverride) {
     }
 }
 
-// At full speed the published threshold is the table entry of the joint's group and level.
-TEST_F(Offset, PublishesTheTableOfEachJointGroup) {
-    const double tables[3][10] = {{25, 40, 60, 100, 130, 180, 220, 250, 280, 310},
-                                  {9.5, 14.3, 20.9, 28.9, 36.8, 46, 54.5, 62.5, 70.5, 79.8},
-                                  {10, 19.5, 32, 48, 65.3, 84.3, 103, 119.5, 136.5, 152.5}};
-    const int group[6] = {0, 0, 0, 1, 2, 1};
-    mcb.speedRatioA = 10.0;
-    for (uint32_t j = 0; j < 6; ++j) {
-        for (int level = 1; level <= 10; ++level) {
-            mpb.collisionLevel[j] = static_cast<float>(level);
-            ASSERT_EQ(kxmcMomentumObserver(j, 0, M_, V_, g_, 0, thr_), 0);
-            EXPECT_EQ(mpb.collisionThrDisplay[j], tables[group[j]][level - 1]) << j << " " << level;
-        }
-    }
-}
-
 const float kLevelNaN = std::numeric_limits<float>::quiet_NaN();
 INSTANTIATE_TEST_SUITE_P(
     Levels, Threshold,
