@@ -9,10 +9,12 @@
 //   - the dual-encoder threshold source 0 (levels): source 1 takes the custom joint limits,
 //     which the soak does not set;
 //   - drag power limits of 200 W and more (the arm is never pushed);
-//   - drag lock integral gains up to 1 (proportional and derivative gains over their whole
-//     range 0..10): the lock sums its pose error every cycle, so an integral gain of 10 acts as
-//     10^6 N/(m s) on the arm; with the gears' elasticity such gains can drive the lock into an
-//     oscillation that grows until the command words saturate (seed 2 found one at 379.7 s);
+//   - drag lock integral gains up to 0.01 (proportional and derivative gains over their whole
+//     range 0..10): the lock sums its pose error every cycle and scales its output by 100, so
+//     an integral gain Ki acts as Ki x 10^5 N/(m s) on the tool. Against the arm's damping that
+//     holds up to about Ki = 0.1; the accepted range reaches 10, and gains from it drive the lock
+//     into an oscillation that grows until the command words saturate (seed 2 found it at
+//     379.7 s with Ki up to 10, and at 387.4 s with Ki up to 1);
 //   - the program stops, and the host changes mode, only where the program's path is at rest
 //     (a waypoint), as a controller stops a program: a halt in full motion is a position step
 //     the drives would fight.
@@ -221,7 +223,7 @@ Answer drag_lock(Rng &r, bool valid, int32_t *answer) {
 }
 
 Answer drag_lock_gains(Rng &r, bool valid, int32_t *answer) {
-    constexpr double kHighest[3] = {10.0, 1.0, 10.0};  // P, I, D
+    constexpr double kHighest[3] = {10.0, 0.01, 10.0};  // P, I, D
     double g[3][6];
     for (int k = 0; k < 3; ++k) {
         for (double &x : g[k]) {
