@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <string>
@@ -11,6 +12,7 @@
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
 #include "sim/soak.hpp"
+#include "simhost/kxsimhost.hpp"
 
 namespace {
 
@@ -81,13 +83,20 @@ struct Injected {
     std::function<void()> fault;
     const char *check;  // nullptr: nothing may fail
     uint64_t failures;  // exact count, 0 for "at least one"
+    const char *also = nullptr;  // another check the fault may fail as well
+    double seconds = 2.0;        // soak length: a fault that shows only in some commands needs more
 };
+
+// Appends lines to the host's user settings file, as a broken writer would leave them.
+void append_to_user_settings(const char *text) {
+    std::ofstream(config_file("/root/robot/user.config"), std::ios::app) << text;
+}
 
 class SoakCatches : public ::testing::TestWithParam<Injected> {};
 
 TEST_P(SoakCatches, TheFaultInItsCheckOnly) {
     const Injected &in = GetParam();
-    SoakOptions o = options(2.0);
+    SoakOptions o = options(in.seconds);
     constexpr uint64_t kAt = 1500;
     o.after_cycle = [&in](uint64_t cycle) {
         if (cycle == kAt) {
@@ -104,7 +113,8 @@ TEST_P(SoakCatches, TheFaultInItsCheckOnly) {
     } else {
         EXPECT_EQ(r.failures_of(in.check), in.failures);
     }
-    EXPECT_EQ(r.failure_count, r.failures_of(in.check)) << "other checks failed too";
+    const uint64_t also = in.also != nullptr ? r.failures_of(in.also) : 0;
+    EXPECT_EQ(r.failure_count, r.failures_of(in.check) + also) << "other checks failed too";
     ASSERT_FALSE(r.failures.empty());
     EXPECT_GE(r.failures.front().cycle, kAt);
 }
@@ -126,7 +136,13 @@ INSTANTIATE_TEST_SUITE_P(
         Injected{"CollisionCode", [] { mcb.collisionErrorCode = KXMC_COLLISION_NONE + 3; }, "reaction", 1},
         Injected{"SettingsValueNotANumber",
                  [] { (void)ConfigWriteEntry("/root/robot/user.config", "USER_PARAM", "SOAK_TEST", static_cast<float>(kNan)); },
-                 "settings", 0}),
+                 "settings", 0},
+        Injected{"SettingsValueText", [] { append_to_user_settings("[SOAK]\nLEVEL=high\n"); }, "settings", 0},
+        Injected{"SettingsKeyTwice",
+                 [] { append_to_user_settings("[SOAK]\nLEVEL=1\nLEVEL=2\n"); }, "settings", 0},
+        // With no joints to validate the setters take invalid arrays: the answers are wrong, and
+        // what they persist may not read back as numbers.
+        Injected{"SettersValidateNoJoint", [] { mpb.jointNum = 0; }, "answer", 0, "settings", 12.0}),
     [](const ::testing::TestParamInfo<Injected> &p) { return std::string(p.param.name); });
 
 }  // namespace
