@@ -295,7 +295,7 @@ TEST(FitCurve, ReflectorAnnihilatesTheColumnAndAppliesAsIMinusTauVVt) {
 // outside the five parameters or a missing array evaluates nothing and touches nothing (it wrote
 // x[k] out of bounds and dereferenced null data before).
 TEST(FitCurve, BuildingBlocksRefuseAnIndexOutsideTheParametersAndMissingArrays) {
-    const double v[3] = {-0.5, 0.1, 0.6}, tau[3] = {0.0, 0.0, 0.0};
+    const double v[4] = {-0.5, 0.1, 0.6, 0.9}, tau[4] = {0.0, 0.0, 0.0, 0.0};
     struct Case {
         const char *name;
         int32_t n, k;
@@ -307,6 +307,7 @@ TEST(FitCurve, BuildingBlocksRefuseAnIndexOutsideTheParametersAndMissingArrays) 
         {"index INT32_MIN", 3, -2147483647 - 1, true, true, true, true},
         {"null x", 3, 0, false, true, true, true},
         {"null xdata", 3, 0, true, false, true, true},
+        {"null xdata, one point", 1, 0, true, false, true, true},
         {"null ydata", 3, 0, true, true, false, true},
         {"null r", 3, 0, true, true, true, false},
     };
@@ -325,15 +326,29 @@ TEST(FitCurve, BuildingBlocksRefuseAnIndexOutsideTheParametersAndMissingArrays) 
         if (c.r && (!c.x || !c.xdata || !c.ydata)) {
             for (double ri : r) EXPECT_EQ(ri, 99.0);
         }
-        double J[15], work[3];
-        int32_t evaluations = 0;
-        if (!c.x || !c.r) {
-            EXPECT_EQ(computeFiniteDifferences(3, x, rr, xd, yd, c.r ? J : nullptr, 3, work,
-                                               &evaluations), 0);
-            EXPECT_EQ(evaluations, 0);
-        }
     }
+    // The residuals fill exactly n entries.
+    double x[5] = {1.5, 2.5, -0.3, 40.0, 1.2}, r[4] = {99.0, 99.0, 99.0, 99.0};
+    fitCurve_anonFcn1(3, x, v, tau, r);
+    EXPECT_NE(r[2], 99.0);
+    EXPECT_EQ(r[3], 99.0);
     // With no points the evaluation succeeds without data.
-    double x[5] = {1.5, 2.5, -0.3, 40.0, 1.2}, r[1] = {0.0};
     EXPECT_EQ(finDiffEvalAndChkErr(0, x, 4, 0.25, nullptr, nullptr, r), 1);
+}
+
+TEST(FitCurve, FiniteDifferencesRefuseEachMissingArray) {
+    const double v[3] = {-0.5, 0.1, 0.6}, tau[3] = {0.0, 0.0, 0.0};
+    for (int missing = 0; missing < 5; ++missing) {
+        SCOPED_TRACE(missing);
+        double x[5] = {1.5, 2.5, -0.3, 40.0, 1.2}, r0[3] = {0.0, 0.0, 0.0}, J[15], work[3];
+        for (double &j : J) j = 99.0;
+        int32_t evaluations = 0;
+        EXPECT_EQ(computeFiniteDifferences(3, missing == 0 ? nullptr : x, missing == 1 ? nullptr : r0,
+                                           v, tau, missing == 2 ? nullptr : J, 3,
+                                           missing == 3 ? nullptr : work,
+                                           missing == 4 ? nullptr : &evaluations),
+                  0);
+        EXPECT_EQ(evaluations, 0);
+        for (double j : J) EXPECT_EQ(j, 99.0);
+    }
 }
