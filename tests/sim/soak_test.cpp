@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <ostream>
 #include <string>
 
 #include "host/kxmc_host.h"
@@ -86,6 +87,8 @@ struct Injected {
     const char *also = nullptr;  // another check the fault may fail as well
     double seconds = 2.0;        // soak length: a fault that shows only in some commands needs more
 };
+
+void PrintTo(const Injected &in, std::ostream *os) { *os << in.name; }
 
 // Appends lines to the host's user settings file, as a broken writer would leave them.
 void append_to_user_settings(const char *text) {
