@@ -84,11 +84,10 @@ int32_t safe_time_cycles() noexcept {
 void allowance_window(const double d[kJoints], double allow[kJoints]) noexcept {
     const int32_t window = (mpb.collisionCurveRef == kCurveRefLong) ? kWindowLong : kWindowShort;
     const bool jump_any = jump_over(d[0]) || jump_over(d[1]) || jump_over(d[2]);
-    if (collisionTime1 > window) {
-        collisionKeepFlag = 1;
-        collisionTime1 = 0;
-        timeFlag = 0;
-    } else if (collisionKeepFlag == 0 && (jump_over(d[0]) || jump_over(d[1]) || d[2] > kJumpLimit)) {
+    // The window ends after its length, or (while disarmed) on a jump of joint 1 or 2 either way
+    // or of joint 3 upward.
+    if (collisionTime1 > window ||
+        (collisionKeepFlag == 0 && (jump_over(d[0]) || jump_over(d[1]) || d[2] > kJumpLimit))) {
         collisionKeepFlag = 1;
         collisionTime1 = 0;
         timeFlag = 0;

@@ -2,6 +2,7 @@
 // joint 2's command, the collision message ring and the static collision check.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "collision/collision_model.hpp"
@@ -183,8 +184,8 @@ void order_collision_messages() noexcept {
                                   collisionJointTaracc,  collisionJointTartor,
                                   collisionJointRealpos, collisionJointRealvel,
                                   collisionJointRealacc, collisionJointRealtor};
-    for (double(*rows)[6] : arrays) {
-        double *first = &rows[0][0];
+    for (std::size_t a = 0; a < sizeof arrays / sizeof arrays[0]; ++a) {
+        double *const first = arrays[a][0];
         std::rotate(first, first + 6 * ringOldest, first + 6 * kRingRows);
     }
     ringOldest = 0;

@@ -440,7 +440,7 @@ int32_t init_filter(MovingAverage *rec) {
     if (rec == nullptr) {
         return -1;
     }
-    std::memset(rec, 0, sizeof *rec);
+    *rec = MovingAverage{};
     return 0;
 }
 

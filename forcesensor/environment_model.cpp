@@ -26,6 +26,7 @@ double p_pre[9] = {kInitialCovariance[0], 0, 0, 0, kInitialCovariance[4], 0, 0, 
 
 // Uniform in -1..1 from the system's generator (scaled by its own maximum, whatever it is).
 double uniform_noise() noexcept {
+    // NOLINTNEXTLINE(cert-msc30-c,cert-msc50-cpp): dither, not cryptography; the host seeds it
     return 2.0 * static_cast<double>(std::rand()) / static_cast<double>(RAND_MAX) - 1.0;
 }
 

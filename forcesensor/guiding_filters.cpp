@@ -66,7 +66,7 @@ int32_t kxmcButterWorthFiltInit(ButterWorthFilter *rec, int32_t type) {
     if (rec == nullptr) {
         return -1;
     }
-    std::memset(rec, 0, sizeof *rec);
+    *rec = ButterWorthFilter{};
     constexpr int32_t kTypes = sizeof kFilterTypes / sizeof kFilterTypes[0];
     if (type < 0 || type >= kTypes) {
         return -1;

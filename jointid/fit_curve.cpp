@@ -215,6 +215,9 @@ void fitCurve_terminate(void) { isInitialized_fitCurve = 0; }
 
 void fitCurve_anonFcn1(int32_t n, const double x[5], const double *xdata, const double *ydata,
                        double *r) {
+    if (x == nullptr || xdata == nullptr || ydata == nullptr || r == nullptr) {
+        return;
+    }
     for (int32_t i = 0; i < n; ++i) {
         r[i] = model(x, xdata[i]) - ydata[i];
     }
@@ -222,6 +225,12 @@ void fitCurve_anonFcn1(int32_t n, const double x[5], const double *xdata, const 
 
 uint8_t finDiffEvalAndChkErr(int32_t n, double x[5], int32_t k, double delta,
                              const double *xdata, const double *ydata, double *r) {
+    // A parameter index outside the five, or a missing array, moves nothing and evaluates
+    // nothing: the evaluation failed.
+    if (x == nullptr || r == nullptr || k < 0 || k >= kParams ||
+        (n > 0 && (xdata == nullptr || ydata == nullptr))) {
+        return 0;
+    }
     const double saved = x[k];
     x[k] = saved + delta;
     fitCurve_anonFcn1(n, x, xdata, ydata, r);
@@ -232,6 +241,10 @@ uint8_t finDiffEvalAndChkErr(int32_t n, double x[5], int32_t k, double delta,
 uint8_t computeFiniteDifferences(int32_t n, double x[5], const double *r0, const double *xdata,
                                  const double *ydata, double *J, int32_t ldj, double *r_work,
                                  int32_t *evaluations) {
+    if (x == nullptr || r0 == nullptr || J == nullptr || r_work == nullptr ||
+        evaluations == nullptr) {
+        return 0;
+    }
     for (int32_t k = 0; k < kParams; ++k) {
         double delta = kSqrtEps * std::fmax(std::fabs(x[k]), 1.0);
         if (x[k] < 0.0) {

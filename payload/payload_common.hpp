@@ -64,7 +64,7 @@ bool solve_linear(const double (&A)[N * N], const double (&b)[N], double (&x)[N]
             }
         }
     }
-    double y[N];
+    double y[N] = {};
     for (int i = N - 1; i >= 0; --i) {
         double s = m[i][N];
         for (int k = i + 1; k < N; ++k) {

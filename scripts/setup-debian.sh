@@ -4,6 +4,8 @@ set -euo pipefail
 packages=(build-essential cmake g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
           liborocos-kdl-dev libeigen3-dev libcli11-dev libmujoco-dev binutils
           clang-14 libclang-rt-14-dev)
+# Static analysis (scripts/static-analysis.sh).
+packages+=(clang-tidy-14 cppcheck)
 # The 32-bit x86 build of the library, the simulated host and the tests (the simulator is not
 # part of it): the multilib compilers and the :i386 libraries the tests link.
 packages+=(gcc-multilib g++-multilib liborocos-kdl-dev:i386 libgtest-dev:i386 libgmock-dev:i386)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the normal build (warnings as errors), the
+# Builds everything and runs every test: static analysis of the library and the simulated host
+# (clang-tidy and cppcheck, any finding fails), the normal build (warnings as errors), the
 # AddressSanitizer + UndefinedBehaviorSanitizer build of the whole test suite, the 32-bit x86
 # build of the library, simulated host and tests (the target controller's word size and
 # alignment; the simulator stays 64-bit), and a short run of every fuzz harness from its seed corpus (40 s each; KXMC_FUZZ_SECONDS changes it).
@@ -12,6 +13,8 @@ if command -v ccache >/dev/null 2>&1; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
   export CCACHE_BASEDIR="$PWD"
 fi
+
+bash scripts/static-analysis.sh
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKXMC_WERROR=ON
 cmake --build build -j "$jobs"

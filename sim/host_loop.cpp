@@ -209,6 +209,20 @@ void SimHost::enter_drag() {
     last_state_ = kDrag;
 }
 
+void SimHost::halt() {
+    program_on_ = false;
+    hold_ = plant_.joints_deg();
+    mpb.robotState = kStopped;
+    last_state_ = kStopped;
+}
+
+void SimHost::forget_history() {
+    events_.clear();
+    clear_journal();
+    clear_log();
+    journal_seen_ = 0;
+}
+
 void SimHost::follow_goal(std::function<void()> step) {
     goal_step_ = std::move(step);
     target_pos_ = plant_.joints_deg();

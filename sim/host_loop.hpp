@@ -94,6 +94,7 @@ public:
     void run_program(const JointProgram &program);  // robot state 2 from the next cycle
     void run_path(JointPath path);                  // the same for any path (speed unset)
     void enter_drag();                              // robot state 4 (hand guiding)
+    void halt();                                    // robot state 1, holding where the arm is
     // Goal following: each cycle, once the host state is updated, `step` runs (the caller's
     // sensor reading and the library's guiding step); while the arm is stopped (state 1) the
     // drives' position loop then tracks the goal it left in mpb.targetJointPos. Other states
@@ -106,6 +107,9 @@ public:
 
     double time() const { return t_; }
     const std::vector<HostEvent> &events() const { return events_; }
+    // Drops the events and the host's call journal and log capture seen so far: long runs keep
+    // them from growing (the library logs and calls the drives every cycle).
+    void forget_history();
     const TraceRow &last() const { return row_; }
     ArmPlant &plant() { return plant_; }
 

@@ -18,6 +18,9 @@
 //   payload    the arm carries a payload the host does not know; the host identifies it with
 //              its step-driven sequence, the nine-point procedure and the continuous
 //              identification from the wrist sensor while guiding by hand
+//   soak       an hour (--duration) of a joint program with random host commands interleaved,
+//              checked every cycle: finite torques, command words in range, no reaction, the
+//              settings files parse
 //   model      writes an arm's MuJoCo model (MJCF) to a file
 //
 // Without a subcommand: a short collision run and its no-impact runs.
@@ -40,6 +43,7 @@
 #include "sim/payload_scenario.hpp"
 #include "sim/report.hpp"
 #include "sim/scenarios.hpp"
+#include "sim/soak.hpp"
 
 namespace {
 
@@ -995,6 +999,59 @@ int do_model(uint32_t code, const std::string &path) {
     return 0;
 }
 
+// ---- soak ------------------------------------------------------------------------------------
+
+int do_soak(const Global &g, const SoakOptions &in) {
+    SoakOptions o = in;
+    o.common = common_of(g);
+    const SoakResult r = run_soak(o);
+
+    std::printf("\nSoak: model %u, seed %llu, %.0f s of arm time, a host command every %.2f s on "
+                "average (%.0f %% of settings commands with an invalid argument)\n\n",
+                o.common.model, static_cast<unsigned long long>(o.common.seed), o.duration,
+                o.command_interval, o.invalid_share * 100.0);
+    const double arm_time = static_cast<double>(r.cycles) * kCycle;
+    std::vector<std::vector<std::string>> rows = {
+        {"servo cycles", fmt("%llu", static_cast<unsigned long long>(r.cycles))},
+        {"wall time", fmt("%.1f s (%.1f x real time)", r.wall_s, r.wall_s > 0 ? arm_time / r.wall_s : 0.0)},
+        {"processor time", fmt("%.1f s", r.cpu_s)},
+        {"cycles program / stopped / drag",
+         fmt("%llu / %llu / %llu", static_cast<unsigned long long>(r.cycles_program),
+             static_cast<unsigned long long>(r.cycles_stopped), static_cast<unsigned long long>(r.cycles_drag))},
+        {"settings file read-backs", fmt("%llu", static_cast<unsigned long long>(r.settings_reads))},
+        {"peak |command word|", fmt("%.0f per mille (limit %.0f)", r.peak_command, kSoakCommandLimit)},
+        {"command word fingerprint", fmt("%016llx", static_cast<unsigned long long>(r.fingerprint))},
+    };
+    for (const char *check : {"torque", "command", "reaction", "answer", "settings"}) {
+        rows.push_back({fmt("failed checks: %s", check),
+                        fmt("%llu", static_cast<unsigned long long>(r.failures_of(check)))});
+    }
+    std::printf("%s\n", format_table({"quantity", "value"}, rows).c_str());
+
+    std::vector<std::vector<std::string>> commands;
+    uint64_t total = 0, invalid = 0;
+    for (const SoakCommandCount &c : r.commands) {
+        commands.push_back({c.kind, fmt("%llu", static_cast<unsigned long long>(c.issued)),
+                            fmt("%llu", static_cast<unsigned long long>(c.invalid))});
+        total += c.issued;
+        invalid += c.invalid;
+    }
+    commands.push_back({"all", fmt("%llu", static_cast<unsigned long long>(total)),
+                        fmt("%llu", static_cast<unsigned long long>(invalid))});
+    std::printf("%s\n", format_table({"host command", "issued", "invalid arguments"}, commands).c_str());
+
+    for (const SoakFailure &f : r.failures) {
+        std::printf("FAILED at cycle %llu (%.3f s): %s: %s\n", static_cast<unsigned long long>(f.cycle),
+                    static_cast<double>(f.cycle) * kCycle, f.check.c_str(), f.detail.c_str());
+    }
+    if (r.failure_count > r.failures.size()) {
+        std::printf("... and %llu more failures\n",
+                    static_cast<unsigned long long>(r.failure_count - r.failures.size()));
+    }
+    std::printf("verdict: %s\n", r.passed() ? "PASS" : "FAIL");
+    return r.passed() ? 0 : 1;
+}
+
 void add_collision_options(CLI::App *c, CollisionOptions &o) {
     c->add_option("--link", o.link, "hit point: origin of link 1..6's distal frame (6: the flange), 7: the tool centre point "
                                     "(default: the tool against obstacles, link 3 for a scripted force)")
@@ -1125,6 +1182,12 @@ int run(int argc, char **argv) {
     payload->add_flag("--no-nine-point", no_nine, "skip the nine-point procedure");
     payload->add_flag("--no-continuous", no_continuous, "skip the continuous identification");
 
+    SoakOptions sk;
+    CLI::App *soak = app.add_subcommand("soak", "a joint program for an hour with random host commands interleaved (settings with valid and invalid arguments, torque models, collision levels, drag on and off), checked every cycle; exit status 1 on a failed check");
+    soak->add_option("--duration", sk.duration, "arm time simulated [s]")->check(CLI::Range(0.1, 360000.0));
+    soak->add_option("--interval", sk.command_interval, "mean time between two host commands [s]")->check(CLI::Range(0.01, 60.0));
+    soak->add_option("--invalid", sk.invalid_share, "share of settings commands with an invalid argument")->check(CLI::Range(0.0, 1.0));
+
     uint32_t model_arm = 101;
     std::string model_out;
     CLI::App *model = app.add_subcommand("model", "write an arm's generated MuJoCo model (nominal, no model error)");
@@ -1135,7 +1198,7 @@ int run(int argc, char **argv) {
     // The global options may also follow the subcommand.
     for (CLI::App *sub :
          {handguide, collision, sweep, safety, toolload, ftguide, observer, excitation,
-          frictionid, payload}) {
+          frictionid, payload, soak}) {
         sub->fallthrough();
     }
 
@@ -1202,6 +1265,9 @@ int run(int argc, char **argv) {
     }
     if (*frictionid) {
         return do_frictionid(g, fo);
+    }
+    if (*soak) {
+        return do_soak(g, sk);
     }
     if (!*collision) {
         co.duration = 1.5;  // the short default run

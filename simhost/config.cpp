@@ -62,7 +62,7 @@ bool read_text(const std::string &file, std::string *text) {
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
         text->append(buf, n);
     }
-    std::fclose(f);
+    static_cast<void>(std::fclose(f));
     return true;
 }
 
@@ -142,7 +142,7 @@ bool replace_file(const std::string &file, const std::string &text) {
                          std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
     const bool closed = std::fclose(f) == 0;
     if (!written || !closed) {
-        std::remove(tmp.c_str());
+        static_cast<void>(std::remove(tmp.c_str()));
         return false;
     }
     if (g_fail_before_rename) {
@@ -150,7 +150,7 @@ bool replace_file(const std::string &file, const std::string &text) {
         return false;
     }
     if (std::rename(tmp.c_str(), file.c_str()) != 0) {
-        std::remove(tmp.c_str());
+        static_cast<void>(std::remove(tmp.c_str()));
         return false;
     }
     const int dfd = ::open(dir.c_str(), O_RDONLY);
@@ -181,7 +181,7 @@ const std::string &detail::root_path() {
             if (::mkdtemp(buf.data()) != nullptr) {
                 g_root = buf.data();
                 g_auto_root = g_root;
-                std::atexit(remove_auto_root);
+                static_cast<void>(std::atexit(remove_auto_root));
             } else {
                 g_root = templ.substr(0, templ.size() - 7) + std::to_string(::getpid());
             }
@@ -246,8 +246,8 @@ bool config_value(const std::string &host_path, const std::string &section,
 void clear_config() {
     for (const char *p : {"/root/robot/user.config", "/root/robot/load.config"}) {
         const std::string f = config_file(p);
-        std::remove(f.c_str());
-        std::remove((f + ".tmp").c_str());
+        static_cast<void>(std::remove(f.c_str()));
+        static_cast<void>(std::remove((f + ".tmp").c_str()));
     }
 }
 
@@ -274,7 +274,7 @@ int ConfigWriteEntry(const char *path, const char *section, const char *key, flo
         kxsim::read_text(file, &old) ? kxsim::parse(old) : std::vector<kxsim::Section>(1);
 
     char number[32];
-    std::snprintf(number, sizeof number, "%.9g", static_cast<double>(value));
+    static_cast<void>(std::snprintf(number, sizeof number, "%.9g", static_cast<double>(value)));
     const kxsim::Line line{std::string(key) + "=" + number, key};
 
     kxsim::Section *target = nullptr;

@@ -68,7 +68,7 @@ int kxmcinitBtraj(BsplineFit *fit) {
     if (fit == nullptr) {
         return -1;
     }
-    std::memset(fit, 0, sizeof *fit);
+    *fit = BsplineFit{};
     return 0;
 }
 

@@ -84,8 +84,7 @@ void rotation_angles(const Rotrsf &m, double first_if_locked, double *first, dou
 }  // namespace
 
 Trsf identity_trsf() {
-    Trsf t;
-    std::memset(&t, 0, sizeof t);
+    Trsf t{};
     t.rot.r[0] = t.rot.r[4] = t.rot.r[8] = 1.0;
     return t;
 }

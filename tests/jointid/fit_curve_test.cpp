@@ -290,3 +290,65 @@ TEST(FitCurve, ReflectorAnnihilatesTheColumnAndAppliesAsIMinusTauVVt) {
 }
 
 }  // namespace
+
+// The fit's exported building blocks take a parameter index and arrays from the caller: an index
+// outside the five parameters or a missing array evaluates nothing and touches nothing (it wrote
+// x[k] out of bounds and dereferenced null data before).
+TEST(FitCurve, BuildingBlocksRefuseAnIndexOutsideTheParametersAndMissingArrays) {
+    const double v[4] = {-0.5, 0.1, 0.6, 0.9}, tau[4] = {0.0, 0.0, 0.0, 0.0};
+    struct Case {
+        const char *name;
+        int32_t n, k;
+        bool x, xdata, ydata, r;
+    } cases[] = {
+        {"index -1", 3, -1, true, true, true, true},
+        {"index 5", 3, 5, true, true, true, true},
+        {"index INT32_MAX", 3, 2147483647, true, true, true, true},
+        {"index INT32_MIN", 3, -2147483647 - 1, true, true, true, true},
+        {"null x", 3, 0, false, true, true, true},
+        {"null xdata", 3, 0, true, false, true, true},
+        {"null xdata, one point", 1, 0, true, false, true, true},
+        {"null ydata", 3, 0, true, true, false, true},
+        {"null r", 3, 0, true, true, true, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        // Guard entries around x catch a write beside it.
+        double guarded[7] = {-7.0, 1.5, 2.5, -0.3, 40.0, 1.2, -7.0};
+        double r[3] = {99.0, 99.0, 99.0};
+        double *x = c.x ? guarded + 1 : nullptr;
+        const double *xd = c.xdata ? v : nullptr, *yd = c.ydata ? tau : nullptr;
+        double *rr = c.r ? r : nullptr;
+        EXPECT_EQ(finDiffEvalAndChkErr(c.n, x, c.k, 0.25, xd, yd, rr), 0);
+        fitCurve_anonFcn1(c.n, x, xd, yd, c.k >= 0 && c.k < 5 ? rr : nullptr);
+        const double expected[7] = {-7.0, 1.5, 2.5, -0.3, 40.0, 1.2, -7.0};
+        for (int i = 0; i < 7; ++i) EXPECT_EQ(guarded[i], expected[i]) << i;
+        if (c.r && (!c.x || !c.xdata || !c.ydata)) {
+            for (double ri : r) EXPECT_EQ(ri, 99.0);
+        }
+    }
+    // The residuals fill exactly n entries.
+    double x[5] = {1.5, 2.5, -0.3, 40.0, 1.2}, r[4] = {99.0, 99.0, 99.0, 99.0};
+    fitCurve_anonFcn1(3, x, v, tau, r);
+    EXPECT_NE(r[2], 99.0);
+    EXPECT_EQ(r[3], 99.0);
+    // With no points the evaluation succeeds without data.
+    EXPECT_EQ(finDiffEvalAndChkErr(0, x, 4, 0.25, nullptr, nullptr, r), 1);
+}
+
+TEST(FitCurve, FiniteDifferencesRefuseEachMissingArray) {
+    const double v[3] = {-0.5, 0.1, 0.6}, tau[3] = {0.0, 0.0, 0.0};
+    for (int missing = 0; missing < 5; ++missing) {
+        SCOPED_TRACE(missing);
+        double x[5] = {1.5, 2.5, -0.3, 40.0, 1.2}, r0[3] = {0.0, 0.0, 0.0}, J[15], work[3];
+        for (double &j : J) j = 99.0;
+        int32_t evaluations = 0;
+        EXPECT_EQ(computeFiniteDifferences(3, missing == 0 ? nullptr : x, missing == 1 ? nullptr : r0,
+                                           v, tau, missing == 2 ? nullptr : J, 3,
+                                           missing == 3 ? nullptr : work,
+                                           missing == 4 ? nullptr : &evaluations),
+                  0);
+        EXPECT_EQ(evaluations, 0);
+        for (double j : J) EXPECT_EQ(j, 99.0);
+    }
+}
