@@ -432,3 +432,40 @@ Vec6 constforce_start();
 ConstforceResult run_constforce(const ConstforceOptions &o);
 
 }  // namespace kxsim
+
+// ---- Force-and-torque guiding through the torque cycle -------------------------------------
+
+namespace kxsim {
+
+struct TorqueGuidingOptions {
+    CommonOptions common;
+    double force = 10.0;              // [N] operator push at the tool centre point
+    double direction[3] = {0, 1, 0};  // base frame
+    double start = 0.3;               // [s]
+    double ramp = 0.2;                // [s]
+    double push = 0.6;                // [s] at full force
+    double duration = 1.5;            // [s]
+    bool sensor_term = true;          // the sensor torque mode on
+    double reduce = 3.0;              // lambda of every joint, which the host also sets as its
+                                      // mcb.forceTorqueDragReduce: the cycle adds
+                                      // (reduce - 1) x the sensor torque
+    double speed_limit = 1000.0;      // [mm/s] TCP speed supervision of the mode
+    double sensor_noise = 0.5;        // [counts]
+};
+
+struct TorqueGuidingResult {
+    std::vector<TraceRow> trace;
+    std::vector<double> along;        // tool centre point along the push from the start [mm]
+    int32_t start_status = -9;
+    double travel = 0.0;              // [mm] along the push at the release
+    double mapping_error = 0.0;       // [N m] largest |torque the mapping took in - J^T w|
+    double mapping_peak = 0.0;        // [N m] largest |J^T w| (plant's kinematics)
+    int compared = 0;                 // cycles compared
+    bool guiding_on = false;          // mode on and the arm in drag at the end
+    uint32_t warning = 0;
+};
+
+// The arm in joint drag with the wrist sensor's torque term; an operator pushes the tool.
+TorqueGuidingResult run_torque_guiding(const TorqueGuidingOptions &o);
+
+}  // namespace kxsim
