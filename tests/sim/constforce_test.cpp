@@ -17,6 +17,7 @@ struct Case {
     double gap;         // [mm] tip above the pad at the start
     double max_offset;  // [mm]
     uint32_t fault;     // expected fault code (0: none)
+    bool z_filter_and_adaptation;
 };
 
 class Constforce : public ::testing::TestWithParam<Case> {};
@@ -28,6 +29,7 @@ TEST_P(Constforce, HoldsTheForceAlongThePathOrStopsAtTheOffsetLimit) {
     o.duration = 3.0;
     o.gap = c.gap;
     o.max_offset = c.max_offset;
+    o.z_filter = o.adapt = c.z_filter_and_adaptation;
     const ConstforceResult r = run_constforce(o);
     ASSERT_EQ(r.start_status, 0);
     EXPECT_EQ(r.unreachable, 0);
@@ -54,8 +56,9 @@ TEST_P(Constforce, HoldsTheForceAlongThePathOrStopsAtTheOffsetLimit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, Constforce,
-                         ::testing::Values(Case{"Held", 1.0, 50.0, 0},
-                                           Case{"OffsetLimit", 8.0, 3.0, 0x10000073u}),
+                         ::testing::Values(Case{"Held", 1.0, 50.0, 0, false},
+                                           Case{"HeldFilteredAndAdapted", 1.0, 50.0, 0, true},
+                                           Case{"OffsetLimit", 8.0, 3.0, 0x10000073u, false}),
                          [](const ::testing::TestParamInfo<Case> &p) {
                              return std::string(p.param.name);
                          });
