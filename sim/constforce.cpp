@@ -99,8 +99,6 @@ ConstforceResult run_constforce(const ConstforceOptions &o) {
         // The surface lies across the stylus, its face `gap` below the ball tip.
         const ArmPlant probe(plant_config(o.common, scene));
         const Vec3 tip = probe.tool_point_at(q0.data(), scene.tool.tcp);
-        const Vec3 back = probe.tool_point_at(q0.data(), {0.0, 0.0, 0.0});
-        r.tool_axis = scale(sub(tip, back), 1.0 / norm(sub(tip, back)));
         const double travel = path_distance(o, o.duration);
         const Vec3 face{tip[0] + 0.5 * travel, tip[1], tip[2] - kTipRadius - o.gap};
         ObstacleSpec surface =
@@ -138,7 +136,6 @@ ConstforceResult run_constforce(const ConstforceOptions &o) {
         qmcConstForceStartStop(1, 0, axes, target, gains, o.adapt ? 1 : 0, 0, o.max_offset, 5.0,
                                100.0, o.z_filter ? 1 : 0, 0, kCmdId);
     Vec6 goal = plant.joints_deg();
-    int32_t status = 0;
     host.follow_goal([&] {
         int32_t words[6];
         source.sample(plant.sensor_wrench().data(), words);
@@ -148,8 +145,7 @@ ConstforceResult run_constforce(const ConstforceOptions &o) {
         cmd.pos.v[0] += path_distance(o, host.time());
         mpb.cmdCartPose = cmd;
         Trsf out;
-        status = constForceControl(cmd, &out);
-        if (status != 0) {
+        if (constForceControl(cmd, &out) != 0) {
             ++r.faults;
             r.fault = mcb.faultCode;
         }

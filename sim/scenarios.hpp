@@ -411,7 +411,6 @@ struct ConstforceOptions {
 struct ConstforceResult {
     std::vector<TraceRow> trace;
     std::vector<double> t, contact, reading, offset, tip_x, tip_z;  // per cycle [s, N, N, mm, mm, mm]
-    Vec3 tool_axis{};            // stylus direction at the start (base)
     int32_t start_status = -9;   // of the start command
     // Z force error after the settle time: the surface's force (truth) and the library's reading.
     double mean = 0.0, sd = 0.0, worst = 0.0;                        // [N]
