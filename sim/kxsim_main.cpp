@@ -9,6 +9,8 @@
 //   safety     the arm driven into human body regions at each level and speed: the table
 //              for a risk assessment
 //   toolload   the tool on the wrist sensor identified from three held poses
+//   constforce a stylus pressed onto a compliant surface with constant force while the host
+//              moves it along the surface
 //   ftguide    wrist-sensor guiding: an operator pushes the tool toward a box guarded by a
 //              virtual wall, then through a wrist singularity
 //   observer   the collision scenario with the momentum observer as the detector (5-kg arm)
@@ -462,6 +464,60 @@ int do_toolload(const Global &g, const ToolloadOptions &in) {
     }
     report_files(g, "toolload", r.trace, "kxsim tool load identification", {p});
     return 0;
+}
+
+// ---- constforce -------------------------------------------------------------------------------
+
+int do_constforce(const Global &g, const ConstforceOptions &in) {
+    ConstforceOptions o = in;
+    o.common = common_of(g);
+    const ConstforceResult r = run_constforce(o);
+    std::printf("kxsim constforce: model %u, target %.1f N along base Z, surface %.2f N/mm, friction "
+                "%.2f, path %.0f mm/s along base X, Kp %.4g Ki %.4g Kd %.4g, Z filter %s, adaptation %s\n\n",
+                o.common.model, o.target, o.stiffness, o.friction, o.speed, o.kp, o.ki, o.kd,
+                o.z_filter ? "on" : "off", o.adapt ? "on" : "off");
+    if (r.start_status != 0) {
+        std::printf("the start command was refused (%d)\n", r.start_status);
+        return 1;
+    }
+    const std::string after = fmt("after %.1f s", o.settle);
+    std::vector<std::vector<std::string>> rows = {
+        {"signed mean of the Z force error", fmt("%+.3f N", r.mean), fmt("%+.3f N", r.reading_mean)},
+        {"standard deviation", fmt("%.3f N", r.sd), fmt("%.3f N", r.reading_sd)},
+        {"largest |error|", fmt("%.3f N", r.worst), fmt("%.3f N", r.reading_worst)},
+    };
+    std::printf("Z force error %s\n%s\n", after.c_str(),
+                format_table({"", "surface (truth)", "sensor reading"}, rows).c_str());
+    std::printf("surface with its contact as the stylus meets it: %.2f N/mm\n", r.effective_stiffness);
+    std::printf("friction force along the surface %.2f N, stylus travel %.1f mm, collision reports "
+                "%d, unreachable poses %d, offset-limit faults %d%s, control %s at the end\n",
+                r.lateral_mean, r.travel, r.alarms, r.unreachable, r.faults,
+                r.faults ? fmt(" (0x%08X)", r.fault).c_str() : "", r.control_on ? "on" : "off");
+    const bool pass = std::fabs(r.mean) <= 1.0 && r.sd < 1.0 && r.faults == 0;
+    std::printf("verdict: %s (mean within 1 N, deviation below 1 N)\n", pass ? "held" : "NOT held");
+
+    const std::vector<std::pair<double, std::string>> marks = {{o.settle, "statistics"},
+                                                               {o.move_from, "path"}};
+    PlotPanel force{"Pressing force along base Z", "time [s]", "force [N]", {}, marks, false};
+    force.series.push_back({"surface (truth)", r.t, r.contact, "#1f77b4", false});
+    force.series.push_back({"sensor reading", r.t, r.reading, "#ff7f0e", false});
+    force.series.push_back({"target", {r.t.front(), r.t.back()}, {o.target, o.target}, "#333", true});
+    PlotPanel offset{"Z offset of the constant-force control", "time [s]", "offset [mm]", {}, marks, false};
+    offset.series.push_back({"offset Z", r.t, r.offset, "#2ca02c", false});
+    PlotPanel path{"Stylus tip", "x [mm]", "z [mm]", {}, {}, false};
+    path.series.push_back({"tip", r.tip_x, r.tip_z, "#9467bd", false});
+    report_files(g, "constforce", r.trace, "kxsim constant force", {force, offset, path});
+    const std::string csv = g.out + "/constforce-force.csv";
+    std::FILE *f = std::fopen(csv.c_str(), "w");
+    if (f != nullptr) {
+        std::fprintf(f, "t_s,surface_N,reading_N,offset_z_mm,tip_x_mm,tip_z_mm\n");
+        for (std::size_t i = 0; i < r.t.size(); ++i) {
+            std::fprintf(f, "%.3f,%.4f,%.4f,%.5f,%.4f,%.4f\n", r.t[i], r.contact[i], r.reading[i],
+                         r.offset[i], r.tip_x[i], r.tip_z[i]);
+        }
+    }
+    std::printf("%s %s\n", f != nullptr && std::fclose(f) == 0 ? "wrote" : "FAILED to write", csv.c_str());
+    return pass ? 0 : 1;
 }
 
 // ---- ftguide ---------------------------------------------------------------------------------
@@ -1124,6 +1180,17 @@ int run(int argc, char **argv) {
     std::vector<double> tl_centre = {tl.centre[0], tl.centre[1], tl.centre[2]};
     toolload->add_option("--centre", tl_centre, "its centre of mass x y z [mm, flange frame]")->expected(3);
     toolload->add_option("--settle", tl.settle, "time held at each pose [s]")->check(CLI::Range(0.1, 60.0));
+    ConstforceOptions cf;
+    CLI::App *constforce = app.add_subcommand("constforce", "a stylus pressed onto a compliant surface with constant force while the host moves along it");
+    constforce->add_option("--target", cf.target, "pressing force [N]")->check(CLI::Range(1.0, 100.0));
+    constforce->add_option("--stiffness", cf.stiffness, "surface stiffness [N/mm]")->check(CLI::Range(0.2, 200.0));
+    constforce->add_option("--friction", cf.friction, "friction coefficient of stylus on surface")->check(CLI::Range(0.0, 2.0));
+    constforce->add_option("--speed", cf.speed, "host's speed along the surface [mm/s]")->check(CLI::Range(0.0, 200.0));
+    constforce->add_option("--duration", cf.duration, "run [s]")->check(CLI::Range(2.0, 600.0));
+    constforce->add_option("--kp", cf.kp, "proportional gain of the Z axis [mm per N and cycle]")->check(CLI::Range(0.0, 0.05));
+    constforce->add_option("--ki", cf.ki, "integral gain of the Z axis")->check(CLI::Range(0.0, 0.01));
+    constforce->add_flag("--z-filter", cf.z_filter, "low-pass the quantised Z error");
+    constforce->add_flag("--adapt", cf.adapt, "adapt the Z gain");
     FtguideOptions fg;
     CLI::App *ftguide = app.add_subcommand("ftguide", "wrist-sensor guiding: a push at the tool toward a box behind a virtual wall, then through a wrist singularity");
     ftguide->add_option("--force", fg.force, "operator push at the tool centre point [N]")->check(CLI::Range(0.0, 200.0));
@@ -1197,7 +1264,7 @@ int run(int argc, char **argv) {
     app.require_subcommand(0, 1);
     // The global options may also follow the subcommand.
     for (CLI::App *sub :
-         {handguide, collision, sweep, safety, toolload, ftguide, observer, excitation,
+         {handguide, collision, sweep, safety, toolload, constforce, ftguide, observer, excitation,
           frictionid, payload, soak}) {
         sub->fallthrough();
     }
@@ -1231,6 +1298,9 @@ int run(int argc, char **argv) {
             tl.centre[k] = tl_centre[static_cast<std::size_t>(k)];
         }
         return do_toolload(g, tl);
+    }
+    if (*constforce) {
+        return do_constforce(g, cf);
     }
     if (*ftguide) {
         for (int k = 0; k < 3; ++k) {

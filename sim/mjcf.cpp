@@ -1,5 +1,6 @@
 #include "sim/mjcf.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -225,7 +226,8 @@ std::string arm_mjcf(const ArmDescription &arm, const Scene &scene, const MjcfOp
             for (const std::string &g : touching) {
                 x << "    <pair geom1=\"" << g << "\" geom2=\"obstacle" << k << "_face\" condim=\"3\" friction=\""
                   << num(o.friction) << " " << num(o.friction) << " 0.005 0.0001 0.0001\" solref=\""
-                  << num(contact_time) << " " << num(kContactDampRatio) << "\" solimp=\"" << kSolimp << "\"/>\n";
+                  << num(std::max(o.contact_time, contact_time)) << " " << num(kContactDampRatio)
+                  << "\" solimp=\"" << kSolimp << "\"/>\n";
             }
         }
         x << "  </contact>\n";

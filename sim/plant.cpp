@@ -291,7 +291,9 @@ void ArmPlant::account_contacts(bool first_substep, double h) {
         if (first_substep) {
             c[k].peak = 0.0;
             c[k].impulse = 0.0;
+            c[k].mean = Vec3{};
         }
+        c[k].mean = add(c[k].mean, scale(sum[k], h / kCycle));
         c[k].vector = sum[k];
         c[k].force = norm(sum[k]);
         c[k].peak = std::max(c[k].peak, c[k].force);

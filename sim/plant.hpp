@@ -48,6 +48,7 @@ struct ContactCycle {
     double peak = 0.0;         // [N] largest magnitude within the cycle
     double impulse = 0.0;      // [N s] integral of the magnitude over the cycle
     Vec3 vector{};             // [N] force of the arm on the obstacle at the end of the cycle
+    Vec3 mean{};               // [N] the same force averaged over the cycle's integration steps
     double compression = 0.0;  // [mm] spring travel of a compliant obstacle
 };
 

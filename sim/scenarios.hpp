@@ -383,3 +383,88 @@ FrictionIdResult run_frictionid(const FrictionIdOptions &o);
 double identified_friction(const float set[5], double w);
 
 }  // namespace kxsim
+
+// ---- Constant force on a compliant surface -------------------------------------------------
+
+namespace kxsim {
+
+struct ConstforceOptions {
+    CommonOptions common;
+    double target = 10.0;        // [N] pressing force along base Z
+    double stiffness = 5.0;      // [N/mm] of the surface
+    double friction = 0.3;       // Coulomb coefficient of stylus on surface
+    double speed = 20.0;         // [mm/s] of the host's path along base X
+    double duration = 6.0;       // [s]
+    double move_from = 0.5;      // [s] the host starts along the path
+    double stop_before = 0.5;    // [s] the path ends this long before the run
+    double settle = 1.0;         // [s] statistics from here on
+    double gap = 1.0;            // [mm] stylus tip above the surface at the start
+    double kp = 0.002;           // [mm per N and cycle] gains the host sets, Z axis
+    double ki = 0.0;
+    double kd = 0.0;
+    bool z_filter = false;       // low-pass of the quantised Z error
+    bool adapt = false;          // gain adaptation of the Z axis
+    double max_offset = 50.0;    // [mm] offset limit
+    double sensor_noise = 0.5;   // [counts] standard deviation
+};
+
+struct ConstforceResult {
+    std::vector<TraceRow> trace;
+    std::vector<double> t, contact, reading, offset, tip_x, tip_z;  // per cycle [s, N, N, mm, mm, mm]
+    int32_t start_status = -9;   // of the start command
+    // Z force error after the settle time: the surface's force (truth) and the library's reading.
+    double mean = 0.0, sd = 0.0, worst = 0.0;                        // [N]
+    double reading_mean = 0.0, reading_sd = 0.0, reading_worst = 0.0;  // [N]
+    double lateral_mean = 0.0;   // [N] friction force along the surface
+    double face_z = 0.0;         // [mm] the surface's face at rest (base)
+    double effective_stiffness = 0.0;  // [N/mm] force over the tip's depth below the face
+    double travel = 0.0;         // [mm] of the stylus tip along X
+    int faults = 0;              // cycles that returned an offset-limit fault
+    uint32_t fault = 0;
+    int unreachable = 0;         // cycles whose corrected pose had no joint solution
+    int alarms = 0;              // collision detector reports (monitored only)
+    bool control_on = false;     // at the end
+};
+
+// The start pose (stylus pointing down) [deg].
+Vec6 constforce_start();
+ConstforceResult run_constforce(const ConstforceOptions &o);
+
+}  // namespace kxsim
+
+// ---- Force-and-torque guiding through the torque cycle -------------------------------------
+
+namespace kxsim {
+
+struct TorqueGuidingOptions {
+    CommonOptions common;
+    double force = 10.0;              // [N] operator push at the tool centre point
+    double direction[3] = {0, 1, 0};  // base frame
+    double start = 0.3;               // [s]
+    double ramp = 0.2;                // [s]
+    double push = 0.6;                // [s] at full force
+    double duration = 1.5;            // [s]
+    bool sensor_term = true;          // the sensor torque mode on
+    double reduce = 3.0;              // lambda of every joint, which the host also sets as its
+                                      // mcb.forceTorqueDragReduce: the cycle adds
+                                      // (reduce - 1) x the sensor torque
+    double speed_limit = 1000.0;      // [mm/s] TCP speed supervision of the mode
+    double sensor_noise = 0.5;        // [counts]
+};
+
+struct TorqueGuidingResult {
+    std::vector<TraceRow> trace;
+    std::vector<double> along;        // tool centre point along the push from the start [mm]
+    int32_t start_status = -9;
+    double travel = 0.0;              // [mm] along the push at the release
+    double mapping_error = 0.0;       // [N m] largest |torque the mapping took in - J^T w|
+    double mapping_peak = 0.0;        // [N m] largest |J^T w| (plant's kinematics)
+    int compared = 0;                 // cycles compared
+    bool guiding_on = false;          // mode on and the arm in drag at the end
+    uint32_t warning = 0;
+};
+
+// The arm in joint drag with the wrist sensor's torque term; an operator pushes the tool.
+TorqueGuidingResult run_torque_guiding(const TorqueGuidingOptions &o);
+
+}  // namespace kxsim

@@ -48,6 +48,8 @@ struct ObstacleSpec {
     double damping_ratio = 0.5;
     double mass = 0.05;                // [kg] face plate of a compliant obstacle
     double friction = 0.5;             // Coulomb coefficient against the arm
+    double contact_time = 0.0;         // [s] time constant of the contact with the arm; 0: the
+                                       // stiffest contact the integration step resolves
 };
 
 // A rigid box on the path of the arm.

@@ -60,9 +60,9 @@ TEST_F(ConstForce, HoldsTheForceOnACompliantSurface) {
 
 TEST_F(ConstForce, QuantisedZErrorAndTheStepLimit) {
     struct Row { double error, offset; };  // Z force error [N] -> first correction [mm] (Kp 0.001)
-    const Row rows[] = {{1.0, 0},        {-1.0, 0},       {1.2, 0.0015},   {-3.0, -0.0015}, {3.01, 0.003},
-                        {5.0, 0.003},    {5.1, 0.005},    {-5.5, -0.005},  {10.0, 0.005},   {10.5, 0.01},    {-20.0, -0.01},
-                        {24.0, 0.024},   {-49.0, -0.049}, {80.0, 0.05},    {-1e6, -0.05}};
+    // Each band's upper edge belongs to it; beyond 20 N the error itself, up to the step limit.
+    const Row rows[] = {{1.0, 0},     {-1.2, -0.0015}, {3.0, 0.0015}, {3.01, 0.003},   {-5.0, -0.003}, {5.1, 0.005},
+                        {10.0, 0.005}, {10.5, 0.01},   {-20.0, -0.01}, {-24.0, -0.024}, {80.0, 0.05}};
     for (const Row &r : rows) {
         SCOPED_TRACE(r.error);
         ASSERT_EQ(start(kZOnly, 0.001), 0);
@@ -246,18 +246,11 @@ TEST_F(ConstForce, ComplianceRelaxesTheOffsetWithoutContact) {
 }
 
 TEST_F(ConstForce, HostFilters) {
-    // Moving average: the mean of the samples seen, then of the last 100.
-    std::mt19937 rng(5);
-    std::uniform_real_distribution<float> x(-50, 50);
-    std::vector<float> seen;
+    // Moving average of a ramp k = 0, 1, ...: the mean of the samples seen, then of the last 100.
     init_filter(&MovingAverageFilter);
     for (int k = 0; k < 1000; ++k) {
-        seen.push_back(x(rng));
-        const float mean = update_filter(&MovingAverageFilter, seen.back());
-        double exact = 0;
-        const size_t n = std::min<size_t>(seen.size(), 100);
-        for (size_t i = seen.size() - n; i < seen.size(); ++i) exact += seen[i];
-        ASSERT_NEAR(mean, exact / n, 1e-4) << k;
+        const float mean = update_filter(&MovingAverageFilter, float(k));
+        ASSERT_NEAR(mean, k < 100 ? k / 2.0 : k - 49.5, 1e-3) << k;
     }
     MovingAverageFilter.count = -5, MovingAverageFilter.index = 300;  // a damaged record
     const float damaged_mean = update_filter(&MovingAverageFilter, 4.0f);
@@ -284,7 +277,8 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
     // A push in the sensor's XY plane at angle phi on the tip of a 100 mm tool, with a twist Mz:
     // the X/Y target, (ratio Mz/L, binding force) turned by the estimated surface angle, is read
     // back from the steady per-cycle corrections (Kp 0.001, no force along X and Y).
-    mpb.toolTrsf.pos.v[2] = 100;
+    const double tool[3] = {30, -10, 100};  // [mm]
+    std::memcpy(mpb.toolTrsf.pos.v, tool, sizeof tool);
     const uint8_t xy[6] = {1, 1, 0, 0, 0, 0};
     const double target[6] = {3, 4, 0, 0, 0, 0}, gains[6] = {0.001, 0, 0, 0, 0, 0};
     const double gain = (2 * 0.0001551484234756995 + 0.000310296846951399) / (1 - 1.9645 + 0.9651);
@@ -297,9 +291,10 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
         std::memcpy(before, mcb.constForceOffset, sizeof before);
         step(0);
     }
-    // Surface angle: the push's direction from the moments (-30 deg) tilted by the twist,
-    // asin(rz Mz / (|Mxy| L)), through the estimate's low-pass.
-    const double est = std::fabs(std::atan(m[1] / m[0]) + std::asin(0.1 * mz / (std::hypot(m[0], m[1]) * 0.1)));
+    // Surface angle: the push's direction from the moments (-30 deg) tilted by the lever of the
+    // tool point, asin(r . M / (|Mxy| L)), through the estimate's low-pass.
+    const double rm = (tool[0] * m[0] + tool[1] * m[1] + tool[2] * m[2]) / 1000;
+    const double est = std::fabs(std::atan(m[1] / m[0]) + std::asin(rm / (std::hypot(m[0], m[1]) * 0.1)));
     const double th = gain * est, r = mz / 0.1, b = 5;
     EXPECT_NEAR(-(mcb.constForceOffset[0] - before[0]) / 0.001, std::cos(th) * r + std::sin(th) * b, 1e-6);
     EXPECT_NEAR(-(mcb.constForceOffset[1] - before[1]) / 0.001, std::cos(th) * b - std::sin(th) * r, 1e-6);
@@ -308,6 +303,14 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
     std::memset(mcb.forceSensorCompWrench + 3, 0, 3 * sizeof(double));  // no direction: kept
     kxmcFTNormal_estimation(&kept, nullptr);
     EXPECT_EQ(kept, held);
+    // A sideways target of zero along X keeps X out of it whatever the surface's angle.
+    const double along_y[6] = {0, 5, 0, 0, 0, 0};
+    ASSERT_EQ(qmcConstForceStartStop(1, 0, xy, along_y, gains, 0, 0, 1e6, 1e6, 100, 0, 0, 3), 0);
+    std::memcpy(mcb.forceSensorCompWrench + 3, m, sizeof m);
+    std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
+    step(0);
+    EXPECT_EQ(mcb.constForceOffset[0], 0.0);
+    EXPECT_LT(mcb.constForceOffset[1], 0.0);
 
     // Pressing on Z with the admittance on: a moment of 0.15 N m about X turns the tool like a
     // mass of 0.5 and a damper of 1.5 (angle(t) = (M/B)(t - (m/B)(1 - exp(-B t/m)))); the Z

@@ -96,7 +96,7 @@ TEST_F(Poses, RecordingRefusals) {
         {"index -1", -1, &felt, 0, 0, -3},       {"pose 1 without load", 1, &light, 0, 0, -1},
         {"pose 2 without load", 2, &light, 0, 0, 0}, {"pose 1 with load", 1, &felt, 0, 0, 0},
         {"mass configured", 1, &felt, 2.0, 0, -2}, {"centre configured", 3, &felt, 0, 2e-6, -2},
-        {"mass at the limit", 3, &felt, 1e-6, -1e-6, 0},
+        {"mass at the limit", 3, &felt, 1e-6, -1e-6, 0}, {"centre at the limit", 2, &felt, 0, 1e-6, 0},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);

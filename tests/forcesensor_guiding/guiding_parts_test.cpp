@@ -33,8 +33,15 @@ TEST_F(Parts, AdmittanceAxisLawAndSpeedLimits) {
 
 TEST_F(Parts, IncrementFilterStartsAtItsFirstSampleAndSettlesOnTheInput) {
     for (int type : {0, 1, 2, 3}) {
-        ButterWorthFilter f;
+        // Whatever lies before the record (here: not numbers) never enters the output.
+        struct {
+            double guard[4];
+            ButterWorthFilter f;
+        } held;
+        std::fill(held.guard, held.guard + 4, std::nan(""));
+        ButterWorthFilter &f = held.f;
         EXPECT_EQ(kxmcButterWorthFiltInit(&f, type), type < 3 ? 0 : -1);
+        EXPECT_EQ(kxmcButterWorthFiltProcessData(&f, 1.0, nullptr, 0), -1);
         f.count = type == 1 ? -3 : f.count;  // a damaged count restarts the record
         double first = 0, out = 0, raw = 0;
         kxmcButterWorthFiltProcessData(&f, 2.5, &first, 0);
