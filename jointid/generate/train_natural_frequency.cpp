@@ -363,12 +363,12 @@ Data rows_of(const Data &d, const std::vector<int> &rows) {
 // kWorstDraws with the largest relative error join the training draws, and sum e^8 training
 // on them; the network with the smallest largest error on the acceptance draw is kept.
 double refine_on_worst_draws(const kxmc::StandardArmParameters &p, const NfScaling &s,
-                             bool with_payload, const double stiffness[6], uint64_t seed,
-                             Data set, const Data &accept_set, double best_error, Net &best) {
+                             bool with_payload, const double stiffness[6], uint64_t seed, Data set,
+                             const Data &accept_set, double best_error, Net &best) {
     Net net = best;
     for (int round = 0; round < kPoolRounds && !(best_error <= kAcceptError); ++round) {
-        const Data pool = make_data(p, s, s, with_payload, stiffness, kPool,
-                                    seed + static_cast<uint64_t>(round));
+        const Data pool =
+            make_data(p, s, s, with_payload, stiffness, kPool, seed + static_cast<uint64_t>(round));
         const Eigen::VectorXd y = output(net, pool.x);
         std::vector<int> order(kPool);
         std::vector<double> error(kPool);
@@ -382,8 +382,8 @@ double refine_on_worst_draws(const kxmc::StandardArmParameters &p, const NfScali
         set = joined(set, rows_of(pool, order));
         train(net, set, kPoolIterations, 8);
         const double accept_error = max_relative_error(net, accept_set, s);
-        std::fprintf(stderr, "  worst-draw round %d (%d draws): acceptance error %.3f %%\n",
-                     round, static_cast<int>(set.f.size()), 100.0 * accept_error);
+        std::fprintf(stderr, "  worst-draw round %d (%d draws): acceptance error %.3f %%\n", round,
+                     static_cast<int>(set.f.size()), 100.0 * accept_error);
         if (accept_error < best_error) {
             best_error = accept_error;
             best = net;
@@ -464,8 +464,8 @@ double train_network(const kxmc::StandardArmParameters &p, const NfBand &band, i
 
 // The last stage of train_network alone, on a network taken from the tables: what a full run
 // does next with a network that came out of the stages before it above kAcceptError.
-double refine_network(const kxmc::StandardArmParameters &p, const NfBand &band, int b,
-                      int loaded, const double stiffness[6], Net &net) {
+double refine_network(const kxmc::StandardArmParameters &p, const NfBand &band, int b, int loaded,
+                      const double stiffness[6], Net &net) {
     const NfScaling &s = loaded != 0 ? band.loaded : band.unloaded;
     const bool with_payload = loaded != 0;
     const uint64_t seed = 100u * static_cast<uint64_t>(b) + 10u * static_cast<uint64_t>(loaded);
