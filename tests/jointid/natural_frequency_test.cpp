@@ -35,15 +35,8 @@ protected:
     }
 };
 
-// Largest relative error allowed on the held-out draws: 5 %, except for four payload networks
-// whose present tables reach 5.1 to 6.7 % at the edges of their joint ranges (the folded elbow):
-// 3-, 5-, 20-kg and 1001-1100 arms. They are held to their present accuracy until a retraining
-// brings them under 5 %.
-constexpr double kWorstAllowed[kNfBands][2] = {
-    {0.05, 0.07}, {0.05, 0.062}, {0.05, 0.05}, {0.05, 0.05}, {0.05, 0.055}, {0.05, 0.055}};
-
 TEST_F(NaturalFrequency, MatchesThePhysicalModelOnHeldOutPosesAndPayloadsOfEveryBand) {
-    std::mt19937_64 rng(20240611);  // the trainer's seeds are below 1100
+    std::mt19937_64 rng(20240611);  // the trainer's seeds are below 6000
     for (int b = 0; b < kNfBands; ++b) {
         const auto &band = kNfBandTable[b];
         const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(band.model_code);
@@ -64,8 +57,10 @@ TEST_F(NaturalFrequency, MatchesThePhysicalModelOnHeldOutPosesAndPayloadsOfEvery
                 sum += error;
                 lowest = std::min(lowest, truth);
             }
-            EXPECT_LT(worst, kWorstAllowed[b][loaded]);
-            EXPECT_LT(sum / kDraws, 0.015);  // and accurate on the whole, not just bounded
+            EXPECT_LT(worst, 0.05);
+            // And accurate on the whole, not just bounded: a network fed an input scaled with a
+            // range off by a few per cent stays within 5 % but not within these.
+            EXPECT_LT(sum / kDraws, loaded ? 0.012 : 0.005);
             // The stiffness puts the stretched arm without payload at the band's ymin.
             if (!loaded) {
                 EXPECT_NEAR(lowest, s.ymin, 0.03 * s.ymin);
