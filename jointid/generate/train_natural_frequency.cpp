@@ -65,6 +65,7 @@ constexpr int kFinalIterations = 300;   // sum e^4 on the best start
 constexpr double kTargetError = 0.06;   // relative, on the validation draw: more starts above
 constexpr int kAccept = 3000;           // acceptance draw
 constexpr double kAcceptError = 0.035;  // largest on the acceptance draw: more training above
+constexpr double kRequiredError = 0.05;  // largest the estimate may be off on held-out poses
 constexpr int kMoreDraws = 5500;        // joining the training draw where that is so
 constexpr int kRefineIterations = 200;  // per power on the joined draws
 constexpr int kPool = 20000;            // draws searched for the largest errors, per round
@@ -496,7 +497,8 @@ Net from_table(const NfWeights &w) {
 
 // Largest error of every network of the current tables on its acceptance draw, and the largest
 // and mean error on a held-out draw no stage of the training sees (one generator seeded 424242,
-// 1000 draws per network in table order).
+// 1000 draws per network in table order). Fails when a network misses the required accuracy on
+// either draw; the training target kAcceptError is only reported.
 int check_tables() {
     bool ok = true;
     std::mt19937_64 held_out_rng(424242);
@@ -530,7 +532,10 @@ int check_tables() {
                 "%.3f %%)\n",
                 band.first, band.last, loaded != 0 ? "payload" : "no payload", 100.0 * error,
                 100.0 * worst, 100.0 * sum / 1000.0);
-            ok = ok && error <= kAcceptError;
+            if (error > kAcceptError) {
+                std::printf("  above the training target of %.1f %%\n", 100.0 * kAcceptError);
+            }
+            ok = ok && error <= kRequiredError && worst <= kRequiredError;
         }
     }
     return ok ? 0 : 1;
