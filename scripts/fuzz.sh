@@ -4,15 +4,17 @@
 # only: new inputs go to a scratch folder). A finding stops that harness; its input is kept in
 # build-fuzz/findings/ and the script fails.
 #
-#   scripts/fuzz.sh [seconds per harness]      (default 40, or KXMC_FUZZ_SECONDS)
+#   scripts/fuzz.sh [seconds per harness]      (default 30, or KXMC_FUZZ_SECONDS)
 #   scripts/fuzz.sh --runs N [harness...]      N executions per harness instead of a time
 #
+# KXMC_FUZZ_MAX_LEN bounds the input length (default 4096); long runs use 1024, where the
+# operation and cycle budgets of an input are reached already.
 # KXMC_FUZZ_KEEP=<folder> keeps the inputs a run adds in <folder>/<harness>/ (a long run's
 # corpus, from which the seeds are refreshed); a later run with the same folder continues it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-limit=(-max_total_time="${KXMC_FUZZ_SECONDS:-40}")
+limit=(-max_total_time="${KXMC_FUZZ_SECONDS:-30}")
 if [ "${1:-}" = "--runs" ]; then
   limit=(-runs="$2")
   shift 2
@@ -44,7 +46,7 @@ for name in "${harnesses[@]}"; do
   start=$(date +%s)
   if ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
      /usr/bin/time -f 'cpu %U s user %S s system' -o "$scratch/$name.cpu" \
-     "build-fuzz/fuzz/$name" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+     "build-fuzz/fuzz/$name" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 -max_len="${KXMC_FUZZ_MAX_LEN:-4096}" \
        -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$name-" \
        "$work/$name" "fuzz/corpus/$name" >"$scratch/$name.log" 2>&1; then
     passed=$((passed + 1))
