@@ -9,6 +9,8 @@
 #
 # KXMC_FUZZ_MAX_LEN bounds the input length (default 4096); long runs use 1024, where the
 # operation and cycle budgets of an input are reached already.
+# KXMC_FUZZ_TIMEOUT is the wall time [s] after which an execution counts as a hang (default
+# 10); on a machine shared with other work a low-priority run needs more.
 # KXMC_FUZZ_KEEP=<folder> keeps the inputs a run adds in <folder>/<harness>/ (a long run's
 # corpus, from which the seeds are refreshed); a later run with the same folder continues it.
 set -euo pipefail
@@ -46,7 +48,7 @@ for name in "${harnesses[@]}"; do
   start=$(date +%s)
   if ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
      /usr/bin/time -f 'cpu %U s user %S s system' -o "$scratch/$name.cpu" \
-     "build-fuzz/fuzz/$name" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 -max_len="${KXMC_FUZZ_MAX_LEN:-4096}" \
+     "build-fuzz/fuzz/$name" "${limit[@]}" -timeout="${KXMC_FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 -max_len="${KXMC_FUZZ_MAX_LEN:-4096}" \
        -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$name-" \
        "$work/$name" "fuzz/corpus/$name" >"$scratch/$name.log" 2>&1; then
     passed=$((passed + 1))
