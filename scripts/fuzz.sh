@@ -4,12 +4,19 @@
 # only: new inputs go to a scratch folder). A finding stops that harness; its input is kept in
 # build-fuzz/findings/ and the script fails.
 #
-#   scripts/fuzz.sh [seconds per harness]      (default 40, or KXMC_FUZZ_SECONDS)
+#   scripts/fuzz.sh [seconds per harness]      (default 30, or KXMC_FUZZ_SECONDS)
 #   scripts/fuzz.sh --runs N [harness...]      N executions per harness instead of a time
+#
+# KXMC_FUZZ_MAX_LEN bounds the input length (default 4096); long runs use 1024, where the
+# operation and cycle budgets of an input are reached already.
+# KXMC_FUZZ_TIMEOUT is the wall time [s] after which an execution counts as a hang (default
+# 10); on a machine shared with other work a low-priority run needs more.
+# KXMC_FUZZ_KEEP=<folder> keeps the inputs a run adds in <folder>/<harness>/ (a long run's
+# corpus, from which the seeds are refreshed); a later run with the same folder continues it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-limit=(-max_total_time="${KXMC_FUZZ_SECONDS:-40}")
+limit=(-max_total_time="${KXMC_FUZZ_SECONDS:-30}")
 if [ "${1:-}" = "--runs" ]; then
   limit=(-runs="$2")
   shift 2
@@ -32,22 +39,26 @@ cmake --build build-fuzz -j "$(nproc)" --target "${harnesses[@]}"
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+work="${KXMC_FUZZ_KEEP:-$scratch}"
 mkdir -p build-fuzz/findings
 passed=0
 failed=0
 for name in "${harnesses[@]}"; do
-  mkdir -p "$scratch/$name" "fuzz/corpus/$name"
+  mkdir -p "$work/$name" "fuzz/corpus/$name"
   start=$(date +%s)
   if ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-     "build-fuzz/fuzz/$name" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+     /usr/bin/time -f 'cpu %U s user %S s system' -o "$scratch/$name.cpu" \
+     "build-fuzz/fuzz/$name" "${limit[@]}" -timeout="${KXMC_FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 -max_len="${KXMC_FUZZ_MAX_LEN:-4096}" \
        -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$name-" \
-       "$scratch/$name" "fuzz/corpus/$name" >"$scratch/$name.log" 2>&1; then
+       "$work/$name" "fuzz/corpus/$name" >"$scratch/$name.log" 2>&1; then
     passed=$((passed + 1))
     runs=$(grep -m1 'stat::number_of_executed_units' "$scratch/$name.log" | awk '{print $2}')
-    echo "$name: ${runs:-?} executions in $(( $(date +%s) - start )) s, no finding"
+    echo "$name: ${runs:-?} executions in $(( $(date +%s) - start )) s wall," \
+      "$(cat "$scratch/$name.cpu"), no finding"
   else
     failed=$((failed + 1))
     echo "$name: FINDING (input kept in build-fuzz/findings/)"
+    cp "$scratch/$name.log" "build-fuzz/findings/$name.log"
     grep -E 'ERROR|runtime error|SUMMARY|Test unit written' "$scratch/$name.log" | head -20 || true
   fi
 done

@@ -3,7 +3,7 @@
 # (clang-tidy and cppcheck, any finding fails), the normal build (warnings as errors), the
 # AddressSanitizer + UndefinedBehaviorSanitizer build of the whole test suite, the 32-bit x86
 # build of the library, simulated host and tests (the target controller's word size and
-# alignment; the simulator stays 64-bit), and a short run of every fuzz harness from its seed corpus (40 s each; KXMC_FUZZ_SECONDS changes it).
+# alignment; the simulator stays 64-bit), and a short run of every fuzz harness from its seed corpus (30 s each; KXMC_FUZZ_SECONDS changes it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-debian.sh

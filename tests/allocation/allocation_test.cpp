@@ -6,6 +6,7 @@
 // a reaction would leave the path under test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -69,6 +70,70 @@ void PrintTo(const Row &row, std::ostream *os) { *os << row.name; }
 
 void none() {}
 void nothing(long) {}
+
+
+// Wrist sensor on (model 16, range 0) with a raw sample of small counts that change each cycle.
+void sensor_on() {
+    mcb.forceSensorAct = 1;
+    mcb.forceSensorType = 16;
+    mcb.forceSensorRange = 0;
+}
+void sensor_sample(long i) {
+    const int32_t c = static_cast<int32_t>(i % 40) - 20;
+    const int32_t words[6] = {c, 2 * c, 100 + c, c / 2, -c, 3};
+    forceSensorDataProcess(words);
+}
+
+// Constant force on the Z axis or all six (X and Y together turn with the surface estimate),
+// with the offset limits far away; each cycle sees the target plus a small ripple and must not
+// stop the control.
+void const_force(const uint8_t sel[6], uint8_t adjust, uint8_t ilc, uint8_t zfilter,
+                 uint8_t admittance) {
+    sensor_on();
+    const double target[6] = {2, 1, 10, 0, 0, 0}, gains[6] = {0.002, 1e-5, 0, 0.01, 0, 0};
+    EXPECT_EQ(qmcConstForceStartStop(1, 0, sel, target, gains, adjust, ilc, 1e6, 1e6, 100,
+                                     zfilter, admittance, 1),
+              0);
+}
+void const_force_cycle(long i) {
+    for (int k = 0; k < 6; ++k) {
+        mpb.forceSensorWrench[k] = mcb.constForceTarget[k] + 0.5 * std::sin(0.01 * i + k);
+    }
+    Trsf out;
+    EXPECT_EQ(constForceControl(mpb.cmdCartPose, &out), 0);
+    EXPECT_EQ(mcb.constForceOn, 1);
+}
+constexpr uint8_t kZAxis[6] = {0, 0, 1, 0, 0, 0};
+constexpr uint8_t kAllAxes[6] = {1, 1, 1, 1, 1, 1};
+
+// Sensor collision band around the wrench the sample gives (wide: no collision; narrow: every
+// cycle is one, reported as a warning only).
+void sensor_collision(double margin) {
+    sensor_on();
+    const double ref[6] = {0, 0, 0, 0, 0, 0}, band[6] = {margin, margin, margin, margin, margin,
+                                                           margin};
+    EXPECT_EQ(qmcCollisionStartStop(1, 0, kAllAxes, ref, band, band, 1), 0);
+}
+
+// Joint-space dynamics of the arm's state, as the host computes them for the observer.
+void observer_cycle(long i) {
+    double M[36], V[36], g[6], q[6], qd[6];
+    double *m_rows[6], *v_rows[6], *g_rows[6];
+    for (int j = 0; j < 6; ++j) {
+        q[j] = mpb.jointPos[j] * kPi / 180.0;
+        qd[j] = mpb.actualJointVel[j] * kPi / 180.0;
+        m_rows[j] = M + 6 * j;
+        v_rows[j] = V + 6 * j;
+        g_rows[j] = g + j;
+    }
+    com_M_matrix(q, MatHead{0, 5, 0, 5, 0, m_rows});
+    com_C_matrix(q, qd, MatHead{0, 5, 0, 5, 0, v_rows});
+    com_G_matrix(q, MatHead{0, 5, 0, 0, 0, g_rows});
+    double thr[6];
+    const uint32_t j = static_cast<uint32_t>(i % 6);
+    EXPECT_EQ(kxmcMomentumObserver(j, 0, M, V, g, 0, thr), 0);
+    EXPECT_TRUE(std::isfinite(thr[j]) && thr[j] > 0.0) << "joint " << j;
+}
 
 const Row kRows[] = {
     {"program, gravity only", 101, kProgram, kGravity, none, nothing},
@@ -203,6 +268,66 @@ const Row kRows[] = {
          qmcPowerReal(nullptr, &power);
          kxmcForceDataToTorque(mpb.jointPos, tau);
          kxmcCalculateNaturalFreq(mpb.jointPos, &freq);
+     }},
+    {"program, constant force on Z", 101, kProgram, kFullDynamics,
+     [] { const_force(kZAxis, 0, 0, 0, 0); }, const_force_cycle},
+    {"program, constant force on Z, filtered error, adapted gain", 101, kProgram, kFullDynamics,
+     [] { const_force(kZAxis, 1, 0, 1, 0); }, const_force_cycle},
+    {"program, constant force on six axes, learning", 101, kProgram, kFullDynamics,
+     [] { const_force(kAllAxes, 0, 1, 0, 0); }, const_force_cycle},
+    {"program, constant force on six axes, replay with admittance", 101, kProgram, kFullDynamics,
+     [] { const_force(kAllAxes, 0, 2, 0, 1); }, const_force_cycle},
+    {"program, constant force with compliance", 101, kProgram, kFullDynamics,
+     [] {
+         const_force(kZAxis, 0, 0, 0, 0);
+         EXPECT_EQ(kxmcCompliancestartstop(0.01, 50.0, 1, 1), 0);
+     },
+     const_force_cycle},
+    {"program, sensor processing and sensor collision check", 101, kProgram, kFullDynamics,
+     [] { sensor_collision(1e6); },
+     [](long i) {
+         sensor_sample(i);
+         collisionControl();
+         EXPECT_EQ(mcb.sensorCollisionOn, 1);
+     }},
+    {"program, sensor collision reported as warning", 101, kProgram, kFullDynamics,
+     [] { sensor_collision(1e-3); },
+     [](long i) {
+         sensor_sample(i);
+         mpb.forceSensorWrench[2] = 5.0;
+         mcb.collisionErrorCode = 0;
+         collisionControl();
+         EXPECT_EQ(mcb.collisionErrorCode, 0x13000001u);
+     }},
+    {"stopped, end-force hand guiding", 101, kStopped, kGravity,
+     [] {
+         sensor_on();
+         mcb.speedMode = 1;
+         const double inertia[6] = {10, 10, 10, 0.5, 0.5, 0.5};
+         const double damp[6] = {200, 200, 200, 10, 10, 10};
+         const double stiffness[6] = {}, threshold[6] = {3, 3, 3, 0.3, 0.3, 0.3};
+         EXPECT_EQ(kxmcEndForceDragstartstop(1, 0, 0, 0, inertia, damp, stiffness, threshold,
+                                             100, 90),
+                   0);
+     },
+     [](long i) {
+         // The host follows the guiding: its commanded joints are the ones guiding set.
+         static double commanded[6] = {0, -90, 90, -90, -90, 0};
+         std::copy(commanded, commanded + 6, mpb.targetJointPos);
+         sensor_sample(i);
+         kxmcForceSensorDragProcess();
+         std::copy(mpb.targetJointPos, mpb.targetJointPos + 6, commanded);
+         EXPECT_EQ(mcb.endForceDragOn, 1) << std::hex << mcb.warningCode;
+     }},
+    {"program, momentum observer with the joint-space matrices", 101, kProgram, kFullDynamics,
+     none, observer_cycle},
+    {"program, excitation identification accumulation", 101, kProgram, kFullDynamics,
+     [] { EXPECT_EQ(kxmcdynstoreresert(), 0); },
+     [](long) {
+         double torque[6];
+         for (int j = 0; j < 6; ++j) torque[j] = mpb.measuredJointTorque[j];
+         // A 20-s run: it neither ends nor frees its store within the window.
+         EXPECT_EQ(kxmcloadidentifymain(torque, mpb.jointPos, 20.0), 0);
      }},
 };
 

@@ -180,4 +180,128 @@ TEST_F(PointerArguments, NullIsRefusedAndNothingIsWrittenPastTheOutputs) {
     EXPECT_EQ(pid[6].Kp, 0.0) << "six PID records";
 }
 
+// The wrist sensor, the momentum observer, the joint-space matrices and the excitation
+// identification: each null pointer refused with the stated result, nothing past the outputs.
+TEST_F(PointerArguments, NewerEntryPointsRefuseNullAndKeepWithinTheirOutputs) {
+    mcb.forceSensorAct = 1;  // the sensor commands need processing on
+    Guarded<double, 6> in1(0.5), in2(0.5), in3(0.5), in4(0.5), in5(0.5), ones(1.0), zeros(0.0);
+    Guarded<double, 6> o1, o2, o3, o4;
+    Guarded<double, 3> c3;
+    Guarded<float, 6> fv(0.1f), fo, pose(0.0f);
+    Guarded<uint8_t, 6> sel(1), none(0);
+    Guarded<int32_t, 6> counts(3);
+    double scalar = 0.0, gain = 0.01;
+    int32_t word = 0, word2 = 0;
+    uint8_t byte = 0;
+    PIDRecord pid{};
+    MovingAverage average{};
+    NotchFilter notch{};
+    ButterWorthFilter butter{};
+    const Trsf frame = kxsim::flange_transform(mpb.jointPos);
+    Trsf goal{};
+
+    // Sensor processing, settings and end-force guiding.
+    check("forceSensorDataProcess", forceSensorDataProcess, 0, 0, {}, +counts);
+    check("trsfToRCS_force", trsfToRCS_force, 0, -1, {}, +o1);
+    check("forceSensorDataGravityCompensation", forceSensorDataGravityCompensation, 0, -1, {},
+          +o2);
+    check("qmcGetForceSensorAct", qmcGetForceSensorAct, 0, -1, {}, &byte);
+    check("kxmcGetForceSensorState", kxmcGetForceSensorState, 0, -1, {}, &byte);
+    check("qmcSetForceSensorRcs", qmcSetForceSensorRcs, 0, -1, {}, uint8_t{0}, +pose, 4u);
+    check("kxmcEndForceDragstartstop", kxmcEndForceDragstartstop, 0, -1, {}, 0, 0, 0, 0, +ones,
+          +ones, +zeros, +ones, 100.0, 90.0);
+    check("kxmcGetEndForceDragStartStopState", kxmcGetEndForceDragStartStopState, 0, -1, {},
+          &word);
+    check("kxmcAdmittanceControl", kxmcAdmittanceControl, 0, -1, {}, 0, +ones, +ones, +zeros,
+          +in1, 0.001, +zeros, +o3, +o4);
+    check("kxmcForceSensorVirtualWall", kxmcForceSensorVirtualWall, 0, -1, {}, +fv, +fo);
+    check("SensorDragbuttord", SensorDragbuttord, 0, -1, {}, 0, 0, &scalar);
+    check("kxmcButterWorthFiltInit", kxmcButterWorthFiltInit, 0, -1, {}, &butter, 0);
+    check("kxmcButterWorthFiltProcessData", kxmcButterWorthFiltProcessData, 0, -1, {}, &butter,
+          1.0, &scalar, 0);
+    check("kxmcKalmanEnvironmenModelEvaluate", kxmcKalmanEnvironmenModelEvaluate, 0, -1, {},
+          +in1, +in2, +in3, +c3);
+    // A null goal is refused like a goal without inverse kinematics.
+    check("kxmcEndForceDragToCart", kxmcEndForceDragToCart, 0, -7, {}, frame, &goal);
+
+    // Force-and-torque guiding.
+    check("kxmcForceAndTorqueDragStartStop", kxmcForceAndTorqueDragStartStop, 0, -1, {}, 0, 0,
+          +ones, +ones, +in1, 100.0, 90.0);
+    check("kxmcGetForceAndTorqueDragState", kxmcGetForceAndTorqueDragState, 0, 0, {}, &word,
+          &word2);
+    check("kxmcForceDataToTorque", kxmcForceDataToTorque, 0, -1, {}, +o4, +o1);
+    check("TwoForceAndTorqueDragbuttord", TwoForceAndTorqueDragbuttord, 0, -1, {}, 0, 0, &scalar);
+
+    // Constant force and its building blocks.
+    check("qmcConstForceStartStop", qmcConstForceStartStop, 0, -1, {}, uint8_t{0}, 0, +none,
+          +zeros, +ones, uint8_t{0}, uint8_t{0}, 10.0, 5.0, 100.0, uint8_t{0}, uint8_t{0}, 5u);
+    check("constForceControl", constForceControl, 0, -1, {}, frame, &goal);
+    check("PIDCalc", PIDCalc, 0, -1, {}, &pid, 0.5, &scalar);
+    check("kxmcILCinit", kxmcILCinit, 0, -1, {}, &mcb.constForceIlc[0], 1);
+    check("kxmcFTControl_Admittance", kxmcFTControl_Admittance, 0, -1, {}, 0, +ones, +ones, +zeros,
+          +in2, 0.001, +o2);
+    check("buttordFTControl", buttordFTControl, 0, -1, {}, 0, 0, &scalar);
+    check("buttordFTControlThetaf", buttordFTControlThetaf, 0, -1, {}, 0, 0, &scalar);
+    check("init_filter", init_filter, 0, -1, {}, &average);
+    check("update_filter", update_filter, 2.0f, 0.0f, {}, &average, 2.0f);
+    check("init_notch", init_notch, 0, -1, {}, &notch, 10.0, 5.0);
+    EXPECT_EQ(notch_process(nullptr, 3.0), 3.0);
+    EXPECT_EQ(kxmcPIDAdjust(21, 1.0, &gain), 0);
+
+    // Sensor collisions and the tool load identification.
+    check("qmcCollisionStartStop", qmcCollisionStartStop, 0, -1, {}, uint8_t{0}, 0, +sel, +zeros,
+          +ones, +ones, 6u);
+    // Three wrenches of a centre of mass at (1, 2, 3) m: M = r x F.
+    Guarded<double, 18> wrenches;
+    const double w[18] = {0, 0, -10, -20, 10, 0, 10, 0, 0, 0, 30, -20, 0, 10, 0, -30, 0, 10};
+    for (int i = 0; i < 18; ++i) wrenches.v[i] = w[i];
+    check("qmcForceSensor_loadCoordIdentify", qmcForceSensor_loadCoordIdentify, 0, -1, {},
+          +wrenches, +c3);
+    check("qmcForceSensor_loadWeightIdentify", qmcForceSensor_loadWeightIdentify, 0, -1, {},
+          ForceSensorWrench{{0, 0, -9.8, 0, 0, 0}}, &scalar);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(c3.v[i], 1000.0 * (i + 1), 1e-6) << "centre [mm] " << i;
+
+    // Momentum observer and the joint-space matrices.
+    Guarded<double, 36> M, V;
+    Guarded<double, 6> g, thr;
+    double *m_rows[6], *v_rows[6], *g_rows[6];
+    for (int i = 0; i < 6; ++i) m_rows[i] = M.v + 6 * i, v_rows[i] = V.v + 6 * i, g_rows[i] = g.v + i;
+    check("com_M_matrix", com_M_matrix, 0, -1, {}, +in1, MatHead{0, 5, 0, 5, 0, m_rows});
+    check("com_C_matrix", com_C_matrix, 0, -1, {}, +in1, +in2, MatHead{0, 5, 0, 5, 0, v_rows});
+    check("com_G_matrix", com_G_matrix, 0, -1, {}, +in1, MatHead{0, 5, 0, 0, 0, g_rows});
+    check("kxmcMomentumObserver", kxmcMomentumObserver, 0, -1, {2, 3, 4}, 0u, 0u, +M, +V, +g, 0u,
+          +thr);
+    EXPECT_EQ(kxmcMomentumObserver(0, 0, M, V, g, 0, nullptr), 0);  // the threshold is optional
+
+    // Excitation identification.
+    ASSERT_EQ(kxmcdynstoreresert(), 0);
+    check("kxmcloadidentifymain", kxmcloadidentifymain, 0, -1, {}, +in4, +in5, 10.0);
+    check("filter_data", filter_data, 0, -1, {}, 0, 1, &scalar);
+    check("kxmcComputefourierAccVelPos", kxmcComputefourierAccVelPos, false, true, {}, 0.0, 1.0,
+          8000.0, 10u, +o3);
+    Guarded<double, 3> motion;
+    check("kxmcComputefourierMotion", kxmcComputefourierMotion, 0, -1, {}, 0u, 8000.0, 0u,
+          +motion);
+    ExcitationResultBlock block{};
+    block.value[4] = 1.0;
+    check("kxmcgetloadidentifyresult", kxmcgetloadidentifyresult, -2, -1, {}, block, &scalar,
+          +c3);
+    EXPECT_EQ(qmcComIdentifyInv(nullptr), -1);
+    EXPECT_EQ(Store_free(), 0);
+    uint32_t peaks = 7, valleys = 7;
+    findPeaksAndValleys(nullptr, 5, +o1, +o2, &peaks, &valleys);
+    EXPECT_EQ(peaks + valleys, 0u) << "no data, nothing found";
+
+    for (const auto *a : {&in1, &in2, &in3, &in4, &in5, &ones, &zeros, &o1, &o2, &o3, &o4, &g, &thr}) {
+        EXPECT_TRUE(a->intact());
+    }
+    EXPECT_TRUE(c3.intact());
+    EXPECT_TRUE(M.intact());
+    EXPECT_TRUE(V.intact());
+    EXPECT_TRUE(wrenches.intact());
+    EXPECT_TRUE(motion.intact());
+    EXPECT_TRUE(fv.intact() && fo.intact() && pose.intact() && sel.intact() && none.intact());
+    EXPECT_TRUE(counts.intact());
+}
+
 }  // namespace
