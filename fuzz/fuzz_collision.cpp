@@ -142,43 +142,20 @@ void detector(FuzzedDataProvider &in) {
     }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    kxfuzz::initialize();
-    return 0;
+// Servo cycles as the host runs them: torque, collision check, recorder.
+void cycles(FuzzedDataProvider &in, int &budget) {
+    const bool record = in.ConsumeBool();
+    kxfuzz::run_cycles(in, budget, [record](int) {
+        gravityTorqueControl(mpb.jointPos);
+        kxmcCheckForCollisionError();
+        if (record) kxmcTorqueRecordProcess();
+    });
 }
 
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FuzzedDataProvider in(data, size);
-    kxfuzz::start_host(in);
-    int budget = kxfuzz::kMaxCyclesPerInput;
-    for (int op = 0; op < kxfuzz::kMaxOperations && in.remaining_bytes() > 0; ++op) {
-        switch (in.ConsumeIntegralInRange<int>(0, 4)) {
-            case 0:
-            case 1:
-                kxfuzz::poke_any(in);
-                break;
-            case 2: {
-                // Servo cycles as the host runs them: torque, collision check, recorder.
-                const bool record = in.ConsumeBool();
-                for (int n = kxfuzz::cycles_for_step(in, budget); n > 0; --n) {
-                    gravityTorqueControl(mpb.jointPos);
-                    kxmcCheckForCollisionError();
-                    if (record) {
-                        kxmcTorqueRecordProcess();
-                    }
-                    kxfuzz::advance_cycle();
-                }
-                break;
-            }
-            case 3:
-                setter(in);
-                break;
-            default:
-                detector(in);
-                break;
-        }
-    }
-    return 0;
+    constexpr kxfuzz::Operation kOps[] = {kxfuzz::poke, kxfuzz::poke, cycles,
+                                          kxfuzz::no_cycles<setter>, kxfuzz::no_cycles<detector>};
+    return kxfuzz::run_input(data, size, kOps);
 }

@@ -236,46 +236,37 @@ void model(FuzzedDataProvider &in) {
     }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    kxfuzz::initialize();
-    return 0;
+// Torque cycles, now and then without the position argument.
+void cycles(FuzzedDataProvider &in, int &budget) {
+    kxfuzz::run_cycles(in, budget, [&in](int) {
+        gravityTorqueControl(in.ConsumeBool() ? nullptr : mpb.jointPos);
+    });
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FuzzedDataProvider in(data, size);
-    kxfuzz::start_host(in);
-    int budget = kxfuzz::kMaxCyclesPerInput;
-    for (int op = 0; op < kxfuzz::kMaxOperations && in.remaining_bytes() > 0; ++op) {
-        switch (in.ConsumeIntegralInRange<int>(0, 5)) {
-            case 0:
-            case 1:
-                kxfuzz::poke_any(in);
-                break;
-            case 2:
-                for (int n = kxfuzz::cycles_for_step(in, budget); n > 0; --n) {
-                    gravityTorqueControl(in.ConsumeBool() ? nullptr : mpb.jointPos);
-                    kxfuzz::advance_cycle();
-                }
-                break;
-            case 3:
-                setter(in);
-                break;
-            case 4:
-                model(in);
-                break;
-            default: {
-                float ratio[6];
-                double power;
-                switch (in.ConsumeIntegralInRange<int>(0, 2)) {
-                    case 0: kxmcdynfiltresert(); break;
-                    case 1: kxmcVibrateAbateControl(ratio); break;
-                    default: qmcPowerReal(nullptr, &power); break;
-                }
-                break;
-            }
-        }
+void services(FuzzedDataProvider &in) {
+    float ratio[6];
+    double power;
+    switch (in.ConsumeIntegralInRange<int>(0, 2)) {
+        case 0:
+            kxmcdynfiltresert();
+            break;
+        case 1:
+            kxmcVibrateAbateControl(ratio);
+            break;
+        default:
+            qmcPowerReal(nullptr, &power);
+            break;
     }
-    return 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    constexpr kxfuzz::Operation kOps[] = {kxfuzz::poke,
+                                          kxfuzz::poke,
+                                          cycles,
+                                          kxfuzz::no_cycles<setter>,
+                                          kxfuzz::no_cycles<model>,
+                                          kxfuzz::no_cycles<services>};
+    return kxfuzz::run_input(data, size, kOps);
 }

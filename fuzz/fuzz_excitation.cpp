@@ -26,7 +26,7 @@ void run(FuzzedDataProvider &in, int &budget) {
     double torque[6], pos[6];
     fill(in, torque);
     fill(in, pos);
-    for (int n = kxfuzz::cycles_for_step(in, budget), k = 0; n > 0; --n, ++k) {
+    kxfuzz::run_cycles(in, budget, [&](int k) {
         if (kind == 0) {
             // The arm's own motion along the trajectory, with the torques of the torque cycle.
             kxmcComputefourierAccVelPos(0.0, 1.0, 8000.0, static_cast<uint32_t>(k), pos);
@@ -38,8 +38,7 @@ void run(FuzzedDataProvider &in, int &budget) {
         }
         kxmcloadidentifymain(kind == 3 && k % 7 == 0 ? nullptr : torque,
                              kind == 3 && k % 11 == 0 ? nullptr : pos, duration);
-        kxfuzz::advance_cycle();
-    }
+    });
 }
 
 void steps(FuzzedDataProvider &in) {
@@ -139,42 +138,19 @@ void trajectory(FuzzedDataProvider &in) {
     }
 }
 
+void reset_store(FuzzedDataProvider &) { kxmcdynstoreresert(); }
+void reset_filter(FuzzedDataProvider &) { kxmcdynfiltresert(); }
+
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    kxfuzz::initialize();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FuzzedDataProvider in(data, size);
-    kxfuzz::start_host(in);
-    int budget = kxfuzz::kMaxCyclesPerInput;
-    for (int op = 0; op < kxfuzz::kMaxOperations && in.remaining_bytes() > 0; ++op) {
-        switch (in.ConsumeIntegralInRange<int>(0, 7)) {
-            case 0:
-                kxfuzz::poke_any(in);
-                break;
-            case 1:
-                kxmcdynstoreresert();
-                break;
-            case 2:
-            case 3:
-                run(in, budget);
-                break;
-            case 4:
-                steps(in);
-                break;
-            case 5:
-                result(in);
-                break;
-            case 6:
-                trajectory(in);
-                break;
-            default:
-                kxmcdynfiltresert();
-                break;
-        }
-    }
-    return 0;
+    constexpr kxfuzz::Operation kOps[] = {kxfuzz::poke,
+                                          kxfuzz::no_cycles<reset_store>,
+                                          run,
+                                          run,
+                                          kxfuzz::no_cycles<steps>,
+                                          kxfuzz::no_cycles<result>,
+                                          kxfuzz::no_cycles<trajectory>,
+                                          kxfuzz::no_cycles<reset_filter>};
+    return kxfuzz::run_input(data, size, kOps);
 }

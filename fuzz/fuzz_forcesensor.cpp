@@ -349,7 +349,7 @@ void cycles(FuzzedDataProvider &in, int &budget) {
     int32_t sample[6];
     fill(in, sample);
     const Trsf pose = in.ConsumeBool() ? any_trsf(in) : Trsf{};
-    for (int n = kxfuzz::cycles_for_step(in, budget); n > 0; --n) {
+    kxfuzz::run_cycles(in, budget, [&](int) {
         if (which & 1) forceSensorDataProcess(sample);
         gravityTorqueControl(mpb.jointPos);
         if (which & 2) {
@@ -367,59 +367,34 @@ void cycles(FuzzedDataProvider &in, int &budget) {
             double tau[6];
             kxmcForceDataToTorque(mpb.jointPos, tau);
         }
-        kxfuzz::advance_cycle();
-    }
+    });
+}
+
+// Most inputs start with the sensor processing on, so that the commands are not all refused.
+void prepare(FuzzedDataProvider &in) {
+    g_persisting_calls = 0;
+    mcb.forceSensorAct = in.ConsumeIntegralInRange<int>(0, 3) == 0 ? any_byte(in) : 1;
+    mcb.forceTorqueDragOn = in.ConsumeBool() ? 1 : 0;
+}
+
+void wrench(FuzzedDataProvider &in) {
+    double w[6];
+    fill(in, w);
+    for (int j = 0; j < 6; ++j) mpb.forceSensorWrench[j] = w[j];
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    kxfuzz::initialize();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FuzzedDataProvider in(data, size);
-    kxfuzz::start_host(in);
-    g_persisting_calls = 0;
-    // Most inputs start with the sensor processing on, so that the commands are not all refused.
-    mcb.forceSensorAct = in.ConsumeIntegralInRange<int>(0, 3) == 0 ? any_byte(in) : 1;
-    mcb.forceTorqueDragOn = in.ConsumeBool() ? 1 : 0;
-    int budget = kxfuzz::kMaxCyclesPerInput;
-    for (int op = 0; op < kxfuzz::kMaxOperations && in.remaining_bytes() > 0; ++op) {
-        switch (in.ConsumeIntegralInRange<int>(0, 9)) {
-            case 0:
-            case 1:
-                kxfuzz::poke_any(in);
-                break;
-            case 2: {
-                double w[6];
-                fill(in, w);
-                for (int j = 0; j < 6; ++j) mpb.forceSensorWrench[j] = w[j];
-                break;
-            }
-            case 3:
-                cycles(in, budget);
-                break;
-            case 4:
-                settings(in);
-                break;
-            case 5:
-                end_force_guiding(in);
-                break;
-            case 6:
-                force_torque_guiding(in);
-                break;
-            case 7:
-                constant_force(in);
-                break;
-            case 8:
-                sensor_collision(in);
-                break;
-            default:
-                tool_load(in);
-                break;
-        }
-    }
-    return 0;
+    constexpr kxfuzz::Operation kOps[] = {kxfuzz::poke,
+                                          kxfuzz::poke,
+                                          kxfuzz::no_cycles<wrench>,
+                                          cycles,
+                                          kxfuzz::no_cycles<settings>,
+                                          kxfuzz::no_cycles<end_force_guiding>,
+                                          kxfuzz::no_cycles<force_torque_guiding>,
+                                          kxfuzz::no_cycles<constant_force>,
+                                          kxfuzz::no_cycles<sensor_collision>,
+                                          kxfuzz::no_cycles<tool_load>};
+    return kxfuzz::run_input(data, size, kOps, prepare);
 }

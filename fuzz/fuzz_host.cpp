@@ -334,6 +334,8 @@ void poke_any(FuzzedDataProvider &in) {
     }
 }
 
+void poke(FuzzedDataProvider &in, int & /*budget*/) { poke_any(in); }
+
 void advance_cycle() {
     for (int j = 0; j < KXMC_JOINTS; ++j) {
         mpb.prevJointPos[j] = mpb.jointPos[j];
@@ -356,3 +358,9 @@ int cycles_for_step(FuzzedDataProvider &in, int &budget) {
 }
 
 }  // namespace kxfuzz
+
+// Every harness starts its process the same way.
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    kxfuzz::initialize();
+    return 0;
+}

@@ -78,4 +78,43 @@ void advance_cycle();
 // Number of cycles for one cycle operation, within the input's remaining cycle budget.
 int cycles_for_step(FuzzedDataProvider &in, int &budget);
 
+// A run of servo cycles of a length chosen by the input within its budget: `cycle(k)` for the
+// k-th cycle of the run, then the arm state moves on as between two host calls.
+template <typename Cycle>
+void run_cycles(FuzzedDataProvider &in, int &budget, Cycle &&cycle) {
+    for (int n = cycles_for_step(in, budget), k = 0; n > 0; --n, ++k) {
+        cycle(k);
+        advance_cycle();
+    }
+}
+
+// One operation of an input. It reads its choices from the input; `budget` is the number of
+// servo cycles the input has left.
+using Operation = void (*)(FuzzedDataProvider &in, int &budget);
+
+// An operation that spends no cycles, from a function of the input alone.
+template <void (*F)(FuzzedDataProvider &)>
+void no_cycles(FuzzedDataProvider &in, int & /*budget*/) {
+    F(in);
+}
+
+// The host's records and services written with arbitrary values, as an operation.
+void poke(FuzzedDataProvider &in, int &budget);
+
+// One input of a harness: the host started afresh, `prepare` (if any) once, then operations
+// picked by the input from `ops` (one listed twice is picked twice as often) until the input or
+// the operation budget is used up.
+template <std::size_t N>
+int run_input(const uint8_t *data, std::size_t size, const Operation (&ops)[N],
+              void (*prepare)(FuzzedDataProvider &) = nullptr) {
+    FuzzedDataProvider in(data, size);
+    start_host(in);
+    if (prepare != nullptr) prepare(in);
+    int budget = kMaxCyclesPerInput;
+    for (int op = 0; op < kMaxOperations && in.remaining_bytes() > 0; ++op) {
+        ops[in.ConsumeIntegralInRange<std::size_t>(0, N - 1)](in, budget);
+    }
+    return 0;
+}
+
 }  // namespace kxfuzz

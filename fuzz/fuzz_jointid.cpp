@@ -97,33 +97,15 @@ void identification(FuzzedDataProvider &in) {
     }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    kxfuzz::initialize();
-    return 0;
+// The torque cycle feeds the friction recorder while it is armed.
+void cycles(FuzzedDataProvider &in, int &budget) {
+    kxfuzz::run_cycles(in, budget, [](int) { gravityTorqueControl(mpb.jointPos); });
 }
 
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FuzzedDataProvider in(data, size);
-    kxfuzz::start_host(in);
-    int budget = kxfuzz::kMaxCyclesPerInput;
-    for (int op = 0; op < kxfuzz::kMaxOperations && in.remaining_bytes() > 0; ++op) {
-        switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-            case 0:
-                kxfuzz::poke_any(in);
-                break;
-            case 1:
-                // The torque cycle feeds the friction recorder while it is armed.
-                for (int n = kxfuzz::cycles_for_step(in, budget); n > 0; --n) {
-                    gravityTorqueControl(mpb.jointPos);
-                    kxfuzz::advance_cycle();
-                }
-                break;
-            default:
-                identification(in);
-                break;
-        }
-    }
-    return 0;
+    constexpr kxfuzz::Operation kOps[] = {kxfuzz::poke, cycles, kxfuzz::no_cycles<identification>,
+                                          kxfuzz::no_cycles<identification>};
+    return kxfuzz::run_input(data, size, kOps);
 }

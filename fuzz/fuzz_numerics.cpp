@@ -153,21 +153,8 @@ void filters(FuzzedDataProvider &in) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    kxfuzz::initialize();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FuzzedDataProvider in(data, size);
-    kxfuzz::start_host(in);
-    for (int op = 0; op < kxfuzz::kMaxOperations && in.remaining_bytes() > 0; ++op) {
-        switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-            case 0: kxfuzz::poke_any(in); break;
-            case 1: matrices(in); break;
-            case 2: jacobians(in); break;
-            default: filters(in); break;
-        }
-    }
-    return 0;
+    constexpr kxfuzz::Operation kOps[] = {kxfuzz::poke, kxfuzz::no_cycles<matrices>,
+                                          kxfuzz::no_cycles<jacobians>, kxfuzz::no_cycles<filters>};
+    return kxfuzz::run_input(data, size, kOps);
 }

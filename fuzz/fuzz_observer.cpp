@@ -121,14 +121,20 @@ void observer(FuzzedDataProvider &in, int &budget) {
     const uint32_t fixed_joint = in.ConsumeBool() ? in.ConsumeIntegralInRange<uint32_t>(0, 6)
                                                   : static_cast<uint32_t>(any_int(in));
     const bool every_joint = in.ConsumeBool();
-    for (int n = kxfuzz::cycles_for_step(in, budget), k = 0; n > 0; --n, ++k) {
+    kxfuzz::run_cycles(in, budget, [&](int k) {
         if (source != 1) own_dynamics(d);
         if (source == 2 && in.remaining_bytes() > 0) {
             // One arbitrary element in an otherwise sound set.
             switch (in.ConsumeIntegralInRange<int>(0, 2)) {
-                case 0: d.M[in.ConsumeIntegralInRange<int>(0, 35)] = any_double(in); break;
-                case 1: d.V[in.ConsumeIntegralInRange<int>(0, 35)] = any_double(in); break;
-                default: d.g[in.ConsumeIntegralInRange<int>(0, 5)] = any_double(in); break;
+                case 0:
+                    d.M[in.ConsumeIntegralInRange<int>(0, 35)] = any_double(in);
+                    break;
+                case 1:
+                    d.V[in.ConsumeIntegralInRange<int>(0, 35)] = any_double(in);
+                    break;
+                default:
+                    d.g[in.ConsumeIntegralInRange<int>(0, 5)] = any_double(in);
+                    break;
             }
         }
         if (with_torque_cycle) gravityTorqueControl(mpb.jointPos);
@@ -137,8 +143,7 @@ void observer(FuzzedDataProvider &in, int &budget) {
         kxmcMomentumObserver(j, static_cast<uint32_t>(any_int(in)), null_m ? nullptr : d.M,
                              null_v ? nullptr : d.V, null_g ? nullptr : d.g,
                              static_cast<uint32_t>(any_int(in)), null_thr ? nullptr : thr);
-        kxfuzz::advance_cycle();
-    }
+    });
 }
 
 void observer_settings(FuzzedDataProvider &in) {
@@ -167,30 +172,12 @@ void observer_settings(FuzzedDataProvider &in) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    kxfuzz::initialize();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FuzzedDataProvider in(data, size);
-    kxfuzz::start_host(in);
-    int budget = kxfuzz::kMaxCyclesPerInput;
-    for (int op = 0; op < kxfuzz::kMaxOperations && in.remaining_bytes() > 0; ++op) {
-        switch (in.ConsumeIntegralInRange<int>(0, 5)) {
-            case 0:
-                kxfuzz::poke_any(in);
-                break;
-            case 1:
-                observer_settings(in);
-                break;
-            case 2:
-                matrices(in);
-                break;
-            default:
-                observer(in, budget);
-                break;
-        }
-    }
-    return 0;
+    constexpr kxfuzz::Operation kOps[] = {kxfuzz::poke,
+                                          kxfuzz::no_cycles<observer_settings>,
+                                          kxfuzz::no_cycles<matrices>,
+                                          observer,
+                                          observer,
+                                          observer};
+    return kxfuzz::run_input(data, size, kOps);
 }

@@ -64,39 +64,23 @@ void payload(FuzzedDataProvider &in) {
     }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    kxfuzz::initialize();
-    return 0;
+// Torque cycles that read the payload, with the step-driven or the continuous identification.
+void cycles(FuzzedDataProvider &in, int &budget) {
+    const bool dynamic = in.ConsumeBool();
+    kxfuzz::run_cycles(in, budget, [dynamic](int) {
+        gravityTorqueControl(mpb.jointPos);
+        if (dynamic) {
+            kxmcLoadIdentifyDynControl();
+        } else {
+            kxmcLoadIdentifyControl();
+        }
+    });
 }
 
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FuzzedDataProvider in(data, size);
-    kxfuzz::start_host(in);
-    int budget = kxfuzz::kMaxCyclesPerInput;
-    for (int op = 0; op < kxfuzz::kMaxOperations && in.remaining_bytes() > 0; ++op) {
-        switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-            case 0:
-                kxfuzz::poke_any(in);
-                break;
-            case 1: {
-                const bool dynamic = in.ConsumeBool();
-                for (int n = kxfuzz::cycles_for_step(in, budget); n > 0; --n) {
-                    gravityTorqueControl(mpb.jointPos);
-                    if (dynamic) {
-                        kxmcLoadIdentifyDynControl();
-                    } else {
-                        kxmcLoadIdentifyControl();
-                    }
-                    kxfuzz::advance_cycle();
-                }
-                break;
-            }
-            default:
-                payload(in);
-                break;
-        }
-    }
-    return 0;
+    constexpr kxfuzz::Operation kOps[] = {kxfuzz::poke, cycles, kxfuzz::no_cycles<payload>,
+                                          kxfuzz::no_cycles<payload>};
+    return kxfuzz::run_input(data, size, kOps);
 }
