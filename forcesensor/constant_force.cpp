@@ -23,7 +23,6 @@ namespace {
 
 enum Axis : int { kX = 0, kY = 1, kZ = 2, kMX = 3, kMY = 4, kMZ = 5 };
 
-constexpr uint32_t kWorkpieceFrames = KXMC_WORKPIECE_FRAMES;
 constexpr double kStepLimit = 0.05;  // [mm] or [deg] of correction per cycle
 constexpr double kDt = 0.001;        // [s] cycle
 constexpr int32_t kIlcLength = KXMC_ILC_LENGTH;
@@ -523,24 +522,21 @@ int32_t qmcConstForceStartStop(uint8_t on, int32_t frameIndex, const uint8_t axi
         mcb.errorCode = KXMC_ERR_ARGUMENT;
         return -1;
     }
-    if (frameIndex < 0 || static_cast<uint32_t>(frameIndex) >= kWorkpieceFrames ||
-        pidAdjustMode > 1 || ilcMode > 2 || axisSel == nullptr || target == nullptr ||
-        gains == nullptr || !all_finite(target, kAxes) || !all_finite(gains, kAxes) ||
-        !std::isfinite(maxOffset) || !std::isfinite(maxRotOffset) || !std::isfinite(refLength)) {
+    if (!workpiece_frame_valid(frameIndex) || pidAdjustMode > 1 || ilcMode > 2 ||
+        axisSel == nullptr || target == nullptr || gains == nullptr || !all_finite(target, kAxes) ||
+        !all_finite(gains, kAxes) || !std::isfinite(maxOffset) || !std::isfinite(maxRotOffset) ||
+        !std::isfinite(refLength)) {
         return -1;
     }
-    for (int i = 0; i < kAxes; ++i) {
-        if (axisSel[i] > 1) {
-            return -1;
-        }
+    if (!axis_selection_valid(axisSel)) {
+        return -1;
     }
     if (mcb.forceSensorAct == 0) {
         return -2;
     }
     mcb.constForceOn = on;
     if (on == 1) {
-        std::memcpy(mpb.activeWorkpieceFrame, mpb.workpieceFrameTable[frameIndex],
-                    sizeof mpb.activeWorkpieceFrame);
+        activate_workpiece_frame(frameIndex);
     }
     for (int i = 0; i < kAxes; ++i) {
         mcb.constForceAxisSel[i] = axisSel[i];

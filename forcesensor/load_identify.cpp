@@ -28,7 +28,6 @@ constexpr double kDegenerate = 1e-6;   // |det| of a normal matrix at or below: 
 constexpr double kNoLoadForce = 1.0;   // [N]
 constexpr double kNoLoadMoment = 0.1;  // [N m]
 constexpr double kMToMm = 1000.0;
-constexpr uint32_t kWorkpieceFrames = KXMC_WORKPIECE_FRAMES;
 constexpr useconds_t kSettleTime = 10000;  // [us] a few sensor cycles after the host's move
 
 // Recorded wrench of each pose and its base-to-sensor rotation.
@@ -208,7 +207,7 @@ int32_t kxmcSensorComload(double *outWeight, double outCoord[3]) {
 }
 
 int32_t qmcGetForceSensorData_loadIdentify(int32_t frameIndex, double out[6]) {
-    if (frameIndex < 0 || static_cast<uint32_t>(frameIndex) >= kWorkpieceFrames) {
+    if (!workpiece_frame_valid(frameIndex)) {
         return -1;
     }
     if (mcb.forceSensorZeroFlag == 0) {
@@ -223,8 +222,7 @@ int32_t qmcGetForceSensorData_loadIdentify(int32_t frameIndex, double out[6]) {
     if (out == nullptr) {
         return -1;
     }
-    std::memcpy(mpb.activeWorkpieceFrame, mpb.workpieceFrameTable[frameIndex],
-                sizeof mpb.activeWorkpieceFrame);
+    activate_workpiece_frame(frameIndex);
     usleep(kSettleTime);
     std::memcpy(out, mpb.forceSensorWrench, sizeof mpb.forceSensorWrench);
     return 0;

@@ -11,7 +11,6 @@ namespace kxmc {
 namespace sensor {
 namespace {
 
-constexpr uint32_t kWorkpieceFrames = KXMC_WORKPIECE_FRAMES;
 constexpr int32_t kProgramRunning = 2;
 
 enum class Halt : uint8_t { kNone, kPause, kStop };
@@ -111,23 +110,20 @@ int32_t qmcCollisionStartStop(uint8_t on, int32_t frameIndex, const uint8_t axis
         mcb.errorCode = KXMC_ERR_ARGUMENT;
         return -1;
     }
-    if (frameIndex < 0 || static_cast<uint32_t>(frameIndex) >= kWorkpieceFrames ||
-        axisSel == nullptr || ref == nullptr || upper == nullptr || lower == nullptr ||
-        !all_finite(ref) || !all_finite(upper) || !all_finite(lower)) {
+    if (!workpiece_frame_valid(frameIndex) || axisSel == nullptr || ref == nullptr ||
+        upper == nullptr || lower == nullptr || !all_finite(ref) || !all_finite(upper) ||
+        !all_finite(lower)) {
         return -1;
     }
-    for (int i = 0; i < kAxes; ++i) {
-        if (axisSel[i] > 1) {
-            return -1;
-        }
+    if (!axis_selection_valid(axisSel)) {
+        return -1;
     }
     if (mcb.forceSensorAct == 0) {
         return -2;
     }
     mcb.sensorCollisionOn = on;
     if (on == 1) {
-        std::memcpy(mpb.activeWorkpieceFrame, mpb.workpieceFrameTable[frameIndex],
-                    sizeof mpb.activeWorkpieceFrame);
+        activate_workpiece_frame(frameIndex);
     }
     std::memcpy(mcb.sensorCollisionAxisSel, axisSel, sizeof mcb.sensorCollisionAxisSel);
     std::memcpy(mcb.sensorCollisionRef, ref, sizeof mcb.sensorCollisionRef);

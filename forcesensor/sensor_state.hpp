@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "host/kxmc_host.h"
 #include "kxmc/kxmc_end_force_drag.h"
@@ -54,6 +55,28 @@ void singularity_guard(double ff[kAxes], const double vel[kAxes]) noexcept;
 // Idle path of guiding: releases the joint interference flags of joints back out of reach of
 // their zones and hands the arm back from joint drag when all are released.
 void release_interference_zones() noexcept;
+
+// ---- Workpiece frames and axis selections of the sensor commands ----------------------------
+
+// An index into the host's workpiece-frame table.
+inline bool workpiece_frame_valid(int32_t index) noexcept {
+    return index >= 0 && static_cast<uint32_t>(index) < KXMC_WORKPIECE_FRAMES;
+}
+// The table's frame `index` (checked with workpiece_frame_valid) becomes the frame the sensor
+// functions work in.
+inline void activate_workpiece_frame(int32_t index) noexcept {
+    std::memcpy(mpb.activeWorkpieceFrame, mpb.workpieceFrameTable[index],
+                sizeof mpb.activeWorkpieceFrame);
+}
+// A selection holds 0 (axis off) or 1 (axis on) for each of the six axes.
+inline bool axis_selection_valid(const uint8_t sel[kAxes]) noexcept {
+    for (int i = 0; i < kAxes; ++i) {
+        if (sel[i] > 1) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // Level-2 log of a hand-over between the sensor guiding and the host's joint drag mode; the
 // site names the cause (6 zones released, 7 pose clear again, 8 zone reached, 9 singular pose).
