@@ -152,16 +152,16 @@ TEST_P(Threshold, ByJointLevelAndSpeedOverride) {
     };
     const float level_nan = std::numeric_limits<float>::quiet_NaN();
     const ThresholdCase cases[] = {
-        {4, 1, 0, 1.0, 1.0, 10.0},                 // wrist 2, level 1
-        {4, 1, 0, 0.05, 1.0, 5.0},                 // the same, slow
-        {2, 3, 1, 1.0, 0.2, 60.0 * 2.0 / 3.0},     // elbow, level 3, manual speed
-        {3, 10, 0, 0.98, 1.0, 79.8 * 0.98},        // wrist 1, level 10
-        {1, 4, 2, 1.0, 1.0, 0.0},                  // another speed mode
-        {1, 0, 0, 1.0, 1.0, 25.0},                 // level 0
-        {5, 11, 0, 1.0, 1.0, 79.8 * 10.0 / 11.0},  // level 11
-        {0, level_nan, 0, 1.0, 1.0, 25.0},         // level not a number
-        {5, 2, 0, -1.0, 1.0, 0.0},                 // negative speed ratio
-        {5, 2, 0, kNaN, 1.0, 14.3}};               // speed ratio not a number
+        {4, 1, 0, 1.0, 1.0, 10.0},                  // wrist 2, level 1
+        {4, 1, 0, 0.05, 1.0, 5.0},                  // the same, slow
+        {2, 3, 1, 1.0, 0.2, 60.0 * 2.0 / 3.0},      // elbow, level 3, manual speed
+        {3, 10, 0, 0.98, 1.0, 79.8 * 0.98},         // wrist 1, level 10
+        {1, 4, 2, 1.0, 1.0, 0.0},                   // another speed mode
+        {1, 0, 0, 1.0, 1.0, 25.0},                  // level 0
+        {4, 11, 0, 1.0, 1.0, 152.5 * 10.0 / 11.0},  // level 11
+        {0, level_nan, 0, 1.0, 1.0, 25.0},          // level not a number
+        {5, 2, 0, -1.0, 1.0, 0.0},                  // negative speed ratio
+        {5, 2, 0, kNaN, 1.0, 14.3}};                // speed ratio not a number
     const ThresholdCase &c = cases[GetParam()];
     mpb.collisionLevel[c.joint] = c.level;
     mcb.speedMode = c.speed_mode, mcb.speedRatioA = c.ratio_a, mcb.speedRatioB = c.ratio_b;
