@@ -80,7 +80,7 @@ TEST(WristRegressor, SpansTheWristTorquesWithRotorsAndFriction) {
     for (int s = 0; s < 120; ++s) {
         Joints q, qd, qdd;
         for (int i = 0; i < 6; ++i)
-            q[i] = 3 * u(rng), qd[i] = 2 * u(rng) * (s > 0), qdd[i] = 8 * u(rng);
+            q[i] = 3 * u(rng), qd[i] = s == 0 ? 0.0 : 2 * u(rng), qdd[i] = 8 * u(rng);
         double y[3][27], *rows[3] = {y[0], y[1], y[2]};
         ASSERT_EQ(solve_Hb5(q.data(), qd.data(), qdd.data(), MatHead{0, 2, 0, 26, 0, rows}), 0);
         const Joints tau = plant.torque(q, qd, qdd);

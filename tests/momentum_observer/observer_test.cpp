@@ -33,7 +33,8 @@ class ObservedArm {
         : plant_(102.0, excitation_test::Payload{}, 9.8, false),
           dyn_(plant_.chain(), KDL::Vector(0, 0, -9.8)) {
         kxmcJointDefaultTorque(rated_);
-        kxsim::set_recording(false), mcb.collisionPauseFlag = 3;  // no reaction
+        kxsim::set_recording(false);
+        mcb.collisionPauseFlag = 3;  // no reaction
     }
     Joints q{0.2, -1.3, 1.1, -0.9, -1.4, 0.3}, qd{}, q_ref = q, tau_ext{};
     bool held = true;     // drives hold q_ref, or only carry gravity and friction

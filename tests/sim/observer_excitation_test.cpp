@@ -28,8 +28,14 @@ TEST_P(ObserverOnThePlantReacts, DetectsTheContactAndHaltsNoAlarmWithout) {
     const bool pause = GetParam() == 0;
     CollisionOptions o;
     o.common = common_options(1.0);
-    o.obstacle = kScripted, o.link = 6, o.force = 200.0, o.rise = kCycle, o.hold = 0.6;
-    o.duration = 1.5, o.level = 1.0f, o.observer = true,
+    o.obstacle = kScripted;
+    o.link = 6;
+    o.force = 200.0;
+    o.rise = kCycle;
+    o.hold = 0.6;
+    o.duration = 1.5;
+    o.level = 1.0f;
+    o.observer = true;
     o.reaction = static_cast<uint8_t>(GetParam());
     const ObserverResult r = run_observer(o);
     ASSERT_TRUE(r.detection.detected);
@@ -62,7 +68,10 @@ TEST_P(ExcitationOnThePlant, RecoversThePayloadAgainstANoLoadRun) {
     const PayloadCase &c = cases[GetParam()];
     ExcitationOptions o;
     o.common = common_options(c.model_error);
-    o.payload = c.mass, o.play = 10.0, o.lead_in = 1.0, o.model_errors = {c.model_error};
+    o.payload = c.mass;
+    o.play = 10.0;
+    o.lead_in = 1.0;
+    o.model_errors = {c.model_error};
     std::copy(c.centre, c.centre + 3, o.payload_centre);
     const ExcitationResult r = run_excitation(o);
     ASSERT_EQ(r.rows.size(), 1u);
