@@ -20,10 +20,11 @@ constexpr uint8_t kNone[6] = {};
 
 class ConstForce : public SensorFixture {
 protected:
-    int32_t start(const uint8_t sel[6], double kp, double ki = 0, uint8_t zfilter = 0, double target_z = 10,
-                  uint8_t adjust = 0, uint8_t ilc = 0) {
-        const double target[6] = {0, 0, target_z, 0, 0, 0}, gains[6] = {kp, ki, 0, 0.01, 0, 0};
-        return qmcConstForceStartStop(1, 0, sel, target, gains, adjust, ilc, 20, 5, 100, zfilter, 0, 1);
+    // Started with 10 N along Z and Kp 0.001, from zero offsets.
+    int32_t start(const uint8_t sel[6], uint8_t zfilter = 0) {
+        std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
+        const double target[6] = {0, 0, 10, 0, 0, 0}, gains[6] = {0.001, 0, 0, 0.01, 0, 0};
+        return qmcConstForceStartStop(1, 0, sel, target, gains, 0, 0, 20, 5, 100, zfilter, 0, 1);
     }
     Trsf step(double fz) {
         mpb.forceSensorWrench[2] = fz;
@@ -41,19 +42,17 @@ TEST_F(ConstForce, QuantisedZErrorAndTheStepLimit) {
                         {10.0, 0.005}, {10.5, 0.01},   {-20.0, -0.01}, {-24.0, -0.024}, {80.0, 0.05}};
     for (const Row &r : rows) {
         SCOPED_TRACE(r.error);
-        ASSERT_EQ(start(kZOnly, 0.001), 0);
-        std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
+        ASSERT_EQ(start(kZOnly), 0);
         step(10 + r.error);
         EXPECT_NEAR(mcb.constForceOffset[2], r.offset, 1e-12);
     }
     // A reading that is not a number holds the axis.
-    ASSERT_EQ(start(kZOnly, 0.001), 0);
-    std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
+    ASSERT_EQ(start(kZOnly), 0);
     step(std::nan(""));
     EXPECT_EQ(mcb.constForceOffset[2], 0.0);
     // The Z-error low-pass starts at rest and has unit gain at rest: a steady 4 N error first
     // gives a fraction of the 0.003 mm correction, then settles on it.
-    ASSERT_EQ(start(kZOnly, 0.001, 0, 1), 0);
+    ASSERT_EQ(start(kZOnly, 1), 0);
     double before = mcb.constForceOffset[2];
     step(14);
     EXPECT_LT(mcb.constForceOffset[2] - before, 0.1 * 0.003);
@@ -69,9 +68,8 @@ TEST_F(ConstForce, OffsetLimitsStopTheControlWithTheAxisFaultCode) {
         const double limit = axis < 3 ? 20.0 : 5.0;
         for (double value : {limit, -limit, std::nextafter(limit, 1e9), -limit - 0.01, std::nan("")}) {
             SCOPED_TRACE("axis " + std::to_string(axis) + " offset " + std::to_string(value));
-            ASSERT_EQ(start(kNone, 0.001), 0);
-            mcb.faultCode = 0, std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
-            mcb.constForceOffset[axis] = value, mpb.cmdCartPose.pos.v[0] = -999;
+            ASSERT_EQ(start(kNone), 0);
+            mcb.faultCode = 0, mcb.constForceOffset[axis] = value, mpb.cmdCartPose.pos.v[0] = -999;
             const Trsf out = step(0);
             const bool allowed = std::fabs(value) <= limit;
             EXPECT_EQ(last_, allowed ? 0 : -1);
@@ -86,7 +84,7 @@ TEST_F(ConstForce, OffsetLimitsStopTheControlWithTheAxisFaultCode) {
         }
     }
     // The first axis beyond its limit names the fault.
-    ASSERT_EQ(start(kNone, 0.001), 0);
+    ASSERT_EQ(start(kNone), 0);
     mcb.constForceOffset[4] = 6, mcb.constForceOffset[1] = 21;
     step(0);
     EXPECT_EQ(mcb.faultCode, 0x10000072u);
