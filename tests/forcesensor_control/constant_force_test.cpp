@@ -56,7 +56,10 @@ TEST_F(ConstForce, QuantisedZErrorAndTheStepLimit) {
     double before = mcb.constForceOffset[2];
     step(14);
     EXPECT_LT(mcb.constForceOffset[2] - before, 0.1 * 0.003);
-    for (int k = 0; k < 300; ++k) before = mcb.constForceOffset[2], step(14);
+    for (int k = 0; k < 300; ++k) {
+        before = mcb.constForceOffset[2];
+        step(14);
+    }
     EXPECT_NEAR(mcb.constForceOffset[2] - before, 0.003, 1e-9);
 }
 
@@ -69,7 +72,8 @@ TEST_F(ConstForce, OffsetLimitsStopTheControlWithTheAxisFaultCode) {
         for (double value : {limit, -limit, std::nextafter(limit, 1e9), -limit - 0.01, std::nan("")}) {
             SCOPED_TRACE("axis " + std::to_string(axis) + " offset " + std::to_string(value));
             ASSERT_EQ(start(kNone), 0);
-            mcb.faultCode = 0, mcb.constForceOffset[axis] = value, mpb.cmdCartPose.pos.v[0] = -999;
+            mcb.faultCode = 0;
+            mcb.constForceOffset[axis] = value, mpb.cmdCartPose.pos.v[0] = -999;
             const Trsf out = step(0);
             const bool allowed = std::fabs(value) <= limit;
             EXPECT_EQ(last_, allowed ? 0 : -1);
@@ -186,6 +190,7 @@ TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
     gain = 0.004;
     for (int k = 0; k < 200; ++k) kxmcPIDAdjust(20, 0.0, &gain), kxmcPIDAdjust(33, 0.0, &gain);
     EXPECT_EQ(gain, 0.004);
+    EXPECT_EQ(kxmcPIDAdjust(20, 0.0, &gain), 0);  // nothing to adapt is no error
 
     // Learning over the whole sequence, then replay of what was learnt; past the end: refused.
     ILCRecord &rec = mcb.constForceIlc[2];
