@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 
+#include <kdl/chain.hpp>
 #include <kdl/frames.hpp>
 
 #include "host/kxmc_host.h"
@@ -43,6 +44,20 @@ inline KDL::Rotation random_rotation(std::mt19937 &rng) {
     double q[4] = {n(rng), n(rng), n(rng), n(rng)};
     const double s = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
     return KDL::Rotation::Quaternion(q[1] / s, q[2] / s, q[3] / s, q[0] / s);
+}
+
+// Denavit-Hartenberg chain of an arm (d1, a2, a3, d4, d5, d6 [mm]; the 5-kg arm by default):
+// twists 90, 0, 0, 90, -90, 0 deg, for the oracle kinematics and Jacobian.
+inline KDL::Chain arm_chain(const double l[6] = nullptr) {
+    static const double k5kg[6] = {152, -425, -395, 102, 102, 100};
+    if (l == nullptr) l = k5kg;
+    const double a[6] = {0, l[1], l[2], 0, 0, 0}, d[6] = {l[0], 0, 0, l[3], l[4], l[5]};
+    const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
+    KDL::Chain c;
+    for (int i = 0; i < 6; ++i)
+        c.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
+                                  KDL::Frame::DH(a[i] / 1000, alpha[i], d[i] / 1000, 0)));
+    return c;
 }
 
 class SensorFixture : public kxsim_test::HostFixture {

@@ -138,21 +138,6 @@ TEST_F(Processing, ContactWrenchInEveryOutputFrame) {
     }
 }
 
-// The lever term by hand: a sensor 50 mm out along the flange's Z, a tool point 150 mm out, a
-// 10 N push along X at the sensor origin. About the flange the push turns +Y (r x F =
-// (0, 0, 0.05) x (10, 0, 0)); about the tool point, 100 mm beyond the push, it turns -Y.
-TEST_F(Processing, LeverOfThePushAboutFlangeAndToolPointByHand) {
-    mcb.forceSensorCoord[2] = 50, mpb.flangePose = trsf(KDL::Frame::Identity());
-    mpb.toolTrsf = trsf(KDL::Frame(KDL::Vector(0, 0, 0.15)));
-    const double push[6] = {10, 0, 0, 0, 0, 0};
-    struct Case { uint8_t ref, const_force; double my; };
-    for (const Case &c : {Case{0, 0, 0.5}, Case{2, 0, 0.5}, Case{2, 1, -1.0}}) {
-        mcb.forceSensorRefCoord = c.ref, mcb.constForceOn = c.const_force, reseed(), cycle(push);
-        const double want[6] = {10, 0, 0, 0, c.my, 0};
-        expect_wrench(mpb.forceSensorWrench, want, 0.05, 0.01, "lever");  // within a count
-    }
-}
-
 TEST_F(Processing, ZeroAndOffsetsAndTheLoadLeftInWhileIdentificationRuns) {
     const double w[6] = {3, -2, 25, 0.1, -0.3, 0.05};
     qmcSetForceSensorLoadWeight(2.0, 1);

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <kdl/chain.hpp>
 #include <kdl/chainfksolverpos_recursive.hpp>
 #include <kdl/chainjnttojacsolver.hpp>
 
@@ -17,16 +16,6 @@
 namespace {
 
 using namespace sensor_test;
-
-// The arm's chain: twists 90, 0, 0, 90, -90, 0 deg; d1, a2, a3, d4, d5, d6 [mm].
-KDL::Chain chain(const double g[6]) {
-    const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
-    const double a[6] = {0, g[1], g[2], 0, 0, 0}, d[6] = {g[0], 0, 0, g[3], g[4], g[5]};
-    KDL::Chain c;
-    for (int i = 0; i < 6; ++i)
-        c.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(a[i] / 1000, alpha[i], d[i] / 1000, 0)));
-    return c;
-}
 
 // Unit step response of the torque low-pass, sample n.
 std::vector<double> step_response(int n) {
@@ -78,7 +67,7 @@ TEST_F(TorqueGuiding, TorquesAreTheTransposedJacobianOfTheWrenchAtTheFlange) {
         KDL::JntArray jq(6);
         for (int j = 0; j < 6; ++j) q[j] = angle(rng), jq(j) = q[j] * kPi / 180, mpb.actualJointVel[j] = speed(rng);
         for (int i = 0; i < 6; ++i) w[i] = i < 3 ? push(rng) : twist(rng);
-        const KDL::Chain arm = chain(c.geometry);
+        const KDL::Chain arm = arm_chain(c.geometry);
         KDL::Frame flange;
         KDL::ChainFkSolverPos_recursive(arm).JntToCart(jq, flange);
         mpb.flangePose = trsf(flange);

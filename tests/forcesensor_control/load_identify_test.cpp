@@ -9,7 +9,6 @@
 namespace {
 
 using namespace sensor_test;
-using LoadIdentify = SensorFixture;
 
 struct Tool { double mass; KDL::Vector com; double offset[6]; };
 
@@ -25,7 +24,7 @@ KDL::Rotation rpy_deg(double a, double b, double c) {
     return KDL::Rotation::RPY(a * kPi / 180, b * kPi / 180, c * kPi / 180);
 }
 
-class Poses : public LoadIdentify {
+class Poses : public SensorFixture {
 protected:
     // The flange at the given orientation reads the tool for a few cycles (the filters settle).
     void read(const Tool &tool, const KDL::Rotation &flange, const KDL::Vector &g_base) {

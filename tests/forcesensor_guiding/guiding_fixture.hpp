@@ -9,7 +9,6 @@
 #include <Eigen/LU>
 #include <kdl/chainfksolverpos_recursive.hpp>
 #include <kdl/chainjnttojacsolver.hpp>
-#include <kdl/chain.hpp>
 
 #include "tests/forcesensor/sensor_fixture.hpp"
 
@@ -22,18 +21,6 @@ inline KDL::Frame guided(uint8_t ref) {
     return ref == 0 ? flange : flange * kdl(mpb.toolTrsf);
 }
 
-// Standard chain of an arm (d1, a2, a3, d4, d5, d6 [mm]; the 5-kg arm by default), for the
-// oracle Jacobian.
-inline KDL::Chain arm_chain(const double l[6] = nullptr) {
-    static const double k5kg[6] = {152, -425, -395, 102, 102, 100};
-    if (l == nullptr) l = k5kg;
-    const double a[6] = {0, l[1], l[2], 0, 0, 0}, d[6] = {l[0], 0, 0, l[3], l[4], l[5]};
-    const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
-    KDL::Chain c;
-    for (int i = 0; i < 6; ++i)
-        c.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(a[i] / 1000, alpha[i], d[i] / 1000, 0)));
-    return c;
-}
 // Joint 2 [deg] of the shoulder singularity of joints (q1, ., q3 ... q6) on a chain: where the
 // Jacobian determinant changes sign, refined by bisection.
 inline double shoulder_singular_q2(const KDL::Chain &chain, double joints[6]) {
