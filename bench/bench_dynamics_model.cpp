@@ -122,21 +122,25 @@ struct KdlArm {
     KdlArm() {
         const auto &p = kxmc::standard_arm_parameters(0);
         const double twist[6] = {M_PI / 2, 0, 0, M_PI / 2, -M_PI / 2, 0};
-        const double a[6] = {0, -std::fabs(p.lengths[1]) * 1e-3, -std::fabs(p.lengths[2]) * 1e-3, 0, 0, 0};
+        const double a[6] = {
+            0, -std::fabs(p.lengths[1]) * 1e-3, -std::fabs(p.lengths[2]) * 1e-3, 0, 0, 0};
         const double d[6] = {p.lengths[0] * 1e-3, 0, 0, p.lengths[3] * 1e-3, p.lengths[4] * 1e-3,
                              p.lengths[5] * 1e-3};
         for (int i = 0; i < 6; ++i) {
             const float *I = &p.inertias[6 * i];
             KDL::RigidBodyInertia body(
                 p.masses[i],
-                KDL::Vector(p.centres[3 * i] * 1e-3, p.centres[3 * i + 1] * 1e-3, p.centres[3 * i + 2] * 1e-3),
-                KDL::RotationalInertia(I[0] * 1e-6, I[3] * 1e-6, I[5] * 1e-6, I[1] * 1e-6, I[2] * 1e-6,
-                                       I[4] * 1e-6));
+                KDL::Vector(p.centres[3 * i] * 1e-3, p.centres[3 * i + 1] * 1e-3,
+                            p.centres[3 * i + 2] * 1e-3),
+                KDL::RotationalInertia(I[0] * 1e-6, I[3] * 1e-6, I[5] * 1e-6, I[1] * 1e-6,
+                                       I[2] * 1e-6, I[4] * 1e-6));
             if (i == 5) {
-                body = body + KDL::RigidBodyInertia(kPayload[0], KDL::Vector(kPayload[1] * 1e-3, kPayload[2] * 1e-3,
-                                                                          kPayload[3] * 1e-3));
+                body = body + KDL::RigidBodyInertia(
+                                  kPayload[0], KDL::Vector(kPayload[1] * 1e-3, kPayload[2] * 1e-3,
+                                                           kPayload[3] * 1e-3));
             }
-            chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(a[i], twist[i], d[i], 0), body));
+            chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
+                                          KDL::Frame::DH(a[i], twist[i], d[i], 0), body));
         }
         for (int i = 0; i < 6; ++i) {
             q(i) = kQ[i] * M_PI / 180;

@@ -105,7 +105,8 @@ void BM_CollisionControl(benchmark::State &state) {
     const double ref[6] = {}, band[6] = {50, 50, 50, 5, 5, 5};
     qmcCollisionStartStop(1, 0, all, ref, band, band, 1);
     run_timed(state, [&](int64_t n) {
-        mpb.forceSensorWrench[0] = 20 * std::sin(2 * kPi * static_cast<double>(n % kPeriod) / kPeriod);
+        mpb.forceSensorWrench[0] =
+            20 * std::sin(2 * kPi * static_cast<double>(n % kPeriod) / kPeriod);
         collisionControl();
         benchmark::DoNotOptimize(mcb.collisionErrorCode);
     });
@@ -119,7 +120,8 @@ void BM_ForceDataToTorque(benchmark::State &state) {
     const double q[6] = {10, -80, 70, -20, 80, 5};
     double tau[6];
     run_timed(state, [&](int64_t n) {
-        mcb.forceSensorCompWrench[0] = 20 * std::sin(2 * kPi * static_cast<double>(n % kPeriod) / kPeriod);
+        mcb.forceSensorCompWrench[0] =
+            20 * std::sin(2 * kPi * static_cast<double>(n % kPeriod) / kPeriod);
         kxmcForceDataToTorque(q, tau);
         benchmark::DoNotOptimize(tau);
     });

@@ -67,8 +67,8 @@ void BM_JointSpaceMatrices(benchmark::State &state) {
 BENCHMARK(BM_JointSpaceMatrices);
 
 void BM_WristRegressor(benchmark::State &state) {
-    const double q[6] = {0.2, -1.3, 1.1, -0.9, -1.4, 0.3}, qd[6] = {0.3, -0.2, 0.25, 0.4, -0.3, 0.5},
-                 qdd[6] = {2, -1, 3, 4, -2, 5};
+    const double q[6] = {0.2, -1.3, 1.1, -0.9, -1.4, 0.3},
+                 qd[6] = {0.3, -0.2, 0.25, 0.4, -0.3, 0.5}, qdd[6] = {2, -1, 3, 4, -2, 5};
     double rows[3][27];
     double *ptr[3] = {rows[0], rows[1], rows[2]};
     timed_loop(state, [&] { solve_Hb5(q, qd, qdd, MatHead{0, 2, 0, 26, 0, ptr}); });

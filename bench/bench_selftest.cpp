@@ -63,7 +63,8 @@ void run(benchmark::State &state, SelftestFn fn, int family, uint32_t model) {
     int i = 0;
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
-        benchmark::DoNotOptimize(call_selftest(fn, s.q[i].data(), s.qd[i].data(), s.qdd[i].data(), out));
+        benchmark::DoNotOptimize(
+            call_selftest(fn, s.q[i].data(), s.qd[i].data(), s.qdd[i].data(), out));
         benchmark::ClobberMemory();
         const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
         state.SetIterationTime(dt.count());

@@ -127,7 +127,8 @@ void host_state(long i) {
         mpb.actualJointAcc[j] = mpb.targetJointAcc[j];
         const double deflection = 0.02 * std::sin(w * t + 0.3 * j);  // [deg]
         how.encoderPosB[j] = static_cast<int32_t>(std::lround(q * kCountsPerJointDeg));
-        how.encoderPosA[j] = static_cast<int32_t>(std::lround((q + deflection) * kCountsPerJointDeg));
+        how.encoderPosA[j] =
+            static_cast<int32_t>(std::lround((q + deflection) * kCountsPerJointDeg));
         how.jointCurrent[j] = static_cast<int16_t>(how.jointTorqueCmd[j] + (i % 7) - 3);
     }
     mpb.segmentSteps = 4000;
@@ -262,10 +263,12 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    std::printf("Servo-cycle latency of the library's per-cycle path (torque path: "
-                "gravityTorqueControl + kxmcCheckForCollisionError), %ld cycles per configuration\n\n",
-                cycles);
-    std::printf("| configuration | median [us] | p99 [us] | p99.9 [us] | max [us] | heap allocations |\n");
+    std::printf(
+        "Servo-cycle latency of the library's per-cycle path (torque path: "
+        "gravityTorqueControl + kxmcCheckForCollisionError), %ld cycles per configuration\n\n",
+        cycles);
+    std::printf(
+        "| configuration | median [us] | p99 [us] | p99.9 [us] | max [us] | heap allocations |\n");
     std::printf("|---|---|---|---|---|---|\n");
     long total_allocations = 0;
     long index = -1;

@@ -18,9 +18,9 @@ void BM_PlantCycle(benchmark::State &state) {
         const ArmPlant probe(pc);
         const double home[6] = {0, -90, 90, -90, -90, 0};
         const Vec3 tip = probe.tool_point_at(home, pc.scene.tool.tcp);
-        pc.scene.obstacles.push_back(body_region_pad(*find_body_region("chest"),
-                                                     {tip[0], tip[1], tip[2] - pc.scene.tool.radius + 3.0},
-                                                     {0, 0, 1}));
+        pc.scene.obstacles.push_back(
+            body_region_pad(*find_body_region("chest"),
+                            {tip[0], tip[1], tip[2] - pc.scene.tool.radius + 3.0}, {0, 0, 1}));
     }
     ArmPlant plant(pc);
     const Vec6 current{0, 300, -200, 20, 0, 0};

@@ -155,8 +155,8 @@ int32_t qmcSetCollisionMode(uint8_t mode, uint8_t thresholdMode) {
 
 int32_t qmcCollisionLevelResume(void) {
     for (int j = 0; j < kJoints; ++j) {
-        const double diff =
-            static_cast<double>(mpb.collisionLevel[j]) - static_cast<double>(mpb.collisionLevelSaved[j]);
+        const double diff = static_cast<double>(mpb.collisionLevel[j]) -
+                            static_cast<double>(mpb.collisionLevelSaved[j]);
         // A level that is not a number is not "equal" to the saved one either: restore it.
         if (!(std::fabs(diff) <= kLevelResumeTolerance)) {
             mpb.collisionLevel[j] = mpb.collisionLevelSaved[j];

@@ -46,7 +46,8 @@ constexpr uint8_t kCheckModeStopToDrag = 2;
 // ---- Threshold tables ---------------------------------------------------------------------
 
 constexpr int kLevels = kxmc::detail::kCollisionLevels;
-using LevelTable = double[kLevels];  // entries for collision levels 1..10 [deg of deflection x divisor]
+using LevelTable =
+    double[kLevels];  // entries for collision levels 1..10 [deg of deflection x divisor]
 
 constexpr LevelTable kT1 = {25, 33, 41, 50, 58, 66, 75, 83, 91, 100};
 constexpr LevelTable kT2 = {8.5, 10.5, 13, 15.5, 17.5, 20, 22.5, 24, 27.5, 32};

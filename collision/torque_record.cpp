@@ -146,25 +146,29 @@ void print_pair(int k, int row) noexcept {
         case 0:
             x = collisionJointTarpos[row];
             y = collisionJointRealpos[row];
-            Write_Log(2, "%d tarpos %lf %lf %lf %lf %lf %lf", row, x[0], x[1], x[2], x[3], x[4], x[5]);
+            Write_Log(2, "%d tarpos %lf %lf %lf %lf %lf %lf", row, x[0], x[1], x[2], x[3], x[4],
+                      x[5]);
             Write_Log(2, "realpos %lf %lf %lf %lf %lf %lf", y[0], y[1], y[2], y[3], y[4], y[5]);
             break;
         case 1:
             x = collisionJointTarvel[row];
             y = collisionJointRealvel[row];
-            Write_Log(2, "%d tarvel %lf %lf %lf %lf %lf %lf", row, x[0], x[1], x[2], x[3], x[4], x[5]);
+            Write_Log(2, "%d tarvel %lf %lf %lf %lf %lf %lf", row, x[0], x[1], x[2], x[3], x[4],
+                      x[5]);
             Write_Log(2, "realvel %lf %lf %lf %lf %lf %lf", y[0], y[1], y[2], y[3], y[4], y[5]);
             break;
         case 2:
             x = collisionJointTaracc[row];
             y = collisionJointRealacc[row];
-            Write_Log(2, "%d taracc %lf %lf %lf %lf %lf %lf", row, x[0], x[1], x[2], x[3], x[4], x[5]);
+            Write_Log(2, "%d taracc %lf %lf %lf %lf %lf %lf", row, x[0], x[1], x[2], x[3], x[4],
+                      x[5]);
             Write_Log(2, "realacc %lf %lf %lf %lf %lf %lf", y[0], y[1], y[2], y[3], y[4], y[5]);
             break;
         default:
             x = collisionJointTartor[row];
             y = collisionJointRealtor[row];
-            Write_Log(2, "%d tartor %lf %lf %lf %lf %lf %lf", row, x[0], x[1], x[2], x[3], x[4], x[5]);
+            Write_Log(2, "%d tartor %lf %lf %lf %lf %lf %lf", row, x[0], x[1], x[2], x[3], x[4],
+                      x[5]);
             Write_Log(2, "realtor %lf %lf %lf %lf %lf %lf", y[0], y[1], y[2], y[3], y[4], y[5]);
             break;
     }

@@ -30,7 +30,8 @@ void inverse_gravity(const double *lengths, const double *masses, const double *
         double Rn[9];
         for (int r = 0; r < 3; ++r) {
             for (int c = 0; c < 3; ++c) {
-                Rn[3 * r + c] = R[3 * r] * Ri[c] + R[3 * r + 1] * Ri[3 + c] + R[3 * r + 2] * Ri[6 + c];
+                Rn[3 * r + c] =
+                    R[3 * r] * Ri[c] + R[3 * r + 1] * Ri[3 + c] + R[3 * r + 2] * Ri[6 + c];
             }
             o[i + 1][r] = o[i][r] + R[3 * r] * pi[0] + R[3 * r + 1] * pi[1] + R[3 * r + 2] * pi[2];
         }
@@ -42,7 +43,8 @@ void inverse_gravity(const double *lengths, const double *masses, const double *
         }
         // Link i's mass and first moment; the payload joins link 6 (centre in the flange frame).
         double m = masses[i];
-        double local[3] = {masses[i] * centres[3 * i] * 0.001, masses[i] * centres[3 * i + 1] * 0.001,
+        double local[3] = {masses[i] * centres[3 * i] * 0.001,
+                           masses[i] * centres[3 * i + 1] * 0.001,
                            masses[i] * centres[3 * i + 2] * 0.001};
         if (i == kChainJoints - 1) {
             m += payload[0];
@@ -65,7 +67,8 @@ void inverse_gravity(const double *lengths, const double *masses, const double *
             moment_sum[r] += first_moment[j][r];
         }
         // Lever of the distal mass about joint j's origin, o[j] (frame j-1 of the 1-based chain).
-        const double lever[3] = {moment_sum[0] - mass_sum * o[j][0], moment_sum[1] - mass_sum * o[j][1],
+        const double lever[3] = {moment_sum[0] - mass_sum * o[j][0],
+                                 moment_sum[1] - mass_sum * o[j][1],
                                  moment_sum[2] - mass_sum * o[j][2]};
         const double torque[3] = {lever[1] * gravity[2] - lever[2] * gravity[1],
                                   lever[2] * gravity[0] - lever[0] * gravity[2],

@@ -96,7 +96,7 @@ struct ChainBodies {
     Vec3<T> u[kChainJoints];     // velocity of the body point at the base origin [m/s]
     T m[kChainJoints];           // body masses (the payload rides on the last)
     Vec3<T> h[kChainJoints];     // body first moments about the base origin
-    T J[kChainJoints][6];        // body rotational inertias about the base origin (xx xy xz yy yz zz)
+    T J[kChainJoints][6];  // body rotational inertias about the base origin (xx xy xz yy yz zz)
 };
 
 template <class T>
@@ -149,7 +149,8 @@ inline ChainBodies<T> chain_bodies(const StandardModelInput<T> &in) {
 
         // Body in its own frame about the frame origin: mass, first moment, rotational inertia.
         T m = in.masses[i];
-        Vec3<T> hl = (m * mm) * Vec3<T>{in.centres[3 * i], in.centres[3 * i + 1], in.centres[3 * i + 2]};
+        Vec3<T> hl =
+            (m * mm) * Vec3<T>{in.centres[3 * i], in.centres[3 * i + 1], in.centres[3 * i + 2]};
         T Jl[6];
         const T *ic = &in.inertias[6 * i];
         for (int k = 0; k < 6; ++k) {
@@ -164,7 +165,8 @@ inline ChainBodies<T> chain_bodies(const StandardModelInput<T> &in) {
             Jl[4] -= mass_k * c.y * c.z;
             Jl[5] += mass_k * (c.x * c.x + c.y * c.y);
         };
-        add_point_mass(m, mm * Vec3<T>{in.centres[3 * i], in.centres[3 * i + 1], in.centres[3 * i + 2]});
+        add_point_mass(
+            m, mm * Vec3<T>{in.centres[3 * i], in.centres[3 * i + 1], in.centres[3 * i + 2]});
         if (i == n - 1) {
             const T mp = in.payload[0];
             const Vec3<T> cp = mm * Vec3<T>{in.payload[1], in.payload[2], in.payload[3]};
@@ -245,7 +247,8 @@ inline void standard_chain_dynamics(const StandardModelInput<T> &in, T *mass, T 
         const T nx[9] = {0, nk.z, -nk.y, -nk.z, 0, nk.x, nk.y, -nk.x, 0};
         for (int r = 0; r < 3; ++r) {
             for (int c = 0; c < 3; ++c) {
-                T s = P.m[3 * r + c] + P.m[3 * c + r] - uv[r] * hv[c] - hv[r] * uv[c] + nx[3 * r + c];
+                T s =
+                    P.m[3 * r + c] + P.m[3 * c + r] - uv[r] * hv[c] - hv[r] * uv[c] + nx[3 * r + c];
                 if (r == c) {
                     s += uh2;
                 }

@@ -44,7 +44,8 @@ void run(FuzzedDataProvider &in, int &budget) {
 void steps(FuzzedDataProvider &in) {
     switch (in.ConsumeIntegralInRange<int>(0, 3)) {
         case 0:
-            qmcComIdentifySum(in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(-1, 6) : any_int(in));
+            qmcComIdentifySum(in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(-1, 6)
+                                               : any_int(in));
             break;
         case 1: {
             double theta[27];
@@ -89,11 +90,12 @@ void result(FuzzedDataProvider &in) {
             break;
         }
         case 1:
-            kxmcloadidentifyvalue(in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(0, 2) : any_int(in));
+            kxmcloadidentifyvalue(in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(0, 2)
+                                                   : any_int(in));
             break;
         case 2:
-            kxmcselectvalue(static_cast<uint32_t>(in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(0, 3)
-                                                                   : any_int(in)));
+            kxmcselectvalue(static_cast<uint32_t>(
+                in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(0, 3) : any_int(in)));
             break;
         default:
             Store_free();

@@ -26,7 +26,8 @@ T *maybe_null(FuzzedDataProvider &in, T (&a)[N]) {
 
 template <std::size_t N>
 uint8_t *flags(FuzzedDataProvider &in, uint8_t (&a)[N]) {
-    for (uint8_t &f : a) f = in.ConsumeBool() ? in.ConsumeIntegralInRange<uint8_t>(0, 1) : any_byte(in);
+    for (uint8_t &f : a)
+        f = in.ConsumeBool() ? in.ConsumeIntegralInRange<uint8_t>(0, 1) : any_byte(in);
     return in.ConsumeIntegralInRange<int>(0, 15) == 0 ? nullptr : a;
 }
 
@@ -158,10 +159,11 @@ void force_torque_guiding(FuzzedDataProvider &in) {
         case 0: {
             double lambda[6], K[6], B[6];
             const bool sane = in.ConsumeBool();
-            kxmcForceAndTorqueDragStartStop(sane ? in.ConsumeIntegralInRange<int32_t>(0, 1) : any_int(in),
-                                            sane ? in.ConsumeIntegralInRange<int32_t>(0, 1) : any_int(in),
-                                            maybe_null(in, lambda), maybe_null(in, K),
-                                            maybe_null(in, B), any_double(in), any_double(in));
+            kxmcForceAndTorqueDragStartStop(
+                sane ? in.ConsumeIntegralInRange<int32_t>(0, 1) : any_int(in),
+                sane ? in.ConsumeIntegralInRange<int32_t>(0, 1) : any_int(in),
+                maybe_null(in, lambda), maybe_null(in, K), maybe_null(in, B), any_double(in),
+                any_double(in));
             break;
         }
         case 1: {
@@ -177,7 +179,8 @@ void force_torque_guiding(FuzzedDataProvider &in) {
         }
         default: {
             double out;
-            TwoForceAndTorqueDragbuttord(any_int(in), any_int(in), in.ConsumeBool() ? &out : nullptr);
+            TwoForceAndTorqueDragbuttord(any_int(in), any_int(in),
+                                         in.ConsumeBool() ? &out : nullptr);
             break;
         }
     }
@@ -189,11 +192,11 @@ void constant_force(FuzzedDataProvider &in) {
             uint8_t axis[6];
             double target[6], gains[6];
             kxmcILCreset();
-            qmcConstForceStartStop(in.ConsumeBool() ? in.ConsumeIntegralInRange<uint8_t>(0, 1) : any_byte(in),
-                                   any_frame(in), flags(in, axis), maybe_null(in, target),
-                                   maybe_null(in, gains), any_byte(in), any_byte(in),
-                                   any_double(in), any_double(in), any_double(in), any_byte(in),
-                                   any_byte(in), any_cmd(in));
+            qmcConstForceStartStop(
+                in.ConsumeBool() ? in.ConsumeIntegralInRange<uint8_t>(0, 1) : any_byte(in),
+                any_frame(in), flags(in, axis), maybe_null(in, target), maybe_null(in, gains),
+                any_byte(in), any_byte(in), any_double(in), any_double(in), any_double(in),
+                any_byte(in), any_byte(in), any_cmd(in));
             break;
         }
         case 1:
@@ -203,8 +206,9 @@ void constant_force(FuzzedDataProvider &in) {
             // The controller's own records or a record of the caller's with any contents.
             PIDRecord local{any_double(in), any_double(in), any_double(in),
                             any_double(in), any_double(in), any_double(in)};
-            PIDRecord *rec = in.ConsumeBool() ? &mcb.constForcePid[in.ConsumeIntegralInRange<int>(0, 5)]
-                                              : &local;
+            PIDRecord *rec = in.ConsumeBool()
+                                 ? &mcb.constForcePid[in.ConsumeIntegralInRange<int>(0, 5)]
+                                 : &local;
             if (in.ConsumeBool()) PIDInit(rec, any_double(in), any_double(in), any_double(in));
             double out;
             PIDCalc(in.ConsumeIntegralInRange<int>(0, 15) == 0 ? nullptr : rec, any_double(in),
@@ -217,7 +221,8 @@ void constant_force(FuzzedDataProvider &in) {
             break;
         }
         case 4:
-            kxmcILCinit(in.ConsumeBool() ? &mcb.constForceIlc[in.ConsumeIntegralInRange<int>(0, 5)] : nullptr,
+            kxmcILCinit(in.ConsumeBool() ? &mcb.constForceIlc[in.ConsumeIntegralInRange<int>(0, 5)]
+                                         : nullptr,
                         any_int(in));
             break;
         case 5: {
@@ -252,8 +257,10 @@ void constant_force(FuzzedDataProvider &in) {
         }
         case 10: {
             double out;
-            const int32_t axis = in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(-1, 6) : any_int(in);
-            const int32_t row = in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(-1, 6) : any_int(in);
+            const int32_t axis =
+                in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(-1, 6) : any_int(in);
+            const int32_t row =
+                in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(-1, 6) : any_int(in);
             if (in.ConsumeBool()) {
                 buttordFTControl(axis, row, in.ConsumeBool() ? &out : nullptr);
             } else {
@@ -303,9 +310,10 @@ void sensor_collision(FuzzedDataProvider &in) {
     if (in.ConsumeBool()) {
         uint8_t axis[6];
         double ref[6], upper[6], lower[6];
-        qmcCollisionStartStop(in.ConsumeBool() ? in.ConsumeIntegralInRange<uint8_t>(0, 1) : any_byte(in),
-                              any_frame(in), flags(in, axis), maybe_null(in, ref),
-                              maybe_null(in, upper), maybe_null(in, lower), any_cmd(in));
+        qmcCollisionStartStop(
+            in.ConsumeBool() ? in.ConsumeIntegralInRange<uint8_t>(0, 1) : any_byte(in),
+            any_frame(in), flags(in, axis), maybe_null(in, ref), maybe_null(in, upper),
+            maybe_null(in, lower), any_cmd(in));
     } else {
         collisionControl();
     }
@@ -314,7 +322,8 @@ void sensor_collision(FuzzedDataProvider &in) {
 void tool_load(FuzzedDataProvider &in) {
     switch (in.ConsumeIntegralInRange<int>(0, 4)) {
         case 0:
-            kxmcSaveSensorDataFlag(in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(-1, 4) : any_int(in));
+            kxmcSaveSensorDataFlag(in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(-1, 4)
+                                                    : any_int(in));
             break;
         case 1: {
             double weight, coord[3];
@@ -329,7 +338,8 @@ void tool_load(FuzzedDataProvider &in) {
         }
         case 3: {
             double data[18], out[3];
-            qmcForceSensor_loadCoordIdentify(maybe_null(in, data), in.ConsumeBool() ? out : nullptr);
+            qmcForceSensor_loadCoordIdentify(maybe_null(in, data),
+                                             in.ConsumeBool() ? out : nullptr);
             break;
         }
         default: {

@@ -194,7 +194,8 @@ uint32_t any_model_code(FuzzedDataProvider &in) {
 }
 
 uint8_t any_byte(FuzzedDataProvider &in) {
-    return in.ConsumeBool() ? in.ConsumeIntegralInRange<uint8_t>(0, 7) : in.ConsumeIntegral<uint8_t>();
+    return in.ConsumeBool() ? in.ConsumeIntegralInRange<uint8_t>(0, 7)
+                            : in.ConsumeIntegral<uint8_t>();
 }
 
 Trsf any_trsf(FuzzedDataProvider &in) {
@@ -262,7 +263,8 @@ void poke_record(FuzzedDataProvider &in) {
 }
 
 void poke_control(FuzzedDataProvider &in) {
-    const Control &c = kControls[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kControls) - 1)];
+    const Control &c =
+        kControls[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kControls) - 1)];
     const int32_t value = in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(0, 7) : any_int(in);
     unsigned char *p = bytes(c.field);
     if (c.field == &mcb.robotModelCode) {

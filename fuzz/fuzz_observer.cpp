@@ -30,8 +30,10 @@ struct Buffer {
         const int first_row = in.ConsumeIntegralInRange<int>(-2, 2);
         const int first_col = in.ConsumeIntegralInRange<int>(-2, 2);
         const bool right_size = in.ConsumeIntegralInRange<int>(0, 3) != 0;
-        const int n_rows = right_size ? want_rows : in.ConsumeIntegralInRange<int>(-2, want_rows + 2);
-        const int n_cols = right_size ? want_cols : in.ConsumeIntegralInRange<int>(-2, want_cols + 2);
+        const int n_rows =
+            right_size ? want_rows : in.ConsumeIntegralInRange<int>(-2, want_rows + 2);
+        const int n_cols =
+            right_size ? want_cols : in.ConsumeIntegralInRange<int>(-2, want_cols + 2);
         head.firstRow = first_row;
         head.lastRow = first_row + n_rows - 1;
         head.firstCol = first_col;
@@ -45,7 +47,8 @@ struct Buffer {
         if (!rows.empty() && in.ConsumeIntegralInRange<int>(0, 15) == 0) {
             rows[in.ConsumeIntegralInRange<std::size_t>(0, rows.size() - 1)] = nullptr;
         }
-        head.rows = rows.empty() || in.ConsumeIntegralInRange<int>(0, 15) == 0 ? nullptr : rows.data();
+        head.rows =
+            rows.empty() || in.ConsumeIntegralInRange<int>(0, 15) == 0 ? nullptr : rows.data();
     }
 };
 

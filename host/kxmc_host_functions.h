@@ -37,9 +37,12 @@ int newJointVelFFTorque(float out[6]);
 int newCollisionRatio(float ratio[6]);
 /* Gravity torque with payload for the floor, wall and ceiling mountings.
  * load = centre x, y, z [mm] (flange frame), mass [kg]; out [N m]. */
-int qmcDynComGravityExload(const double jointPos[6], const double load[4], double out[6], int modelCode);
-int qmcDynComGravityExloadWall(const double jointPos[6], const double load[4], double out[6], int modelCode);
-int qmcDynComGravityExloadCeiling(const double jointPos[6], const double load[4], double out[6], int modelCode);
+int qmcDynComGravityExload(const double jointPos[6], const double load[4], double out[6],
+                           int modelCode);
+int qmcDynComGravityExloadWall(const double jointPos[6], const double load[4], double out[6],
+                               int modelCode);
+int qmcDynComGravityExloadCeiling(const double jointPos[6], const double load[4], double out[6],
+                                  int modelCode);
 /* Current TCP pose: x, y, z [mm], a, b, c [deg]. */
 int qmcGetRobotPos(double pose[6]);
 /* Inverse kinematics of the tool pose (x, y, z [mm], a, b, c [deg]). joints holds the

@@ -128,7 +128,8 @@ typedef struct MotionControlBlock {
         double dragMaxTcpOriVel;
     };
     union {
-        double forceTorqueDragReduce[KXMC_JOINTS]; /* fraction removed from the sensor torque, 0..5 */
+        double
+            forceTorqueDragReduce[KXMC_JOINTS]; /* fraction removed from the sensor torque, 0..5 */
         double forceTorqueLambda[KXMC_JOINTS];
     };
     int32_t impedanceSign;            /* 1 = joint damping term */
@@ -290,7 +291,7 @@ typedef struct MotionParamBlock {
     int32_t collisionCounter[KXMC_JOINTS];  /* consecutive exceeding cycles */
     int32_t collisionCountLimit;            /* cycles that make a collision */
     double collisionThreshold[KXMC_JOINTS]; /* [N m] motor side, level 1 */
-    double collisionCurveRef;               /* allowance curve reference (1440 selects 250 cycles) */
+    double collisionCurveRef; /* allowance curve reference (1440 selects 250 cycles) */
     uint8_t collisionMode;                  /* 1/2 run the dual-encoder detector */
     uint8_t collisionThresholdMode;         /* 1 = custom limits replace the levels */
     uint8_t collisionThrSource[KXMC_JOINTS];   /* 0 dual-encoder, 1 observer */

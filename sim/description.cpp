@@ -117,13 +117,14 @@ bool physical(const std::array<double, 6> &in) {
 // splitmix64: one independent uniform stream per (seed, stream).
 class Uniform {
 public:
-    Uniform(uint64_t seed, uint64_t stream) : state_(seed * 0x9E3779B97F4A7C15ull ^ (stream + 1) * 0xD1B54A32D192ED03ull) {}
-    double symmetric() {  // in [-1, 1)
-        uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        return static_cast<double>(z >> 11) * (2.0 / 9007199254740992.0) - 1.0;
+ Uniform(uint64_t seed, uint64_t stream)
+     : state_(seed * 0x9E3779B97F4A7C15ull ^ (stream + 1) * 0xD1B54A32D192ED03ull) {}
+ double symmetric() {  // in [-1, 1)
+     uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+     z ^= z >> 31;
+     return static_cast<double>(z >> 11) * (2.0 / 9007199254740992.0) - 1.0;
     }
 
 private:
@@ -199,9 +200,13 @@ std::vector<BodyRegion> &region_table() {
 
 }  // namespace
 
-double ArmDescription::dh_a(int i) const { return i == 1 || i == 2 ? lengths[static_cast<std::size_t>(i)] : 0.0; }
+double ArmDescription::dh_a(int i) const {
+    return i == 1 || i == 2 ? lengths[static_cast<std::size_t>(i)] : 0.0;
+}
 
-double ArmDescription::dh_d(int i) const { return i == 1 || i == 2 ? 0.0 : lengths[static_cast<std::size_t>(i)]; }
+double ArmDescription::dh_d(int i) const {
+    return i == 1 || i == 2 ? 0.0 : lengths[static_cast<std::size_t>(i)];
+}
 
 bool ArmDescription::has_code(uint32_t code) const {
     return std::any_of(codes.begin(), codes.end(),
@@ -332,7 +337,8 @@ bool parse_body_regions(const std::string &text, std::vector<BodyRegion> &region
             return false;
         }
         r.transient = l.words.size() == 4 ? transient : 2.0 * r.quasi_static;
-        if (std::any_of(out.begin(), out.end(), [&](const BodyRegion &o) { return o.name == r.name; })) {
+        if (std::any_of(out.begin(), out.end(),
+                        [&](const BodyRegion &o) { return o.name == r.name; })) {
             error = where(l) + "region '" + r.name + "' given twice";
             return false;
         }

@@ -33,7 +33,7 @@ struct ArmDescription {
     std::array<double, 6> twist{};                     // alpha [deg]
     std::array<double, 6> lengths{};                   // d1, a2, a3, d4, d5, d6 [mm]
     std::array<uint8_t, 6> motor{};                    // motor size per joint
-    std::array<double, 6> rotor{};                     // rotor inertia reflected to the joint [kg mm^2]
+    std::array<double, 6> rotor{};  // rotor inertia reflected to the joint [kg mm^2]
     std::array<Inertial, 6> link{};
     std::array<double, 6> lower{}, upper{};            // joint range [deg]
     std::array<double, 6> radius{};                    // collision capsule radius per link [mm]

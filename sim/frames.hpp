@@ -26,7 +26,9 @@ inline Mat3 mul(const Mat3 &a, const Mat3 &b) {
     return r;
 }
 
-inline Mat3 transpose(const Mat3 &a) { return {a[0], a[3], a[6], a[1], a[4], a[7], a[2], a[5], a[8]}; }
+inline Mat3 transpose(const Mat3 &a) {
+    return {a[0], a[3], a[6], a[1], a[4], a[7], a[2], a[5], a[8]};
+}
 
 inline Vec3 rotate(const Mat3 &a, const Vec3 &v) {
     return {a[0] * v[0] + a[1] * v[1] + a[2] * v[2], a[3] * v[0] + a[4] * v[1] + a[5] * v[2],
@@ -94,7 +96,8 @@ inline void principal_axes(const Mat3 &a, Mat3 &v, Vec3 &d) {
                     continue;
                 }
                 const double theta = (m[q][q] - m[p][p]) / (2.0 * m[p][q]);
-                const double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
+                const double t =
+                    (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
                 const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
                 for (int k = 0; k < 3; ++k) {  // columns p, q of m, then rows
                     const double mkp = m[k][p], mkq = m[k][q];

@@ -467,8 +467,8 @@ const TraceRow &SimHost::cycle(double scripted_force) {
         row_.current[j] = how.jointCurrent[j];
         row_.residual[j] = static_cast<double>(mpb.measuredJointTorque[j]) -
                            static_cast<double>(mpb.modelJointTorque[j]);
-        row_.threshold[j] =
-            mpb.collisionThreshold[j] * (1.0 + (static_cast<double>(mpb.collisionLevel[j]) - 1.0) / 3.0);
+        row_.threshold[j] = mpb.collisionThreshold[j] *
+                            (1.0 + (static_cast<double>(mpb.collisionLevel[j]) - 1.0) / 3.0);
         row_.deflection[j] = plant_.deflection_deg()[j];
         row_.observer[j] = mpb.observerResidual[j];
         row_.observer_threshold[j] = mpb.collisionThrDisplay[j];

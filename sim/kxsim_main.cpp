@@ -83,7 +83,8 @@ CommonOptions common_of(const Global &g) {
     c.seed = g.seed;
     c.model_error = g.model_error;
     for (std::size_t j = 0; j < 6; ++j) {
-        c.friction_scale[j] = g.friction_scale.size() == 6 ? g.friction_scale[j] : g.friction_scale[0];
+        c.friction_scale[j] =
+            g.friction_scale.size() == 6 ? g.friction_scale[j] : g.friction_scale[0];
     }
     c.progress = !g.quiet;
     c.config_root = g.out + "/host";
@@ -160,13 +161,19 @@ int do_handguide(const Global &g, const HandguideOptions &in) {
         peaks += fmt("%s%.0f", j ? " / " : "", r.peak_cmd[j]);
     }
     rows.push_back({"peak |command| J1..J6 [per mille]", peaks});
-    rows.push_back({"host calls by the library", r.events.empty() ? "none" : fmt("%zu", r.events.size())});
+    rows.push_back(
+        {"host calls by the library", r.events.empty() ? "none" : fmt("%zu", r.events.size())});
     std::printf("%s\n", format_table({"quantity", "value"}, rows).c_str());
 
     const std::vector<double> t = column(r.trace, &TraceRow::t);
     PlotPanel path{"Flange path (top view)", "x [mm]", "y [mm]", {}, {}, true};
     path.series.push_back({"flange", flange(r.trace, 0), flange(r.trace, 1), "#1f77b4", false});
-    PlotPanel xyz{"Flange position", "time [s]", "position - start [mm]", {}, {{r.release_time, "release"}}, false};
+    PlotPanel xyz{"Flange position",
+                  "time [s]",
+                  "position - start [mm]",
+                  {},
+                  {{r.release_time, "release"}},
+                  false};
     const char *names[3] = {"x", "y", "z"};
     for (int k = 0; k < 3; ++k) {
         std::vector<double> v = flange(r.trace, k);
@@ -217,7 +224,10 @@ int do_collision(const Global &g, const CollisionOptions &in) {
                         d.second.detected ? fmt("%.0f", d.second.delay_ms) : "-",
                         d.second.detected ? fmt("%.0f", d.second.force_at_detection) : "-"});
     }
-    std::printf("%s\n", format_table({"detector (monitoring run)", "detected", "delay [ms]", "force then [N]"}, rows).c_str());
+    std::printf("%s\n",
+                format_table(
+                    {"detector (monitoring run)", "detected", "delay [ms]", "force then [N]"}, rows)
+                    .c_str());
 
     std::string reactions;
     for (const HostEvent &e : r.reactions) {
@@ -274,9 +284,15 @@ int do_collision(const Global &g, const CollisionOptions &in) {
                               joint_colour(j), false});
         res.series.push_back({fmt("J%d threshold", j + 1), t, column(tr, &TraceRow::threshold, j),
                               joint_colour(j), true});
-        res.series.push_back({"", t, column(tr, &TraceRow::threshold, j, -1.0), joint_colour(j), true});
+        res.series.push_back(
+            {"", t, column(tr, &TraceRow::threshold, j, -1.0), joint_colour(j), true});
     }
-    PlotPanel defl{"Gear deflection seen by the two encoders", "time [s]", "deflection [deg]", {}, marks, false};
+    PlotPanel defl{"Gear deflection seen by the two encoders",
+                   "time [s]",
+                   "deflection [deg]",
+                   {},
+                   marks,
+                   false};
     for (int j = 0; j < 3; ++j) {
         defl.series.push_back({fmt("J%d", j + 1), t, column(tr, &TraceRow::deflection, j),
                                joint_colour(j), false});
@@ -287,7 +303,8 @@ int do_collision(const Global &g, const CollisionOptions &in) {
     cmd.markers = marks;
     PlotPanel path{"Flange path (side view)", "x [mm]", "z [mm]", {}, {}, true};
     path.series.push_back({"with impact", flange(tr, 0), flange(tr, 2), "#d62728", false});
-    path.series.push_back({"no impact", flange(r.clean.trace, 0), flange(r.clean.trace, 2), "#1f77b4", true});
+    path.series.push_back(
+        {"no impact", flange(r.clean.trace, 0), flange(r.clean.trace, 2), "#1f77b4", true});
     report_files(g, "collision", tr, "kxsim collision", {res, force, defl, cmd, path});
     const std::string clean_csv = g.out + "/collision-noimpact.csv";
     std::printf("%s %s\n", write_trace_csv(clean_csv, r.clean.trace) ? "wrote" : "FAILED to write",
@@ -351,7 +368,8 @@ int do_sweep(const Global &g, const CollisionOptions &in, const std::vector<floa
         p.series.push_back(s);
     }
     const std::string svg = g.out + "/sweep.svg";
-    std::printf("%s %s\n", write_svg(svg, "kxsim sweep", {p}) ? "wrote" : "FAILED to write", svg.c_str());
+    std::printf("%s %s\n", write_svg(svg, "kxsim sweep", {p}) ? "wrote" : "FAILED to write",
+                svg.c_str());
     return 0;
 }
 
@@ -398,10 +416,12 @@ int do_safety(const Global &g, const SafetyOptions &in) {
     }
     std::vector<PlotPanel> panels;
     for (const std::string &region : o.regions) {
-        PlotPanel p{"Peak transient force: " + region, "collision level", "force [N]", {}, {}, false};
+        PlotPanel p{
+            "Peak transient force: " + region, "collision level", "force [N]", {}, {}, false};
         double limit = 0.0;
         for (std::size_t i = 0; i < o.speeds.size(); ++i) {
-            PlotSeries s{fmt("%.0f deg/s", o.speeds[i]), {}, {}, joint_colour(static_cast<int>(i)), false};
+            PlotSeries s{
+                fmt("%.0f deg/s", o.speeds[i]), {}, {}, joint_colour(static_cast<int>(i)), false};
             for (const SafetyRow &r : rows) {
                 if (r.region == region && r.speed == o.speeds[i]) {
                     s.x.push_back(r.level);
@@ -418,7 +438,8 @@ int do_safety(const Global &g, const SafetyOptions &in) {
         panels.push_back(p);
     }
     const std::string svg = g.out + "/safety.svg";
-    std::printf("%s %s\n", write_svg(svg, "kxsim safety", panels) ? "wrote" : "FAILED to write", svg.c_str());
+    std::printf("%s %s\n", write_svg(svg, "kxsim safety", panels) ? "wrote" : "FAILED to write",
+                svg.c_str());
     return 0;
 }
 
@@ -447,14 +468,17 @@ int do_toolload(const Global &g, const ToolloadOptions &in) {
     const char *names[6] = {"Fx", "Fy", "Fz", "Mx", "My", "Mz"};
     for (int k = 0; k < 6; ++k) {
         const double count = k < 3 ? r.force_count : r.moment_count;
-        rows.push_back({fmt("offset %s", names[k]), fmt("%.4f", o.bias[k]), fmt("%.4f", r.offsets[k]),
+        rows.push_back({fmt("offset %s", names[k]), fmt("%.4f", o.bias[k]),
+                        fmt("%.4f", r.offsets[k]),
                         fmt("%+.2f counts", (r.offsets[k] - o.bias[k]) / count)});
     }
     std::printf("%s\n", format_table({"", "truth", "identified", "error"}, rows).c_str());
-    std::printf("compensated wrench at the last pose afterwards: %.3f %.3f %.3f N, %.4f %.4f %.4f N m\n",
-                r.residual[0], r.residual[1], r.residual[2], r.residual[3], r.residual[4], r.residual[5]);
+    std::printf(
+        "compensated wrench at the last pose afterwards: %.3f %.3f %.3f N, %.4f %.4f %.4f N m\n",
+        r.residual[0], r.residual[1], r.residual[2], r.residual[3], r.residual[4], r.residual[5]);
     const std::vector<double> t = column(r.trace, &TraceRow::t);
-    PlotPanel p{"Wrist sensor (sensor frame, before compensation)", "time [s]", "force [N]", {}, {}, false};
+    PlotPanel p{
+        "Wrist sensor (sensor frame, before compensation)", "time [s]", "force [N]", {}, {}, false};
     for (int k = 0; k < 3; ++k) {
         std::vector<double> f;
         for (const TraceRow &row : r.trace) {
@@ -472,23 +496,27 @@ int do_constforce(const Global &g, const ConstforceOptions &in) {
     ConstforceOptions o = in;
     o.common = common_of(g);
     const ConstforceResult r = run_constforce(o);
-    std::printf("kxsim constforce: model %u, target %.1f N along base Z, surface %.2f N/mm, friction "
-                "%.2f, path %.0f mm/s along base X, Kp %.4g Ki %.4g Kd %.4g, Z filter %s, adaptation %s\n\n",
-                o.common.model, o.target, o.stiffness, o.friction, o.speed, o.kp, o.ki, o.kd,
-                o.z_filter ? "on" : "off", o.adapt ? "on" : "off");
+    std::printf(
+        "kxsim constforce: model %u, target %.1f N along base Z, surface %.2f N/mm, friction "
+        "%.2f, path %.0f mm/s along base X, Kp %.4g Ki %.4g Kd %.4g, Z filter %s, adaptation "
+        "%s\n\n",
+        o.common.model, o.target, o.stiffness, o.friction, o.speed, o.kp, o.ki, o.kd,
+        o.z_filter ? "on" : "off", o.adapt ? "on" : "off");
     if (r.start_status != 0) {
         std::printf("the start command was refused (%d)\n", r.start_status);
         return 1;
     }
     const std::string after = fmt("after %.1f s", o.settle);
     std::vector<std::vector<std::string>> rows = {
-        {"signed mean of the Z force error", fmt("%+.3f N", r.mean), fmt("%+.3f N", r.reading_mean)},
+        {"signed mean of the Z force error", fmt("%+.3f N", r.mean),
+         fmt("%+.3f N", r.reading_mean)},
         {"standard deviation", fmt("%.3f N", r.sd), fmt("%.3f N", r.reading_sd)},
         {"largest |error|", fmt("%.3f N", r.worst), fmt("%.3f N", r.reading_worst)},
     };
     std::printf("Z force error %s\n%s\n", after.c_str(),
                 format_table({"", "surface (truth)", "sensor reading"}, rows).c_str());
-    std::printf("surface with its contact as the stylus meets it: %.2f N/mm\n", r.effective_stiffness);
+    std::printf("surface with its contact as the stylus meets it: %.2f N/mm\n",
+                r.effective_stiffness);
     std::printf("friction force along the surface %.2f N, stylus travel %.1f mm, collision reports "
                 "%d, unreachable poses %d, offset-limit faults %d%s, control %s at the end\n",
                 r.lateral_mean, r.travel, r.alarms, r.unreachable, r.faults,
@@ -501,8 +529,10 @@ int do_constforce(const Global &g, const ConstforceOptions &in) {
     PlotPanel force{"Pressing force along base Z", "time [s]", "force [N]", {}, marks, false};
     force.series.push_back({"surface (truth)", r.t, r.contact, "#1f77b4", false});
     force.series.push_back({"sensor reading", r.t, r.reading, "#ff7f0e", false});
-    force.series.push_back({"target", {r.t.front(), r.t.back()}, {o.target, o.target}, "#333", true});
-    PlotPanel offset{"Z offset of the constant-force control", "time [s]", "offset [mm]", {}, marks, false};
+    force.series.push_back(
+        {"target", {r.t.front(), r.t.back()}, {o.target, o.target}, "#333", true});
+    PlotPanel offset{
+        "Z offset of the constant-force control", "time [s]", "offset [mm]", {}, marks, false};
     offset.series.push_back({"offset Z", r.t, r.offset, "#2ca02c", false});
     PlotPanel path{"Stylus tip", "x [mm]", "z [mm]", {}, {}, false};
     path.series.push_back({"tip", r.tip_x, r.tip_z, "#9467bd", false});
@@ -516,7 +546,8 @@ int do_constforce(const Global &g, const ConstforceOptions &in) {
                          r.offset[i], r.tip_x[i], r.tip_z[i]);
         }
     }
-    std::printf("%s %s\n", f != nullptr && std::fclose(f) == 0 ? "wrote" : "FAILED to write", csv.c_str());
+    std::printf("%s %s\n", f != nullptr && std::fclose(f) == 0 ? "wrote" : "FAILED to write",
+                csv.c_str());
     return pass ? 0 : 1;
 }
 
@@ -532,13 +563,14 @@ std::vector<double> tool_axis(const FtguideRun &r, int k) {
 }
 
 // Outline of a box's corners in the top view.
-PlotSeries box_outline(const double c[6], const std::string &label, const char *colour, bool dashed) {
+PlotSeries box_outline(const double c[6], const std::string &label, const char *colour,
+                       bool dashed) {
     return {label, {c[0], c[3], c[3], c[0], c[0]}, {c[1], c[1], c[4], c[4], c[1]}, colour, dashed};
 }
 
 std::string handover_cell(const FtguideRun &r) {
-    return fmt("%d hand-over%s to joint drag, %d return%s", r.handovers, r.handovers == 1 ? "" : "s",
-               r.returns, r.returns == 1 ? "" : "s");
+    return fmt("%d hand-over%s to joint drag, %d return%s", r.handovers,
+               r.handovers == 1 ? "" : "s", r.returns, r.returns == 1 ? "" : "s");
 }
 
 std::string guiding_end_cell(const FtguideRun &r) {
@@ -558,55 +590,76 @@ int do_ftguide(const Global &g, const FtguideOptions &in) {
                 o.tool_mass * o.tool_mass_error, o.force, o.push + 2 * o.ramp, o.damping,
                 o.joint_speed_limit);
     std::vector<std::vector<std::string>> rows = {
-        {"compensated force at rest", fmt("%.2f N", p.rest_residual), fmt("%.2f N", s.rest_residual)},
-        {"steady speed along the push", fmt("%.1f mm/s (force / damping %.1f, %+.1f %%)", p.steady_speed, p.expected_speed,
-                                            100.0 * (p.steady_speed / p.expected_speed - 1.0)),
+        {"compensated force at rest", fmt("%.2f N", p.rest_residual),
+         fmt("%.2f N", s.rest_residual)},
+        {"steady speed along the push",
+         fmt("%.1f mm/s (force / damping %.1f, %+.1f %%)", p.steady_speed, p.expected_speed,
+             100.0 * (p.steady_speed / p.expected_speed - 1.0)),
          fmt("%.1f mm/s", s.steady_speed)},
         {"travel along the push", fmt("%.0f mm", p.travel), fmt("%.0f mm", s.travel)},
-        {"speed at the end of the push", fmt("%.1f mm/s", p.band_speed), fmt("%.1f mm/s", s.band_speed)},
+        {"speed at the end of the push", fmt("%.1f mm/s", p.band_speed),
+         fmt("%.1f mm/s", s.band_speed)},
         {"stopped after the release", p.stop_time >= 0 ? fmt("%.2f s", p.stop_time) : "no",
          s.stop_time >= 0 ? fmt("%.2f s", s.stop_time) : "no"},
-        {"fastest joint: commanded / actual", fmt("%.1f / %.1f deg/s", p.peak_commanded, p.peak_actual),
+        {"fastest joint: commanded / actual",
+         fmt("%.1f / %.1f deg/s", p.peak_commanded, p.peak_actual),
          fmt("%.1f / %.1f deg/s", s.peak_commanded, s.peak_actual)},
         {"guiding at the end", guiding_end_cell(p), guiding_end_cell(s)},
     };
     if (p.boxed) {
-        rows.push_back({"closest to the wall's face / the box", fmt("%.1f mm / %.1f mm", p.min_wall_gap, p.min_box_gap), "-"});
+        rows.push_back({"closest to the wall's face / the box",
+                        fmt("%.1f mm / %.1f mm", p.min_wall_gap, p.min_box_gap), "-"});
         rows.push_back({"contact force on the box", fmt("%.1f N", p.peak_contact), "-"});
     }
     rows.push_back({"joint 5: start, end, closest to 0", "-",
                     fmt("%.1f, %.1f, %.1f deg", s.wrist_start, s.wrist_end, s.wrist_min)});
     rows.push_back({"singularity guard", "-", handover_cell(s)});
-    std::printf("%s\n", format_table({"quantity", "path run (wall)", "singularity run"}, rows).c_str());
+    std::printf("%s\n",
+                format_table({"quantity", "path run (wall)", "singularity run"}, rows).c_str());
 
     std::vector<std::pair<double, std::string>> marks = {{o.start, "push"}, {p.release, "release"}};
     const std::vector<double> t = column(p.trace, &TraceRow::t);
     PlotPanel path{"Tool centre point (top view)", "x [mm]", "y [mm]", {}, {}, true};
     path.series.push_back({"tool, path run", tool_axis(p, 0), tool_axis(p, 1), "#1f77b4", false});
-    path.series.push_back({"tool, singularity run", tool_axis(s, 0), tool_axis(s, 1), "#ff7f0e", false});
+    path.series.push_back(
+        {"tool, singularity run", tool_axis(s, 0), tool_axis(s, 1), "#ff7f0e", false});
     if (p.boxed) {
         path.series.push_back(box_outline(p.box_bounds, "box", "#333", false));
         path.series.push_back(box_outline(p.wall_box, "virtual wall", "#d62728", true));
     }
     PlotPanel speed{"Tool speed along the push", "time [s]", "speed [mm/s]", {}, marks, false};
     speed.series.push_back({"path run", t, p.speed, "#1f77b4", false});
-    speed.series.push_back({"singularity run", column(s.trace, &TraceRow::t), s.speed, "#ff7f0e", false});
-    speed.series.push_back({"force / damping", {t.front(), t.back()}, {p.expected_speed, p.expected_speed}, "#333", true});
-    PlotPanel joints{"Fastest commanded joint while guiding", "time [s]", "speed [deg/s]", {}, marks, false};
+    speed.series.push_back(
+        {"singularity run", column(s.trace, &TraceRow::t), s.speed, "#ff7f0e", false});
+    speed.series.push_back({"force / damping",
+                            {t.front(), t.back()},
+                            {p.expected_speed, p.expected_speed},
+                            "#333",
+                            true});
+    PlotPanel joints{
+        "Fastest commanded joint while guiding", "time [s]", "speed [deg/s]", {}, marks, false};
     joints.series.push_back({"path run", t, p.commanded, "#1f77b4", false});
-    joints.series.push_back({"singularity run", column(s.trace, &TraceRow::t), s.commanded, "#ff7f0e", false});
-    joints.series.push_back({"limit", {t.front(), t.back()}, {o.joint_speed_limit, o.joint_speed_limit}, "#d62728", true});
+    joints.series.push_back(
+        {"singularity run", column(s.trace, &TraceRow::t), s.commanded, "#ff7f0e", false});
+    joints.series.push_back({"limit",
+                             {t.front(), t.back()},
+                             {o.joint_speed_limit, o.joint_speed_limit},
+                             "#d62728",
+                             true});
     std::vector<std::pair<double, std::string>> guard_marks;
     for (const HostEvent &e : s.events) {
         if (e.what == "qmcDragSwitch(1)" || e.what == "qmcDragSwitch(0)") {
             guard_marks.push_back({e.t, e.what == "qmcDragSwitch(1)" ? "joint drag" : "guiding"});
         }
     }
-    PlotPanel wrist{"Singularity run: joint 5", "time [s]", "joint 5 [deg]", {}, guard_marks, false};
-    wrist.series.push_back({"J5", column(s.trace, &TraceRow::t), column(s.trace, &TraceRow::q, 4), joint_colour(4), false});
+    PlotPanel wrist{
+        "Singularity run: joint 5", "time [s]", "joint 5 [deg]", {}, guard_marks, false};
+    wrist.series.push_back({"J5", column(s.trace, &TraceRow::t), column(s.trace, &TraceRow::q, 4),
+                            joint_colour(4), false});
     report_files(g, "ftguide", p.trace, "kxsim wrist-sensor guiding", {path, speed, joints, wrist});
     const std::string csv = g.out + "/ftguide-singular.csv";
-    std::printf("%s %s\n", write_trace_csv(csv, s.trace) ? "wrote" : "FAILED to write", csv.c_str());
+    std::printf("%s %s\n", write_trace_csv(csv, s.trace) ? "wrote" : "FAILED to write",
+                csv.c_str());
     return 0;
 }
 
@@ -844,7 +897,8 @@ int do_frictionid(const Global &g, const FrictionIdOptions &in) {
                               joint_colour(o.joint - 1), false});
     current.series.push_back({"command word", t, column(r.trace, &TraceRow::cmd, o.joint - 1),
                               "#333", true});
-    report_files(g, "frictionid", r.trace, "kxsim friction identification", {curve, speed, current});
+    report_files(g, "frictionid", r.trace, "kxsim friction identification",
+                 {curve, speed, current});
     return 0;
 }
 
@@ -954,7 +1008,8 @@ int do_payload(const Global &g, const PayloadOptions &in, std::vector<double> ma
              fmt("%g", row.model_error), fmt("%.3f", r.truth.mass), fmt("%.3f", r.declared_mass),
              r.first_estimate >= 0.0 ? fmt("%.2f", r.first_estimate) : "none",
              fmt("%zu", r.estimates.size()), fmt("%+.2f %%", worst),
-             r.continuous.formed ? fmt("%+.2f %%", mass_error_percent(r.continuous, r.truth)) : "-"});
+             r.continuous.formed ? fmt("%+.2f %%", mass_error_percent(r.continuous, r.truth))
+                                 : "-"});
     }
     if (!guided_rows.empty()) {
         std::printf("%s\n", format_table({"payload (nominal) [kg, mm]", "model error", "truth [kg]",
@@ -1069,14 +1124,19 @@ int do_soak(const Global &g, const SoakOptions &in) {
     const double arm_time = static_cast<double>(r.cycles) * kCycle;
     std::vector<std::vector<std::string>> rows = {
         {"servo cycles", fmt("%llu", static_cast<unsigned long long>(r.cycles))},
-        {"wall time", fmt("%.1f s (%.1f x real time)", r.wall_s, r.wall_s > 0 ? arm_time / r.wall_s : 0.0)},
+        {"wall time",
+         fmt("%.1f s (%.1f x real time)", r.wall_s, r.wall_s > 0 ? arm_time / r.wall_s : 0.0)},
         {"processor time", fmt("%.1f s", r.cpu_s)},
         {"cycles program / stopped / drag",
          fmt("%llu / %llu / %llu", static_cast<unsigned long long>(r.cycles_program),
-             static_cast<unsigned long long>(r.cycles_stopped), static_cast<unsigned long long>(r.cycles_drag))},
-        {"settings file read-backs", fmt("%llu", static_cast<unsigned long long>(r.settings_reads))},
-        {"peak |command word|", fmt("%.0f per mille (limit %.0f)", r.peak_command, kSoakCommandLimit)},
-        {"command word fingerprint", fmt("%016llx", static_cast<unsigned long long>(r.fingerprint))},
+             static_cast<unsigned long long>(r.cycles_stopped),
+             static_cast<unsigned long long>(r.cycles_drag))},
+        {"settings file read-backs",
+         fmt("%llu", static_cast<unsigned long long>(r.settings_reads))},
+        {"peak |command word|",
+         fmt("%.0f per mille (limit %.0f)", r.peak_command, kSoakCommandLimit)},
+        {"command word fingerprint",
+         fmt("%016llx", static_cast<unsigned long long>(r.fingerprint))},
     };
     for (const char *check : {"torque", "command", "reaction", "answer", "settings"}) {
         rows.push_back({fmt("failed checks: %s", check),
@@ -1094,11 +1154,13 @@ int do_soak(const Global &g, const SoakOptions &in) {
     }
     commands.push_back({"all", fmt("%llu", static_cast<unsigned long long>(total)),
                         fmt("%llu", static_cast<unsigned long long>(invalid))});
-    std::printf("%s\n", format_table({"host command", "issued", "invalid arguments"}, commands).c_str());
+    std::printf("%s\n",
+                format_table({"host command", "issued", "invalid arguments"}, commands).c_str());
 
     for (const SoakFailure &f : r.failures) {
-        std::printf("FAILED at cycle %llu (%.3f s): %s: %s\n", static_cast<unsigned long long>(f.cycle),
-                    static_cast<double>(f.cycle) * kCycle, f.check.c_str(), f.detail.c_str());
+        std::printf("FAILED at cycle %llu (%.3f s): %s: %s\n",
+                    static_cast<unsigned long long>(f.cycle), static_cast<double>(f.cycle) * kCycle,
+                    f.check.c_str(), f.detail.c_str());
     }
     if (r.failure_count > r.failures.size()) {
         std::printf("... and %llu more failures\n",
@@ -1109,16 +1171,23 @@ int do_soak(const Global &g, const SoakOptions &in) {
 }
 
 void add_collision_options(CLI::App *c, CollisionOptions &o) {
-    c->add_option("--link", o.link, "hit point: origin of link 1..6's distal frame (6: the flange), 7: the tool centre point "
-                                    "(default: the tool against obstacles, link 3 for a scripted force)")
+    c->add_option(
+         "--link", o.link,
+         "hit point: origin of link 1..6's distal frame (6: the flange), 7: the tool centre point "
+         "(default: the tool against obstacles, link 3 for a scripted force)")
         ->check(CLI::Range(1, 7));
     c->add_option("--force", o.force, "scripted impact force [N]")->check(CLI::Range(0.0, 5000.0));
     c->add_option("--at", o.at, "program time of the impact [s]")->check(CLI::Range(0.0, 600.0));
-    c->add_option("--rise", o.rise, "rise time of the scripted force [s]")->check(CLI::Range(0.0, 1.0));
-    c->add_option("--hold", o.hold, "time the scripted force stays at full size [s]")->check(CLI::Range(0.0, 60.0));
-    c->add_option("--duration", o.duration, "program time simulated [s]")->check(CLI::Range(0.1, 3600.0));
-    c->add_option("--speed", o.speed, "programmed joint speed [deg/s]")->check(CLI::Range(1.0, 180.0));
-    c->add_option("--reaction", o.reaction, "collision reaction: 0 pause, 1 warn, 2 stop, 3-5 stop and drag")
+    c->add_option("--rise", o.rise, "rise time of the scripted force [s]")
+        ->check(CLI::Range(0.0, 1.0));
+    c->add_option("--hold", o.hold, "time the scripted force stays at full size [s]")
+        ->check(CLI::Range(0.0, 60.0));
+    c->add_option("--duration", o.duration, "program time simulated [s]")
+        ->check(CLI::Range(0.1, 3600.0));
+    c->add_option("--speed", o.speed, "programmed joint speed [deg/s]")
+        ->check(CLI::Range(1.0, 180.0));
+    c->add_option("--reaction", o.reaction,
+                  "collision reaction: 0 pause, 1 warn, 2 stop, 3-5 stop and drag")
         ->check(CLI::Range(0, 5));
     c->add_flag("!--no-dual-encoder", o.dual_encoder, "switch the dual-encoder detector off");
 }
@@ -1126,138 +1195,241 @@ void add_collision_options(CLI::App *c, CollisionOptions &o) {
 int run(int argc, char **argv) {
     CLI::App app{"kxsim: the force/torque library driving a simulated six-joint arm"};
     Global g;
-    app.add_option("--model", g.model, "arm model code (see README: the arms kxsim simulates)")->check(CLI::Range(0u, 1100u));
+    app.add_option("--model", g.model, "arm model code (see README: the arms kxsim simulates)")
+        ->check(CLI::Range(0u, 1100u));
     app.add_option("--seed", g.seed, "seed of the measurement noise and of the arm's model error");
     app.add_option("--model-error", g.model_error,
-                   "scale of the arm's model error: 1 = masses +-5 %, centres +-5 mm, inertias +-10 %; 0 = nominal")
+                   "scale of the arm's model error: 1 = masses +-5 %, centres +-5 mm, inertias "
+                   "+-10 %; 0 = nominal")
         ->check(CLI::Range(0.0, 5.0));
-    app.add_option("--friction-scale", g.friction_scale, "the plant's joint friction x this (one value, or one per joint)")
+    app.add_option("--friction-scale", g.friction_scale,
+                   "the plant's joint friction x this (one value, or one per joint)")
         ->check(CLI::Range(0.0, 10.0))
         ->expected(1, 6);
-    app.add_option("--body-regions", g.body_regions, "file replacing the body-region table (region stiffness quasi-static [transient])");
+    app.add_option(
+        "--body-regions", g.body_regions,
+        "file replacing the body-region table (region stiffness quasi-static [transient])");
     app.add_option("--out", g.out, "output folder for CSV traces and SVG plots");
     app.add_flag("--quiet", g.quiet, "no progress lines");
 
     HandguideOptions hg;
-    CLI::App *handguide = app.add_subcommand("handguide", "hand guiding with an operator's push at the flange");
-    handguide->add_option("--mode", hg.mode, "torque model: 0 gravity only, 2 full dynamics")->check(CLI::IsMember({0, 2}));
+    CLI::App *handguide =
+        app.add_subcommand("handguide", "hand guiding with an operator's push at the flange");
+    handguide->add_option("--mode", hg.mode, "torque model: 0 gravity only, 2 full dynamics")
+        ->check(CLI::IsMember({0, 2}));
     handguide->add_option("--force", hg.force, "operator force [N]")->check(CLI::Range(0.0, 500.0));
-    handguide->add_option("--push", hg.push, "time at full force [s]")->check(CLI::Range(0.0, 60.0));
-    handguide->add_option("--ramp", hg.ramp, "rise and fall time of the push [s]")->check(CLI::Range(0.0, 10.0));
-    handguide->add_option("--duration", hg.duration, "whole run [s]")->check(CLI::Range(0.1, 3600.0));
-    handguide->add_option("--payload", hg.payload, "payload the host declares [kg]")->check(CLI::Range(0.0, 50.0));
-    handguide->add_option("--payload-error", hg.payload_error, "payload carried / payload declared")->check(CLI::Range(0.0, 5.0));
+    handguide->add_option("--push", hg.push, "time at full force [s]")
+        ->check(CLI::Range(0.0, 60.0));
+    handguide->add_option("--ramp", hg.ramp, "rise and fall time of the push [s]")
+        ->check(CLI::Range(0.0, 10.0));
+    handguide->add_option("--duration", hg.duration, "whole run [s]")
+        ->check(CLI::Range(0.1, 3600.0));
+    handguide->add_option("--payload", hg.payload, "payload the host declares [kg]")
+        ->check(CLI::Range(0.0, 50.0));
+    handguide->add_option("--payload-error", hg.payload_error, "payload carried / payload declared")
+        ->check(CLI::Range(0.0, 5.0));
     std::vector<double> dir = {1, 0, 0};
     handguide->add_option("--direction", dir, "push direction x y z (base frame)")->expected(3);
 
     CollisionOptions co;
     CLI::App *collision = app.add_subcommand("collision", "a joint program meets an obstacle");
-    collision->add_option("--level", co.level, "collision level of every joint, 1..10")->check(CLI::Range(1.0, 10.0));
-    collision->add_option("--obstacle", co.obstacle, "scripted, box, or a body region (skull, face, neck, back, chest, belly, pelvis, upper-arm, lower-arm, hand, thigh, lower-leg)");
+    collision->add_option("--level", co.level, "collision level of every joint, 1..10")
+        ->check(CLI::Range(1.0, 10.0));
+    collision->add_option("--obstacle", co.obstacle,
+                          "scripted, box, or a body region (skull, face, neck, back, chest, belly, "
+                          "pelvis, upper-arm, lower-arm, hand, thigh, lower-leg)");
     add_collision_options(collision, co);
 
     CollisionOptions so;
     so.duration = 1.6;
     std::vector<float> levels = {1, 3, 5, 7, 10};
     std::vector<double> forces = {50, 100, 200, 400};
-    CLI::App *sweep = app.add_subcommand("sweep", "detection delay over collision levels and scripted impact forces");
+    CLI::App *sweep = app.add_subcommand(
+        "sweep", "detection delay over collision levels and scripted impact forces");
     sweep->add_option("--levels", levels, "collision levels")->check(CLI::Range(1.0, 10.0));
     sweep->add_option("--forces", forces, "impact forces [N]")->check(CLI::Range(0.0, 5000.0));
     add_collision_options(sweep, so);
 
     SafetyOptions sa;
-    CLI::App *safety = app.add_subcommand("safety", "the arm driven into body regions: delay, peak force and verdict per region, level and speed");
+    CLI::App *safety = app.add_subcommand("safety",
+                                          "the arm driven into body regions: delay, peak force and "
+                                          "verdict per region, level and speed");
     safety->add_option("--regions", sa.regions, "body regions");
     safety->add_option("--levels", sa.levels, "collision levels")->check(CLI::Range(1.0, 10.0));
-    safety->add_option("--speeds", sa.speeds, "programmed joint speeds [deg/s]")->check(CLI::Range(1.0, 180.0));
-    safety->add_option("--link", sa.link, "hit point: 1..6 a link's distal frame origin, 7 the tool centre point")->check(CLI::Range(1, 7));
-    safety->add_option("--reaction", sa.reaction, "collision reaction: 0 pause, 1 warn, 2 stop, 3-5 stop and drag")->check(CLI::Range(0, 5));
+    safety->add_option("--speeds", sa.speeds, "programmed joint speeds [deg/s]")
+        ->check(CLI::Range(1.0, 180.0));
+    safety
+        ->add_option("--link", sa.link,
+                     "hit point: 1..6 a link's distal frame origin, 7 the tool centre point")
+        ->check(CLI::Range(1, 7));
+    safety
+        ->add_option("--reaction", sa.reaction,
+                     "collision reaction: 0 pause, 1 warn, 2 stop, 3-5 stop and drag")
+        ->check(CLI::Range(0, 5));
     safety->add_flag("!--no-dual-encoder", sa.dual_encoder, "switch the dual-encoder detector off");
 
     ToolloadOptions tl;
-    CLI::App *toolload = app.add_subcommand("toolload", "identify the tool on the wrist sensor from three held poses");
+    CLI::App *toolload = app.add_subcommand(
+        "toolload", "identify the tool on the wrist sensor from three held poses");
     toolload->add_option("--mass", tl.mass, "the tool's mass [kg]")->check(CLI::Range(0.1, 20.0));
     std::vector<double> tl_centre = {tl.centre[0], tl.centre[1], tl.centre[2]};
-    toolload->add_option("--centre", tl_centre, "its centre of mass x y z [mm, flange frame]")->expected(3);
-    toolload->add_option("--settle", tl.settle, "time held at each pose [s]")->check(CLI::Range(0.1, 60.0));
+    toolload->add_option("--centre", tl_centre, "its centre of mass x y z [mm, flange frame]")
+        ->expected(3);
+    toolload->add_option("--settle", tl.settle, "time held at each pose [s]")
+        ->check(CLI::Range(0.1, 60.0));
     ConstforceOptions cf;
-    CLI::App *constforce = app.add_subcommand("constforce", "a stylus pressed onto a compliant surface with constant force while the host moves along it");
-    constforce->add_option("--target", cf.target, "pressing force [N]")->check(CLI::Range(1.0, 100.0));
-    constforce->add_option("--stiffness", cf.stiffness, "surface stiffness [N/mm]")->check(CLI::Range(0.2, 200.0));
-    constforce->add_option("--friction", cf.friction, "friction coefficient of stylus on surface")->check(CLI::Range(0.0, 2.0));
-    constforce->add_option("--speed", cf.speed, "host's speed along the surface [mm/s]")->check(CLI::Range(0.0, 200.0));
+    CLI::App *constforce = app.add_subcommand("constforce",
+                                              "a stylus pressed onto a compliant surface with "
+                                              "constant force while the host moves along it");
+    constforce->add_option("--target", cf.target, "pressing force [N]")
+        ->check(CLI::Range(1.0, 100.0));
+    constforce->add_option("--stiffness", cf.stiffness, "surface stiffness [N/mm]")
+        ->check(CLI::Range(0.2, 200.0));
+    constforce->add_option("--friction", cf.friction, "friction coefficient of stylus on surface")
+        ->check(CLI::Range(0.0, 2.0));
+    constforce->add_option("--speed", cf.speed, "host's speed along the surface [mm/s]")
+        ->check(CLI::Range(0.0, 200.0));
     constforce->add_option("--duration", cf.duration, "run [s]")->check(CLI::Range(2.0, 600.0));
-    constforce->add_option("--kp", cf.kp, "proportional gain of the Z axis [mm per N and cycle]")->check(CLI::Range(0.0, 0.05));
-    constforce->add_option("--ki", cf.ki, "integral gain of the Z axis")->check(CLI::Range(0.0, 0.01));
+    constforce->add_option("--kp", cf.kp, "proportional gain of the Z axis [mm per N and cycle]")
+        ->check(CLI::Range(0.0, 0.05));
+    constforce->add_option("--ki", cf.ki, "integral gain of the Z axis")
+        ->check(CLI::Range(0.0, 0.01));
     constforce->add_flag("--z-filter", cf.z_filter, "low-pass the quantised Z error");
     constforce->add_flag("--adapt", cf.adapt, "adapt the Z gain");
     FtguideOptions fg;
-    CLI::App *ftguide = app.add_subcommand("ftguide", "wrist-sensor guiding: a push at the tool toward a box behind a virtual wall, then through a wrist singularity");
-    ftguide->add_option("--force", fg.force, "operator push at the tool centre point [N]")->check(CLI::Range(0.0, 200.0));
+    CLI::App *ftguide =
+        app.add_subcommand("ftguide",
+                           "wrist-sensor guiding: a push at the tool toward a box behind a virtual "
+                           "wall, then through a wrist singularity");
+    ftguide->add_option("--force", fg.force, "operator push at the tool centre point [N]")
+        ->check(CLI::Range(0.0, 200.0));
     ftguide->add_option("--push", fg.push, "time at full force [s]")->check(CLI::Range(0.0, 60.0));
     ftguide->add_option("--duration", fg.duration, "each run [s]")->check(CLI::Range(0.5, 600.0));
-    ftguide->add_option("--damping", fg.damping, "translational damping of the admittance [N s/m]")->check(CLI::Range(20.0, 5000.0));
-    ftguide->add_option("--box-distance", fg.box_distance, "tool point to the wall's face at the start [mm] (0: no box)")->check(CLI::Range(0.0, 2000.0));
+    ftguide->add_option("--damping", fg.damping, "translational damping of the admittance [N s/m]")
+        ->check(CLI::Range(20.0, 5000.0));
+    ftguide
+        ->add_option("--box-distance", fg.box_distance,
+                     "tool point to the wall's face at the start [mm] (0: no box)")
+        ->check(CLI::Range(0.0, 2000.0));
     ftguide->add_flag("!--no-wall", fg.wall, "no virtual wall around the box");
-    ftguide->add_option("--joint-speed-limit", fg.joint_speed_limit, "joint speed at which guiding stops [deg/s]")->check(CLI::Range(1.0, 360.0));
-    ftguide->add_option("--tool-mass-error", fg.tool_mass_error, "tool carried / tool declared")->check(CLI::Range(0.5, 2.0));
-    ftguide->add_option("--sensor-range", fg.sensor_range, "range index of the model-16 sensor")->check(CLI::Range(0, 11));
-    ftguide->add_option("--singularity-flag", fg.singularity_flag, "1: damp and hand over to joint drag, 0: constraint wrench")->check(CLI::IsMember({0, 1}));
-    ftguide->add_option("--wrist", fg.singular_wrist, "joint 5 at the start of the singularity run [deg]")->check(CLI::Range(-60.0, 60.0));
+    ftguide
+        ->add_option("--joint-speed-limit", fg.joint_speed_limit,
+                     "joint speed at which guiding stops [deg/s]")
+        ->check(CLI::Range(1.0, 360.0));
+    ftguide->add_option("--tool-mass-error", fg.tool_mass_error, "tool carried / tool declared")
+        ->check(CLI::Range(0.5, 2.0));
+    ftguide->add_option("--sensor-range", fg.sensor_range, "range index of the model-16 sensor")
+        ->check(CLI::Range(0, 11));
+    ftguide
+        ->add_option("--singularity-flag", fg.singularity_flag,
+                     "1: damp and hand over to joint drag, 0: constraint wrench")
+        ->check(CLI::IsMember({0, 1}));
+    ftguide
+        ->add_option("--wrist", fg.singular_wrist,
+                     "joint 5 at the start of the singularity run [deg]")
+        ->check(CLI::Range(-60.0, 60.0));
     std::vector<double> fg_dir = {0, 1, 0};
-    ftguide->add_option("--direction", fg_dir, "push direction of the path run x y z (base frame)")->expected(3);
+    ftguide->add_option("--direction", fg_dir, "push direction of the path run x y z (base frame)")
+        ->expected(3);
     CollisionOptions ob;
     ob.obstacle = kScripted;
     ob.level = 1.0f;
     ob.force = 300.0;
     ob.duration = 1.6;
-    CLI::App *observer = app.add_subcommand("observer", "the momentum observer (5-kg arm) meets a collision during a joint program");
-    observer->add_option("--level", ob.level, "collision level of every joint, 1..10")->check(CLI::Range(1.0, 10.0));
+    CLI::App *observer = app.add_subcommand(
+        "observer", "the momentum observer (5-kg arm) meets a collision during a joint program");
+    observer->add_option("--level", ob.level, "collision level of every joint, 1..10")
+        ->check(CLI::Range(1.0, 10.0));
     observer->add_option("--obstacle", ob.obstacle, "scripted, box, or a body region");
     add_collision_options(observer, ob);
 
     ExcitationOptions ex;
     std::vector<double> centre = {30, -20, 60};
-    CLI::App *excitation = app.add_subcommand("excitation", "payload identification on the excitation trajectory (5-kg arm), with and without the model error");
-    excitation->add_option("--payload", ex.payload, "payload the plant carries [kg]")->check(CLI::Range(0.1, 10.0));
-    excitation->add_option("--centre", centre, "its centre of mass x y z [mm, flange frame]")->expected(3);
-    excitation->add_option("--period", ex.period, "period of the Fourier series [s]")->check(CLI::Range(1.0, 100.0));
-    excitation->add_option("--play", ex.play, "real time of one period: the run [s]")->check(CLI::Range(1.0, 600.0));
-    excitation->add_option("--lead-in", ex.lead_in, "time to speed up onto the trajectory [s]")->check(CLI::Range(0.1, 20.0));
+    CLI::App *excitation = app.add_subcommand("excitation",
+                                              "payload identification on the excitation trajectory "
+                                              "(5-kg arm), with and without the model error");
+    excitation->add_option("--payload", ex.payload, "payload the plant carries [kg]")
+        ->check(CLI::Range(0.1, 10.0));
+    excitation->add_option("--centre", centre, "its centre of mass x y z [mm, flange frame]")
+        ->expected(3);
+    excitation->add_option("--period", ex.period, "period of the Fourier series [s]")
+        ->check(CLI::Range(1.0, 100.0));
+    excitation->add_option("--play", ex.play, "real time of one period: the run [s]")
+        ->check(CLI::Range(1.0, 600.0));
+    excitation->add_option("--lead-in", ex.lead_in, "time to speed up onto the trajectory [s]")
+        ->check(CLI::Range(0.1, 20.0));
 
     FrictionIdOptions fo;
-    CLI::App *frictionid = app.add_subcommand("frictionid", "one joint through the friction identification's speed ladder: identified curve against the plant's, and the verdict");
-    frictionid->add_option("--joint", fo.joint, "joint driven through the ladder, 1..6")->check(CLI::Range(1, 6));
+    CLI::App *frictionid =
+        app.add_subcommand("frictionid",
+                           "one joint through the friction identification's speed ladder: "
+                           "identified curve against the plant's, and the verdict");
+    frictionid->add_option("--joint", fo.joint, "joint driven through the ladder, 1..6")
+        ->check(CLI::Range(1, 6));
 
     PayloadOptions po;
     std::vector<double> payload_masses;
     std::vector<double> payload_centres = {0, 0, 60, 80, -60, 100, -100, 100, 20};
     bool no_step = false, no_nine = false, no_continuous = false;
-    CLI::App *payload = app.add_subcommand("payload", "identify a payload the host does not know: step-driven sequence, nine-point procedure, continuous identification while guiding; each against the truth, without and with the model error");
-    payload->add_option("--masses", payload_masses, "nominal payload masses [kg] (default: 20, 50 and 100 % of the arm's largest payload)")
+    CLI::App *payload =
+        app.add_subcommand("payload",
+                           "identify a payload the host does not know: step-driven sequence, "
+                           "nine-point procedure, continuous identification while guiding; each "
+                           "against the truth, without and with the model error");
+    payload
+        ->add_option(
+            "--masses", payload_masses,
+            "nominal payload masses [kg] (default: 20, 50 and 100 % of the arm's largest payload)")
         ->check(CLI::Range(0.01, 50.0));
-    payload->add_option("--centres", payload_centres, "nominal centres of mass, x y z per payload [mm, flange frame]")
+    payload
+        ->add_option("--centres", payload_centres,
+                     "nominal centres of mass, x y z per payload [mm, flange frame]")
         ->check(CLI::Range(-200.0, 200.0));
-    payload->add_option("--settle", po.settle, "time at rest before each nine-point pose is recorded [s]")->check(CLI::Range(0.1, 10.0));
-    payload->add_option("--guide", po.guide, "hand guiding with the continuous identification [s]")->check(CLI::Range(0.1, 600.0));
-    payload->add_option("--window", po.window, "window of the continuous identification [cycles]")->check(CLI::Range(5u, 1000u));
-    payload->add_option("--declared-ratio", po.declared_ratio, "mass the host declares when guiding starts / nominal mass")->check(CLI::Range(0.0, 2.0));
-    payload->add_option("--hand-radius", po.hand_radius, "radius of the horizontal circle the operator leads the wrist round while guiding [mm]")->check(CLI::Range(0.0, 300.0));
-    payload->add_option("--hand-period", po.hand_period, "time the operator's hand takes once round its circle [s]")->check(CLI::Range(1.0, 60.0));
-    payload->add_option("--speed", po.speed, "programmed joint speed of the moves [deg/s]")->check(CLI::Range(5.0, 180.0));
+    payload
+        ->add_option("--settle", po.settle,
+                     "time at rest before each nine-point pose is recorded [s]")
+        ->check(CLI::Range(0.1, 10.0));
+    payload->add_option("--guide", po.guide, "hand guiding with the continuous identification [s]")
+        ->check(CLI::Range(0.1, 600.0));
+    payload->add_option("--window", po.window, "window of the continuous identification [cycles]")
+        ->check(CLI::Range(5u, 1000u));
+    payload
+        ->add_option("--declared-ratio", po.declared_ratio,
+                     "mass the host declares when guiding starts / nominal mass")
+        ->check(CLI::Range(0.0, 2.0));
+    payload
+        ->add_option(
+            "--hand-radius", po.hand_radius,
+            "radius of the horizontal circle the operator leads the wrist round while guiding [mm]")
+        ->check(CLI::Range(0.0, 300.0));
+    payload
+        ->add_option("--hand-period", po.hand_period,
+                     "time the operator's hand takes once round its circle [s]")
+        ->check(CLI::Range(1.0, 60.0));
+    payload->add_option("--speed", po.speed, "programmed joint speed of the moves [deg/s]")
+        ->check(CLI::Range(5.0, 180.0));
     payload->add_flag("--no-step-driven", no_step, "skip the step-driven sequence");
     payload->add_flag("--no-nine-point", no_nine, "skip the nine-point procedure");
     payload->add_flag("--no-continuous", no_continuous, "skip the continuous identification");
 
     SoakOptions sk;
-    CLI::App *soak = app.add_subcommand("soak", "a joint program for an hour with random host commands interleaved (settings with valid and invalid arguments, torque models, collision levels, drag on and off), checked every cycle; exit status 1 on a failed check");
-    soak->add_option("--duration", sk.duration, "arm time simulated [s]")->check(CLI::Range(0.1, 360000.0));
-    soak->add_option("--interval", sk.command_interval, "mean time between two host commands [s]")->check(CLI::Range(0.01, 60.0));
-    soak->add_option("--invalid", sk.invalid_share, "share of settings commands with an invalid argument")->check(CLI::Range(0.0, 1.0));
+    CLI::App *soak = app.add_subcommand(
+        "soak",
+        "a joint program for an hour with random host commands interleaved (settings with valid "
+        "and invalid arguments, torque models, collision levels, drag on and off), checked every "
+        "cycle; exit status 1 on a failed check");
+    soak->add_option("--duration", sk.duration, "arm time simulated [s]")
+        ->check(CLI::Range(0.1, 360000.0));
+    soak->add_option("--interval", sk.command_interval, "mean time between two host commands [s]")
+        ->check(CLI::Range(0.01, 60.0));
+    soak->add_option("--invalid", sk.invalid_share,
+                     "share of settings commands with an invalid argument")
+        ->check(CLI::Range(0.0, 1.0));
 
     uint32_t model_arm = 101;
     std::string model_out;
-    CLI::App *model = app.add_subcommand("model", "write an arm's generated MuJoCo model (nominal, no model error)");
+    CLI::App *model = app.add_subcommand(
+        "model", "write an arm's generated MuJoCo model (nominal, no model error)");
     model->add_option("--arm", model_arm, "arm model code")->required();
     model->add_option("--out", model_out, "MJCF file to write")->required();
 
@@ -1275,7 +1447,8 @@ int run(int argc, char **argv) {
         return do_model(model_arm, model_out);
     }
     if (find_arm(g.model) == nullptr) {
-        std::fprintf(stderr, "kxsim: model code %u is not an arm the plant has a description of\n", g.model);
+        std::fprintf(stderr, "kxsim: model code %u is not an arm the plant has a description of\n",
+                     g.model);
         return 2;
     }
     std::string error;
@@ -1357,13 +1530,15 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "kxsim: %s\n", e.what());
         return 2;
     }
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
     const double simulated = static_cast<double>(simulated_cycles()) * kCycle;
     if (simulated > 0.0 && wall > 0.0 && cpu > 0.0) {
-        std::printf("simulated %.1f s of arm time in %.2f s (%.2f s of processor time): %.0f x real "
-                    "time (%.0f x on the processor)\n",
-                    simulated, wall, cpu, simulated / wall, simulated / cpu);
+        std::printf(
+            "simulated %.1f s of arm time in %.2f s (%.2f s of processor time): %.0f x real "
+            "time (%.0f x on the processor)\n",
+            simulated, wall, cpu, simulated / wall, simulated / cpu);
     }
     return status;
 }

@@ -54,8 +54,9 @@ void inertial(std::ostringstream &x, const Inertial &b, const Vec3 &o, const Mat
 
 void capsule(std::ostringstream &x, const std::string &name, const Vec3 &from, const Vec3 &to,
              double radius, const char *cls, const char *indent) {
-    x << indent << "<geom name=\"" << name << "\" class=\"" << cls << "\" type=\"capsule\" fromto=\"" << vec(from, kMm)
-      << " " << vec(to, kMm) << "\" size=\"" << num(radius * kMm) << "\"/>\n";
+    x << indent << "<geom name=\"" << name << "\" class=\"" << cls
+      << "\" type=\"capsule\" fromto=\"" << vec(from, kMm) << " " << vec(to, kMm) << "\" size=\""
+      << num(radius * kMm) << "\"/>\n";
 }
 
 }  // namespace
@@ -97,7 +98,8 @@ std::string arm_mjcf(const ArmDescription &arm, const Scene &scene, const MjcfOp
       << "  <compiler angle=\"radian\" inertiafromgeom=\"false\"/>\n"
       << "  <option timestep=\"" << num(options.timestep) << "\" integrator=\"RK4\" collision=\""
       << (scene.obstacles.empty() ? "all" : "predefined") << "\" gravity=\"0 0 "
-      << num(-options.gravity) << "\"/>\n"
+      << num(-options.gravity)
+      << "\"/>\n"
       // Room for a few dozen contacts; the engine's default scratch size (10 MB per simulation
       // state) costs more to clear than a short run costs to simulate.
       << "  <size njmax=\"300\" nconmax=\"60\" nstack=\"100000\"/>\n"
@@ -106,8 +108,8 @@ std::string arm_mjcf(const ArmDescription &arm, const Scene &scene, const MjcfOp
       << num(contact_time) << " " << num(kContactDampRatio) << "\" solimp=\"" << kSolimp << "\""
       << (options.visuals ? " rgba=\"0.75 0.75 0.78 1\"" : "") << "/>\n"
       << "    <default class=\"arm\"><geom/></default>\n"
-      << "    <default class=\"carried\"><geom" << (options.visuals ? " rgba=\"0.3 0.3 0.35 1\"" : "")
-      << "/></default>\n"
+      << "    <default class=\"carried\"><geom"
+      << (options.visuals ? " rgba=\"0.3 0.3 0.35 1\"" : "") << "/></default>\n"
       << "    <default class=\"visual\"><geom contype=\"0\" conaffinity=\"0\"/></default>\n"
       << "    <default class=\"obstacle\"><geom contype=\"0\" conaffinity=\"1\""
       << (options.visuals ? " rgba=\"0.85 0.55 0.45 1\"" : "") << "/></default>\n"
@@ -115,7 +117,8 @@ std::string arm_mjcf(const ArmDescription &arm, const Scene &scene, const MjcfOp
       << "  <worldbody>\n";
     if (options.visuals) {
         x << "    <light pos=\"0 0 3\" dir=\"0 0 -1\" directional=\"true\"/>\n"
-          << "    <geom name=\"floor\" class=\"visual\" type=\"plane\" size=\"2 2 0.01\" rgba=\"0.9 0.9 0.9 1\"/>\n";
+          << "    <geom name=\"floor\" class=\"visual\" type=\"plane\" size=\"2 2 0.01\" "
+             "rgba=\"0.9 0.9 0.9 1\"/>\n";
     }
 
     // The chain: body i in body i-1 at DH frame i-1.
@@ -163,8 +166,9 @@ std::string arm_mjcf(const ArmDescription &arm, const Scene &scene, const MjcfOp
         x << indent << "<site name=\"flange\" pos=\"" << vec(flange, kMm) << "\" quat=\""
           << quat(flange_rot) << "\"/>\n";
         const Mat3 mount = rpy(scene.sensor.rpy);
-        x << indent << "<body name=\"tool\" pos=\"" << vec(add(flange, rotate(flange_rot, scene.sensor.offset)), kMm)
-          << "\" quat=\"" << quat(mul(flange_rot, mount)) << "\">\n";
+        x << indent << "<body name=\"tool\" pos=\""
+          << vec(add(flange, rotate(flange_rot, scene.sensor.offset)), kMm) << "\" quat=\""
+          << quat(mul(flange_rot, mount)) << "\">\n";
         const std::string in = indent + "  ";
         inertial(x, scene.tool.inertial, scene.sensor.offset, mount, in.c_str());
         x << in << "<site name=\"ft_sensor\"/>\n";
@@ -181,8 +185,8 @@ std::string arm_mjcf(const ArmDescription &arm, const Scene &scene, const MjcfOp
         inertial(x, scene.payload, scene.sensor.offset, mount, (in + "  ").c_str());
         if (scene.payload.mass > 0.0 && options.visuals) {
             const Vec3 c = rotate(transpose(mount), sub(scene.payload.centre, scene.sensor.offset));
-            x << in << "  <geom class=\"visual\" type=\"sphere\" size=\"0.03\" pos=\"" << vec(c, kMm)
-              << "\" rgba=\"0.2 0.4 0.8 1\"/>\n";
+            x << in << "  <geom class=\"visual\" type=\"sphere\" size=\"0.03\" pos=\""
+              << vec(c, kMm) << "\" rgba=\"0.2 0.4 0.8 1\"/>\n";
         }
         x << in << "</body>\n" << indent << "</body>\n";
     }
@@ -205,9 +209,11 @@ std::string arm_mjcf(const ArmDescription &arm, const Scene &scene, const MjcfOp
             const double iyy = o.mass * (half[0] * half[0] + half[2] * half[2]) / 3.0 * kInertia;
             const double izz = o.mass * (half[0] * half[0] + half[1] * half[1]) / 3.0 * kInertia;
             // The spring's rest length leaves the plate's face at `face_centre` under its weight.
-            const double sag = o.mass * options.gravity * o.normal[2] / norm(o.normal) / k_si;  // [m]
-            x << "      <joint name=\"" << name << "_slide\" type=\"slide\" axis=\"0 0 1\" stiffness=\""
-              << num(k_si) << "\" springref=\"" << num(sag) << "\" damping=\"" << num(damping) << "\"/>\n"
+            const double sag =
+                o.mass * options.gravity * o.normal[2] / norm(o.normal) / k_si;  // [m]
+            x << "      <joint name=\"" << name
+              << "_slide\" type=\"slide\" axis=\"0 0 1\" stiffness=\"" << num(k_si)
+              << "\" springref=\"" << num(sag) << "\" damping=\"" << num(damping) << "\"/>\n"
               << "      <inertial mass=\"" << num(o.mass) << "\" pos=\"0 0 " << num(-half[2] * kMm)
               << "\" diaginertia=\"" << num(ixx) << " " << num(iyy) << " " << num(izz) << "\"/>\n";
         }
@@ -224,8 +230,9 @@ std::string arm_mjcf(const ArmDescription &arm, const Scene &scene, const MjcfOp
         for (std::size_t k = 0; k < scene.obstacles.size(); ++k) {
             const ObstacleSpec &o = scene.obstacles[k];
             for (const std::string &g : touching) {
-                x << "    <pair geom1=\"" << g << "\" geom2=\"obstacle" << k << "_face\" condim=\"3\" friction=\""
-                  << num(o.friction) << " " << num(o.friction) << " 0.005 0.0001 0.0001\" solref=\""
+                x << "    <pair geom1=\"" << g << "\" geom2=\"obstacle" << k
+                  << "_face\" condim=\"3\" friction=\"" << num(o.friction) << " " << num(o.friction)
+                  << " 0.005 0.0001 0.0001\" solref=\""
                   << num(std::max(o.contact_time, contact_time)) << " " << num(kContactDampRatio)
                   << "\" solimp=\"" << kSolimp << "\"/>\n";
             }

@@ -42,7 +42,9 @@ void joint_friction(const mjModel *m, mjData *d) {
     }
 }
 
-void physics_warning(const char *message) { std::fprintf(stderr, "kxsim: physics engine: %s\n", message); }
+void physics_warning(const char *message) {
+    std::fprintf(stderr, "kxsim: physics engine: %s\n", message);
+}
 
 mjModel *compile(const std::string &xml) {
     // The engine reads MJCF from files; a virtual file keeps it in memory.
@@ -236,7 +238,8 @@ void ArmPlant::carry_payload(bool on) {
     payload_on_ = on;
     model_->body_mass[payload_body_] = on ? payload_mass_ : 0.0;
     for (std::size_t k = 0; k < 3; ++k) {
-        model_->body_inertia[3 * payload_body_ + static_cast<int>(k)] = on ? payload_moments_[k] : 0.0;
+        model_->body_inertia[3 * payload_body_ + static_cast<int>(k)] =
+            on ? payload_moments_[k] : 0.0;
     }
 }
 
@@ -346,7 +349,8 @@ void ArmPlant::step() {
         const double counts_per_deg = drives_[j]->gear * kCountsPerMotorTurn / 360.0;
         const double link_deg = data_->qpos[j] / kDeg;
         enc_b_[j] = static_cast<int32_t>(std::llround(link_deg * counts_per_deg));
-        enc_a_[j] = static_cast<int32_t>(std::llround((link_deg + deflection_deg_[j]) * counts_per_deg));
+        enc_a_[j] =
+            static_cast<int32_t>(std::llround((link_deg + deflection_deg_[j]) * counts_per_deg));
     }
 }
 
@@ -391,7 +395,8 @@ Vec3 ArmPlant::frame_point_at(const double joints_deg[6], int link) const {
         scratch_->qpos[j] = joints_deg[j] * kDeg;
     }
     mj_kinematics(model_, scratch_);
-    const double *p = scratch_->site_xpos + 3 * frame_site_[static_cast<std::size_t>(std::clamp(link, 1, 6) - 1)];
+    const double *p =
+        scratch_->site_xpos + 3 * frame_site_[static_cast<std::size_t>(std::clamp(link, 1, 6) - 1)];
     return {p[0] * kMm, p[1] * kMm, p[2] * kMm};
 }
 

@@ -257,7 +257,8 @@ CollisionRun run_collision_once(const CollisionOptions &o, bool impact, bool mon
             run.impact = true;
             run.onset = t;
             run.contact_speed = norm(motion);
-            const Vec3 u = run.contact_speed > 0.0 ? scale(motion, 1.0 / run.contact_speed) : Vec3{};
+            const Vec3 u =
+                run.contact_speed > 0.0 ? scale(motion, 1.0 / run.contact_speed) : Vec3{};
             std::copy(u.begin(), u.end(), run.impact_direction);
         }
         run.peak_force = std::max(run.peak_force, std::max(row.contact_peak, f));
@@ -341,8 +342,9 @@ CollisionResult run_collision(const CollisionOptions &o) {
                 const TraceRow &row = run.trace[i];
                 for (std::size_t j = 0; j < 6; ++j) {
                     if (row.threshold[j] > 0.0) {
-                        r.doubled_error_residual_share = std::max(
-                            r.doubled_error_residual_share, std::fabs(row.residual[j]) / row.threshold[j]);
+                        r.doubled_error_residual_share =
+                            std::max(r.doubled_error_residual_share,
+                                     std::fabs(row.residual[j]) / row.threshold[j]);
                     }
                 }
             }

@@ -353,7 +353,7 @@ struct FrictionIdPoint {
     double speed = 0.0;            // [deg/s]
     double plant = 0.0;            // the plant's friction (its law, friction scale included)
     double identified = 0.0;       // the identified curve: slow set below 18 deg/s, fast set above
-    double compensation = 0.0;     // the library's compensation law, which the verdict compares with
+    double compensation = 0.0;  // the library's compensation law, which the verdict compares with
     double error() const { return plant != 0.0 ? (identified - plant) / plant : 0.0; }
 };
 
@@ -410,7 +410,8 @@ struct ConstforceOptions {
 
 struct ConstforceResult {
     std::vector<TraceRow> trace;
-    std::vector<double> t, contact, reading, offset, tip_x, tip_z;  // per cycle [s, N, N, mm, mm, mm]
+    std::vector<double> t, contact, reading, offset, tip_x,
+        tip_z;                   // per cycle [s, N, N, mm, mm, mm]
     int32_t start_status = -9;   // of the start command
     // Z force error after the settle time: the surface's force (truth) and the library's reading.
     double mean = 0.0, sd = 0.0, worst = 0.0;                        // [N]

@@ -62,10 +62,14 @@ enum class Answer { kAccept, kRefuse, kConflict };
 class Rng {
 public:
     explicit Rng(uint64_t seed) : gen_(seed) {}
-    double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(gen_); }
+    double uniform(double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(gen_);
+    }
     int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen_); }
     bool chance(double p) { return std::bernoulli_distribution(p)(gen_); }
-    double exponential(double mean) { return std::exponential_distribution<double>(1.0 / mean)(gen_); }
+    double exponential(double mean) {
+        return std::exponential_distribution<double>(1.0 / mean)(gen_);
+    }
     template <typename T, std::size_t N>
     T one_of(const T (&values)[N]) {
         return values[static_cast<std::size_t>(pick(0, static_cast<int>(N) - 1))];
@@ -79,7 +83,8 @@ constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr float kBadLevels[] = {-1.0f, -0.001f, 100.5f, 1.0e9f, static_cast<float>(kNan),
                                 static_cast<float>(kInf), -static_cast<float>(kInf)};
-constexpr float kBadGains[] = {-0.5f, 1.5f, 1.0e6f, static_cast<float>(kNan), static_cast<float>(kInf)};
+constexpr float kBadGains[] = {-0.5f, 1.5f, 1.0e6f, static_cast<float>(kNan),
+                               static_cast<float>(kInf)};
 constexpr double kBadLawGains[] = {0.0, 0.49, 1.51, 100.0, kNan, -kInf};
 constexpr double kBadPid[] = {-1.0, 10.5, 1.0e9, kNan};
 
@@ -153,7 +158,8 @@ Answer static_check(Rng &r, bool, int32_t *answer) {
 }
 
 Answer torque_model(Rng &r, bool valid, int32_t *answer) {
-    *answer = qmcgravityTeachVersionOnOff(valid ? static_cast<uint8_t>(r.pick(0, 2)) : bad_byte(r, 3));
+    *answer =
+        qmcgravityTeachVersionOnOff(valid ? static_cast<uint8_t>(r.pick(0, 2)) : bad_byte(r, 3));
     return valid ? Answer::kAccept : Answer::kRefuse;
 }
 
@@ -172,7 +178,8 @@ Answer power_limit(Rng &r, bool valid, int32_t *answer) {
 }
 
 Answer friction_on(Rng &r, bool valid, int32_t *answer) {
-    *answer = qmcFrictionCompensationOnOff(valid ? static_cast<uint8_t>(r.pick(0, 1)) : bad_byte(r, 2));
+    *answer =
+        qmcFrictionCompensationOnOff(valid ? static_cast<uint8_t>(r.pick(0, 1)) : bad_byte(r, 2));
     return valid ? Answer::kAccept : Answer::kRefuse;
 }
 
@@ -411,7 +418,8 @@ public:
             }
         }
         result_.cycles = cycles;
-        result_.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+        result_.wall_s =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
         result_.cpu_s = static_cast<double>(std::clock() - cpu0) / CLOCKS_PER_SEC;
         return result_;
     }
@@ -429,11 +437,12 @@ private:
     // The host's state when a check fails: robot state, torque model, the drag switches and the
     // last settings command.
     std::string context() const {
-        return fmt(" (robot state %d, torque model %u, drag lock %u, interference drag %u, friction "
-                   "compensation %u, static check %u; last command %s at cycle %llu)",
-                   mpb.robotState, mcb.newTeachEnable, mcb.dragLockOn, mcb.interfereDragMode,
-                   mcb.frictionCompOn, mcb.staticCollisionOn, last_command_.c_str(),
-                   static_cast<unsigned long long>(last_command_cycle_));
+        return fmt(
+            " (robot state %d, torque model %u, drag lock %u, interference drag %u, friction "
+            "compensation %u, static check %u; last command %s at cycle %llu)",
+            mpb.robotState, mcb.newTeachEnable, mcb.dragLockOn, mcb.interfereDragMode,
+            mcb.frictionCompOn, mcb.staticCollisionOn, last_command_.c_str(),
+            static_cast<unsigned long long>(last_command_cycle_));
     }
 
     void fail(const char *check, std::string detail) {
@@ -493,17 +502,20 @@ private:
     }
 
     void settings_command() {
-        const std::size_t kind = static_cast<std::size_t>(rng_.pick(0, static_cast<int>(kSettingsKinds) - 1));
+        const std::size_t kind =
+            static_cast<std::size_t>(rng_.pick(0, static_cast<int>(kSettingsKinds) - 1));
         const bool valid = !rng_.chance(o_.invalid_share) || !kSettingsCommands[kind].has_invalid;
         const Settings before = read_settings();
         int32_t got = 0;
         const Answer expected = kSettingsCommands[kind].issue(rng_, valid, &got);
         count(kind, !valid);
-        last_command_ = fmt("%s (%s, answered %d)", kSettingsCommands[kind].kind, valid ? "valid" : "invalid", got);
+        last_command_ = fmt("%s (%s, answered %d)", kSettingsCommands[kind].kind,
+                            valid ? "valid" : "invalid", got);
         last_command_cycle_ = cycle_;
         if (!answered(expected, got)) {
-            fail("answer", fmt("%s (%s arguments) answered %d, expected %s", kSettingsCommands[kind].kind,
-                               valid ? "valid" : "invalid", got, answer_text(expected)));
+            fail("answer",
+                 fmt("%s (%s arguments) answered %d, expected %s", kSettingsCommands[kind].kind,
+                     valid ? "valid" : "invalid", got, answer_text(expected)));
         }
         const Settings after = read_settings();
         result_.settings_reads += 2;
@@ -534,11 +546,13 @@ private:
             const double word = how.jointTorqueCmd[j];
             result_.peak_command = std::max(result_.peak_command, std::fabs(word));
             if (std::fabs(word) > kSoakCommandLimit) {
-                fail("command", fmt("J%d command word %d", j + 1, how.jointTorqueCmd[j]) + context());
+                fail("command",
+                     fmt("J%d command word %d", j + 1, how.jointTorqueCmd[j]) + context());
             }
             // FNV-1a over the command words.
-            result_.fingerprint = (result_.fingerprint ^ static_cast<uint16_t>(how.jointTorqueCmd[j])) *
-                                  0x100000001b3ull;
+            result_.fingerprint =
+                (result_.fingerprint ^ static_cast<uint16_t>(how.jointTorqueCmd[j])) *
+                0x100000001b3ull;
         }
         check_reactions();
     }
@@ -563,9 +577,12 @@ private:
             }
         }
         if (mcb.collisionErrorCode != KXMC_COLLISION_NONE) {
-            what += fmt("%scollision code 0x%08x", what.empty() ? "" : ", ", mcb.collisionErrorCode);
+            what +=
+                fmt("%scollision code 0x%08x", what.empty() ? "" : ", ", mcb.collisionErrorCode);
         }
-        const int32_t expected_state = phase_ == Phase::kProgram ? 2 : phase_ == Phase::kDrag ? 4 : 1;
+        const int32_t expected_state = phase_ == Phase::kProgram ? 2
+                                       : phase_ == Phase::kDrag  ? 4
+                                                                 : 1;
         if (mpb.robotState != expected_state) {
             what += fmt("%srobot state %d in the host's state %d", what.empty() ? "" : ", ",
                         mpb.robotState, expected_state);
@@ -614,7 +631,8 @@ SoakResult run_soak(const SoakOptions &o) {
     SimHost host(hc, plant);
     host.start(default_program().waypoints.front());
     // The start levels are persisted: a level resume returns to them.
-    const float levels[6] = {kStartLevel, kStartLevel, kStartLevel, kStartLevel, kStartLevel, kStartLevel};
+    const float levels[6] = {kStartLevel, kStartLevel, kStartLevel,
+                             kStartLevel, kStartLevel, kStartLevel};
     (void)qmcSetCollisionLevel(0, levels, 1, 0);
     host.forget_history();
     Soak soak(o, plant, host);

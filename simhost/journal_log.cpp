@@ -161,7 +161,8 @@ int Write_Log(int level, const char *format, ...) {
     if (path_length > 0 && static_cast<std::size_t>(path_length) < sizeof path && line_length > 0) {
         const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         if (fd >= 0) {
-            const std::size_t length = std::min(static_cast<std::size_t>(line_length), sizeof line - 1);
+            const std::size_t length =
+                std::min(static_cast<std::size_t>(line_length), sizeof line - 1);
             const ssize_t written = ::write(fd, line, length);
             (void)written;  // a log line that cannot be written is dropped
             ::close(fd);
@@ -243,7 +244,8 @@ int kxHalSetJointIdentifyType(uint16_t type) {
 }
 
 int kxHalSetJointIdentifyEnable(uint8_t joint, uint16_t on) {
-    record_call("kxHalSetJointIdentifyEnable", {static_cast<double>(joint), static_cast<double>(on)});
+    record_call("kxHalSetJointIdentifyEnable",
+                {static_cast<double>(joint), static_cast<double>(on)});
     return 0;
 }
 

@@ -104,7 +104,8 @@ std::vector<Setting> build_table() {
         t.push_back(i32(U, user, "COLLISION_SAFEMARGIN" + n, &mcb.collisionSafeMargin[j], 1, 10));
         // The saved levels are also the ones a level resume returns to.
         t.push_back(f32(U, user, "J" + n + "_COLLISION_LEVEL", &mpb.collisionLevel[j], 0, 100));
-        t.push_back(f32(U, user, "J" + n + "_COLLISION_LEVEL", &mpb.collisionLevelSaved[j], 0, 100));
+        t.push_back(
+            f32(U, user, "J" + n + "_COLLISION_LEVEL", &mpb.collisionLevelSaved[j], 0, 100));
     }
     // Current payload and its identification.
     t.push_back(u8(U, user, "LOAD_NUM", &mpb.loadNum, 0, KXMC_LOAD_TABLE_SIZE - 1));

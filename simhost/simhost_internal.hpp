@@ -18,7 +18,8 @@ constexpr double kRadToDeg = 180.0 / kPi;
 
 // ---- Journal (journal_log.cpp) -------------------------------------------------------------
 // Appends a call to the journal (nothing, and no allocation, while recording is off).
-void record_call(const char *name, const double *args, int count, const std::string &text = std::string());
+void record_call(const char *name, const double *args, int count,
+                 const std::string &text = std::string());
 void record_call(const char *name, std::initializer_list<double> args,
                  const std::string &text = std::string());
 // The configuration root, chosen on first use (config_root() hands out a copy).

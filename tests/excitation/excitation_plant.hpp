@@ -29,14 +29,19 @@ class Plant {
 public:
     Plant(double d4_mm, const Payload &load, double g = 9.81, bool rotors = true) : g_(g) {
         const kxmc::StandardArmParameters &arm = kxmc::detail::kDefaultSet;
-        const double a[6] = {0, -0.425, -0.395, 0, 0, 0}, d[6] = {0.152, 0, 0, d4_mm * 1e-3, 0.102, 0.1};
+        const double a[6] = {0, -0.425, -0.395, 0, 0, 0},
+                     d[6] = {0.152, 0, 0, d4_mm * 1e-3, 0.102, 0.1};
         const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
         for (int i = 0; i < 6; ++i) {
             const float *c = &arm.centres[3 * i], *I = &arm.inertias[6 * i];
-            KDL::RigidBodyInertia body(arm.masses[i], KDL::Vector(c[0], c[1], c[2]) * 1e-3,
-                                       1e-6 * KDL::RotationalInertia(I[0], I[3], I[5], I[1], I[2], I[4]));
-            if (i == 5) body = body + KDL::RigidBodyInertia(load.mass, KDL::Vector(load.x, load.y, load.z) * 1e-3);
-            chain_.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(a[i], alpha[i], d[i], 0), body));
+            KDL::RigidBodyInertia body(
+                arm.masses[i], KDL::Vector(c[0], c[1], c[2]) * 1e-3,
+                1e-6 * KDL::RotationalInertia(I[0], I[3], I[5], I[1], I[2], I[4]));
+            if (i == 5)
+                body = body +
+                       KDL::RigidBodyInertia(load.mass, KDL::Vector(load.x, load.y, load.z) * 1e-3);
+            chain_.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
+                                           KDL::Frame::DH(a[i], alpha[i], d[i], 0), body));
             rotor_[i] = rotors ? arm.rotor[i] * 1e-6 : 0.0;
         }
     }
@@ -71,7 +76,8 @@ struct Trajectory {
         return {q[0] * kDeg, q[1] * kDeg, q[2] * kDeg, q[3] * kDeg, q[4] * kDeg, q[5] * kDeg};
     }
     void state(long c, Joints &q, Joints &qd, Joints &qdd) const {
-        const Joints m2 = position(c), m1 = position(c + 1), p1 = position(c + 3), p2 = position(c + 4);
+        const Joints m2 = position(c), m1 = position(c + 1), p1 = position(c + 3),
+                     p2 = position(c + 4);
         q = position(c + 2);
         for (int i = 0; i < 6; ++i) {
             qd[i] = (m2[i] - 8 * m1[i] + 8 * p1[i] - p2[i]) / 12e-3;

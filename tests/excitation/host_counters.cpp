@@ -49,7 +49,9 @@ static void *counted(void *p) {
 }
 void *malloc(std::size_t n) { return admit() ? counted(__libc_malloc(n)) : nullptr; }
 // The compiler may turn a malloc followed by clearing into calloc.
-void *calloc(std::size_t n, std::size_t s) { return admit() ? counted(__libc_calloc(n, s)) : nullptr; }
+void *calloc(std::size_t n, std::size_t s) {
+    return admit() ? counted(__libc_calloc(n, s)) : nullptr;
+}
 void free(void *p) {
     if (excitation_test::g_armed && p != nullptr) --excitation_test::g_heap.live;
     __libc_free(p);

@@ -24,8 +24,10 @@ struct Matrices {
 Matrices matrices(const Joints &q, const Joints &qd) {
     Matrices d;
     double *mr[6], *vr[6], *gr[6];
-    for (int i = 0; i < 6; ++i) mr[i] = d.M.row(i).data(), vr[i] = d.V.row(i).data(), gr[i] = &d.G(i);
-    EXPECT_EQ(com_M_matrix(q.data(), MatHead{0, 5, 0, 5, 0, mr}) + com_G_matrix(q.data(), MatHead{0, 5, 0, 0, 0, gr}) +
+    for (int i = 0; i < 6; ++i)
+        mr[i] = d.M.row(i).data(), vr[i] = d.V.row(i).data(), gr[i] = &d.G(i);
+    EXPECT_EQ(com_M_matrix(q.data(), MatHead{0, 5, 0, 5, 0, mr}) +
+                  com_G_matrix(q.data(), MatHead{0, 5, 0, 0, 0, gr}) +
                   com_C_matrix(q.data(), qd.data(), MatHead{0, 5, 0, 5, 0, vr}),
               0);
     return d;
@@ -46,12 +48,14 @@ TEST(JointSpaceMatrices, MatchKdlTheirIdentitiesAndTheFlangeConstants) {
         for (int i = 0; i < 6; ++i) q[i] = 3.2 * u(rng), qd[i] = 2.5 * u(rng), qdd[i] = 10 * u(rng);
         const Matrices d = matrices(q, qd);
         const Vec6 want = vec(plant.torque(q, qd, qdd));
-        EXPECT_LT((d.M * vec(qdd) + d.V * vec(qd) + d.G - want).cwiseAbs().maxCoeff(), 1e-9 * (1 + want.norm()));
+        EXPECT_LT((d.M * vec(qdd) + d.V * vec(qd) + d.G - want).cwiseAbs().maxCoeff(),
+                  1e-9 * (1 + want.norm()));
         EXPECT_LT((d.G - vec(plant.torque(q, zero, zero))).cwiseAbs().maxCoeff(), 1e-9);
         EXPECT_EQ(d.G(0), 0.0);
         EXPECT_LT((d.M - d.M.transpose()).cwiseAbs().maxCoeff(), 1e-15);
         EXPECT_EQ(Eigen::LLT<Mat6>(d.M).info(), Eigen::Success);
-        EXPECT_NEAR(d.M(5, 5), 0.0003593 + 0.36 * (0.93 * 0.93 + 0.81 * 0.81) * 1e-6, 1e-10);  // float tables
+        EXPECT_NEAR(d.M(5, 5), 0.0003593 + 0.36 * (0.93 * 0.93 + 0.81 * 0.81) * 1e-6,
+                    1e-10);  // float tables
         EXPECT_NEAR(d.V(5, 5), 0.0, 1e-15);
         g6_max = std::max(g6_max, std::fabs(d.G(5)));
         const double h = 1e-6;  // M' along qd by central differences
@@ -74,26 +78,33 @@ TEST(JointSpaceMatrices, MatchKdlTheirIdentitiesAndTheFlangeConstants) {
 // Element (i, k) goes to rows[firstRow + i][firstCol + k]; a header of another size, a missing
 // row or an input that is not finite writes nothing.
 TEST(JointSpaceMatrices, WriteTheDesignatedBlockOrNothing) {
-    const Joints q{0.3, -1.2, 0.9, -0.7, 0.5, 0.2}, qd{0.4, -0.3, 0.8, 1.1, -0.9, 2.0}, nan{NAN, 0, 0, 0, 0, 0},
-                 inf{0, 0, 0, 0, 0, HUGE_VAL};
+    const Joints q{0.3, -1.2, 0.9, -0.7, 0.5, 0.2}, qd{0.4, -0.3, 0.8, 1.1, -0.9, 2.0},
+        nan{NAN, 0, 0, 0, 0, 0}, inf{0, 0, 0, 0, 0, HUGE_VAL};
     const Matrices want = matrices(q, qd);
     double big[8][9], *rows[8];
     for (int i = 0; i < 8; ++i) rows[i] = big[i], std::fill(big[i], big[i] + 9, -7.0);
-    ASSERT_EQ(com_M_matrix(q.data(), MatHead{2, 7, 1, 6, 0, rows}) + com_G_matrix(q.data(), MatHead{2, 7, 8, 8, 0, rows}), 0);
+    ASSERT_EQ(com_M_matrix(q.data(), MatHead{2, 7, 1, 6, 0, rows}) +
+                  com_G_matrix(q.data(), MatHead{2, 7, 8, 8, 0, rows}),
+              0);
     for (int i = 0; i < 8; ++i) {
         for (int k = 0; k < 9; ++k) {
-            const double x = i < 2 || k == 0 || k == 7 ? -7.0 : k == 8 ? want.G(i - 2) : want.M(i - 2, k - 1);
+            const double x = i < 2 || k == 0 || k == 7 ? -7.0
+                             : k == 8                  ? want.G(i - 2)
+                                                       : want.M(i - 2, k - 1);
             EXPECT_EQ(big[i][k], x) << i << " " << k;
         }
     }
     double *missing[6] = {big[0], big[1], nullptr, big[3], big[4], big[5]};
-    for (const MatHead &h : {MatHead{0, 4, 0, 5, 0, rows}, MatHead{-1, 4, 0, 5, 0, rows}, MatHead{5, 0, 0, 5, 0, rows},
-                             MatHead{0, INT32_MAX, 0, 5, 0, rows}, MatHead{0, 5, 0, 5, 0, missing}}) {
+    for (const MatHead &h :
+         {MatHead{0, 4, 0, 5, 0, rows}, MatHead{-1, 4, 0, 5, 0, rows}, MatHead{5, 0, 0, 5, 0, rows},
+          MatHead{0, INT32_MAX, 0, 5, 0, rows}, MatHead{0, 5, 0, 5, 0, missing}}) {
         EXPECT_EQ(com_M_matrix(q.data(), h) + com_C_matrix(q.data(), qd.data(), h), -2);
     }
     const MatHead square{0, 5, 0, 5, 0, rows};
-    EXPECT_EQ(com_G_matrix(q.data(), square) + com_M_matrix(nan.data(), square) + com_C_matrix(q.data(), inf.data(), square) +
-                  com_C_matrix(nullptr, qd.data(), square) + com_G_matrix(nan.data(), MatHead{0, 5, 0, 0, 0, rows}),
+    EXPECT_EQ(com_G_matrix(q.data(), square) + com_M_matrix(nan.data(), square) +
+                  com_C_matrix(q.data(), inf.data(), square) +
+                  com_C_matrix(nullptr, qd.data(), square) +
+                  com_G_matrix(nan.data(), MatHead{0, 5, 0, 0, 0, rows}),
               -5);
     for (auto &r : big) EXPECT_EQ(r[0], -7.0);  // every refused header starts at column 0
 }

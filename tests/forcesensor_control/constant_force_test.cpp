@@ -38,8 +38,9 @@ protected:
 TEST_F(ConstForce, QuantisedZErrorAndTheStepLimit) {
     struct Row { double error, offset; };  // Z force error [N] -> first correction [mm] (Kp 0.001)
     // Each band's upper edge belongs to it; beyond 20 N the error itself, up to the step limit.
-    const Row rows[] = {{1.0, 0},     {-1.2, -0.0015}, {3.0, 0.0015}, {3.01, 0.003},   {-5.0, -0.003}, {5.1, 0.005},
-                        {10.0, 0.005}, {10.5, 0.01},   {-20.0, -0.01}, {-24.0, -0.024}, {80.0, 0.05}};
+    const Row rows[] = {{1.0, 0},       {-1.2, -0.0015}, {3.0, 0.0015}, {3.01, 0.003},
+                        {-5.0, -0.003}, {5.1, 0.005},    {10.0, 0.005}, {10.5, 0.01},
+                        {-20.0, -0.01}, {-24.0, -0.024}, {80.0, 0.05}};
     for (const Row &r : rows) {
         SCOPED_TRACE(r.error);
         ASSERT_EQ(start(kZOnly), 0);
@@ -69,7 +70,8 @@ TEST_F(ConstForce, OffsetLimitsStopTheControlWithTheAxisFaultCode) {
     const Trsf tool = [] { Trsf t; multTrsf(&t, &mpb.flangePose, &mpb.toolTrsf); return t; }();
     for (int axis = 0; axis < 6; ++axis) {
         const double limit = axis < 3 ? 20.0 : 5.0;
-        for (double value : {limit, -limit, std::nextafter(limit, 1e9), -limit - 0.01, std::nan("")}) {
+        for (double value :
+             {limit, -limit, std::nextafter(limit, 1e9), -limit - 0.01, std::nan("")}) {
             SCOPED_TRACE("axis " + std::to_string(axis) + " offset " + std::to_string(value));
             ASSERT_EQ(start(kNone), 0);
             mcb.faultCode = 0;
@@ -99,7 +101,8 @@ TEST_F(ConstForce, CorrectedPoseInEachFrame) {
     const double p_pose[6] = {400, -120, 300, 170, 20, -60}, w_pose[6] = {100, 200, -50, 0, 30, 45};
     const KDL::Frame P = kdl_pose(p_pose), W = kdl_pose(w_pose);
     const double d = kPi / 180;
-    const KDL::Frame T(KDL::Rotation::RPY(o[3] * d, o[4] * d, o[5] * d), KDL::Vector(o[0], o[1], o[2]) / 1000);
+    const KDL::Frame T(KDL::Rotation::RPY(o[3] * d, o[4] * d, o[5] * d),
+                       KDL::Vector(o[0], o[1], o[2]) / 1000);
     const Trsf w = trsf(W);
     mpb.workpieceFrameTable[7][0] = 1;
     std::memcpy(&mpb.workpieceFrameTable[7][1], &w, sizeof w);
@@ -109,14 +112,17 @@ TEST_F(ConstForce, CorrectedPoseInEachFrame) {
         {0, 7, P * W * T * W.Inverse()},
         {0, 8, P * T},  // an unset work-piece entry is the base frame
         {2, 7, P * KDL::Frame(KDL::Vector(o[0], o[1], o[2]) / 1000)},  // admittance state at rest
-        {1, 7, KDL::Frame(KDL::Rotation::RPY((p_pose[3] + o[3]) * d, (p_pose[4] + o[4]) * d, (p_pose[5] + o[5]) * d),
-                       P.p + KDL::Vector(o[0], o[1], o[2]) / 1000)},
+        {1, 7,
+         KDL::Frame(KDL::Rotation::RPY((p_pose[3] + o[3]) * d, (p_pose[4] + o[4]) * d,
+                                       (p_pose[5] + o[5]) * d),
+                    P.p + KDL::Vector(o[0], o[1], o[2]) / 1000)},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(int(r.frame));
         mcb.forceSensorRefCoord = r.frame;
         for (int i = 3; i < 6; ++i) mpb.tcpPos[i] = p_pose[i];
-        ASSERT_EQ(qmcConstForceStartStop(1, r.entry, kNone, target, gains, 0, 0, 20, 5, 100, 0, 0, 3), 0);
+        ASSERT_EQ(
+            qmcConstForceStartStop(1, r.entry, kNone, target, gains, 0, 0, 20, 5, 100, 0, 0, 3), 0);
         std::memcpy(mcb.constForceOffset, o, sizeof o);
         Trsf out;
         ASSERT_EQ(constForceControl(trsf(P), &out), 0);
@@ -132,36 +138,56 @@ TEST_F(ConstForce, CorrectedPoseInEachFrame) {
 }
 
 TEST_F(ConstForce, StartAndStopCommand) {
-    const double t[6] = {5, -3, 10, 0, 0, 0}, g[6] = {0.001, 0, 0, 0.01, 0, 0}, bad[6] = {0, std::nan(""), 0, 0, 0, 0};
+    const double t[6] = {5, -3, 10, 0, 0, 0}, g[6] = {0.001, 0, 0, 0.01, 0, 0},
+                 bad[6] = {0, std::nan(""), 0, 0, 0, 0};
     const uint8_t sel2[6] = {0, 2, 0, 0, 0, 0};
-    struct Row { const char *name; uint8_t on; int32_t frame; const uint8_t *sel; const double *target;
-                 uint8_t adjust, ilc; double max; uint8_t act; int32_t result; };
+    struct Row {
+        const char *name;
+        uint8_t on;
+        int32_t frame;
+        const uint8_t *sel;
+        const double *target;
+        uint8_t adjust, ilc;
+        double max;
+        uint8_t act;
+        int32_t result;
+    };
     const Row rows[] = {
-        {"on 2", 2, 0, kZOnly, t, 0, 0, 20, 1, -1},       {"frame 257", 1, 257, kZOnly, t, 0, 0, 20, 1, -1},
-        {"frame -1", 1, -1, kZOnly, t, 0, 0, 20, 1, -1},  {"adjust 2", 1, 0, kZOnly, t, 2, 0, 20, 1, -1},
-        {"ilc 3", 1, 0, kZOnly, t, 0, 3, 20, 1, -1},      {"flag 2", 1, 0, sel2, t, 0, 0, 20, 1, -1},
-        {"target NaN", 1, 0, kZOnly, bad, 0, 0, 20, 1, -1}, {"limit inf", 1, 0, kZOnly, t, 0, 0, INFINITY, 1, -1},
-        {"sensor off", 1, 0, kZOnly, t, 0, 0, 20, 0, -2}, {"started", 1, 9, kZOnly, t, 1, 2, 20, 1, 0},
+        {"on 2", 2, 0, kZOnly, t, 0, 0, 20, 1, -1},
+        {"frame 257", 1, 257, kZOnly, t, 0, 0, 20, 1, -1},
+        {"frame -1", 1, -1, kZOnly, t, 0, 0, 20, 1, -1},
+        {"adjust 2", 1, 0, kZOnly, t, 2, 0, 20, 1, -1},
+        {"ilc 3", 1, 0, kZOnly, t, 0, 3, 20, 1, -1},
+        {"flag 2", 1, 0, sel2, t, 0, 0, 20, 1, -1},
+        {"target NaN", 1, 0, kZOnly, bad, 0, 0, 20, 1, -1},
+        {"limit inf", 1, 0, kZOnly, t, 0, 0, INFINITY, 1, -1},
+        {"sensor off", 1, 0, kZOnly, t, 0, 0, 20, 0, -2},
+        {"started", 1, 9, kZOnly, t, 1, 2, 20, 1, 0},
     };
     uint32_t id = 40;
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
         mcb.errorCode = 0, mcb.forceSensorAct = r.act, mcb.constForceOn = 0;
         mpb.workpieceFrameTable[9][2] = 99;
-        EXPECT_EQ(qmcConstForceStartStop(r.on, r.frame, r.sel, r.target, g, r.adjust, r.ilc, r.max, 5, 100, 1, 0, ++id), r.result);
+        EXPECT_EQ(qmcConstForceStartStop(r.on, r.frame, r.sel, r.target, g, r.adjust, r.ilc, r.max,
+                                         5, 100, 1, 0, ++id),
+                  r.result);
         EXPECT_EQ(mpb.cmdId, id);
         EXPECT_EQ(mcb.errorCode, r.on > 1 ? KXMC_ERR_ARGUMENT : 0u);
         EXPECT_EQ(mcb.constForceOn, r.result == 0 ? 1 : 0);
     }
-    EXPECT_TRUE(mpb.activeWorkpieceFrame[2] == 99u && mcb.constForceIlc[4].mode == 2 && mcb.constForcePidAdjustMode == 1);
+    EXPECT_TRUE(mpb.activeWorkpieceFrame[2] == 99u && mcb.constForceIlc[4].mode == 2 &&
+                mcb.constForcePidAdjustMode == 1);
     EXPECT_TRUE(mcb.constForcePid[1].Kp == 0.001 && mcb.constForcePid[5].Kp == 0.01);
 
     // Stopping with the surface angle at rest (0 deg) turns the X target round, hands the host
     // the present pose and joints, and clears the offsets.
-    mcb.constForceOffset[2] = 3, mpb.targetJointPos[0] = 33, mpb.cmdCartPose.pos.v[2] = -1, mpb.toolTrsf.pos.v[1] = 120;
+    mcb.constForceOffset[2] = 3, mpb.targetJointPos[0] = 33, mpb.cmdCartPose.pos.v[2] = -1,
+    mpb.toolTrsf.pos.v[1] = 120;
     ASSERT_EQ(qmcConstForceStartStop(0, 0, kZOnly, t, g, 1, 0, 20, 5, 100, 1, 0, 50), 0);
     EXPECT_TRUE(mcb.constForceTarget[0] == -5.0 && mcb.constForceTarget[1] == -3.0);
-    EXPECT_TRUE(mcb.constForceOffset[2] == 0.0 && mcb.constForcePidAdjustMode == 0 && mpb.cmdJointPos[0] == 33.0);
+    EXPECT_TRUE(mcb.constForceOffset[2] == 0.0 && mcb.constForcePidAdjustMode == 0 &&
+                mpb.cmdJointPos[0] == 33.0);
     Trsf tool;
     multTrsf(&tool, &mpb.flangePose, &mpb.toolTrsf);
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(mpb.cmdCartPose.pos.v[i], tool.pos.v[i], 1e-9) << i;
@@ -185,7 +211,8 @@ TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
     mcb.constForceTarget[2] = 10, mpb.forceSensorWrench[2] = 15;
     for (int k = 0; k < 2000; ++k) kxmcPIDAdjust(21, 0.0, &gain);
     EXPECT_NEAR(gain, 0.005, 1e-12);
-    for (int k = 0; k < 50; ++k) mpb.forceSensorWrench[2] = k % 2 ? 110 : -90, kxmcPIDAdjust(21, 0.0, &gain);
+    for (int k = 0; k < 50; ++k)
+        mpb.forceSensorWrench[2] = k % 2 ? 110 : -90, kxmcPIDAdjust(21, 0.0, &gain);
     EXPECT_EQ(gain, 0.0001);
     gain = 0.004;
     for (int k = 0; k < 200; ++k) kxmcPIDAdjust(20, 0.0, &gain), kxmcPIDAdjust(33, 0.0, &gain);
@@ -197,7 +224,8 @@ TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
     EXPECT_EQ(kxmcILCinit(&rec, 3), -1);
     ASSERT_EQ(kxmcILCinit(&rec, 1), 0);
     double out = 0, sum = 0;
-    for (int k = 0; k < KXMC_ILC_LENGTH; ++k) sum += kxmcILCcontrol(&rec, 2.0, &out) == 0 ? out : 1e9;
+    for (int k = 0; k < KXMC_ILC_LENGTH; ++k)
+        sum += kxmcILCcontrol(&rec, 2.0, &out) == 0 ? out : 1e9;
     EXPECT_EQ(kxmcILCcontrol(&rec, 2.0, &out), -1);
     EXPECT_EQ(mcb.errorCode, KXMC_ERR_ARGUMENT);
     ASSERT_EQ(kxmcILCinit(&rec, 2), 0);
@@ -212,7 +240,11 @@ TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
 
 TEST_F(ConstForce, ComplianceRelaxesTheOffsetWithoutContact) {
     struct Row { double ratio, threshold; int32_t state; int32_t result; };
-    const Row rows[] = {{-0.1, 5, 1, -1}, {0.1, -5, 1, -1}, {0.1, 5, -1, -1}, {std::nan(""), 5, 1, -1}, {0.1, 5, 1, 0}};
+    const Row rows[] = {{-0.1, 5, 1, -1},
+                        {0.1, -5, 1, -1},
+                        {0.1, 5, -1, -1},
+                        {std::nan(""), 5, 1, -1},
+                        {0.1, 5, 1, 0}};
     for (const Row &r : rows) {
         mcb.errorCode = 0, mpb.cmdId = 0;
         EXPECT_EQ(kxmcCompliancestartstop(r.ratio, r.threshold, r.state, 8), r.result);
@@ -250,7 +282,8 @@ TEST_F(ConstForce, HostFilters) {
         ASSERT_EQ(init_notch(&notchFilter, 10.0, 5.0), 0);
         double peak = 0;
         for (int k = 0; k < 20000; ++k) {
-            const double y = notch_process(&notchFilter, t.hz == 0 ? 1.0 : std::sin(2 * kPi * t.hz * k / 1000.0));
+            const double y = notch_process(&notchFilter,
+                                           t.hz == 0 ? 1.0 : std::sin(2 * kPi * t.hz * k / 1000.0));
             if (k > 15000) peak = std::max(peak, std::fabs(y));
         }
         EXPECT_TRUE(peak >= t.lo && peak <= t.hi) << t.hz << " Hz: " << peak;
@@ -281,10 +314,13 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
     // Surface angle: the push's direction from the moments (-30 deg) tilted by the lever of the
     // tool point, asin(r . M / (|Mxy| L)), through the estimate's low-pass.
     const double rm = (tool[0] * m[0] + tool[1] * m[1] + tool[2] * m[2]) / 1000;
-    const double est = std::fabs(std::atan(m[1] / m[0]) + std::asin(rm / (std::hypot(m[0], m[1]) * 0.1)));
+    const double est =
+        std::fabs(std::atan(m[1] / m[0]) + std::asin(rm / (std::hypot(m[0], m[1]) * 0.1)));
     const double th = gain * est, r = mz / 0.1, b = 5;
-    EXPECT_NEAR(-(mcb.constForceOffset[0] - before[0]) / 0.001, std::cos(th) * r + std::sin(th) * b, 1e-6);
-    EXPECT_NEAR(-(mcb.constForceOffset[1] - before[1]) / 0.001, std::cos(th) * b - std::sin(th) * r, 1e-6);
+    EXPECT_NEAR(-(mcb.constForceOffset[0] - before[0]) / 0.001, std::cos(th) * r + std::sin(th) * b,
+                1e-6);
+    EXPECT_NEAR(-(mcb.constForceOffset[1] - before[1]) / 0.001, std::cos(th) * b - std::sin(th) * r,
+                1e-6);
     double held = 0, kept = 0;
     kxmcFTNormal_estimation(&held, nullptr);
     std::memset(mcb.forceSensorCompWrench + 3, 0, 3 * sizeof(double));  // no direction: kept
@@ -310,10 +346,14 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
     const int n = 1000;
     double z_before = 0;
     Trsf out;
-    for (int k = 0; k < n; ++k) z_before = mcb.constForceOffset[2], out = step(3);  // Fz error -7: -5
+    for (int k = 0; k < n; ++k)
+        z_before = mcb.constForceOffset[2], out = step(3);  // Fz error -7: -5
     auto angle = [](double t) { return 0.1 * (t - (0.5 / 1.5) * (1 - std::exp(-3 * t))); };
-    EXPECT_NEAR(mcb.constForceOffset[2] - z_before, -0.005 * std::cos(angle((n - 1) * 0.001)), 1e-7);
-    const KDL::Frame want = kdl(mpb.cmdCartPose) * KDL::Frame(KDL::Rotation::RotX(angle(n * 0.001)), KDL::Vector(0, 0, mcb.constForceOffset[2] / 1000));
+    EXPECT_NEAR(mcb.constForceOffset[2] - z_before, -0.005 * std::cos(angle((n - 1) * 0.001)),
+                1e-7);
+    const KDL::Frame want =
+        kdl(mpb.cmdCartPose) * KDL::Frame(KDL::Rotation::RotX(angle(n * 0.001)),
+                                          KDL::Vector(0, 0, mcb.constForceOffset[2] / 1000));
     EXPECT_TRUE(KDL::Equal(kdl(out), want, 2e-4));
 }
 

@@ -19,7 +19,8 @@ using namespace sensor_test;
 
 // Unit step response of the torque low-pass, sample n.
 std::vector<double> step_response(int n) {
-    const double b0 = 1.57633448805864e-6, b1 = 3.15266897611727e-6, a1 = -1.99644569738134, a2 = 0.996452002719291;
+    const double b0 = 1.57633448805864e-6, b1 = 3.15266897611727e-6, a1 = -1.99644569738134,
+                 a2 = 0.996452002719291;
     std::vector<double> y(n);
     for (int k = 0; k < n; ++k) {
         const double x1 = k >= 1 ? 1 : 0, x2 = k >= 2 ? 1 : 0;
@@ -52,7 +53,8 @@ TEST_F(TorqueGuiding, TorquesAreTheTransposedJacobianOfTheWrenchAtTheFlange) {
         {0, {152, -425, -395, 102, 102, 100}, {0, 0, 0, 0, 0, 0}, false},
     };
     std::mt19937 rng(11);
-    std::uniform_real_distribution<double> angle(-150, 150), push(-40, 40), twist(-4, 4), speed(-0.05, 0.05);
+    std::uniform_real_distribution<double> angle(-150, 150), push(-40, 40), twist(-4, 4),
+        speed(-0.05, 0.05);
     const std::vector<double> s = step_response(400);
     for (const Case &c : cases) {
         SCOPED_TRACE("model " + std::to_string(c.model));
@@ -65,7 +67,8 @@ TEST_F(TorqueGuiding, TorquesAreTheTransposedJacobianOfTheWrenchAtTheFlange) {
 
         double q[6], w[6];
         KDL::JntArray jq(6);
-        for (int j = 0; j < 6; ++j) q[j] = angle(rng), jq(j) = q[j] * kPi / 180, mpb.actualJointVel[j] = speed(rng);
+        for (int j = 0; j < 6; ++j)
+            q[j] = angle(rng), jq(j) = q[j] * kPi / 180, mpb.actualJointVel[j] = speed(rng);
         for (int i = 0; i < 6; ++i) w[i] = i < 3 ? push(rng) : twist(rng);
         const KDL::Chain arm = arm_chain(c.geometry);
         KDL::Frame flange;
@@ -74,7 +77,9 @@ TEST_F(TorqueGuiding, TorquesAreTheTransposedJacobianOfTheWrenchAtTheFlange) {
         KDL::Jacobian jac(6);
         KDL::ChainJntToJacSolver(arm).JntToJac(jq, jac);
         // The sensor's wrench about its origin, moved to the flange origin, in base axes.
-        const KDL::Wrench at_flange = flange.M * (kdl_pose(c.mounting) * KDL::Wrench(KDL::Vector(w[0], w[1], w[2]), KDL::Vector(w[3], w[4], w[5])));
+        const KDL::Wrench at_flange =
+            flange.M * (kdl_pose(c.mounting) *
+                        KDL::Wrench(KDL::Vector(w[0], w[1], w[2]), KDL::Vector(w[3], w[4], w[5])));
         double expected[6];
         for (int j = 0; j < 6; ++j) {
             expected[j] = 0;
@@ -86,10 +91,12 @@ TEST_F(TorqueGuiding, TorquesAreTheTransposedJacobianOfTheWrenchAtTheFlange) {
             std::memcpy(mcb.forceSensorCompWrench, w, sizeof w);
             ASSERT_EQ(kxmcForceDataToTorque(q, tau), 0);
             for (int j = 0; j < 6; ++j)
-                ASSERT_NEAR(tau[j], s[n] * expected[j], 1e-9 * (1 + std::fabs(expected[j]))) << "cycle " << n << " joint " << j;
+                ASSERT_NEAR(tau[j], s[n] * expected[j], 1e-9 * (1 + std::fabs(expected[j])))
+                    << "cycle " << n << " joint " << j;
         }
         for (int n = 0; n < 20000; ++n) kxmcForceDataToTorque(q, tau);
-        for (int j = 0; j < 6; ++j) EXPECT_NEAR(tau[j], expected[j], 1e-6 * (1 + std::fabs(expected[j]))) << "joint " << j;
+        for (int j = 0; j < 6; ++j)
+            EXPECT_NEAR(tau[j], expected[j], 1e-6 * (1 + std::fabs(expected[j]))) << "joint " << j;
     }
 }
 
@@ -107,33 +114,46 @@ TEST_F(TorqueGuiding, DeadBandsZeroSmallPushesInTheHostField) {
     for (const Row &r : rows) {
         std::memcpy(mcb.forceSensorCompWrench, r.in, sizeof r.in);
         ASSERT_EQ(kxmcForceDataToTorque(q, tau), 0);
-        for (int i = 0; i < 6; ++i) EXPECT_EQ(mcb.forceSensorCompWrench[i], r.out[i]) << (&r - rows) << " " << i;
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(mcb.forceSensorCompWrench[i], r.out[i]) << (&r - rows) << " " << i;
         for (double t : tau) EXPECT_TRUE(std::isfinite(t));
     }
 }
 
 TEST_F(TorqueGuiding, StartCommandChecksClampsStoresAndPersists) {
-    const double lambda[6] = {0, 1, 7, 5, 0.5, 2}, K[6] = {1, 2, 3, 4, 5, 6}, B[6] = {0, 2.5, 1, 0.3, 1.01, 0};
+    const double lambda[6] = {0, 1, 7, 5, 0.5, 2}, K[6] = {1, 2, 3, 4, 5, 6},
+                 B[6] = {0, 2.5, 1, 0.3, 1.01, 0};
     const double negK[6] = {1, 2, -0.1, 4, 5, 6}, nanL[6] = {0, std::nan(""), 0, 0, 0, 0};
-    struct Row { int32_t on, sign; const double *lambda, *k; double vel; uint8_t act; int32_t result; };
-    const Row rows[] = {{2, 0, lambda, K, 250, 1, -1},  {1, -1, lambda, K, 250, 1, -1},         {1, 1, lambda, negK, 250, 1, -1},
-                        {1, 1, nanL, K, 250, 1, -1},    {1, 1, lambda, K, std::nan(""), 1, -1}, {1, 1, nullptr, K, 250, 1, -1},
-                        {1, 1, lambda, K, 250, 0, -2},  {1, 1, lambda, K, 321, 1, 0}};
+    struct Row {
+        int32_t on, sign;
+        const double *lambda, *k;
+        double vel;
+        uint8_t act;
+        int32_t result;
+    };
+    const Row rows[] = {{2, 0, lambda, K, 250, 1, -1},          {1, -1, lambda, K, 250, 1, -1},
+                        {1, 1, lambda, negK, 250, 1, -1},       {1, 1, nanL, K, 250, 1, -1},
+                        {1, 1, lambda, K, std::nan(""), 1, -1}, {1, 1, nullptr, K, 250, 1, -1},
+                        {1, 1, lambda, K, 250, 0, -2},          {1, 1, lambda, K, 321, 1, 0}};
     for (const Row &r : rows) {
         SCOPED_TRACE(&r - rows);
         mcb.errorCode = 0, mcb.forceSensorAct = r.act;
-        EXPECT_EQ(kxmcForceAndTorqueDragStartStop(r.on, r.sign, r.lambda, r.k, B, r.vel, 90), r.result);
+        EXPECT_EQ(kxmcForceAndTorqueDragStartStop(r.on, r.sign, r.lambda, r.k, B, r.vel, 90),
+                  r.result);
         EXPECT_EQ(mcb.errorCode, r.result == -1 ? KXMC_ERR_ARGUMENT : 0u);
         EXPECT_EQ(mcb.forceTorqueDragOn + mcb.forceTorqueK[2], r.result == 0 ? 4.0 : 0.0);
         EXPECT_EQ(kxsim::read_config("/root/robot/user.config").empty(), r.result != 0);
     }
     const double stored_lambda[6] = {0, 1, 5, 5, 0.5, 2}, stored_b[6] = {0, 1, 1, 0.3, 1, 0};
-    EXPECT_TRUE(mcb.impedanceSign == 1 && mcb.dragMaxTcpVel == 321.0 && mcb.dragMaxTcpOriVel == 90.0);
+    EXPECT_TRUE(mcb.impedanceSign == 1 && mcb.dragMaxTcpVel == 321.0 &&
+                mcb.dragMaxTcpOriVel == 90.0);
     // The stored (clamped) gains, persisted as one key each after the sign, then the limits.
     std::string want = "IMPEDANCE_SIGN=1.000000 ", got;
     for (const char *key : {"LAMDAGAIN", "KGAIN", "BGAIN"}) {
         const double *v = key[0] == 'L' ? stored_lambda : key[0] == 'K' ? K : stored_b;
-        const double *field = key[0] == 'L' ? mcb.forceTorqueLambda : key[0] == 'K' ? mcb.forceTorqueK : mcb.forceTorqueB;
+        const double *field = key[0] == 'L'   ? mcb.forceTorqueLambda
+                              : key[0] == 'K' ? mcb.forceTorqueK
+                                              : mcb.forceTorqueB;
         for (int j = 0; j < 6; ++j) {
             want += key + std::to_string(j + 1) + "=" + std::to_string(float(v[j])) + " ";
             EXPECT_EQ(field[j], v[j]);
@@ -141,7 +161,8 @@ TEST_F(TorqueGuiding, StartCommandChecksClampsStoresAndPersists) {
     }
     want += "DRAGMAXTCPVEL=321.000000 DRAGMAXTCPORIVEL=90.000000 ";
     for (const auto &k : kxsim::read_config("/root/robot/user.config"))
-        got += k.section == "TEST_PARAM" ? k.key + "=" + std::to_string(std::stof(k.value)) + " " : "?";
+        got += k.section == "TEST_PARAM" ? k.key + "=" + std::to_string(std::stof(k.value)) + " "
+                                         : "?";
     EXPECT_EQ(got, want);
     int32_t end_force = -1, force_torque = -1;
     mcb.endForceDragOn = 1;

@@ -44,24 +44,44 @@ protected:
 };
 
 TEST_F(Poses, RecoversMassCentreAndOffsetsAndTheCompensationThenCancelsTheTool) {
-    struct Case { const char *name; Tool tool; double mounting[6]; double tilt, rot; KDL::Vector g_base; };
+    struct Case {
+        const char *name;
+        Tool tool;
+        double mounting[6];
+        double tilt, rot;
+        KDL::Vector g_base;
+    };
     const Case cases[] = {
         {"gripper on the floor arm", {2.0, {0.01, -0.02, 0.08}, {}}, {}, 0, 0, {0, 0, -9.8}},
-        {"heavy off-centre, offsets", {4.5, {-0.035, 0.05, 0.12}, {1.3, -0.7, 2.1, 0.05, -0.08, 0.02}},
-         {0, 0, 35, 0, 0, 90}, 0, 0, {0, 0, -9.8}},
-        {"light tool, sensor turned and tilted", {0.6, {0.0, 0.0, 0.045}, {-0.4, 0.2, 0.9, -0.02, 0.01, 0.03}},
-         {5, -8, 20, 10, -5, 45}, 0, 0, {0, 0, -9.8}},
-        {"wall installation", {3.0, {0.02, 0.01, 0.1}, {0.5, 0.5, -1.0, 0.01, 0.02, -0.03}},
-         {0, 0, 30, 0, 0, 0}, 90, 0, {-9.8, 0, 0}},
+        {"heavy off-centre, offsets",
+         {4.5, {-0.035, 0.05, 0.12}, {1.3, -0.7, 2.1, 0.05, -0.08, 0.02}},
+         {0, 0, 35, 0, 0, 90},
+         0,
+         0,
+         {0, 0, -9.8}},
+        {"light tool, sensor turned and tilted",
+         {0.6, {0.0, 0.0, 0.045}, {-0.4, 0.2, 0.9, -0.02, 0.01, 0.03}},
+         {5, -8, 20, 10, -5, 45},
+         0,
+         0,
+         {0, 0, -9.8}},
+        {"wall installation",
+         {3.0, {0.02, 0.01, 0.1}, {0.5, 0.5, -1.0, 0.01, 0.02, -0.03}},
+         {0, 0, 30, 0, 0, 0},
+         90,
+         0,
+         {-9.8, 0, 0}},
     };
     const KDL::Rotation poses[3] = {rpy_deg(180, 0, 0), rpy_deg(90, 0, 30), rpy_deg(180, -90, -45)};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::memcpy(mcb.forceSensorCoord, c.mounting, sizeof c.mounting);
         mcb.installTilt = c.tilt, mcb.installRot = c.rot;
-        mpb.forceSensorLoadWeight = 0, std::memset(mpb.forceSensorLoadCoord, 0, sizeof mpb.forceSensorLoadCoord);
+        mpb.forceSensorLoadWeight = 0,
+        std::memset(mpb.forceSensorLoadCoord, 0, sizeof mpb.forceSensorLoadCoord);
         for (int n = 3; n >= 1; --n) ASSERT_EQ(record(n, c.tool, poses[n - 1], c.g_base), 0);
-        for (double o : mcb.forceSensorZeroOffset) EXPECT_EQ(o, 0.0);  // every recording clears them
+        for (double o : mcb.forceSensorZeroOffset)
+            EXPECT_EQ(o, 0.0);  // every recording clears them
 
         double mass = 0, com[4] = {0, 0, 0, -7};  // com[3]: nothing is written past the centre
         ASSERT_EQ(kxmcSensorComload(&mass, com), 0);
@@ -82,20 +102,33 @@ TEST_F(Poses, RecoversMassCentreAndOffsetsAndTheCompensationThenCancelsTheTool) 
         // With the identified load the sensor reads nothing in an orientation not recorded.
         read(c.tool, rpy_deg(150, 40, 70), c.g_base);
         for (int i = 0; i < 6; ++i)
-            EXPECT_NEAR(mcb.forceSensorCompWrench[i], 0.0, i < 3 ? 0.15 : 0.01) << "component " << i;
+            EXPECT_NEAR(mcb.forceSensorCompWrench[i], 0.0, i < 3 ? 0.15 : 0.01)
+                << "component " << i;
     }
 }
 
 TEST_F(Poses, RecordingRefusals) {
     const Tool light{0.1, {0, 0, 0.02}, {}}, felt{0.15, {0, 0, 0.02}, {}};  // 0.98 N and 1.47 N
     const KDL::Rotation down = rpy_deg(180, 0, 0);
-    struct Row { const char *name; int n; const Tool *tool; double load; double coord; int32_t result; };
+    struct Row {
+        const char *name;
+        int n;
+        const Tool *tool;
+        double load;
+        double coord;
+        int32_t result;
+    };
     const Row rows[] = {
-        {"index 0", 0, &felt, 0, 0, -3},         {"index 4", 4, &felt, 0, 0, -3},
-        {"index -1", -1, &felt, 0, 0, -3},       {"pose 1 without load", 1, &light, 0, 0, -1},
-        {"pose 2 without load", 2, &light, 0, 0, 0}, {"pose 1 with load", 1, &felt, 0, 0, 0},
-        {"mass configured", 1, &felt, 2.0, 0, -2}, {"centre configured", 3, &felt, 0, 2e-6, -2},
-        {"mass at the limit", 3, &felt, 1e-6, -1e-6, 0}, {"centre at the limit", 2, &felt, 0, 1e-6, 0},
+        {"index 0", 0, &felt, 0, 0, -3},
+        {"index 4", 4, &felt, 0, 0, -3},
+        {"index -1", -1, &felt, 0, 0, -3},
+        {"pose 1 without load", 1, &light, 0, 0, -1},
+        {"pose 2 without load", 2, &light, 0, 0, 0},
+        {"pose 1 with load", 1, &felt, 0, 0, 0},
+        {"mass configured", 1, &felt, 2.0, 0, -2},
+        {"centre configured", 3, &felt, 0, 2e-6, -2},
+        {"mass at the limit", 3, &felt, 1e-6, -1e-6, 0},
+        {"centre at the limit", 2, &felt, 0, 1e-6, 0},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
@@ -127,9 +160,11 @@ TEST_F(Poses, DegeneratePosesAreRefusedWithTheirLogs) {
     EXPECT_EQ(log[0].text.rfind("ThreePointDataCalibration1: data error detValue = ", 0), 0u);
     const double *w = mcb.forceSensorCompWrench;
     char row[128];
-    std::snprintf(row, sizeof row, "ThreePointData12: data2 error = %f,%f,%f,%f,%f,%f", w[0], w[1], w[2], w[3], w[4], w[5]);
+    std::snprintf(row, sizeof row, "ThreePointData12: data2 error = %f,%f,%f,%f,%f,%f", w[0], w[1],
+                  w[2], w[3], w[4], w[5]);
     EXPECT_EQ(log[2].text, row);
-    EXPECT_TRUE(log[3].level == 4 && mpb.forceSensorLoadWeight == 0.0 && mpb.forceSensorLoadCoord[0] == 0.0);
+    EXPECT_TRUE(log[3].level == 4 && mpb.forceSensorLoadWeight == 0.0 &&
+                mpb.forceSensorLoadCoord[0] == 0.0);
 
     // Turning about one horizontal axis gives the centre but leaves the weight's component along
     // that axis unknown: the second stage fails, the centre stays written, the offsets are not.
@@ -137,7 +172,9 @@ TEST_F(Poses, DegeneratePosesAreRefusedWithTheirLogs) {
     kxsim::clear_log();
     EXPECT_EQ(kxmcSensorComload(&mass, com), -1);
     ASSERT_EQ(kxsim::log_lines().size(), 4u);
-    EXPECT_EQ(kxsim::log_lines()[0].text.rfind("ThreePointDataCalibration2: data error detValue = ", 0), 0u);
+    EXPECT_EQ(
+        kxsim::log_lines()[0].text.rfind("ThreePointDataCalibration2: data error detValue = ", 0),
+        0u);
     EXPECT_EQ(kxsim::log_lines()[3].text.rfind("ThreePointData23: data error = ", 0), 0u);
     EXPECT_NEAR(mpb.forceSensorLoadCoord[2], 70.0, 2.0);
     EXPECT_EQ(mpb.forceSensorLoadWeight, 0.0);
@@ -149,21 +186,26 @@ using HostCollected = SensorFixture;
 TEST_F(HostCollected, CentreFromThreeWrenchesWeightFromFzAndTheSensorReading) {
     const KDL::Vector com(0.03, -0.015, 0.09), g(0, 0, -9.8);
     double data[18], out[3] = {}, m = 0;
-    const KDL::Rotation flanges[3] = {rpy_deg(180, 0, 0), rpy_deg(90, 0, 30), rpy_deg(180, -90, -45)};
+    const KDL::Rotation flanges[3] = {rpy_deg(180, 0, 0), rpy_deg(90, 0, 30),
+                                      rpy_deg(180, -90, -45)};
     for (int i = 0; i < 3; ++i) {
         const KDL::Vector w = flanges[i].Inverse() * (2.5 * g);
         to_array(KDL::Wrench(w, com * w), data + 6 * i);
     }
     ASSERT_EQ(qmcForceSensor_loadCoordIdentify(data, out), 0);
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(out[k], 1000 * com(k), 1e-6);
-    for (int i = 1; i < 3; ++i) std::memcpy(data + 6 * i, data, 6 * sizeof(double));  // one orientation
+    for (int i = 1; i < 3; ++i)
+        std::memcpy(data + 6 * i, data, 6 * sizeof(double));  // one orientation
     EXPECT_EQ(qmcForceSensor_loadCoordIdentify(data, out), -1);
     EXPECT_NEAR(out[2], 90.0, 1e-6);
     ASSERT_EQ(kxsim::log_lines().size(), 4u);
-    EXPECT_EQ(kxsim::log_lines()[0].text.rfind("threePointCalibration: data error detValue = ", 0), 0u);
+    EXPECT_EQ(kxsim::log_lines()[0].text.rfind("threePointCalibration: data error detValue = ", 0),
+              0u);
     char row[128];
-    std::snprintf(row, sizeof row, "threePoint3: data error = %f,%f,%f,%f,%f,%f", data[0], data[1], data[2], data[3], data[4], data[5]);
-    EXPECT_TRUE(kxsim::log_lines()[3].text == row && kxsim::log_lines()[3].level == 4 && kxsim::log_lines()[0].level == 4);
+    std::snprintf(row, sizeof row, "threePoint3: data error = %f,%f,%f,%f,%f,%f", data[0], data[1],
+                  data[2], data[3], data[4], data[5]);
+    EXPECT_TRUE(kxsim::log_lines()[3].text == row && kxsim::log_lines()[3].level == 4 &&
+                kxsim::log_lines()[0].level == 4);
     for (double fz : {-19.6, 19.6}) {
         ASSERT_EQ(qmcForceSensor_loadWeightIdentify(ForceSensorWrench{{3, 4, fz, 1, 1, 1}}, &m), 0);
         EXPECT_NEAR(m, 2.0, 1e-12);
@@ -177,7 +219,8 @@ TEST_F(HostCollected, CentreFromThreeWrenchesWeightFromFzAndTheSensorReading) {
         std::memset(mpb.activeWorkpieceFrame, 0, sizeof mpb.activeWorkpieceFrame);
         mpb.workpieceFrameTable[256][7] = 77;
         std::memcpy(mpb.forceSensorWrench, w, sizeof w);
-        mcb.forceSensorZeroFlag = r.zero, mcb.forceSensorRefCoord = r.ref, mpb.forceSensorLoadWeight = r.load;
+        mcb.forceSensorZeroFlag = r.zero, mcb.forceSensorRefCoord = r.ref,
+        mpb.forceSensorLoadWeight = r.load;
         double read[6] = {};
         EXPECT_EQ(qmcGetForceSensorData_loadIdentify(r.frame, read), r.result);
         EXPECT_EQ(mpb.activeWorkpieceFrame[7], r.result == 0 ? 77u : 0u);

@@ -78,7 +78,10 @@ TEST_F(SensorCollision, EveryReactionWithAndWithoutARunningProgram) {
         std::vector<std::string> actions;
         int handover;  // code of the hand-over log line, 0: none
     };
-    auto with = [&](std::vector<std::string> a) { a.insert(a.end(), tell.begin(), tell.end()); return a; };
+    auto with = [&](std::vector<std::string> a) {
+        a.insert(a.end(), tell.begin(), tell.end());
+        return a;
+    };
     const std::string handover = "kxCtlTCPSpeedOver After to DragMode mcb.collisionPauseFlag = : ";
     const uint32_t tcp = KXMC_COLLISION_TCP, none = KXMC_COLLISION_NONE;
     const Row rows[] = {{0, 2, 0, true, tcp, 0, 0, with({"qmcPause"}), 0},
@@ -100,10 +103,11 @@ TEST_F(SensorCollision, EveryReactionWithAndWithoutARunningProgram) {
                         {255, 2, 1, false, tcp, 0, 0, tell, 0}};
     const double hit[6] = {kRef[0], kRef[1], kRef[2] + kUpper[2] + 0.1, kRef[3], kRef[4], kRef[5]};
     for (const Row &r : rows) {
-        SCOPED_TRACE("reaction " + std::to_string(r.reaction) + " state " + std::to_string(r.state) +
-                     " inhibit " + std::to_string(r.inhibit));
+        SCOPED_TRACE("reaction " + std::to_string(r.reaction) + " state " +
+                     std::to_string(r.state) + " inhibit " + std::to_string(r.inhibit));
         start();
-        mcb.collisionPauseFlag = r.reaction, mpb.robotState = r.state, mcb.collisionStopInhibit = r.inhibit;
+        mcb.collisionPauseFlag = r.reaction, mpb.robotState = r.state,
+        mcb.collisionStopInhibit = r.inhibit;
         mcb.collisionSafeTime = 2500, mcb.tcpSpeedOverDragState = 0, mcb.tcpSpeedOverDragTime = 0;
         kxsim::clear_journal(), kxsim::clear_log();
         mcb.collisionErrorCode = none;
@@ -114,8 +118,10 @@ TEST_F(SensorCollision, EveryReactionWithAndWithoutARunningProgram) {
         EXPECT_EQ(mcb.tcpSpeedOverDragState, r.dragState);
         EXPECT_EQ(mcb.tcpSpeedOverDragTime, r.dragTime);
         EXPECT_EQ(kxsim::action_names(), r.actions);
-        for (const auto &c : kxsim::calls("doConfigHandle")) EXPECT_EQ(c.args, (std::vector<double>{1, 1}));
-        for (const auto &c : kxsim::calls("qmcDragSwitch")) EXPECT_EQ(c.args, (std::vector<double>{1}));
+        for (const auto &c : kxsim::calls("doConfigHandle"))
+            EXPECT_EQ(c.args, (std::vector<double>{1, 1}));
+        for (const auto &c : kxsim::calls("qmcDragSwitch"))
+            EXPECT_EQ(c.args, (std::vector<double>{1}));
         ASSERT_EQ(kxsim::log_lines().size(), r.handover ? 1u : 0u);
         EXPECT_TRUE(r.handover == 0 ||
                     kxsim::log_contains(handover + std::to_string(r.handover), 2));
@@ -123,27 +129,38 @@ TEST_F(SensorCollision, EveryReactionWithAndWithoutARunningProgram) {
 }
 
 TEST_F(SensorCollision, StartCommandChecksStoresAndAlwaysEchoesTheCommand) {
-    const uint8_t bad_sel[6] = {0, 0, 2, 0, 0, 0}, seven[7] = {1, 1, 1, 1, 1, 1, 2};  // only six are flags
+    const uint8_t bad_sel[6] = {0, 0, 2, 0, 0, 0},
+                  seven[7] = {1, 1, 1, 1, 1, 1, 2};  // only six are flags
     const double bad_ref[6] = {0, 0, std::nan(""), 0, 0, 0};
-    struct Row { uint8_t on; int32_t frame; const uint8_t *sel; const double *ref; uint8_t act; int32_t result; };
-    const Row rows[] = {{2, 0, kAll, kRef, 1, -1},      {1, 257, kAll, kRef, 1, -1}, {1, -1, kAll, kRef, 1, -1},
-                        {1, 0, bad_sel, kRef, 1, -1},   {1, 0, kAll, bad_ref, 1, -1}, {1, 0, nullptr, kRef, 1, -1},
-                        {1, 0, kAll, kRef, 0, -2},      {1, 256, seven, kRef, 1, 0},  {0, 5, kAll, kRef, 1, 0}};
+    struct Row {
+        uint8_t on;
+        int32_t frame;
+        const uint8_t *sel;
+        const double *ref;
+        uint8_t act;
+        int32_t result;
+    };
+    const Row rows[] = {
+        {2, 0, kAll, kRef, 1, -1},    {1, 257, kAll, kRef, 1, -1},  {1, -1, kAll, kRef, 1, -1},
+        {1, 0, bad_sel, kRef, 1, -1}, {1, 0, kAll, bad_ref, 1, -1}, {1, 0, nullptr, kRef, 1, -1},
+        {1, 0, kAll, kRef, 0, -2},    {1, 256, seven, kRef, 1, 0},  {0, 5, kAll, kRef, 1, 0}};
     uint32_t id = 100;
     for (const Row &r : rows) {
         SCOPED_TRACE(&r - rows);
-        mcb.sensorCollisionOn = 7, mcb.errorCode = 0, mcb.forceSensorAct = r.act, mcb.sensorCollisionRef[2] = 0;
+        mcb.sensorCollisionOn = 7, mcb.errorCode = 0, mcb.forceSensorAct = r.act,
+        mcb.sensorCollisionRef[2] = 0;
         std::memset(mpb.activeWorkpieceFrame, 0, sizeof mpb.activeWorkpieceFrame);
         mpb.workpieceFrameTable[256][48] = 0xABCD, mpb.workpieceFrameTable[5][48] = 0x1234;
-        EXPECT_EQ(qmcCollisionStartStop(r.on, r.frame, r.sel, r.ref, kUpper, kLower, ++id), r.result);
+        EXPECT_EQ(qmcCollisionStartStop(r.on, r.frame, r.sel, r.ref, kUpper, kLower, ++id),
+                  r.result);
         EXPECT_EQ(mpb.cmdId, id);
         EXPECT_EQ(mcb.errorCode, r.on > 1 ? KXMC_ERR_ARGUMENT : 0u);
         EXPECT_EQ(mcb.sensorCollisionOn, r.result == 0 ? r.on : 7);
         EXPECT_EQ(mcb.sensorCollisionRef[2], r.result == 0 ? kRef[2] : 0.0);
         EXPECT_EQ(mpb.activeWorkpieceFrame[48], r.result == 0 && r.on == 1 ? 0xABCDu : 0u);
     }
-    EXPECT_TRUE(mcb.sensorCollisionLower[4] == kLower[4] && mcb.sensorCollisionUpper[5] == kUpper[5] &&
-                mcb.sensorCollisionAxisSel[3] == 1);
+    EXPECT_TRUE(mcb.sensorCollisionLower[4] == kLower[4] &&
+                mcb.sensorCollisionUpper[5] == kUpper[5] && mcb.sensorCollisionAxisSel[3] == 1);
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ inline double shoulder_singular_q2(const KDL::Chain &chain, double joints[6]) {
     double lo = -180, hi = lo;
     while (hi < 180 && (det(hi + 0.5) > 0) == (det(lo) > 0)) hi += 0.5;
     hi += 0.5;
-    for (int i = 0; i < 60; ++i) ((det((lo + hi) / 2) > 0) == (det(lo) > 0) ? lo : hi) = (lo + hi) / 2;
+    for (int i = 0; i < 60; ++i)
+        ((det((lo + hi) / 2) > 0) == (det(lo) > 0) ? lo : hi) = (lo + hi) / 2;
     return joints[1] = (lo + hi) / 2;
 }
 
@@ -51,9 +52,12 @@ inline KDL::Vector joint_axis(int j) {
 class GuidingFixture : public SensorFixture {
 protected:
     void configure() override {
-        const double inertia[6] = {10, 10, 10, 0.5, 0.5, 0.5}, damp[6] = {200, 200, 200, 10, 10, 10}, stiffness[6] = {}, threshold[6] = {3, 3, 3, 0.3, 0.3, 0.3};
+        const double inertia[6] = {10, 10, 10, 0.5, 0.5, 0.5},
+                     damp[6] = {200, 200, 200, 10, 10, 10}, stiffness[6] = {},
+                     threshold[6] = {3, 3, 3, 0.3, 0.3, 0.3};
         SensorFixture::configure();
-        mcb.speedMode = 1, mpb.robotState = 1, kxmcEndForceDragstartstop(1, 0, 0, 0, inertia, damp, stiffness, threshold, 100, 90);
+        mcb.speedMode = 1, mpb.robotState = 1,
+        kxmcEndForceDragstartstop(1, 0, 0, 0, inertia, damp, stiffness, threshold, 100, 90);
         mcb.forceSensorCoord[5] = 30;  // the sensor turned on the flange
         move_to({0, -90, 90, -90, -90, 0});
     }
@@ -71,13 +75,15 @@ protected:
         const KDL::Frame g = guided(mcb.forceSensorRefCoord);
         const KDL::Frame sensor = kdl(mpb.flangePose) * kdl_pose(mcb.forceSensorCoord);
         const KDL::Rotation axes = mcb.forceSensorRefCoord == 1 ? KDL::Rotation::Identity() : g.M;
-        const KDL::Wrench push = axes * KDL::Wrench(KDL::Vector(w[0], w[1], w[2]), KDL::Vector(w[3], w[4], w[5]));
+        const KDL::Wrench push =
+            axes * KDL::Wrench(KDL::Vector(w[0], w[1], w[2]), KDL::Vector(w[3], w[4], w[5]));
         double ws[6], before[6];
         to_array(sensor.M.Inverse(push.RefPoint(sensor.p - g.p)), ws), cycle(ws);
         EXPECT_EQ(kxmcForceSensorDragProcess(), 0);
         std::copy(mpb.jointPos, mpb.jointPos + 6, before), kxsim::ideal_position_loop_step();
         for (int j = 0; j < 6; ++j)
-            max_joint_speed_ = std::max(max_joint_speed_, 1000 * std::fabs(mpb.jointPos[j] - before[j]));
+            max_joint_speed_ =
+                std::max(max_joint_speed_, 1000 * std::fabs(mpb.jointPos[j] - before[j]));
     }
     // Runs n cycles of w; returns the twist of the guided frame over the last `window` cycles
     // in its own axes (base axes for the base frame) [m/s, rad/s].
