@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/dynamics_model/oracle.hpp"
 #include "torque_fixture.hpp"
 
 namespace torque_test {
@@ -125,11 +124,10 @@ TEST_P(BlockRows, RunTheBlockOfTheBandWithItsParameterSet) {
 }
 
 const BlockCase kBlockCases[] = {
-    {150, kStandard, 0, 0},  {250, kStandard, 0, 0}, {450, kStandard, 0, 0}, {701, kTz, 0, 0},
-    {702, kStandard, 1, 0},  {703, kStandard, 1, 0}, {702, kStandard, 0, 1},  {750, kNone, 0, 0},
-    {850, kTz, 0, 0},
-    {901, kStandard, 1, 0},  {901, kStandard, 0, 1}, {902, kPx, 0, 0},       {903, kStandard, 0, 0},
-    {1050, kStandard, 0, 0}, {1200, kStandard, 0, 0}};
+    {150, kStandard, 0, 0}, {250, kStandard, 0, 0},  {450, kStandard, 0, 0}, {701, kTz, 0, 0},
+    {702, kStandard, 1, 0}, {703, kStandard, 1, 0},  {702, kStandard, 0, 1}, {750, kNone, 0, 0},
+    {850, kTz, 0, 0},       {901, kStandard, 1, 0},  {901, kStandard, 0, 1}, {902, kPx, 0, 0},
+    {903, kStandard, 0, 0}, {1050, kStandard, 0, 0}, {1200, kStandard, 0, 0}};
 INSTANTIATE_TEST_SUITE_P(Bands, BlockRows, ::testing::ValuesIn(kBlockCases), [](const auto &i) {
     return "Code" + std::to_string(i.param.code) + (i.param.powerCheck ? "PowerCheck" : "");
 });
