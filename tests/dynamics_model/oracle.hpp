@@ -97,6 +97,10 @@ inline const double kTzInertias[30] = {
     3015.96, -11.16,   -9.73,   2293.95,  83.28,   2942.66, 5693.29, 48.54,   -761.36,  173107.64,
     7.08,    171869.7, 1626.46, -2.85,    3.48,    1580.68, -61.22,  1255.31, 14803.69, -2.41,
     3.46,    2246.79,  -890.25, 14362.64, 1626.46, -2.85,   3.48,    1580.68, -61.22,   1255.31};
+// Plausible TZ centres [mm], six values per link, to exercise the block's centre input (the
+// torque cycle passes zeros).
+inline const double kTzCentres[36] = {0, -20, 5,  0, 0, 0, 210, 0, 60, 0, 0, 0, 6, 5, 10,  0, 0, 0,
+                                      0, 170, 10, 0, 0, 0, 0,   2, 15, 0, 0, 0, 1, 1, -20, 0, 0, 0};
 inline const double kTzRotor[6] = {657160, 657160, 425520, 425520, 425520, 425520};
 inline const double kPxLengths[6] = {180, -700, -586, 211, 114, 106};
 inline const double kPxRotor[6] = {17472660, 17472660, 1615598, 657160, 657160, 657160};
