@@ -105,20 +105,18 @@ TEST_P(BlockRows, RunTheBlockOfTheBandWithItsParameterSet) {
     const double x = kLoad[0], y = kLoad[1], z = kLoad[2], m = kLoad[3], none[36] = {};
     double expected[6] = {}, diag[36] = {};
     const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(c.code);
+    using namespace kxtest;
+    int32_t rc = 0;
     if (c.block == kStandard) {
-        ASSERT_EQ(kxqmckxdynamicblock(q, x, y, z, m, expected, p.lengths, p.masses, p.centres,
-                                      p.inertias, p.rotor, nullptr, diag),
-                  0);
+        rc = kxqmckxdynamicblock(q, x, y, z, m, expected, p.lengths, p.masses, p.centres,
+                                 p.inertias, p.rotor, nullptr, diag);
     } else if (c.block == kTz) {
-        using namespace kxtest;
-        ASSERT_EQ(kxTZqmckxdynamicblock(q, x, y, z, m, expected, kTzLengths, kTzMasses, none,
-                                        kTzInertias, kTzRotor),
-                  0);
+        rc = kxTZqmckxdynamicblock(q, x, y, z, m, expected, kTzLengths, kTzMasses, none,
+                                   kTzInertias, kTzRotor);
     } else if (c.block == kPx) {
-        ASSERT_EQ(
-            kxPXqmckxdynamicblock(q, x, y, z, m, expected, kxtest::kPxLengths, kxtest::kPxRotor),
-            0);
+        rc = kxPXqmckxdynamicblock(q, x, y, z, m, expected, kPxLengths, kPxRotor);
     }
+    ASSERT_EQ(rc, 0);
     expect_commands(expected, c.splitGear ? kSplitGear : kNominalGear);
     EXPECT_TRUE(c.block == kNone || how.jointTorqueCmd[1] != 0) << "shoulder load";
 }
