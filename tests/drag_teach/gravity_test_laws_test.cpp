@@ -20,7 +20,9 @@ constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
 constexpr double kPose[6] = {10, -60, 80, -110, 70, 20};  // [deg]
 constexpr double kG = 9.81;                               // [m/s^2] of the identified models
 constexpr double kOnes[12] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-constexpr double kOrigin[3] = {}, kRest[6] = {}, kGravity[3] = {0, 0, -kG};
+constexpr double kOrigin[3] = {};
+constexpr double kRest[6] = {};
+constexpr double kGravity[3] = {0, 0, -kG};
 
 struct Family {
     int32_t (*law)(double, double, const double *, const double *, double *, int32_t);

@@ -252,7 +252,8 @@ inline Dynamics kdl_dynamics(const Model &m, const double *q, const double *qd, 
 // `centre` [mm] on the flange, at q [deg], under gravity g0 of the mounting angles [deg].
 inline void static_gravity(uint32_t code, double mass, const double centre[3], double tilt,
                            double rot, double g0, const double q[6], double out[6]) {
-    const double payload[10] = {mass, centre[0], centre[1], centre[2]}, rest[6] = {};
+    const double payload[10] = {mass, centre[0], centre[1], centre[2]};
+    const double rest[6] = {};
     double g[3];
     mounting_gravity_deg(tilt, rot, g, g0);
     const Model m = standard_model(kxmc::standard_arm_parameters(code), payload);

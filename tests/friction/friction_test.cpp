@@ -132,10 +132,12 @@ TEST_F(Friction, EachSizeFollowsItsSetsAndDragGains) {
 TEST_F(Friction, CompensationMotorSizesDragGainsAndScalingPerArm) {
     const std::vector<double> v = {0.0005, -0.004, 0.03, -0.012, 0.02, -0.035};
     using Sizes = std::array<Size, 6>;
-    const Sizes s3 = {k17, k17, k17, k14, k14, k14}, s5 = {k25, k25, k25, k14, k14, k14};
-    const Sizes s10 = {k32, k32, k25, k17, k17, k17}, s40 = {k40, k40, k32, k25, k25, k25};
-    const Sizes light = {k17, k17, k14, k14, k14, k14},
-                none = {kNone, kNone, kNone, kNone, kNone, kNone};
+    const Sizes s3 = {k17, k17, k17, k14, k14, k14};
+    const Sizes s5 = {k25, k25, k25, k14, k14, k14};
+    const Sizes s10 = {k32, k32, k25, k17, k17, k17};
+    const Sizes s40 = {k40, k40, k32, k25, k25, k25};
+    const Sizes light = {k17, k17, k14, k14, k14, k14};
+    const Sizes none = {kNone, kNone, kNone, kNone, kNone, kNone};
     const struct {
         uint32_t code;
         Sizes sizes;

@@ -26,7 +26,8 @@ constexpr double kModelDegree = kxtest::kBlockDeg;  // degree factor of the dyna
 Vec6 arm5_torque(const double q[6], double m, const double c[3], const double g[3]) {
     kxmc::StandardArmParameters arm5 = kxmc::standard_arm_parameters(0);
     std::copy(kxtest::kArm5Centres, kxtest::kArm5Centres + 18, arm5.centres);
-    const double payload[10] = {m, c[0], c[1], c[2]}, rest[6] = {};
+    const double payload[10] = {m, c[0], c[1], c[2]};
+    const double rest[6] = {};
     const kxtest::Dynamics k = kxtest::kdl_dynamics(
         kxtest::standard_model(kxtest::kStandardSets[0], arm5, payload), q, rest, rest, g);
     return {k.G[0], k.G[1], k.G[2], k.G[3], k.G[4], k.G[5]};

@@ -78,8 +78,8 @@ TEST(ButterworthStep, UnitStepFromRestSettlesAtGainAtRest) {
 // count as zero (the first rows after a reset see a zero past) and rows past k, the rest of an
 // old window, not at all. Both coefficient sets as designed.
 TEST(ButterworthStep, DifferenceEquationOverTheRowsUpToTheCurrentOne) {
-    const double kDeflectionB[5] = {0.0022, 0.0089, 0.0134, 0.0089, 0.0022},
-                 kDeflectionA[5] = {1, -2.6926, 2.8674, -1.4035, 0.2646};
+    const double kDeflectionB[5] = {0.0022, 0.0089, 0.0134, 0.0089, 0.0022};
+    const double kDeflectionA[5] = {1, -2.6926, 2.8674, -1.4035, 0.2646};
     const struct {
         const Butterworth4 &filter;
         const double *b, *a;
@@ -162,7 +162,10 @@ TEST_F(FilterRecords, LoadFiltersRunTheSlowSetFromRest) {
         step_out[n] = slow_from_rest(step, step_out, n);
         for (int j = 0; j < 6; ++j) {
             angle[j][n] = mpb.jointPos[j] = 10.0 * (j + 1) + 0.5 * n * n;
-            if (j == 1 && n == 7) mpb.jointPos[j] = NAN, angle[j][n] = angle[j][n - 1];
+            if (j == 1 && n == 7) {  // not a number: the previous sample is held
+                mpb.jointPos[j] = NAN;
+                angle[j][n] = angle[j][n - 1];
+            }
             angle_out[j][n] = slow_from_rest(angle[j], angle_out[j], n);
             how.jointCurrent[j] = static_cast<int16_t>(100 * (j + 1));
         }

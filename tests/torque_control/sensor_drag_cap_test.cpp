@@ -42,7 +42,9 @@ TEST_F(SensorDragCap, SensorTermIsLimitedToTheInertiaTimesTheAccelerationBound) 
         mcb.forceTorqueDragOn = 0;
         cycle();  // the model torque alone
 
-        const double payload[10] = {}, rest[6] = {}, g[3] = {0, 0, -9.81};
+        const double payload[10] = {};
+        const double rest[6] = {};
+        const double g[3] = {0, 0, -9.81};
         const kxtest::Dynamics k = kxtest::kdl_dynamics(
             kxtest::standard_model(kxmc::standard_arm_parameters(r.model), payload), q, rest, rest,
             g);
