@@ -85,6 +85,9 @@ Frame then(const Frame &f, double a, double alpha, double d, double theta) {
 int holding_torque(const double jointPos[6], const double load[4], double out[6], int model,
                    const double gravity[3]) {
     if (jointPos == nullptr || load == nullptr || out == nullptr) {
+        // The controller's routine would read or write through the null pointer: the journal
+        // shows the misuse.
+        detail::record_call("gravity routine given a null pointer", {});
         return -1;
     }
     const uint32_t code = model < 0 ? 0u : static_cast<uint32_t>(model);

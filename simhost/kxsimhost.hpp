@@ -88,7 +88,8 @@ std::string log_file();
 // qmcDragSwitch, doConfigHandle, resetWeldControlPara, qmcUpdateJointCartGoalPos,
 // ConfigWriteEntry, Write_Log, kxHalSetVarGainFactor, kxHalEnableAxleDeviceType,
 // kxHalSetAxleSensorData, kxHalSetJointIdentifyType, kxHalSetJointIdentifyEnable,
-// kxHalGetSingleJointIdentify (the joint asked for), with its
+// kxHalGetSingleJointIdentify (the joint asked for), a gravity routine (qmcDynComGravityExload,
+// ...Wall, ...Ceiling) given a null pointer (as "gravity routine given a null pointer"), with its
 // numeric arguments in order (strings of ConfigWriteEntry in `text`, joined by '|':
 // path|section|key; Write_Log: args {level}, text the message). Robot state effects:
 // qmcPause -> 3, qmcStop -> 1, qmcDragSwitch(1) -> 4, qmcDragSwitch(0) -> 1.

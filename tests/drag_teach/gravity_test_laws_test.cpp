@@ -7,14 +7,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <kdl/chain.hpp>
-#include <kdl/chaindynparam.hpp>
-#include <kdl/chainidsolver_recursive_newton_euler.hpp>
 #include <ostream>
 
 #include "dynamics/arm_parameters.hpp"
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
+#include "tests/dynamics_model/oracle.hpp"
 
 namespace {
 
@@ -22,6 +20,9 @@ constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
 constexpr double kPose[6] = {10, -60, 80, -110, 70, 20};  // [deg]
 constexpr double kG = 9.81;                               // [m/s^2] of the identified models
 constexpr double kOnes[12] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+constexpr double kOrigin[3] = {};
+constexpr double kRest[6] = {};
+constexpr double kGravity[3] = {0, 0, -kG};
 
 struct Family {
     int32_t (*law)(double, double, const double *, const double *, double *, int32_t);
@@ -36,21 +37,6 @@ const Family kFamilies[] = {
     {kxmcteachcontrol10_gravitytest, 201, 202, 201, 201},
     {kxmcteachcontrol16_gravitytest, 301, 302, 301, 301},
 };
-
-// Holding torque of a standard set with a point payload at the flange origin, gravity kG from the
-// installation angles [deg].
-void static_gravity(uint32_t set_code, double mass, double tilt, double rot, double out[6]) {
-    const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(set_code);
-    double lengths[6], masses[6], centres[18];
-    const double payload[10] = {mass};
-    std::copy(p.lengths, p.lengths + 6, lengths);
-    std::copy(p.masses, p.masses + 6, masses);
-    std::copy(p.centres, p.centres + 18, centres);
-    const double t = tilt * kDegToRad, r = rot * kDegToRad;
-    const double gv[3] = {-kG * std::cos(r) * std::sin(t), -kG * std::sin(r) * std::sin(t),
-                          -kG * std::cos(t)};
-    ASSERT_EQ(kxmcInvGravity(lengths, masses, centres, payload, gv, kPose, out), 0);
-}
 
 class GravityTestLaw : public kxsim_test::HostFixture,
                        public ::testing::WithParamInterface<Family> {
@@ -74,7 +60,7 @@ TEST_P(GravityTestLaw, AtRestIsGainTimesTheGravityTorqueOnlyForItsOwnCode) {
         mpb.loadWeight = f.lawCode == 102 ? c[2] : 0.0;
         ASSERT_EQ(kxmcdynfiltresert(), 0);  // the payload enters the model at the first sample
         double reference[6];
-        static_gravity(f.set, mpb.loadWeight, c[0], c[1], reference);
+        kxtest::static_gravity(f.set, mpb.loadWeight, kOrigin, c[0], c[1], kG, kPose, reference);
         for (int n = 1; n <= (first ? 600 : 1); ++n) {
             double out[6] = {};
             ASSERT_EQ(f.law(-c[0], c[1], first ? gain : kOnes, kPose, out, f.lawCode), 0);
@@ -121,25 +107,11 @@ TEST_P(FilteredLaw, DynamicPartIsTheInertiaTimesTheFilteredAcceleration) {
     const double accel = 2.0 * curve * 1e6 * kDegToRad;  // [rad/s^2]
     const std::array<double, 6> with = run(GetParam(), 1.0, 1500, 0.0, curve);
     const std::array<double, 6> without = run(GetParam(), 0.0, 1500, 0.0, curve);
-    const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(GetParam().set);
-    const double twist[6] = {90, 0, 0, 90, -90, 0};  // [deg]
-    KDL::Chain chain;
-    KDL::JntArray q(6);
-    for (int i = 0; i < 6; ++i) {
-        const float *c = &p.centres[3 * i], *I = &p.inertias[6 * i];
-        const double a = i == 1 || i == 2 ? -std::fabs(p.lengths[i]) * 1e-3 : 0.0;
-        const double d = i == 1 || i == 2 ? 0.0 : p.lengths[i] * 1e-3;
-        const KDL::RigidBodyInertia body(
-            p.masses[i], KDL::Vector(c[0] * 1e-3, c[1] * 1e-3, c[2] * 1e-3),
-            KDL::RotationalInertia(I[0] * 1e-6, I[3] * 1e-6, I[5] * 1e-6, I[1] * 1e-6, I[2] * 1e-6,
-                                   I[4] * 1e-6));
-        chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
-                                      KDL::Frame::DH(a, twist[i] * kDegToRad, d, 0.0), body));
-        q(i) = kPose[i] * kDegToRad;
-    }
-    KDL::JntSpaceInertiaMatrix M(6);
-    ASSERT_GE(KDL::ChainDynParam(chain, KDL::Vector(0, 0, -kG)).JntToMass(q, M), 0);
-    EXPECT_NEAR(with[0] - without[0], M(0, 0) * accel, 0.01 * M(0, 0) * accel);
+    const double none[10] = {};
+    const kxtest::Model m =
+        kxtest::standard_model(kxmc::standard_arm_parameters(GetParam().set), none);
+    const double inertia = kxtest::kdl_dynamics(m, kPose, kRest, kRest, kGravity).M[0] - m.rotor[0];
+    EXPECT_NEAR(with[0] - without[0], inertia * accel, 0.01 * inertia * accel);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, GravityTestLaw, ::testing::ValuesIn(kFamilies));
@@ -157,37 +129,21 @@ TEST_F(FiveKgLaw, FollowsTheCommandedMotionLikeTheRigidBodyModelPlusItsRotorShar
     const double acc[6] = {2e-4, -1e-4, 3e-4, -2e-4, 1e-4, 4e-4};  // [deg/cycle^2]
     // share of the reflected rotor inertias 1615598 (joints 1-3), 425520 [kg mm^2] the law adds
     const double rotor[6] = {161559.8, 161559.8, 484679.4, 85104, 0.0, 85104};  // [kg mm^2]
-    mpb.loadWeight = 2.0;                                                       // [kg]
-    KDL::JntArray q(6), qd(6), qdd(6), tau(6);
+    const double payload[10] = {2.0};                                           // [kg]
+    mpb.loadWeight = payload[0];
+    double qd[6], qdd[6];
     for (int j = 0; j < 6; ++j) {
-        q(j) = kPose[j] * kDegToRad;
-        qd(j) = (mpb.targetJointVel[j] = vel[j]) * 1000.0 * kDegToRad;
-        qdd(j) = (mpb.feedJointAcc[j] = acc[j]) * 1e6 * kDegToRad;
+        qd[j] = (mpb.targetJointVel[j] = vel[j]) * 1000.0;  // [deg/s]
+        qdd[j] = (mpb.feedJointAcc[j] = acc[j]) * 1e6;      // [deg/s^2]
     }
     ASSERT_EQ(kxmcdynfiltresert(), 0);
     double out[6];
     ASSERT_EQ(kxmcteachcontrol5_gravitytest(0, 0, kOnes, kPose, out, 102), 0);
-
-    const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(0);
-    const double twist[6] = {90, 0, 0, 90, -90, 0};  // [deg]
-    KDL::Chain chain;
-    for (int i = 0; i < 6; ++i) {
-        const float *c = &p.centres[3 * i], *I = &p.inertias[6 * i];
-        const double a = i == 1 || i == 2 ? -std::fabs(p.lengths[i]) * 1e-3 : 0.0;
-        const double d = i == 1 || i == 2 ? 0.0 : p.lengths[i] * 1e-3;
-        KDL::RigidBodyInertia body(p.masses[i], KDL::Vector(c[0] * 1e-3, c[1] * 1e-3, c[2] * 1e-3),
-                                   KDL::RotationalInertia(I[0] * 1e-6, I[3] * 1e-6, I[5] * 1e-6,
-                                                          I[1] * 1e-6, I[2] * 1e-6, I[4] * 1e-6));
-        if (i == 5) body = body + KDL::RigidBodyInertia(2.0);
-        chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
-                                      KDL::Frame::DH(a, twist[i] * kDegToRad, d, 0.0), body));
-    }
-    KDL::ChainIdSolver_RNE rne(chain, KDL::Vector(0, 0, -kG));
-    ASSERT_GE(rne.CartToJnt(q, qd, qdd, KDL::Wrenches(6, KDL::Wrench::Zero()), tau), 0);
-    for (int j = 0; j < 6; ++j) {
-        const double expected = tau(j) + rotor[j] * 1e-6 * qdd(j);
-        EXPECT_NEAR(out[j], expected, 1e-3 * (std::fabs(expected) + 1.0)) << j;
-    }
+    kxtest::Model m = kxtest::standard_model(kxmc::standard_arm_parameters(0), payload);
+    for (int j = 0; j < 6; ++j) m.rotor[j] = rotor[j] * 1e-6;
+    const kxtest::Dynamics k = kxtest::kdl_dynamics(m, kPose, qd, qdd, kGravity);
+    for (int j = 0; j < 6; ++j)
+        EXPECT_NEAR(out[j], k.tau[j], 1e-3 * (std::fabs(k.tau[j]) + 1.0)) << j;
 }
 
 }  // namespace

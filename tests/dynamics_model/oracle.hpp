@@ -17,6 +17,7 @@
 #include <string>
 
 #include "dynamics/arm_derivation.hpp"
+#include "dynamics/arm_parameters.hpp"
 
 namespace kxtest {
 
@@ -44,79 +45,47 @@ struct SetCase {
     double max_payload;
     float lengths[6], masses[6], rotor[6];
 };
+inline SetCase measured(uint32_t code, double max_payload, const std::array<float, 6> &lengths,
+                        const std::array<float, 6> &masses, const std::array<float, 6> &rotor) {
+    SetCase s{code, max_payload, {}, {}, {}};
+    std::copy(lengths.begin(), lengths.end(), s.lengths);
+    std::copy(masses.begin(), masses.end(), s.masses);
+    std::copy(rotor.begin(), rotor.end(), s.rotor);
+    return s;
+}
 constexpr float kR3 = 657160, kR4 = 425520, kR5 = 1615598, kR10 = 17472660;
 constexpr float kR9a = 962147.94f, kR9b = 434072.94f;
 inline const SetCase kStandardSets[] = {
-    {0,
-     5,
-     {152, -425, -395, 102, 102, 100},
-     {4.64f, 10.08f, 2.71f, 1.56f, 1.56f, 0.36f},
-     {kR5, kR5, kR5, kR4, kR4, kR4}},
-    {1,
-     3,
-     {140, -280, -240, 102, 102, 100},
-     {2.37f, 5.21f, 2.31f, 1.66f, 1.66f, 0.34f},
-     {kR3, kR3, kR3, kR4, kR4, kR4}},
-    {2,
-     3,
-     {140, -280, -240, 102, 102, 100},
-     {2.24f, 4.94f, 2.29f, 1.56f, 1.56f, 0.36f},
-     {kR3, kR3, kR3, kR4, kR4, kR4}},
-    {3,
-     3,
-     {140, -280, -240, 102, 102, 100},
-     {2.24f, 4.89f, 2.29f, 1.56f, 1.58f, 0.35f},
-     {kR3, kR3, kR3, kR4, kR4, kR4}},
-    {201,
-     10,
-     {180, -700, -586, 195, 114, 106},
-     {12.7f, 19.57f, 3.87f, 2.17f, 2.0f, 0.35f},
-     {kR10, kR10, kR5, kR3, kR3, kR3}},
-    {202,
-     10,
-     {180, -700, -586, 159, 114, 106},
-     {11.97f, 19.59f, 3.7f, 1.69f, 1.69f, 0.35f},
-     {kR10, kR10, kR5, kR3, kR3, kR3}},
-    {301,
-     16,
-     {180, -520, -400, 195, 114, 106},
-     {12.7f, 19.57f, 3.87f, 2.17f, 2.0f, 0.35f},
-     {kR10, kR10, kR5, kR3, kR3, kR3}},
-    {302,
-     16,
-     {180, -520, -400, 159, 114, 106},
-     {11.97f, 18.18f, 3.22f, 1.69f, 1.69f, 0.35f},
-     {kR10, kR10, kR5, kR3, kR3, kR3}},
-    {401,
-     20,
-     {215, -1000, -716, 166, 138, 120},
-     {20.79f, 42.84f, 9.88f, 4.64f, 4.64f, 0.6f},
-     {49675000, 49675000, 26208990, kR5, kR5, kR5}},
-    {702,
-     5,
-     {140, -425, -395, 102, 102, 100},
-     {1.66f, 3.74f, 2.0f, 1.17f, 1.17f, 0.28f},
-     {312933, 312933, 312933, 319140, 319140, 319140}},
-    {703,
-     3,
-     {140, -280, -240, 102, 102, 100},
-     {1.66f, 3.68f, 1.81f, 1.18f, 1.18f, 0.28f},
-     {156467, 156467, 156467, 177300, 177300, 177300}},
-    {901,
-     3,
-     {140, -280, -240, 102, 102, 100},
-     {1.59f, 3.41f, 1.68f, 1.14f, 1.14f, 0.35f},
-     {kR9a, kR9a, kR9a, kR9b, kR9b, kR9b}},
-    {903,
-     3,
-     {150, -280, -240, 102, 102, 100},
-     {1.55f, 3.34f, 1.5f, 1.1f, 1.11f, 0.35f},
-     {kR9a, kR9a, kR9a, kR9b, kR9b, kR9b}},
-    {1001,
-     20,
-     {215, -700, -536, 166, 138, 120},
-     {20.64f, 36.37f, 8.41f, 4.64f, 4.64f, 0.6f},
-     {39740000, 39740000, 26208990, kR5, kR5, kR5}},
+    measured(0, 5, {152, -425, -395, 102, 102, 100}, {4.64f, 10.08f, 2.71f, 1.56f, 1.56f, 0.36f},
+             {kR5, kR5, kR5, kR4, kR4, kR4}),
+    measured(1, 3, {140, -280, -240, 102, 102, 100}, {2.37f, 5.21f, 2.31f, 1.66f, 1.66f, 0.34f},
+             {kR3, kR3, kR3, kR4, kR4, kR4}),
+    measured(2, 3, {140, -280, -240, 102, 102, 100}, {2.24f, 4.94f, 2.29f, 1.56f, 1.56f, 0.36f},
+             {kR3, kR3, kR3, kR4, kR4, kR4}),
+    measured(3, 3, {140, -280, -240, 102, 102, 100}, {2.24f, 4.89f, 2.29f, 1.56f, 1.58f, 0.35f},
+             {kR3, kR3, kR3, kR4, kR4, kR4}),
+    measured(201, 10, {180, -700, -586, 195, 114, 106}, {12.7f, 19.57f, 3.87f, 2.17f, 2.0f, 0.35f},
+             {kR10, kR10, kR5, kR3, kR3, kR3}),
+    measured(202, 10, {180, -700, -586, 159, 114, 106}, {11.97f, 19.59f, 3.7f, 1.69f, 1.69f, 0.35f},
+             {kR10, kR10, kR5, kR3, kR3, kR3}),
+    measured(301, 16, {180, -520, -400, 195, 114, 106}, {12.7f, 19.57f, 3.87f, 2.17f, 2.0f, 0.35f},
+             {kR10, kR10, kR5, kR3, kR3, kR3}),
+    measured(302, 16, {180, -520, -400, 159, 114, 106},
+             {11.97f, 18.18f, 3.22f, 1.69f, 1.69f, 0.35f}, {kR10, kR10, kR5, kR3, kR3, kR3}),
+    measured(401, 20, {215, -1000, -716, 166, 138, 120},
+             {20.79f, 42.84f, 9.88f, 4.64f, 4.64f, 0.6f},
+             {49675000, 49675000, 26208990, kR5, kR5, kR5}),
+    measured(702, 5, {140, -425, -395, 102, 102, 100}, {1.66f, 3.74f, 2.0f, 1.17f, 1.17f, 0.28f},
+             {312933, 312933, 312933, 319140, 319140, 319140}),
+    measured(703, 3, {140, -280, -240, 102, 102, 100}, {1.66f, 3.68f, 1.81f, 1.18f, 1.18f, 0.28f},
+             {156467, 156467, 156467, 177300, 177300, 177300}),
+    measured(901, 3, {140, -280, -240, 102, 102, 100}, {1.59f, 3.41f, 1.68f, 1.14f, 1.14f, 0.35f},
+             {kR9a, kR9a, kR9a, kR9b, kR9b, kR9b}),
+    measured(903, 3, {150, -280, -240, 102, 102, 100}, {1.55f, 3.34f, 1.5f, 1.1f, 1.11f, 0.35f},
+             {kR9a, kR9a, kR9a, kR9b, kR9b, kR9b}),
+    measured(1001, 20, {215, -700, -536, 166, 138, 120},
+             {20.64f, 36.37f, 8.41f, 4.64f, 4.64f, 0.6f},
+             {39740000, 39740000, 26208990, kR5, kR5, kR5}),
 };
 
 // The TZ family's arm (elbow-offset chain, link 6 a point mass) and the PX arm's lengths and
@@ -128,6 +97,10 @@ inline const double kTzInertias[30] = {
     3015.96, -11.16,   -9.73,   2293.95,  83.28,   2942.66, 5693.29, 48.54,   -761.36,  173107.64,
     7.08,    171869.7, 1626.46, -2.85,    3.48,    1580.68, -61.22,  1255.31, 14803.69, -2.41,
     3.46,    2246.79,  -890.25, 14362.64, 1626.46, -2.85,   3.48,    1580.68, -61.22,   1255.31};
+// Plausible TZ centres [mm], six values per link, to exercise the block's centre input (the
+// torque cycle passes zeros).
+inline const double kTzCentres[36] = {0, -20, 5,  0, 0, 0, 210, 0, 60, 0, 0, 0, 6, 5, 10,  0, 0, 0,
+                                      0, 170, 10, 0, 0, 0, 0,   2, 15, 0, 0, 0, 1, 1, -20, 0, 0, 0};
 inline const double kTzRotor[6] = {657160, 657160, 425520, 425520, 425520, 425520};
 inline const double kPxLengths[6] = {180, -700, -586, 211, 114, 106};
 inline const double kPxRotor[6] = {17472660, 17472660, 1615598, 657160, 657160, 657160};
@@ -148,6 +121,10 @@ inline void mounting_gravity(double tilt, double rot, double g[3], double g0 = 9
     g[0] = -g0 * std::cos(rot) * std::sin(tilt);
     g[1] = -g0 * std::sin(rot) * std::sin(tilt);
     g[2] = -g0 * std::cos(tilt);
+}
+// The same with the angles in degrees.
+inline void mounting_gravity_deg(double tilt, double rot, double g[3], double g0 = 9.8) {
+    mounting_gravity(tilt * kPi / 180, rot * kPi / 180, g, g0);
 }
 
 // Joints [deg], rates [deg/s], accelerations [deg/s^2], payload (mass [kg], centre [mm],
@@ -269,6 +246,19 @@ inline Dynamics kdl_dynamics(const Model &m, const double *q, const double *qd, 
         }
     }
     return r;
+}
+
+// Holding torque [N m] of the standard set of `code` with a point payload of `mass` [kg] at
+// `centre` [mm] on the flange, at q [deg], under gravity g0 of the mounting angles [deg].
+inline void static_gravity(uint32_t code, double mass, const double centre[3], double tilt,
+                           double rot, double g0, const double q[6], double out[6]) {
+    const double payload[10] = {mass, centre[0], centre[1], centre[2]};
+    const double rest[6] = {};
+    double g[3];
+    mounting_gravity_deg(tilt, rot, g, g0);
+    const Model m = standard_model(kxmc::standard_arm_parameters(code), payload);
+    const Dynamics k = kdl_dynamics(m, q, rest, rest, g);
+    std::copy(k.G, k.G + 6, out);
 }
 
 }  // namespace kxtest

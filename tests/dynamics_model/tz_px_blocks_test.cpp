@@ -8,10 +8,6 @@ namespace {
 
 using namespace kxtest;
 
-// Plausible centres exercise the TZ block's centre input (the torque cycle passes zeros).
-const double kTzCentres[36] = {0, -20, 5,  0, 0, 0, 210, 0, 60, 0, 0, 0, 6, 5, 10,  0, 0, 0,
-                               0, 170, 10, 0, 0, 0, 0,   2, 15, 0, 0, 0, 1, 1, -20, 0, 0, 0};
-
 Model tz_model(const double *payload) {
     const double twist[6] = {90, 0, 90, -90, 90, 0};
     const double a[6] = {0, kTzLengths[1], kTzLengths[2], 0, 0, 0};

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <limits>
 #include <new>
 
 #include "host/kxmc_host.h"
@@ -31,10 +30,6 @@ void operator delete(void *p) noexcept { std::free(p); }
 void operator delete(void *p, std::size_t) noexcept { std::free(p); }
 
 namespace {
-
-void mounting_gravity(double tilt, double rot, double g[3]) {  // [deg]
-    kxtest::mounting_gravity(tilt * kxtest::kPi / 180, rot * kxtest::kPi / 180, g);
-}
 
 class Wrappers : public kxsim_test::HostFixture {
    protected:
@@ -89,7 +84,7 @@ TEST_F(Wrappers, StandardWrapperMatchesKdlAtTheHostsState) {
             qd[i] = mpb.targetJointVel[i] * 1000.0;
             qdd[i] = mpb.feedJointAcc[i] * 1e6;
         }
-        mounting_gravity(c.tilt, c.rot, g);
+        kxtest::mounting_gravity_deg(c.tilt, c.rot, g);
         const double payload[10] = {c.load[3], c.load[0], c.load[1], c.load[2]};
         const kxtest::Dynamics k =
             kxtest::kdl_dynamics(kxtest::standard_model(p_, payload), q, qd, qdd, g);
@@ -105,13 +100,8 @@ TEST_F(Wrappers, StandardWrapperMatchesKdlAtTheHostsState) {
 // The TZ and PX wrappers hand their block the target velocity x1000, the target acceleration
 // x10^6 (the feed-forward acceleration is not theirs) and the mounting's whole gravity vector.
 TEST_F(Wrappers, FamilyWrappersPassTheHostsStateToTheirBlock) {
-    const auto &s = kxmc::standard_arm_parameters(1);  // any plausible body data
-    double L[6], m[6], c[36] = {}, I[30], rotor[6], g[3];
-    for (int i = 0; i < 6; ++i) {
-        L[i] = s.lengths[i], m[i] = s.masses[i], rotor[i] = s.rotor[i];
-        for (int k = 0; k < 3; ++k) c[6 * i + k] = s.centres[3 * i + k];
-    }
-    std::copy(s.inertias, s.inertias + 30, I);
+    using namespace kxtest;
+    double g[3];
     const double q[6] = {20, -75, 55, 15, 80, -40}, payload[10] = {1.8, 10, -5, 45};
     for (int px = 0; px < 2; ++px) {
         start(px ? 902 : 701, px ? -45 : 90, px ? 30 : 0);
@@ -123,44 +113,21 @@ TEST_F(Wrappers, FamilyWrappersPassTheHostsStateToTheirBlock) {
             qd[i] = mpb.targetJointVel[i] * 1000.0;
             qdd[i] = mpb.targetJointAcc[i] * 1e6;
         }
-        mounting_gravity(mcb.installTilt, mcb.installRot, g);
+        kxtest::mounting_gravity_deg(mcb.installTilt, mcb.installRot, g);
         if (px) {
-            ASSERT_EQ(qmcPXkx10dynamicblock(L, q, qd, qdd, payload, rotor, g, expected), 0);
-            ASSERT_EQ(kxPXqmckxdynamicblock(q, 10, -5, 45, 1.8, out, L, rotor), 0);
+            ASSERT_EQ(qmcPXkx10dynamicblock(kPxLengths, q, qd, qdd, payload, kPxRotor, g, expected),
+                      0);
+            ASSERT_EQ(kxPXqmckxdynamicblock(q, 10, -5, 45, 1.8, out, kPxLengths, kPxRotor), 0);
         } else {
-            ASSERT_EQ(qmckxTZdynamicblock(L, q, qd, qdd, payload, m, c, I, rotor, g, expected), 0);
-            ASSERT_EQ(kxTZqmckxdynamicblock(q, 10, -5, 45, 1.8, out, L, m, c, I, rotor), 0);
+            ASSERT_EQ(qmckxTZdynamicblock(kTzLengths, q, qd, qdd, payload, kTzMasses, kTzCentres,
+                                          kTzInertias, kTzRotor, g, expected),
+                      0);
+            ASSERT_EQ(kxTZqmckxdynamicblock(q, 10, -5, 45, 1.8, out, kTzLengths, kTzMasses,
+                                            kTzCentres, kTzInertias, kTzRotor),
+                      0);
         }
         for (int i = 0; i < 6; ++i)
             EXPECT_NEAR(out[i], expected[i], 1e-9 * (1.0 + std::fabs(expected[i]))) << px << i;
-    }
-}
-
-// Measured torque (current per mille x rated torque x gear 101) and the joint angle pass a slow
-// low-pass: a step shows only a trace after one cycle and arrives in full; a ramp comes out as
-// the same ramp a fixed 100 to 200 cycles late, and a NaN sample does not poison the filter.
-TEST_F(Wrappers, FiltersMeasuredTorqueAndJointAngle) {
-    start(101);
-    const int16_t current[6] = {150, -300, 420, -80, 60, -25};  // [per mille]
-    float rated[6] = {};
-    ASSERT_EQ(kxmcJointDefaultTorque(rated), 0);
-    const double q[6] = {};
-    for (int n = 0; n < 4000; ++n) standard(q);  // settle at rest from whatever came before
-    std::copy(current, current + 6, how.jointCurrent);
-    constexpr double kSlope = 0.01;  // [deg/cycle], times the joint number
-    for (int n = 0; n < 6000; ++n) {
-        for (int i = 0; i < 6; ++i) mpb.jointPos[i] = kSlope * (i + 1) * n;
-        if (n == 3000) mpb.jointPos[1] = std::numeric_limits<double>::quiet_NaN();
-        standard(q);
-        ASSERT_TRUE(std::isfinite(joint_angle_load[1])) << n;
-        for (int i = 0; i < 6 && (n == 0 || n == 5999); ++i) {
-            const double measured = current[i] * 0.001 * rated[i] * 101.0;  // [N m]
-            EXPECT_NEAR(torque[i], n == 0 ? 0.0 : measured, 1e-5 * std::fabs(measured)) << n << i;
-        }
-        for (int i = 0; i < 6 && (n == 2999 || n == 5999); ++i) {
-            const double lag = (kSlope * (i + 1) * n - joint_angle_load[i]) / (kSlope * (i + 1));
-            EXPECT_TRUE(lag > 100.0 && lag < 200.0) << i << " lag " << lag;  // [cycles]
-        }
     }
 }
 

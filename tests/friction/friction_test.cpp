@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -28,63 +29,42 @@ long double law(const Set &p, long double v_deg_ms) {
     return (p.A * std::exp(-(w / p.vs) * (w / p.vs)) + p.B) * (1.0L - e) / (1.0L + e) + p.b * w;
 }
 
-const struct MotorSize {
+struct MotorSize {
     const char *name;
     uint32_t stiffness;  // mcb.fricJointStiffnessType
     Set low, high;       // below and from 0.01 deg/ms
     double (*plain)(double);
     double (*drag)(double, double, double, double, double);
-} kSizes[] = {
-    {"40",
-     0,
-     {104.742L, 16.9667L, 0.0089L, -65.742L, 86.3627L},
-     {138.1667L, -114.2515L, -3.5737L, -179.4015L, 35.6362L},
-     joint40FrictionCalculate_deadzone,
-     joint40FrictionCalculate_deadzone_DRAG},
-    {"32",
-     0,
-     {3.1188L, 12.1015L, 0.0169L, -775.8381L, 23.7299L},
-     {34.627L, -21.0712L, -2.6147L, -48.6744L, 14.8233L},
-     joint32FrictionCalculate_deadzone,
-     joint32FrictionCalculate_deadzone_DRAG},
-    {"25/0",
-     0,
-     {7.1287L, 5.3406L, -0.012L, -153.1699L, 11.4372L},
-     {-6.7499L, 13.6401L, 0.6317L, -21.9747L, 1.3145L},
-     joint25FrictionCalculate_deadzone,
-     joint25FrictionCalculate_deadzone_DRAG},
-    {"25/1",
-     1,
-     {31.499L, 10.024L, 0.0033L, -329.9324L, 28.289L},
-     {83.0455L, -71.7434L, 4.42725L, -23.9343L, 17.9582L},
-     joint25FrictionCalculate_deadzone,
-     joint25FrictionCalculate_deadzone_DRAG},
-    {"17",
-     0,
-     {6.6446L, 2.1779L, 0.0073L, -151.1883L, 3.5497L},
-     {-8.2762L, 5.7085L, -4.4524L, 19.6854L, 1.9261L},
-     joint17FrictionCalculate_deadzone,
-     joint17FrictionCalculate_deadzone_DRAG},
-    {"14",
-     0,
-     {0.1153L, 1.2523L, 0.0126L, -2579.9799L, 2.1091L},
-     {10.9733L, -9.4779L, -6.0408L, -20.2514L, 1.5311L},
-     joint14FrictionCalculate_deadzone,
-     joint14FrictionCalculate_deadzone_DRAG},
 };
-enum Size {
-    k40,
-    k32,
-    k25,
-    k17 = 4,
-    k14,
-    kNone
-};  // index into kSizes (size 25 with stiffness type 0)
+MotorSize motor(const char *name, uint32_t stiffness, Set low, Set high, double (*plain)(double),
+                double (*drag)(double, double, double, double, double)) {
+    return {name, stiffness, low, high, plain, drag};
+}
+const MotorSize kSizes[] = {
+    motor("40", 0, {104.742L, 16.9667L, 0.0089L, -65.742L, 86.3627L},
+          {138.1667L, -114.2515L, -3.5737L, -179.4015L, 35.6362L},
+          joint40FrictionCalculate_deadzone, joint40FrictionCalculate_deadzone_DRAG),
+    motor("32", 0, {3.1188L, 12.1015L, 0.0169L, -775.8381L, 23.7299L},
+          {34.627L, -21.0712L, -2.6147L, -48.6744L, 14.8233L}, joint32FrictionCalculate_deadzone,
+          joint32FrictionCalculate_deadzone_DRAG),
+    motor("25/0", 0, {7.1287L, 5.3406L, -0.012L, -153.1699L, 11.4372L},
+          {-6.7499L, 13.6401L, 0.6317L, -21.9747L, 1.3145L}, joint25FrictionCalculate_deadzone,
+          joint25FrictionCalculate_deadzone_DRAG),
+    motor("25/1", 1, {31.499L, 10.024L, 0.0033L, -329.9324L, 28.289L},
+          {83.0455L, -71.7434L, 4.42725L, -23.9343L, 17.9582L}, joint25FrictionCalculate_deadzone,
+          joint25FrictionCalculate_deadzone_DRAG),
+    motor("17", 0, {6.6446L, 2.1779L, 0.0073L, -151.1883L, 3.5497L},
+          {-8.2762L, 5.7085L, -4.4524L, 19.6854L, 1.9261L}, joint17FrictionCalculate_deadzone,
+          joint17FrictionCalculate_deadzone_DRAG),
+    motor("14", 0, {0.1153L, 1.2523L, 0.0126L, -2579.9799L, 2.1091L},
+          {10.9733L, -9.4779L, -6.0408L, -20.2514L, 1.5311L}, joint14FrictionCalculate_deadzone,
+          joint14FrictionCalculate_deadzone_DRAG),
+};
+enum Size { k40, k32, k25, k17 = 4, k14, kNone };  // index into kSizes (size 25 with stiffness 0)
 
 double plain(Size s, double v) { return s == kNone ? 0.0 : kSizes[s].plain(v); }
-double drag(Size s, double v) {
-    return s == kNone ? 0.0 : kSizes[s].drag(v, 0.6, 0.7, 1.3, 1.4);
-}  // gains of configure()
+// With the drag gains of configure().
+double drag(Size s, double v) { return s == kNone ? 0.0 : kSizes[s].drag(v, 0.6, 0.7, 1.3, 1.4); }
 
 class Friction : public kxsim_test::HostFixture {
    protected:
@@ -151,31 +131,22 @@ TEST_F(Friction, EachSizeFollowsItsSetsAndDragGains) {
 // band.
 TEST_F(Friction, CompensationMotorSizesDragGainsAndScalingPerArm) {
     const std::vector<double> v = {0.0005, -0.004, 0.03, -0.012, 0.02, -0.035};
+    using Sizes = std::array<Size, 6>;
+    const Sizes s3 = {k17, k17, k17, k14, k14, k14};
+    const Sizes s5 = {k25, k25, k25, k14, k14, k14};
+    const Sizes s10 = {k32, k32, k25, k17, k17, k17};
+    const Sizes s40 = {k40, k40, k32, k25, k25, k25};
+    const Sizes light = {k17, k17, k14, k14, k14, k14};
+    const Sizes none = {kNone, kNone, kNone, kNone, kNone, kNone};
     const struct {
         uint32_t code;
-        Size sizes[6];
+        Sizes sizes;
         bool drag_gains;
-    } arms[] = {
-        {0, {k25, k25, k25, k14, k14, k14}, true},
-        {1, {k17, k17, k17, k14, k14, k14}, true},
-        {100, {k17, k17, k17, k14, k14, k14}, true},
-        {150, {k25, k25, k25, k14, k14, k14}, true},
-        {201, {k32, k32, k25, k17, k17, k17}, true},
-        {300, {k32, k32, k25, k17, k17, k17}, true},
-        {399, {k32, k32, k25, k17, k17, k17}, true},
-        {450, {k40, k40, k32, k25, k25, k25}, true},
-        {701, {k17, k17, k14, k14, k14, k14}, true},
-        {702, {k17, k17, k17, k14, k14, k14}, true},
-        {703, {k17, k17, k17, k14, k14, k14}, true},
-        {900, {k17, k17, k14, k14, k14, k14}, false},
-        {901, {k17, k17, k17, k14, k14, k14}, false},
-        {704, {kNone, kNone, kNone, kNone, kNone, kNone}, false},
-        {800, {kNone, kNone, kNone, kNone, kNone, kNone}, false},
-        {850, {k17, k17, k14, k14, k14, k14}, false},
-        {902, {k32, k32, k25, k17, k17, k17}, false},
-        {1001, {k40, k40, k32, k25, k25, k25}, true},
-        {1002, {k25, k25, k25, k14, k14, k14}, false},
-    };
+    } arms[] = {{0, s5, true},      {1, s3, true},      {100, s3, true},    {150, s5, true},
+                {201, s10, true},   {300, s10, true},   {399, s10, true},   {450, s40, true},
+                {701, light, true}, {702, s3, true},    {703, s3, true},    {900, light, false},
+                {901, s3, false},   {704, none, false}, {800, none, false}, {850, light, false},
+                {902, s10, false},  {1001, s40, true},  {1002, s5, false}};
     for (const auto &arm : arms) {
         configure(arm.code);
         const auto still = run(v);

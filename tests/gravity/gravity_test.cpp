@@ -1,7 +1,7 @@
 // Rated motor torques, any-angle gravity torque, gravity dispatch by model code and mounting, and
-// the end-load torque, through the simulated host against independent physics: the gradient of
-// the potential energy of the 5-kg arm's standard chain, and the holding torque of a point mass
-// from the simulated host's flange kinematics, both by fourth-order central differences.
+// the end-load torque, through the simulated host against independent physics from KDL: the
+// gravity torque of the measured 5-kg arm with its payload, and the holding torque of a point mass
+// on the simulated host's arm geometry.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,98 +10,46 @@
 #include <string>
 #include <utility>
 
-#include "dynamics/arm_parameters.hpp"
 #include "host_fixture.hpp"
 #include "kxmc/kxmc_gravity.h"
 #include "simhost/kxsimhost.hpp"
+#include "tests/dynamics_model/oracle.hpp"
 
 namespace {
 
 using Vec6 = std::array<double, 6>;
-using Vec3 = std::array<double, 3>;
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kModelDegree = 0.017453292;  // degree factor of the dynamics model [rad/deg]
+constexpr double kPi = kxtest::kPi;
+constexpr double kModelDegree = kxtest::kBlockDeg;  // degree factor of the dynamics model
 
-Vec3 gravity(double tilt_deg, double rot_deg) {  // floor (0, 0, -9.8), wall (-9.8, 0, 0)
-    const double t = tilt_deg * kPi / 180.0, r = rot_deg * kPi / 180.0;
-    return {-9.8 * std::cos(r) * std::sin(t), -9.8 * std::sin(r) * std::sin(t), -9.8 * std::cos(t)};
+// Gravity torque [N m] of the measured 5-kg arm (masses, lengths and centres from its data
+// sheet) with a point payload of mass m at c [mm] in the flange frame, at q [deg].
+Vec6 arm5_torque(const double q[6], double m, const double c[3], const double g[3]) {
+    kxmc::StandardArmParameters arm5 = kxmc::standard_arm_parameters(0);
+    std::copy(kxtest::kArm5Centres, kxtest::kArm5Centres + 18, arm5.centres);
+    const double payload[10] = {m, c[0], c[1], c[2]};
+    const double rest[6] = {};
+    const kxtest::Dynamics k = kxtest::kdl_dynamics(
+        kxtest::standard_model(kxtest::kStandardSets[0], arm5, payload), q, rest, rest, g);
+    return {k.G[0], k.G[1], k.G[2], k.G[3], k.G[4], k.G[5]};
 }
 
-// dV/dtheta_j [N m] of a potential V(theta [rad]) at theta = q_deg * rad_per_deg.
-template <class Potential>
-Vec6 gradient(Potential V, const double q_deg[6], double rad_per_deg) {
-    const long double h = 1e-3L, steps[4] = {-2 * h, -h, h, 2 * h};
-    Vec6 tau{};
-    for (int j = 0; j < 6; ++j) {
-        long double v[4];
-        for (int k = 0; k < 4; ++k) {
-            long double th[6];
-            for (int i = 0; i < 6; ++i) th[i] = q_deg[i] * rad_per_deg + (i == j ? steps[k] : 0.0L);
-            v[k] = V(th);
-        }
-        tau[j] = static_cast<double>((v[0] - 8 * v[1] + 8 * v[2] - v[3]) / (12 * h));
-    }
-    return tau;
-}
-
-// The measured 5-kg arm (model codes 0, 101-200 and codes without a set of their own), rounded
-// to single precision as the model stores it: link masses [kg] and centres of mass [mm].
-const float kArm5Masses[6] = {4.64f, 10.08f, 2.71f, 1.56f, 1.56f, 0.36f};
-const float kArm5Centres[18] = {-0.19f,  -18.28f, 2.26f,  212.47f, 0.0f,   121.2f,
-                                122.62f, 0.17f,   12.59f, 0.05f,   -2.33f, 14.68f,
-                                -0.05f,  2.33f,   14.68f, 0.93f,   0.81f,  -20.05f};
-
-// Potential energy of the 5-kg arm with a point payload of mass m at c [mm] in the flange frame,
-// in gravity g. Classic DH chain, centres in the distal frames.
-long double arm_potential(const long double th[6], double m, const double c_mm[3], const Vec3 &g) {
-    const double d[6] = {0.152, 0, 0, 0.102, 0.102, 0.100}, a[6] = {0, -0.425, -0.395, 0, 0, 0};
-    const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
-    long double R[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, o[3] = {0, 0, 0}, V = 0;
-    auto add_mass = [&](double mk, const float *cf, const double *cd) {
-        for (int r = 0; r < 3; ++r) {
-            long double pos = o[r];
-            for (int k = 0; k < 3; ++k) pos += R[r][k] * (cf != nullptr ? cf[k] : cd[k]) * 1e-3L;
-            V -= mk * g[r] * pos;
-        }
-    };
-    for (int i = 0; i < 6; ++i) {
-        const long double ct = std::cos(th[i]), st = std::sin(th[i]), ca = std::cos(alpha[i]),
-                          sa = std::sin(alpha[i]);
-        const long double A[3][3] = {{ct, -st * ca, st * sa}, {st, ct * ca, -ct * sa}, {0, sa, ca}};
-        const long double p[3] = {a[i] * ct, a[i] * st, d[i]};
-        long double Rn[3][3];
-        for (int r = 0; r < 3; ++r) {
-            o[r] += R[r][0] * p[0] + R[r][1] * p[1] + R[r][2] * p[2];
-            for (int c = 0; c < 3; ++c)
-                Rn[r][c] = R[r][0] * A[0][c] + R[r][1] * A[1][c] + R[r][2] * A[2][c];
-        }
-        std::copy(&Rn[0][0], &Rn[0][0] + 9, &R[0][0]);
-        add_mass(kArm5Masses[i], kArm5Centres + 3 * i, nullptr);
-    }
-    add_mass(m, nullptr, c_mm);
-    return V;
-}
-
-// Holding torque of a point mass m at c [mm] in the flange frame, from the host's kinematics of
-// mcb.robotModelCode (joint angles offset by `turn` [deg]).
-Vec6 point_load_torque(const double q_deg[6], const double c_mm[3], double m, const Vec3 &g,
+// Holding torque of a point mass m at c [mm] in the flange frame on the host's arm geometry of
+// mcb.robotModelCode, at joint angles (q + turn) x rad_per_deg [rad].
+Vec6 point_load_torque(const double q_deg[6], const double c_mm[3], double m, const double g[3],
                        double rad_per_deg = kPi / 180.0, const double turn[6] = nullptr) {
-    return gradient(
-        [&](const long double th[6]) {
-            double q[6];
-            for (int i = 0; i < 6; ++i)
-                q[i] = static_cast<double>((th[i] + (turn ? turn[i] * rad_per_deg : 0.0)) * 180.0L /
-                                           kPi);
-            const Trsf T = kxsim::flange_transform(q);
-            long double V = 0;
-            for (int r = 0; r < 3; ++r)
-                V -= m * g[r] *
-                     (T.pos.v[r] + T.rot.r[3 * r] * c_mm[0] + T.rot.r[3 * r + 1] * c_mm[1] +
-                      T.rot.r[3 * r + 2] * c_mm[2]) *
-                     1e-3;
-            return V;
-        },
-        q_deg, rad_per_deg);
+    const kxsim::ArmGeometry geo = kxsim::arm_geometry(mcb.robotModelCode);
+    KDL::Chain chain;
+    KDL::JntArray q(6), tau(6);
+    for (int i = 0; i < 6; ++i) {
+        const KDL::Vector c = KDL::Vector(c_mm[0], c_mm[1], c_mm[2]) * 1e-3;
+        chain.addSegment(
+            KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
+                         KDL::Frame::DH(geo.a[i], geo.alpha[i], geo.d[i], geo.theta_offset[i]),
+                         i < 5 ? KDL::RigidBodyInertia() : KDL::RigidBodyInertia(m, c)));
+        q(i) = (q_deg[i] + (turn != nullptr ? turn[i] : 0.0)) * rad_per_deg;
+    }
+    EXPECT_GE(KDL::ChainDynParam(chain, KDL::Vector(g[0], g[1], g[2])).JntToGravity(q, tau), 0);
+    return {tau(0), tau(1), tau(2), tau(3), tau(4), tau(5)};
 }
 
 void expect_near(const double *got, const Vec6 &want, double tol, const std::string &what) {
@@ -145,11 +93,11 @@ TEST_F(Gravity, RatedTorquesFollowEachJointsMotorSize) {
     }
 }
 
-// The 5-kg arm's gravity torque, payload included, equals the gradient of its potential energy
-// for 1000 random poses and payloads on the floor, wall, ceiling and at arbitrary angles. For every
+// The 5-kg arm's gravity torque, payload included, equals KDL's for the measured arm for 1000
+// random poses and payloads on the floor, wall, ceiling and at arbitrary angles. For every
 // other family, in the same states, the payload adds exactly the holding torque of a point mass at
 // the flange (model code 3 is the 3-kg chain with joints 1, 2, 4 and 6 turned by -180 deg).
-TEST_F(Gravity, TorqueIsThePotentialGradientAndPayloadAPointMass) {
+TEST_F(Gravity, TorqueIsTheMeasuredArmsAndPayloadAPointMass) {
     const uint32_t codes[] = {0, 101, 150, 5000},
                    families[] = {1,   2,   3,   50,  201, 202, 250, 301,
                                  302, 350, 450, 702, 703, 901, 903, 1050};
@@ -158,19 +106,15 @@ TEST_F(Gravity, TorqueIsThePotentialGradientAndPayloadAPointMass) {
     for (int n = 0; n < 1000; ++n) {
         const double tilt = n % 4 < 3 ? fixed[n % 4] : uniform(-360, 360),
                      rot = n % 4 < 3 ? 0.0 : uniform(-360, 360);
-        const Vec3 g = gravity(tilt, rot);
-        double q[6], out[6], unloaded[6];
+        double q[6], out[6], unloaded[6], g[3];
+        kxtest::mounting_gravity_deg(tilt, rot, g);
         random_pose(q);
         const double load[4] = {uniform(-150, 150), uniform(-150, 150), uniform(-50, 250),
                                 n % 5 == 0 ? 0.0 : uniform(0, 6)};
         start(codes[n % 4]);
         angles(tilt, rot);
         ASSERT_EQ(kxmcGravityTorque(q, load, out), 0);
-        expect_near(
-            out,
-            gradient([&](const long double th[6]) { return arm_potential(th, load[3], load, g); },
-                     q, kModelDegree),
-            1e-9, "case " + std::to_string(n));
+        expect_near(out, arm5_torque(q, load[3], load, g), 1e-9, "case " + std::to_string(n));
         const uint32_t code = families[n % 16];
         start(code);
         angles(tilt, rot);
@@ -185,7 +129,8 @@ TEST_F(Gravity, TorqueIsThePotentialGradientAndPayloadAPointMass) {
     }
 }
 
-// A null pose or load is refused before any routine runs, whatever the arm and mounting.
+// A null pose or load is refused before any routine runs (the host's would dereference it),
+// whatever the arm.
 TEST_F(Gravity, NewGravityTorqueRefusesANullPoseOrLoadOnEveryRoute) {
     const double q[6] = {10, -80, 70, 20, 30, 40}, load[4] = {0, 0, 50, 2};
     for (const uint32_t code : {0u, 101u, 701u}) {
@@ -194,6 +139,7 @@ TEST_F(Gravity, NewGravityTorqueRefusesANullPoseOrLoadOnEveryRoute) {
         EXPECT_EQ(kxmcNewGravityTorque(q, nullptr, out), 0) << code;
         EXPECT_EQ(kxmcNewGravityTorque(nullptr, load, out), 0) << code;
         for (double v : out) EXPECT_EQ(v, 7.0) << code;
+        EXPECT_EQ(kxsim::journal().size(), 0u) << "no host routine sees a null pointer " << code;
     }
 }
 
@@ -251,8 +197,10 @@ TEST_F(Gravity, EndLoadIsJacobianTransposeTimesWeightWrench) {
                      mass = uniform(0.2, 8);
         if (n % 17 < 7) start(static_cast<uint32_t>(code));
         ASSERT_EQ(kxmcendload(-m[0], m[1], q, c[0], c[1], c[2], mass, out, code), 0);
-        expect_near(out, n % 17 < 7 ? point_load_torque(q, c, mass, gravity(m[0], m[1])) : Vec6{},
-                    2e-5, "code " + std::to_string(code) + " tilt " + std::to_string(m[0]));
+        double g[3];
+        kxtest::mounting_gravity_deg(m[0], m[1], g);
+        expect_near(out, n % 17 < 7 ? point_load_torque(q, c, mass, g) : Vec6{}, 2e-5,
+                    "code " + std::to_string(code) + " tilt " + std::to_string(m[0]));
     }
 }
 

@@ -78,15 +78,13 @@ TEST(ButterworthStep, UnitStepFromRestSettlesAtGainAtRest) {
 // count as zero (the first rows after a reset see a zero past) and rows past k, the rest of an
 // old window, not at all. Both coefficient sets as designed.
 TEST(ButterworthStep, DifferenceEquationOverTheRowsUpToTheCurrentOne) {
+    const double kDeflectionB[5] = {0.0022, 0.0089, 0.0134, 0.0089, 0.0022};
+    const double kDeflectionA[5] = {1, -2.6926, 2.8674, -1.4035, 0.2646};
     const struct {
         const Butterworth4 &filter;
-        double b[5], a[5];
-    } sets[] = {{kxmc::detail::kButterworthSlow,
-                 {kSlowB[0], kSlowB[1], kSlowB[2], kSlowB[3], kSlowB[4]},
-                 {kSlowA[0], kSlowA[1], kSlowA[2], kSlowA[3], kSlowA[4]}},
-                {kxmc::detail::kButterworthDeflection,
-                 {0.0022, 0.0089, 0.0134, 0.0089, 0.0022},
-                 {1, -2.6926, 2.8674, -1.4035, 0.2646}}};
+        const double *b, *a;
+    } sets[] = {{kxmc::detail::kButterworthSlow, kSlowB, kSlowA},
+                {kxmc::detail::kButterworthDeflection, kDeflectionB, kDeflectionA}};
     for (const auto &set : sets) {
         for (int k = 0; k < 6; ++k) {
             FilterHistory h{};
@@ -149,20 +147,25 @@ TEST_F(FilterRecords, EachFilterReadsItsOwnRecord) {
 }
 
 // From rest, the load filters of the dynamics block run the slow set over their own inputs,
-// through the window shifts: the joint angle, and a step of the measured torque (seen relative
-// to its first output, so the current's scale plays no part).
+// through the window shifts: the joint angle (a sample that is not a number holds the previous
+// one), and a step of the measured torque (current per mille x rated torque x gear 101).
 TEST_F(FilterRecords, LoadFiltersRunTheSlowSetFromRest) {
     const auto &set = kxmc::standard_arm_parameters(0);
     const double q[6] = {};
     double tau[6], diag[36];
+    float rated[6] = {};
+    ASSERT_EQ(kxmcJointDefaultTorque(rated), 0);
     constexpr int kCycles = 9;
     double angle[6][kCycles], angle_out[6][kCycles], step[kCycles], step_out[kCycles];
-    double first[6] = {};
     for (int n = 0; n < kCycles; ++n) {
         step[n] = 1.0;
         step_out[n] = slow_from_rest(step, step_out, n);
         for (int j = 0; j < 6; ++j) {
             angle[j][n] = mpb.jointPos[j] = 10.0 * (j + 1) + 0.5 * n * n;
+            if (j == 1 && n == 7) {  // not a number: the previous sample is held
+                mpb.jointPos[j] = NAN;
+                angle[j][n] = angle[j][n - 1];
+            }
             angle_out[j][n] = slow_from_rest(angle[j], angle_out[j], n);
             how.jointCurrent[j] = static_cast<int16_t>(100 * (j + 1));
         }
@@ -170,11 +173,10 @@ TEST_F(FilterRecords, LoadFiltersRunTheSlowSetFromRest) {
                                       set.inertias, set.rotor, nullptr, diag),
                   0);
         for (int j = 0; j < 6; ++j) {
-            if (n == 0) first[j] = torque[j];
             EXPECT_NEAR(joint_angle_load[j], angle_out[j][n], 1e-12 * std::fabs(angle_out[j][n]))
                 << "joint " << j << " cycle " << n;
-            const double rise = step_out[n] / step_out[0];
-            EXPECT_NEAR(torque[j] / first[j], rise, 1e-9 * rise) << "joint " << j << " cycle " << n;
+            const double want = step_out[n] * 100 * (j + 1) * 0.001 * rated[j] * 101;  // [N m]
+            EXPECT_NEAR(torque[j], want, 1e-9 * want) << "joint " << j << " cycle " << n;
         }
     }
 }

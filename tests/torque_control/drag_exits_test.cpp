@@ -97,8 +97,8 @@ TEST_F(DragExits, ReboundPushesTheFirstThreeJointsAgainstTheCapturedError) {
     mpb.tcpSpeed = 0.0;
     mcb.frictionCompOn = 1;
     std::fill(mpb.frictionGain, mpb.frictionGain + 6, 1.0f);
-    for (double *g : {mpb.fricForDeadGain, mpb.fricRevDeadGain, mpb.fricForFastGain,
-                      mpb.fricRevFastGain})
+    for (double *g :
+         {mpb.fricForDeadGain, mpb.fricRevDeadGain, mpb.fricForFastGain, mpb.fricRevFastGain})
         std::fill(g, g + 6, 1.0);
     const double moving[6] = {0.05, -0.05, 0.05, 0, 0, 0};  // [deg/cycle]
     std::copy(moving, moving + 6, mpb.actualJointVel);

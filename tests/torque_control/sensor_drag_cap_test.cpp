@@ -8,7 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include "tests/dynamics_model/oracle.hpp"
 #include "torque_fixture.hpp"
 
 namespace torque_test {
@@ -44,15 +43,13 @@ TEST_F(SensorDragCap, SensorTermIsLimitedToTheInertiaTimesTheAccelerationBound) 
         cycle();  // the model torque alone
 
         const double payload[10] = {};
-        const kxtest::Model m =
-            kxtest::standard_model(kxmc::standard_arm_parameters(r.model), payload);
-        KDL::ChainDynParam dyn(m.chain, KDL::Vector(0, 0, -9.81));
-        KDL::JntArray jq(6);
-        for (int j = 0; j < 6; ++j) jq(j) = q[j] * kxtest::kBlockDeg;
-        KDL::JntSpaceInertiaMatrix H(6);
-        ASSERT_GE(dyn.JntToMass(jq, H), 0);
+        const double rest[6] = {};
+        const double g[3] = {0, 0, -9.81};
+        const kxtest::Dynamics k = kxtest::kdl_dynamics(
+            kxtest::standard_model(kxmc::standard_arm_parameters(r.model), payload), q, rest, rest,
+            g);
         for (int j = 0; j < 6; ++j) {
-            const double limit = (H(j, j) + m.rotor[j]) * r.amax[j];  // [N m]
+            const double limit = k.M[7 * j] * r.amax[j];  // [N m], the rotor included
             const double gear = r.model == 702 ? kSplitGear[j] : kNominalGear[j];
             EXPECT_NEAR(std::abs(pushed[j] - how.jointTorqueCmd[j]),
                         torque_command_word(limit, gear, rated[j]), 2)

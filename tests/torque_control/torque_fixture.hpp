@@ -15,13 +15,14 @@
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
 #include "simhost/kxsimhost.hpp"
+#include "tests/dynamics_model/oracle.hpp"
 
 namespace torque_test {
 
 using Names = std::vector<std::string>;
 
 constexpr double kPose[6] = {10, -60, 80, -110, 70, 20};  // [deg]
-constexpr double kPi = 3.14159265358979323846;
+using kxtest::kPi;
 constexpr double kNominalGear[6] = {100, 100, 100, 100, 100, 100};
 constexpr double kSplitGear[6] = {121, 121, 121, 101, 101, 101};
 constexpr double kNoLoad[4] = {0, 0, 0, 0};  // centre [mm], mass [kg]
@@ -49,21 +50,7 @@ inline Names logged(const std::string &prefix = kExitPrefix) {
     return out;
 }
 
-// Static holding torque of a standard set with a payload (mass [kg], centre [mm]) under gravity
-// g [m/s^2] of the installation angles [deg].
-inline void static_gravity(uint32_t set_code, double mass, const double centre[3], double tilt,
-                           double rot, double g, const double q[6], double out[6]) {
-    const kxmc::StandardArmParameters &p = kxmc::standard_arm_parameters(set_code);
-    double lengths[6], masses[6], centres[18];
-    std::copy(p.lengths, p.lengths + 6, lengths);
-    std::copy(p.masses, p.masses + 6, masses);
-    std::copy(p.centres, p.centres + 18, centres);
-    const double payload[10] = {mass, centre[0], centre[1], centre[2]};
-    const double t = tilt * kPi / 180.0, r = rot * kPi / 180.0;
-    const double gv[3] = {-g * std::cos(r) * std::sin(t), -g * std::sin(r) * std::sin(t),
-                          -g * std::cos(t)};
-    ASSERT_EQ(kxmcInvGravity(lengths, masses, centres, payload, gv, q, out), 0);
-}
+using kxtest::static_gravity;  // holding torque of a standard set, from KDL
 
 class TorqueFixture : public kxsim_test::HostFixture {
    protected:
