@@ -2,7 +2,6 @@
 // and the exported model. Where the host keeps its own (independently typed) idea of an arm —
 // link geometry, motor sizes — the two must describe the same arm.
 #include <gtest/gtest.h>
-
 #include <mujoco/mujoco.h>
 
 #include <cmath>
@@ -22,16 +21,43 @@ namespace {
 using namespace kxsim;
 
 // Which description file each model code resolves to ("" none): band edges and single codes.
-struct CodeCase { uint32_t code; const char *file; };
+struct CodeCase {
+    uint32_t code;
+    const char *file;
+};
 const CodeCase kCodes[] = {
-    {0, "kx5.arm"},         {1, "kx3-1.arm"},       {2, "kx3.arm"},         {3, ""},
-    {4, "kx3.arm"},         {100, "kx3.arm"},       {101, "kx5.arm"},       {200, "kx5.arm"},
-    {201, "kx10-201.arm"},  {202, "kx10.arm"},      {300, "kx10.arm"},      {301, "kx16-301.arm"},
-    {302, "kx16.arm"},      {400, "kx16.arm"},      {401, "kx-heavy.arm"},  {500, "kx-heavy.arm"},
-    {501, ""},              {700, ""},              {701, "kx-tz.arm"},     {702, "kx-light5.arm"},
-    {703, "kx-light3.arm"}, {704, ""},              {800, ""},              {801, "kx-tz.arm"},
-    {900, "kx-tz.arm"},     {901, "kx901.arm"},     {902, ""},              {903, "kx903.arm"},
-    {904, ""},              {1001, "kx-heavy-short.arm"}, {1100, "kx-heavy-short.arm"}, {1101, ""},
+    {0, "kx5.arm"},
+    {1, "kx3-1.arm"},
+    {2, "kx3.arm"},
+    {3, ""},
+    {4, "kx3.arm"},
+    {100, "kx3.arm"},
+    {101, "kx5.arm"},
+    {200, "kx5.arm"},
+    {201, "kx10-201.arm"},
+    {202, "kx10.arm"},
+    {300, "kx10.arm"},
+    {301, "kx16-301.arm"},
+    {302, "kx16.arm"},
+    {400, "kx16.arm"},
+    {401, "kx-heavy.arm"},
+    {500, "kx-heavy.arm"},
+    {501, ""},
+    {700, ""},
+    {701, "kx-tz.arm"},
+    {702, "kx-light5.arm"},
+    {703, "kx-light3.arm"},
+    {704, ""},
+    {800, ""},
+    {801, "kx-tz.arm"},
+    {900, "kx-tz.arm"},
+    {901, "kx901.arm"},
+    {902, ""},
+    {903, "kx903.arm"},
+    {904, ""},
+    {1001, "kx-heavy-short.arm"},
+    {1100, "kx-heavy-short.arm"},
+    {1101, ""},
 };
 
 TEST(BuiltInArms, EachCodeFindsItsOneArmAndItsDrives) {
@@ -61,7 +87,8 @@ TEST(BuiltInArms, AgreeWithTheHostsGeometryAndMotors) {
         pc.model_code = c.code;
         const ArmPlant plant(pc);
         for (std::size_t j = 0; j < 6; ++j)
-            EXPECT_EQ(plant.truth().motor[j], kxsim::detail::model_defaults(c.code).motor_size[j]) << "joint " << j + 1;
+            EXPECT_EQ(plant.truth().motor[j], kxsim::detail::model_defaults(c.code).motor_size[j])
+                << "joint " << j + 1;
         for (int n = 0; n < 20; ++n) {
             double q[6];
             for (double &x : q) x = joint(rng);
@@ -105,12 +132,16 @@ TEST(ArmFile, FaultsAreRefusedWithTheirLine) {
     EXPECT_EQ(arm.dh_a(2), -395.0);
     EXPECT_EQ(arm.dh_d(3), 102.0);
 
-    const struct { std::string text; const char *error; } faults[] = {
+    const struct {
+        std::string text;
+        const char *error;
+    } faults[] = {
         {replace_line(good, "masses", "# none"), "missing 'masses'"},
         {good + "masses 1 1 1 1 1 1\n", "given twice"},
         {replace_line(good, "lengths", "lengths 152 -425 x 102 102 100"), "'x' is not a number"},
         {replace_line(good, "rotor", "rotor 1 2 3"), "rotor needs 6 values"},
-        {replace_line(good, "masses", "masses 4.64 0 2.71 1.56 1.56 0.36"), "masses must be positive"},
+        {replace_line(good, "masses", "masses 4.64 0 2.71 1.56 1.56 0.36"),
+         "masses must be positive"},
         // Second moments S = tr(I)/2 - I: a negative one, then each 2 x 2 minor, then only the
         // determinant negative.
         {replace_line(good, "inertia2", "inertia2 100 0 0 100 0 435456"), "not a physical inertia"},
@@ -133,9 +164,10 @@ TEST(DriveFile, FaultsAreRefused) {
     std::vector<Drive> d;
     std::string error;
     ASSERT_TRUE(parse_drives("14 0.32 101 4e3 1.2 1.8 0.05 0.004 1.2\n", d, error)) << error;
-    for (const char *bad : {"14 0 101 4e3 1.2 1.8 0.05 0.004 1.2", "14 0.32 0 4e3 1.2 1.8 0.05 0.004 1.2",
-                            "14 0.32 101 0 1.2 1.8 0.05 0.004 1.2", "14 0.32 101 4e3 1.2 1.8 0 0.004 1.2",
-                            "14 0.32 101 4e3 1.2 1.8 0.05 0 1.2", "14 0.32 101 4e3 1.2 1.8 0.05 0.004"}) {
+    for (const char *bad :
+         {"14 0 101 4e3 1.2 1.8 0.05 0.004 1.2", "14 0.32 0 4e3 1.2 1.8 0.05 0.004 1.2",
+          "14 0.32 101 0 1.2 1.8 0.05 0.004 1.2", "14 0.32 101 4e3 1.2 1.8 0 0.004 1.2",
+          "14 0.32 101 4e3 1.2 1.8 0.05 0 1.2", "14 0.32 101 4e3 1.2 1.8 0.05 0.004"}) {
         EXPECT_FALSE(parse_drives(bad, d, error)) << bad;
         EXPECT_NE(error.find("line 1"), std::string::npos) << error;
     }
@@ -144,7 +176,8 @@ TEST(DriveFile, FaultsAreRefused) {
 TEST(BodyRegions, BuiltInTableAndOverrideFile) {
     reset_body_regions();
     ASSERT_EQ(body_regions().size(), 12u);
-    for (const BodyRegion &r : body_regions()) EXPECT_EQ(r.transient, 2.0 * r.quasi_static) << r.name;
+    for (const BodyRegion &r : body_regions())
+        EXPECT_EQ(r.transient, 2.0 * r.quasi_static) << r.name;
     EXPECT_EQ(find_body_region("back")->stiffness, 35.0);
 
     const std::string dir = kxsim_test::make_temp_dir("kxsim-regions");
@@ -186,18 +219,22 @@ TEST(ModelError, StaysWithinItsBoundsAndFollowsItsSeed) {
                     EXPECT_LE(std::fabs(t.centre[k] - n.centre[k]), kCentreError * scale + 1e-12);
                 }
                 // Each entry of S scales by the geometric mean of its two axes' factors.
-                const std::array<double, 6> sn = second_moments(n.inertia), st = second_moments(t.inertia);
+                const std::array<double, 6> sn = second_moments(n.inertia),
+                                            st = second_moments(t.inertia);
                 for (std::size_t k = 0; k < 6; ++k) {
                     if (std::fabs(sn[k]) > 1e-6) {
-                        EXPECT_LE(std::fabs(st[k] / sn[k] - 1.0), kInertiaError * scale + 1e-9) << k;
+                        EXPECT_LE(std::fabs(st[k] / sn[k] - 1.0), kInertiaError * scale + 1e-9)
+                            << k;
                     }
                 }
                 if (scale == 1.0) {
                     widest[0] = std::max(widest[0], std::fabs(t.mass / n.mass - 1.0) / kMassError);
                     for (std::size_t k = 0; k < 3; ++k) {
-                        widest[1] = std::max(widest[1], std::fabs(t.centre[k] - n.centre[k]) / kCentreError);
+                        widest[1] = std::max(widest[1],
+                                             std::fabs(t.centre[k] - n.centre[k]) / kCentreError);
                         const std::size_t d = k == 0 ? 0 : k == 1 ? 3 : 5;
-                        widest[2] = std::max(widest[2], std::fabs(st[d] / sn[d] - 1.0) / kInertiaError);
+                        widest[2] =
+                            std::max(widest[2], std::fabs(st[d] / sn[d] - 1.0) / kInertiaError);
                     }
                 }
                 // Still a physical body: the file reader accepts the tensor.
@@ -207,7 +244,10 @@ TEST(ModelError, StaysWithinItsBoundsAndFollowsItsSeed) {
                 std::string text = source_file("sim/data/arms/kx5.arm");
                 line << "inertia" << l + 1;
                 for (double v : t.inertia) line << " " << ::testing::PrintToString(v);
-                EXPECT_TRUE(parse_arm(replace_line(text, "inertia" + std::to_string(l + 1), line.str()), check, error)) << error;
+                EXPECT_TRUE(
+                    parse_arm(replace_line(text, "inertia" + std::to_string(l + 1), line.str()),
+                              check, error))
+                    << error;
             }
             if (scale == 0.0) {
                 EXPECT_EQ(truth.link[1].inertia, nominal.link[1].inertia);
@@ -216,7 +256,8 @@ TEST(ModelError, StaysWithinItsBoundsAndFollowsItsSeed) {
     }
     // The draws really use their range.
     for (double w : widest) EXPECT_GT(w, 0.7);
-    const ArmDescription a = perturbed(nominal, {1.0, 7}), b = perturbed(nominal, {1.0, 7}), c = perturbed(nominal, {1.0, 8});
+    const ArmDescription a = perturbed(nominal, {1.0, 7}), b = perturbed(nominal, {1.0, 7}),
+                         c = perturbed(nominal, {1.0, 8});
     EXPECT_EQ(a.link[2].mass, b.link[2].mass);
     EXPECT_NE(a.link[2].mass, c.link[2].mass);
     // A carried body moves by the same bounds, drawn apart from the arm.
@@ -249,10 +290,14 @@ TEST(ExportedModel, LoadsAloneAndMatchesThePlant) {
         std::mt19937_64 rng(3);
         std::uniform_real_distribution<double> u(-3.0, 3.0);
         for (int n = 0; n < 50; ++n) {
-            for (int j = 0; j < 6; ++j) a->qpos[j] = b->qpos[j] = u(rng), a->qvel[j] = b->qvel[j] = u(rng), a->qacc[j] = b->qacc[j] = u(rng);
+            for (int j = 0; j < 6; ++j)
+                a->qpos[j] = b->qpos[j] = u(rng), a->qvel[j] = b->qvel[j] = u(rng),
+                a->qacc[j] = b->qacc[j] = u(rng);
             mj_inverse(m, a);
             mj_inverse(plant.model(), b);
-            for (int j = 0; j < 6; ++j) EXPECT_NEAR(a->qfrc_inverse[j], b->qfrc_inverse[j], 1e-9 * (1.0 + std::fabs(b->qfrc_inverse[j])));
+            for (int j = 0; j < 6; ++j)
+                EXPECT_NEAR(a->qfrc_inverse[j], b->qfrc_inverse[j],
+                            1e-9 * (1.0 + std::fabs(b->qfrc_inverse[j])));
         }
         mj_deleteData(a);
         mj_deleteData(b);

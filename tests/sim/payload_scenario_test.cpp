@@ -5,13 +5,14 @@
 //
 // Durations: a nine-point run is about 80 s simulated; debug (sanitizer) builds run only the
 // first case of the table.
+#include "sim/payload_scenario.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
 #include "host_fixture.hpp"
-#include "sim/payload_scenario.hpp"
 #include "simhost/kxsimhost.hpp"
 
 namespace {
@@ -59,7 +60,8 @@ TEST(PayloadPlant, TakenOffAndMountedAgainActsAsBuilt) {
         for (std::size_t k = 0; k < 6; ++k) {
             EXPECT_NEAR(switched.joints_deg()[k], reference.joints_deg()[k], 1e-9) << mounted;
             EXPECT_NEAR(switched.sensor_wrench()[k], reference.sensor_wrench()[k], 1e-9) << mounted;
-            EXPECT_NEAR(switched.mass_diagonal()[k], reference.mass_diagonal()[k], 1e-12) << mounted;
+            EXPECT_NEAR(switched.mass_diagonal()[k], reference.mass_diagonal()[k], 1e-12)
+                << mounted;
         }
         EXPECT_NEAR(switched.energy(), reference.energy(), 1e-9) << mounted;
     }
@@ -96,8 +98,8 @@ std::vector<NineCase> nine_cases() {
     std::vector<NineCase> cases = {
         {101, 5.0, {-100.0, 100.0, 100.0}, 0.0},  // the 5-kg arm's largest payload, off-axis
         {101, 2.5, {80.0, -60.0, 20.0}, 0.0},
-        {201, 10.0, {50.0, 0.0, -100.0}, 0.0},    // the 10-kg arm's largest, behind the flange
-        {101, 2.5, {80.0, -60.0, 20.0}, 1.0},     // the default model error
+        {201, 10.0, {50.0, 0.0, -100.0}, 0.0},  // the 10-kg arm's largest, behind the flange
+        {101, 2.5, {80.0, -60.0, 20.0}, 1.0},   // the default model error
     };
 #ifndef NDEBUG
     cases.resize(1);

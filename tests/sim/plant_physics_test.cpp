@@ -2,10 +2,11 @@
 // inverse dynamics for the generated model, energy conservation for the integrator, and statics
 // (the host's own kinematics, weights and lever arms) for the wrist sensor, pushes and contacts.
 #include <gtest/gtest.h>
-
 #include <mujoco/mujoco.h>
 
 #include <cmath>
+#include <kdl/chain.hpp>
+#include <kdl/chainidsolver_recursive_newton_euler.hpp>
 #include <random>
 #include <vector>
 
@@ -13,9 +14,6 @@
 #include "sim/host_loop.hpp"
 #include "sim/plant.hpp"
 #include "simhost/kxsimhost.hpp"
-
-#include <kdl/chain.hpp>
-#include <kdl/chainidsolver_recursive_newton_euler.hpp>
 
 namespace {
 
@@ -52,7 +50,8 @@ KDL::Chain kdl_chain(const ArmDescription &arm, const std::vector<Inertial> &car
             kdl_inertia(arm.link[static_cast<std::size_t>(i)])));
     }
     for (const Inertial &b : carried) {
-        chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::None), KDL::Frame::Identity(), kdl_inertia(b)));
+        chain.addSegment(
+            KDL::Segment(KDL::Joint(KDL::Joint::None), KDL::Frame::Identity(), kdl_inertia(b)));
     }
     return chain;
 }
@@ -62,7 +61,9 @@ KDL::Chain kdl_chain(const ArmDescription &arm, const std::vector<Inertial> &car
 // arm with and without a tool and payload behind a turned and offset sensor.
 TEST(GeneratedModel, InverseDynamicsMatchesKdlWithRotorInertias) {
     std::mt19937_64 rng(11);
-    auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+    auto uniform = [&](double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(rng);
+    };
     for (const ArmDescription &arm : arms()) {
         for (bool with_load : {false, true}) {
             SCOPED_TRACE(arm.file + (with_load ? " with tool and payload" : " bare"));
@@ -75,8 +76,9 @@ TEST(GeneratedModel, InverseDynamicsMatchesKdlWithRotorInertias) {
             ArmPlant plant(pc);
             const mjModel *m = plant.model();
             mjData *d = mj_makeData(m);
-            const KDL::Chain chain = with_load ? kdl_chain(arm, {pc.scene.tool.inertial, pc.scene.payload})
-                                               : kdl_chain(arm, {});
+            const KDL::Chain chain =
+                with_load ? kdl_chain(arm, {pc.scene.tool.inertial, pc.scene.payload})
+                          : kdl_chain(arm, {});
             KDL::ChainIdSolver_RNE solver(chain, KDL::Vector(0, 0, -9.8));
             KDL::JntArray q(6), qd(6), qdd(6), tau(6);
             KDL::Wrenches none(chain.getNrOfSegments(), KDL::Wrench::Zero());
@@ -92,12 +94,14 @@ TEST(GeneratedModel, InverseDynamicsMatchesKdlWithRotorInertias) {
                 ASSERT_EQ(solver.CartToJnt(q, qd, qdd, none, tau), 0);
                 for (unsigned j = 0; j < 6; ++j) {
                     const double expected = tau(j) + arm.rotor[j] * 1e-6 * qdd(j);
-                    const double err = std::fabs(d->qfrc_inverse[j] - expected) / std::max(1.0, std::fabs(expected));
+                    const double err = std::fabs(d->qfrc_inverse[j] - expected) /
+                                       std::max(1.0, std::fabs(expected));
                     worst = std::max(worst, err);
                     ASSERT_LT(err, 1e-6) << "joint " << j + 1 << " state " << n;
                 }
             }
-            RecordProperty(arm.file + (with_load ? "_loaded" : "_bare"), ::testing::PrintToString(worst));
+            RecordProperty(arm.file + (with_load ? "_loaded" : "_bare"),
+                           ::testing::PrintToString(worst));
             mj_deleteData(d);
         }
     }
@@ -150,7 +154,8 @@ TEST(JointRange, FreeJointStopsAtItsLimit) {
         for (int i = 0; i < 300; ++i) {
             plant.apply_current(Vec6{});
             plant.step();
-            reach = side > 0 ? std::max(reach, plant.joints_deg()[2]) : std::min(reach, plant.joints_deg()[2]);
+            reach = side > 0 ? std::max(reach, plant.joints_deg()[2])
+                             : std::min(reach, plant.joints_deg()[2]);
         }
         EXPECT_NEAR(reach, limit, 1.0) << "side " << side;
     }
@@ -186,7 +191,8 @@ Mat3 sensor_rotation(const Vec6 &joints, const SensorMount &mount) {
 
 // Force and moment about the sensor origin, sensor frame, of a force [N, base] at a point
 // [mm, flange frame].
-Wrench wrench_at(const Mat3 &sensor, const SensorMount &mount, const Vec3 &point, const Vec3 &force) {
+Wrench wrench_at(const Mat3 &sensor, const SensorMount &mount, const Vec3 &point,
+                 const Vec3 &force) {
     const Vec3 f = rotate(transpose(sensor), force);
     const Vec3 r = scale(rotate(transpose(rpy(mount.rpy)), sub(point, mount.offset)), 1e-3);
     const Vec3 m = cross(r, f);
@@ -202,7 +208,8 @@ void expect_wrench_near(const Wrench &got, const Wrench &want, double tol_n, dou
 // poses: force and moment from the weights' and push's lever arms about the turned sensor.
 TEST(WristSensor, ReadsCarriedWeightAndOperatorPush) {
     kxsim::startup(101);
-    const Vec6 poses[] = {{0, -90, 90, -90, -90, 0}, {30, -70, 100, -120, -60, 45}, {-45, -100, 60, -20, 80, -90}};
+    const Vec6 poses[] = {
+        {0, -90, 90, -90, -90, 0}, {30, -70, 100, -120, -60, 45}, {-45, -100, 60, -20, 80, -90}};
     const Vec3 push_point{20.0, 0.0, 110.0};
     const Vec3 push{15.0, -10.0, 25.0};
     for (const Vec6 &q : poses) {
@@ -214,7 +221,8 @@ TEST(WristSensor, ReadsCarriedWeightAndOperatorPush) {
         held.settle(0.5);
         const Scene &s = pc.scene;
         const Mat3 r = sensor_rotation(held.plant.joints_deg(), s.sensor);
-        const Wrench tool = wrench_at(r, s.sensor, s.tool.inertial.centre, {0, 0, -9.8 * s.tool.inertial.mass});
+        const Wrench tool =
+            wrench_at(r, s.sensor, s.tool.inertial.centre, {0, 0, -9.8 * s.tool.inertial.mass});
         const Wrench load = wrench_at(r, s.sensor, s.payload.centre, {0, 0, -9.8 * s.payload.mass});
         Wrench weight{};
         for (std::size_t k = 0; k < 6; ++k) weight[k] = tool[k] + load[k];
@@ -224,8 +232,10 @@ TEST(WristSensor, ReadsCarriedWeightAndOperatorPush) {
         held.settle(1.5);
         const Mat3 r2 = sensor_rotation(held.plant.joints_deg(), s.sensor);
         const Wrench pushed = wrench_at(r2, s.sensor, push_point, push);
-        const Wrench tool2 = wrench_at(r2, s.sensor, s.tool.inertial.centre, {0, 0, -9.8 * s.tool.inertial.mass});
-        const Wrench load2 = wrench_at(r2, s.sensor, s.payload.centre, {0, 0, -9.8 * s.payload.mass});
+        const Wrench tool2 =
+            wrench_at(r2, s.sensor, s.tool.inertial.centre, {0, 0, -9.8 * s.tool.inertial.mass});
+        const Wrench load2 =
+            wrench_at(r2, s.sensor, s.payload.centre, {0, 0, -9.8 * s.payload.mass});
         Wrench want{};
         for (std::size_t k = 0; k < 6; ++k) want[k] = pushed[k] + tool2[k] + load2[k];
         expect_wrench_near(held.plant.sensor_wrench(), want, 0.05, 0.005);
@@ -238,8 +248,12 @@ TEST(WristSensor, ReadsCarriedWeightAndOperatorPush) {
 TEST(CompliantContact, PressedObstacleShowsItsStiffness) {
     kxsim::startup(101);
     const Vec6 q{0, -90, 90, -90, -90, 0};
-    struct Case { const char *name; double stiffness; };
-    for (const Case &c : {Case{"belly", 10}, Case{"chest", 25}, Case{"skull", 150}, Case{"surface", 40}}) {
+    struct Case {
+        const char *name;
+        double stiffness;
+    };
+    for (const Case &c :
+         {Case{"belly", 10}, Case{"chest", 25}, Case{"skull", 150}, Case{"surface", 40}}) {
         SCOPED_TRACE(c.name);
         PlantConfig pc;
         pc.model_error.scale = 0.0;
@@ -254,22 +268,27 @@ TEST(CompliantContact, PressedObstacleShowsItsStiffness) {
         // square, a surface 400 mm.
         const Vec3 off = add(scale(cross(down, {1.0, 0.0, 0.0}), 1.0), Vec3{1.0, 0.0, 0.0});
         const Vec3 centre = add(face, scale(off, surface ? 150.0 : 40.0));
-        pc.scene.obstacles.push_back(surface ? compliant_surface(centre, scale(down, -1.0), c.stiffness)
-                                             : body_region_pad(*find_body_region(c.name), centre, scale(down, -1.0)));
+        pc.scene.obstacles.push_back(
+            surface ? compliant_surface(centre, scale(down, -1.0), c.stiffness)
+                    : body_region_pad(*find_body_region(c.name), centre, scale(down, -1.0)));
         HeldArm held(pc, q);
         held.settle(1.0);
         const ContactCycle &contact = held.plant.contact(0);
-        const Vec3 tip = add(held.plant.tool_point(pc.scene.tool.tcp), scale(down, pc.scene.tool.radius));
+        const Vec3 tip =
+            add(held.plant.tool_point(pc.scene.tool.tcp), scale(down, pc.scene.tool.radius));
         const double advance = dot(sub(tip, face), down);  // [mm]
-        const double normal = dot(contact.vector, down);     // [N] (friction may add a little sideways)
+        const double normal =
+            dot(contact.vector, down);  // [N] (friction may add a little sideways)
         ASSERT_GT(advance, 0.5);
         EXPECT_NEAR(normal / advance, c.stiffness, 0.03 * c.stiffness)
             << "force " << normal << " N, advance " << advance << " mm";
         EXPECT_GT(normal, 0.95 * contact.force);
         // The sensor carries the whole contact force, back onto the tool.
         const Mat3 r = sensor_rotation(held.plant.joints_deg(), pc.scene.sensor);
-        const Vec3 sensed = rotate(r, {held.plant.sensor_wrench()[0], held.plant.sensor_wrench()[1], held.plant.sensor_wrench()[2]});
-        for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(sensed[k], -contact.vector[k], 0.02 * contact.force + 0.1);
+        const Vec3 sensed = rotate(r, {held.plant.sensor_wrench()[0], held.plant.sensor_wrench()[1],
+                                       held.plant.sensor_wrench()[2]});
+        for (std::size_t k = 0; k < 3; ++k)
+            EXPECT_NEAR(sensed[k], -contact.vector[k], 0.02 * contact.force + 0.1);
     }
 }
 
@@ -283,16 +302,19 @@ TEST(CompliantContact, EveryLinkMeetsObstaclesAtItsSurface) {
     const ArmPlant probe(pc);
     const ArmDescription &arm = probe.truth();
     for (int link = 2; link <= 6; ++link) {
-        const Vec3 from = probe.frame_point_at(q.data(), link - 1), to = probe.frame_point_at(q.data(), link);
+        const Vec3 from = probe.frame_point_at(q.data(), link - 1),
+                   to = probe.frame_point_at(q.data(), link);
         const Vec3 along = scale(sub(to, from), 1.0 / norm(sub(to, from)));
-        const Vec3 side = scale(cross(along, {0.3, -0.4, 0.866}), 1.0 / norm(cross(along, {0.3, -0.4, 0.866})));
+        const Vec3 side =
+            scale(cross(along, {0.3, -0.4, 0.866}), 1.0 / norm(cross(along, {0.3, -0.4, 0.866})));
         const Vec3 middle = scale(add(from, to), 0.5);
         for (double gap : {-2.0, 2.0}) {
             SCOPED_TRACE(::testing::Message() << "link " << link << " gap " << gap);
             PlantConfig with_pad = pc;
-            ObstacleSpec pad = body_region_pad(*find_body_region("chest"),
-                                               add(middle, scale(side, arm.radius[static_cast<std::size_t>(link - 1)] + gap)),
-                                               scale(side, -1.0));
+            ObstacleSpec pad = body_region_pad(
+                *find_body_region("chest"),
+                add(middle, scale(side, arm.radius[static_cast<std::size_t>(link - 1)] + gap)),
+                scale(side, -1.0));
             pad.face = {20.0, 20.0};
             with_pad.scene.obstacles.push_back(pad);
             ArmPlant plant(with_pad);

@@ -5,7 +5,6 @@
 // Durations: the no-impact program runs 30 s simulated in optimised builds and 6 s in debug
 // (sanitizer) builds; KXSIM_TEST_SECONDS overrides both.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,7 +65,11 @@ INSTANTIATE_TEST_SUITE_P(Levels1To10, NoImpactProgram, ::testing::Range(1.0f, 10
 
 // ---- A rigid box on the path: detection and the host's reaction -------------------------------
 
-struct ReactionCase { uint8_t reaction; const char *halt_call; int32_t halted_state; };
+struct ReactionCase {
+    uint8_t reaction;
+    const char *halt_call;
+    int32_t halted_state;
+};
 
 class BoxReaction : public ::testing::TestWithParam<ReactionCase> {};
 
@@ -100,8 +103,7 @@ TEST_P(BoxReaction, DetectedAndHostHalts) {
     // The halted arm comes to rest against the box: no travel in the last 100 ms.
     const TraceRow &before_end = r.live.trace[r.live.trace.size() - 100];
     const TraceRow &end = r.live.trace.back();
-    EXPECT_LT(std::hypot(end.flange[0] - before_end.flange[0],
-                         end.flange[1] - before_end.flange[1],
+    EXPECT_LT(std::hypot(end.flange[0] - before_end.flange[0], end.flange[1] - before_end.flange[1],
                          end.flange[2] - before_end.flange[2]),
               0.5);
     EXPECT_GT(r.live.peak_force, 0.0);
@@ -177,7 +179,12 @@ TEST(SafetyTable, RowsFollowSpeedAndLevel) {
             EXPECT_GE(row(region, 10.0f, speed).delay_ms, row(region, 1.0f, speed).delay_ms);
         }
     }
-    EXPECT_THROW(run_safety([] { SafetyOptions bad; bad.regions = {"elbow"}; return bad; }()), std::runtime_error);
+    EXPECT_THROW(run_safety([] {
+                     SafetyOptions bad;
+                     bad.regions = {"elbow"};
+                     return bad;
+                 }()),
+                 std::runtime_error);
 }
 
 // ---- Hand guiding: the released arm rests unless the payload is wrong ---------------------------
@@ -289,6 +296,7 @@ TEST(Toolload, IdentifiesTheToolAndTheSensorBias) {
     ASSERT_EQ(r.status, 0);
     EXPECT_NEAR(r.mass, o.mass, 0.01 * o.mass);
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(r.centre[k], r.true_centre[k], 2.0) << k;
-    for (int k = 0; k < 6; ++k) EXPECT_NEAR(r.offsets[k], o.bias[k], k < 3 ? r.force_count : 2 * r.moment_count) << k;
+    for (int k = 0; k < 6; ++k)
+        EXPECT_NEAR(r.offsets[k], o.bias[k], k < 3 ? r.force_count : 2 * r.moment_count) << k;
     for (int k = 0; k < 6; ++k) EXPECT_NEAR(r.residual[k], 0.0, k < 3 ? 0.2 : 0.01) << k;
 }

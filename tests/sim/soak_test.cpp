@@ -1,5 +1,7 @@
 // The soak: a short run passes and repeats exactly, and each of its checks catches the fault it
 // is there for when one is put into the host records.
+#include "sim/soak.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,7 +14,6 @@
 #include "host/kxmc_host.h"
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
-#include "sim/soak.hpp"
 #include "simhost/kxsimhost.hpp"
 
 namespace {
@@ -52,8 +53,9 @@ TEST(Soak, TwentySecondsOfCommandsPassEveryCheck) {
     for (const SoakCommandCount &c : r.commands) {
         EXPECT_GT(c.issued, 0u) << c.kind;
     }
-    for (const char *k : {"collision level", "collision reaction", "torque model", "drag power limit",
-                          "friction law gains", "interference drag", "drag lock gains"}) {
+    for (const char *k :
+         {"collision level", "collision reaction", "torque model", "drag power limit",
+          "friction law gains", "interference drag", "drag lock gains"}) {
         EXPECT_GT(kind(r, k).invalid, 0u) << k;
     }
     EXPECT_EQ(kind(r, "collision level resume").invalid, 0u);
@@ -82,8 +84,8 @@ TEST(Soak, SameSeedRepeatsExactlyAndAnotherSeedDiffers) {
 struct Injected {
     const char *name;
     std::function<void()> fault;
-    const char *check;  // nullptr: nothing may fail
-    uint64_t failures;  // exact count, 0 for "at least one"
+    const char *check;           // nullptr: nothing may fail
+    uint64_t failures;           // exact count, 0 for "at least one"
     const char *also = nullptr;  // another check the fault may fail as well
     double seconds = 2.0;        // soak length: a fault that shows only in some commands needs more
 };
@@ -127,25 +129,33 @@ const double kNan = std::numeric_limits<double>::quiet_NaN();
 INSTANTIATE_TEST_SUITE_P(
     Faults, SoakCatches,
     ::testing::Values(
-        Injected{"NaNModelTorque", [] { mpb.modelJointTorque[2] = static_cast<float>(kNan); }, "torque", 1},
+        Injected{"NaNModelTorque", [] { mpb.modelJointTorque[2] = static_cast<float>(kNan); },
+                 "torque", 1},
         Injected{"InfiniteMeasuredTorque",
-                 [] { mpb.measuredJointTorque[0] = std::numeric_limits<float>::infinity(); }, "torque", 1},
+                 [] { mpb.measuredJointTorque[0] = std::numeric_limits<float>::infinity(); },
+                 "torque", 1},
         Injected{"NaNResidual", [] { forceCollisionError[5] = kNan; }, "torque", 1},
         Injected{"CommandWordOverLimit", [] { how.jointTorqueCmd[4] = 3001; }, "command", 1},
         Injected{"CommandWordUnderLimit", [] { how.jointTorqueCmd[1] = -3001; }, "command", 1},
         Injected{"CommandWordAtLimit", [] { how.jointTorqueCmd[3] = -3000; }, nullptr, 0},
         Injected{"LibraryPause", [] { (void)qmcPause(); }, "reaction", 1},
         Injected{"LibraryDragSwitch", [] { (void)qmcDragSwitch(1); }, "reaction", 1},
-        Injected{"CollisionCode", [] { mcb.collisionErrorCode = KXMC_COLLISION_NONE + 3; }, "reaction", 1},
+        Injected{"CollisionCode", [] { mcb.collisionErrorCode = KXMC_COLLISION_NONE + 3; },
+                 "reaction", 1},
         Injected{"SettingsValueNotANumber",
-                 [] { (void)ConfigWriteEntry("/root/robot/user.config", "USER_PARAM", "SOAK_TEST", static_cast<float>(kNan)); },
+                 [] {
+                     (void)ConfigWriteEntry("/root/robot/user.config", "USER_PARAM", "SOAK_TEST",
+                                            static_cast<float>(kNan));
+                 },
                  "settings", 0},
-        Injected{"SettingsValueText", [] { append_to_user_settings("[SOAK]\nLEVEL=high\n"); }, "settings", 0},
-        Injected{"SettingsKeyTwice",
-                 [] { append_to_user_settings("[SOAK]\nLEVEL=1\nLEVEL=2\n"); }, "settings", 0},
+        Injected{"SettingsValueText", [] { append_to_user_settings("[SOAK]\nLEVEL=high\n"); },
+                 "settings", 0},
+        Injected{"SettingsKeyTwice", [] { append_to_user_settings("[SOAK]\nLEVEL=1\nLEVEL=2\n"); },
+                 "settings", 0},
         // With no joints to validate the setters take invalid arrays: the answers are wrong, and
         // what they persist may not read back as numbers.
-        Injected{"SettersValidateNoJoint", [] { mpb.jointNum = 0; }, "answer", 0, "settings", 12.0}),
+        Injected{"SettersValidateNoJoint", [] { mpb.jointNum = 0; }, "answer", 0, "settings",
+                 12.0}),
     [](const ::testing::TestParamInfo<Injected> &p) { return std::string(p.param.name); });
 
 }  // namespace
