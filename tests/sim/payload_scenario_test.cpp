@@ -46,14 +46,13 @@ TEST(PayloadPlant, TakenOffAndMountedAgainActsAsBuilt) {
     without.scene.payload = Inertial{};
     ArmPlant switched(with), built_without(without), built_with(with);
     const double pose[6] = {20, -70, 100, -60, -50, 30};
-    const Vec6 torques{0, 0, 0, 0, 0, 0};
     for (bool mounted : {false, true}) {
         ArmPlant &reference = mounted ? built_with : built_without;
         switched.carry_payload(mounted);
         for (ArmPlant *p : {&switched, &reference}) {
             p->reset(pose);
             for (int i = 0; i < 20; ++i) {  // falling freely: the payload's inertia takes part
-                p->apply_current(torques);
+                p->apply_current(Vec6{});
                 p->step();
             }
         }

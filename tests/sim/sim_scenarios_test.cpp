@@ -164,8 +164,11 @@ TEST(SafetyTable, RowsFollowSpeedAndLevel) {
         for (float level : o.levels) {
             for (std::size_t s = 0; s < o.speeds.size(); ++s) {
                 const SafetyRow &r = row(region, level, o.speeds[s]);
-                ASSERT_TRUE(r.contact && r.detected) << level << " " << o.speeds[s];
-                EXPECT_TRUE(r.delay_ms > 0.0 && r.delay_ms < 100.0) << r.delay_ms;
+                SCOPED_TRACE(::testing::Message() << level << " " << o.speeds[s]);
+                ASSERT_TRUE(r.contact);
+                ASSERT_TRUE(r.detected);
+                EXPECT_GT(r.delay_ms, 0.0);
+                EXPECT_LT(r.delay_ms, 100.0);
                 EXPECT_EQ(r.limit, b.transient);
                 EXPECT_EQ(r.held_limit, b.quasi_static);
                 EXPECT_EQ(r.within(), r.peak <= b.transient);
@@ -179,19 +182,18 @@ TEST(SafetyTable, RowsFollowSpeedAndLevel) {
             EXPECT_GE(row(region, 10.0f, speed).delay_ms, row(region, 1.0f, speed).delay_ms);
         }
     }
-    EXPECT_THROW(run_safety([] {
-                     SafetyOptions bad;
-                     bad.regions = {"elbow"};
-                     return bad;
-                 }()),
-                 std::runtime_error);
+    SafetyOptions unknown = o;
+    unknown.regions = {"elbow"};
+    EXPECT_THROW(run_safety(unknown), std::runtime_error);
 }
 
 // ---- Hand guiding: the released arm rests unless the payload is wrong ---------------------------
 
+// The same push on the exact model and with a too heavy payload; the plant's joint friction
+// follows its scale, so the same push moves a stiffer arm less.
 class HandguideDrift : public ::testing::TestWithParam<int> {};
 
-TEST_P(HandguideDrift, WrongPayloadDriftsExactModelRests) {
+TEST_P(HandguideDrift, WrongPayloadDriftsExactModelRestsStifferArmMovesLess) {
     HandguideOptions o;
     o.common = common();
     o.common.model_error = 0.0;
@@ -206,20 +208,13 @@ TEST_P(HandguideDrift, WrongPayloadDriftsExactModelRests) {
     EXPECT_GT(heavy.drift_mm, 10.0 * exact.drift_mm);
     // The heavy payload sinks: the flange ends lower than with the exact model.
     EXPECT_LT(heavy.trace.back().flange[2], exact.trace.back().flange[2]);
+    o.payload_error = 1.0;
+    o.common.friction_scale = {2, 2, 2, 2, 2, 2};
+    o.duration = 1.6;  // the travel is taken at the release
+    EXPECT_LT(run_handguide(o).travel_mm, 0.8 * exact.travel_mm);
 }
 
 INSTANTIATE_TEST_SUITE_P(GravityOnlyAndFullDynamics, HandguideDrift, ::testing::Values(0, 2));
-
-// The plant's joint friction follows its scale: the same push moves a stiffer arm less.
-TEST(HandguideFriction, DoubledFrictionShortensTheTravel) {
-    HandguideOptions o;
-    o.common = common();
-    o.duration = 1.6;
-    const double normal = run_handguide(o).travel_mm;
-    o.common.friction_scale = {2, 2, 2, 2, 2, 2};
-    const double stiff = run_handguide(o).travel_mm;
-    EXPECT_LT(stiff, 0.8 * normal) << stiff << " vs " << normal;
-}
 
 // ---- Friction identification: the host's speed ladder on the flange joint ---------------------
 
@@ -228,7 +223,6 @@ TEST(HandguideFriction, DoubledFrictionShortensTheTravel) {
 // the joint; with the plant's friction doubled the verdict fails it, while the curve still
 // follows the plant.
 TEST(FrictionIdentification, RecoversThePlantsCurveAndFailsDoubledFriction) {
-    const double test_speeds[10] = {3.6, 7.2, 10.8, 14.4, 18.0, 32.4, 46.8, 61.2, 75.6, 90.0};
     for (double scale : {1.0, 2.0}) {
         SCOPED_TRACE(scale);
         FrictionIdOptions o;
@@ -239,10 +233,6 @@ TEST(FrictionIdentification, RecoversThePlantsCurveAndFailsDoubledFriction) {
         EXPECT_EQ(r.status, scale == 1.0 ? 0 : 1);
         EXPECT_EQ(r.alarms, 0);
         ASSERT_EQ(r.points.size(), 20u);
-        for (std::size_t i = 0; i < 10; ++i) {
-            EXPECT_NEAR(r.points[i].speed, -test_speeds[9 - i], 1e-5);
-            EXPECT_NEAR(r.points[10 + i].speed, test_speeds[i], 1e-5);
-        }
         for (const FrictionIdPoint &p : r.points) {
             const double plant = scale * law.torque(p.speed * kDeg);
             EXPECT_NEAR(p.identified, plant, 0.1 * std::fabs(plant)) << p.speed << " deg/s";
