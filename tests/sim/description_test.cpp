@@ -42,17 +42,15 @@ const CodeCase kCodes[] = {
     {"", {3, 501, 700, 704, 800, 902, 904, 1101}},
 };
 
-// Each code finds its one arm, whose drives exist; the plant's arm and the host's kinematics and
-// drive configuration are typed separately: the flange pose at random joints and the motor size
-// of every joint agree for every arm.
+// Each code finds its one arm; the plant's arm and the host's kinematics and drive configuration
+// are typed separately: the flange pose at random joints and the motor size of every joint agree
+// for every arm.
 TEST(BuiltInArms, EachCodeFindsItsOneArmAgreeingWithTheHost) {
     for (uint32_t code = 0; code <= 1200; ++code) {
         int owners = 0;
         for (const ArmDescription &a : arms()) owners += a.has_code(code) ? 1 : 0;
         EXPECT_LE(owners, 1) << "code " << code;
     }
-    for (const ArmDescription &a : arms())
-        for (uint8_t size : a.motor) EXPECT_NE(find_drive(size), nullptr) << a.file;
     std::mt19937_64 rng(5);
     std::uniform_real_distribution<double> joint(-170.0, 170.0);
     for (const CodeCase &c : kCodes) {
@@ -101,7 +99,8 @@ std::string replace_line(std::string text, const std::string &key, const std::st
     return text.replace(at + 1, end - at - 1, line);
 }
 
-TEST(ArmFile, FaultsAreRefusedWithTheirLine) {
+// An arm file and a drive table: good ones are read, each fault is refused with what and where.
+TEST(DescriptionFiles, FaultsAreRefusedWithTheirLine) {
     const std::string good = source_file("sim/data/arms/kx5.arm");
     ArmDescription arm;
     std::string error;
@@ -136,11 +135,7 @@ TEST(ArmFile, FaultsAreRefusedWithTheirLine) {
         EXPECT_FALSE(parse_arm(f.text, arm, error)) << f.error;
         EXPECT_NE(error.find(f.error), std::string::npos) << error;
     }
-}
-
-TEST(DriveFile, FaultsAreRefused) {
     std::vector<Drive> d;
-    std::string error;
     ASSERT_TRUE(parse_drives("14 0.32 101 4e3 1.2 1.8 0.05 0.004 1.2\n", d, error)) << error;
     for (const char *bad :
          {"14 0 101 4e3 1.2 1.8 0.05 0.004 1.2", "14 0.32 0 4e3 1.2 1.8 0.05 0.004 1.2",
