@@ -178,6 +178,8 @@ TEST(JointRange, FreeJointStopsAtItsLimit) {
 
 // ---- Statics with the arm held by the host's drives ------------------------------------------
 
+Vec3 unit(const Vec3 &v) { return scale(v, 1.0 / norm(v)); }
+
 // A held arm settled for `seconds` in the stopped state.
 struct HeldArm {
     HeldArm(const PlantConfig &pc, const Vec6 &joints) : plant(pc), host(config(), plant) {
@@ -267,8 +269,7 @@ TEST(CompliantContact, PressedObstacleShowsItsStiffness) {
         pc.model_error.scale = 0.0;
         const ArmPlant probe(pc);
         const Vec3 tcp = probe.tool_point_at(q.data(), pc.scene.tool.tcp);
-        const Vec3 axis = sub(tcp, probe.tool_point_at(q.data(), {0, 0, 0}));
-        const Vec3 down = scale(axis, 1.0 / norm(axis));
+        const Vec3 down = unit(sub(tcp, probe.tool_point_at(q.data(), {0, 0, 0})));
         const double press = 2.0;  // [mm] the tool's reach beyond the rest surface
         const Vec3 face = add(tcp, scale(down, pc.scene.tool.radius - press));
         const bool surface = std::string(c.name) == "surface";
@@ -312,9 +313,7 @@ TEST(CompliantContact, EveryLinkMeetsObstaclesAtItsSurface) {
     for (int link = 2; link <= 6; ++link) {
         const Vec3 from = probe.frame_point_at(q.data(), link - 1),
                    to = probe.frame_point_at(q.data(), link);
-        const Vec3 along = scale(sub(to, from), 1.0 / norm(sub(to, from)));
-        const Vec3 side =
-            scale(cross(along, {0.3, -0.4, 0.866}), 1.0 / norm(cross(along, {0.3, -0.4, 0.866})));
+        const Vec3 side = unit(cross(unit(sub(to, from)), {0.3, -0.4, 0.866}));
         const Vec3 middle = scale(add(from, to), 0.5);
         for (double gap : {-2.0, 2.0}) {
             SCOPED_TRACE(::testing::Message() << "link " << link << " gap " << gap);
