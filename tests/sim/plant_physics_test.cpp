@@ -97,12 +97,13 @@ TEST(GeneratedModel, InverseDynamicsMatchesKdlWithRotorInertias) {
                     q(j) = uniform(arm.lower[j], arm.upper[j]) * kDeg;
                     qd(j) = uniform(-180.0, 180.0) * kDeg;
                     qdd(j) = uniform(-1000.0, 1000.0) * kDeg;
-                    d->qpos[j] = q(j), d->qvel[j] = qd(j), d->qacc[j] = qdd(j);
+                }
+                for (mjData *x : {d, e}) {
+                    mju_copy(x->qpos, q.data.data(), 6);
+                    mju_copy(x->qvel, qd.data.data(), 6);
+                    mju_copy(x->qacc, qdd.data.data(), 6);
                 }
                 mj_inverse(m, d);
-                mju_copy(e->qpos, d->qpos, 6);
-                mju_copy(e->qvel, d->qvel, 6);
-                mju_copy(e->qacc, d->qacc, 6);
                 mj_inverse(exported, e);
                 ASSERT_EQ(solver.CartToJnt(q, qd, qdd, none, tau), 0);
                 for (unsigned j = 0; j < 6; ++j) {
@@ -129,9 +130,8 @@ TEST(GeneratedModel, InverseDynamicsMatchesKdlWithRotorInertias) {
 // the total, whose potential part depends on where height zero is).
 TEST(Integrator, ConservesEnergyOverTwoSeconds) {
     ArmDescription free_arm = *find_arm(101);
-    for (std::size_t j = 0; j < 6; ++j) {
-        free_arm.lower[j] = -3600.0, free_arm.upper[j] = 3600.0;  // no joint stop on the way
-    }
+    free_arm.lower.fill(-3600.0);  // no joint stop on the way
+    free_arm.upper.fill(3600.0);
     PlantConfig pc;
     pc.arm = &free_arm;
     pc.friction_on = false;
