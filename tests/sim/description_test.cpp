@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "host_fixture.hpp"
@@ -109,31 +110,27 @@ TEST(DescriptionFiles, FaultsAreRefusedWithTheirLine) {
     EXPECT_EQ(arm.link[1].centre[0], 212.47);
     EXPECT_EQ(arm.link[5].inertia[5], 359.3);
 
-    const struct {
-        std::string text;
-        const char *error;
-    } faults[] = {
+    std::vector<std::pair<std::string, const char *>> faults = {
         {replace_line(good, "masses", "# none"), "missing 'masses'"},
         {good + "masses 1 1 1 1 1 1\n", "given twice"},
         {replace_line(good, "lengths", "lengths 152 -425 x 102 102 100"), "'x' is not a number"},
         {replace_line(good, "rotor", "rotor 1 2 3"), "rotor needs 6 values"},
         {replace_line(good, "masses", "masses 4.64 0 2.71 1.56 1.56 0.36"),
          "masses must be positive"},
-        // Second moments S = tr(I)/2 - I: a negative one, then each 2 x 2 minor, then only the
-        // determinant negative.
-        {replace_line(good, "inertia2", "inertia2 100 0 0 100 0 435456"), "not a physical inertia"},
-        {replace_line(good, "inertia2", "inertia2 100 90 0 100 0 150"), "not a physical inertia"},
-        {replace_line(good, "inertia2", "inertia2 100 0 90 150 0 100"), "not a physical inertia"},
-        {replace_line(good, "inertia2", "inertia2 150 0 0 100 90 100"), "not a physical inertia"},
-        {replace_line(good, "inertia2", "inertia2 200 60 60 200 60 200"), "not a physical inertia"},
-        {replace_line(good, "inertia2", "inertia2 200 70 50 200 60 200"), "not a physical inertia"},
         {replace_line(good, "codes", "codes 0 200-101"), "bad model code range"},
         {replace_line(good, "upper", "upper 360 360 -165 360 360 360"), "joint 3: lower limit"},
         {good + "colour red\n", "unknown key 'colour'"},
     };
-    for (const auto &f : faults) {
-        EXPECT_FALSE(parse_arm(f.text, arm, error)) << f.error;
-        EXPECT_NE(error.find(f.error), std::string::npos) << error;
+    // Second moments S = tr(I)/2 - I: a negative one, then each 2 x 2 minor, then only the
+    // determinant negative.
+    for (const char *tensor :
+         {"100 0 0 100 0 435456", "100 90 0 100 0 150", "100 0 90 150 0 100", "150 0 0 100 90 100",
+          "200 60 60 200 60 200", "200 70 50 200 60 200"})
+        faults.emplace_back(replace_line(good, "inertia2", std::string("inertia2 ") + tensor),
+                            "not a physical inertia");
+    for (const auto &[text, message] : faults) {
+        EXPECT_FALSE(parse_arm(text, arm, error)) << message;
+        EXPECT_NE(error.find(message), std::string::npos) << error;
     }
     std::vector<Drive> d;
     ASSERT_TRUE(parse_drives("14 0.32 101 4e3 1.2 1.8 0.05 0.004 1.2\n", d, error)) << error;
