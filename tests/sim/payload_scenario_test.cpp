@@ -39,9 +39,7 @@ PayloadOptions only(bool step, bool nine, bool continuous, uint32_t model, doubl
 // again, as one built with it (mass, centre and inertia all back).
 TEST(PayloadPlant, TakenOffAndMountedAgainActsAsBuilt) {
     PlantConfig with;
-    with.scene.payload.mass = 4.0;
-    with.scene.payload.centre = {30.0, -20.0, 80.0};
-    with.scene.payload.inertia = {9000.0, 500.0, 0.0, 12000.0, -300.0, 6000.0};  // [kg mm^2]
+    with.scene.payload = {4.0, {30.0, -20.0, 80.0}, {9000.0, 500.0, 0.0, 12000.0, -300.0, 6000.0}};
     PlantConfig without = with;
     without.scene.payload = Inertial{};
     ArmPlant switched(with), built_without(without), built_with(with);

@@ -258,13 +258,9 @@ TEST(WristSensor, ReadsCarriedWeightAndOperatorPush) {
 TEST(CompliantContact, PressedObstacleShowsItsStiffness) {
     kxsim::startup(101);
     const Vec6 q{0, -90, 90, -90, -90, 0};
-    struct Case {
-        const char *name;
-        double stiffness;
-    };
-    for (const Case &c :
-         {Case{"belly", 10}, Case{"chest", 25}, Case{"skull", 150}, Case{"surface", 40}}) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, stiffness] : {std::pair{"belly", 10.0}, std::pair{"chest", 25.0},
+                                          std::pair{"skull", 150.0}, std::pair{"surface", 40.0}}) {
+        SCOPED_TRACE(name);
         PlantConfig pc;
         pc.model_error.scale = 0.0;
         const ArmPlant probe(pc);
@@ -272,24 +268,24 @@ TEST(CompliantContact, PressedObstacleShowsItsStiffness) {
         const Vec3 down = unit(sub(tcp, probe.tool_point_at(q.data(), {0, 0, 0})));
         const double press = 2.0;  // [mm] the tool's reach beyond the rest surface
         const Vec3 face = add(tcp, scale(down, pc.scene.tool.radius - press));
-        const bool surface = std::string(c.name) == "surface";
+        const bool surface = std::string(name) == "surface";
         // The tool presses off the face's centre along both of its sides: a pad is 120 mm
         // square, a surface 400 mm.
         const Vec3 off = add(scale(cross(down, {1.0, 0.0, 0.0}), 1.0), Vec3{1.0, 0.0, 0.0});
         const Vec3 centre = add(face, scale(off, surface ? 150.0 : 40.0));
         pc.scene.obstacles.push_back(
-            surface ? compliant_surface(centre, scale(down, -1.0), c.stiffness)
-                    : body_region_pad(*find_body_region(c.name), centre, scale(down, -1.0)));
+            surface ? compliant_surface(centre, scale(down, -1.0), stiffness)
+                    : body_region_pad(*find_body_region(name), centre, scale(down, -1.0)));
         HeldArm held(pc, q);
         held.settle(1.0);
         const ContactCycle &contact = held.plant.contact(0);
         const Vec3 tip =
             add(held.plant.tool_point(pc.scene.tool.tcp), scale(down, pc.scene.tool.radius));
         const double advance = dot(sub(tip, face), down);  // [mm]
-        const double normal =
-            dot(contact.vector, down);  // [N] (friction may add a little sideways)
+        // [N] along the normal (friction may add a little sideways)
+        const double normal = dot(contact.vector, down);
         ASSERT_GT(advance, 0.5);
-        EXPECT_NEAR(normal / advance, c.stiffness, 0.03 * c.stiffness)
+        EXPECT_NEAR(normal / advance, stiffness, 0.03 * stiffness)
             << "force " << normal << " N, advance " << advance << " mm";
         EXPECT_GT(normal, 0.95 * contact.force);
         // The sensor carries the whole contact force, back onto the tool.
