@@ -5,13 +5,14 @@
 //
 // Durations: a nine-point run is about 80 s simulated; debug (sanitizer) builds run only the
 // first case of the table.
+#include "sim/payload_scenario.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
 #include "host_fixture.hpp"
-#include "sim/payload_scenario.hpp"
 #include "simhost/kxsimhost.hpp"
 
 namespace {
@@ -38,28 +39,26 @@ PayloadOptions only(bool step, bool nine, bool continuous, uint32_t model, doubl
 // again, as one built with it (mass, centre and inertia all back).
 TEST(PayloadPlant, TakenOffAndMountedAgainActsAsBuilt) {
     PlantConfig with;
-    with.scene.payload.mass = 4.0;
-    with.scene.payload.centre = {30.0, -20.0, 80.0};
-    with.scene.payload.inertia = {9000.0, 500.0, 0.0, 12000.0, -300.0, 6000.0};  // [kg mm^2]
+    with.scene.payload = {4.0, {30.0, -20.0, 80.0}, {9000.0, 500.0, 0.0, 12000.0, -300.0, 6000.0}};
     PlantConfig without = with;
     without.scene.payload = Inertial{};
     ArmPlant switched(with), built_without(without), built_with(with);
     const double pose[6] = {20, -70, 100, -60, -50, 30};
-    const Vec6 torques{0, 0, 0, 0, 0, 0};
     for (bool mounted : {false, true}) {
         ArmPlant &reference = mounted ? built_with : built_without;
         switched.carry_payload(mounted);
         for (ArmPlant *p : {&switched, &reference}) {
             p->reset(pose);
             for (int i = 0; i < 20; ++i) {  // falling freely: the payload's inertia takes part
-                p->apply_current(torques);
+                p->apply_current(Vec6{});
                 p->step();
             }
         }
         for (std::size_t k = 0; k < 6; ++k) {
             EXPECT_NEAR(switched.joints_deg()[k], reference.joints_deg()[k], 1e-9) << mounted;
             EXPECT_NEAR(switched.sensor_wrench()[k], reference.sensor_wrench()[k], 1e-9) << mounted;
-            EXPECT_NEAR(switched.mass_diagonal()[k], reference.mass_diagonal()[k], 1e-12) << mounted;
+            EXPECT_NEAR(switched.mass_diagonal()[k], reference.mass_diagonal()[k], 1e-12)
+                << mounted;
         }
         EXPECT_NEAR(switched.energy(), reference.energy(), 1e-9) << mounted;
     }
@@ -96,8 +95,8 @@ std::vector<NineCase> nine_cases() {
     std::vector<NineCase> cases = {
         {101, 5.0, {-100.0, 100.0, 100.0}, 0.0},  // the 5-kg arm's largest payload, off-axis
         {101, 2.5, {80.0, -60.0, 20.0}, 0.0},
-        {201, 10.0, {50.0, 0.0, -100.0}, 0.0},    // the 10-kg arm's largest, behind the flange
-        {101, 2.5, {80.0, -60.0, 20.0}, 1.0},     // the default model error
+        {201, 10.0, {50.0, 0.0, -100.0}, 0.0},  // the 10-kg arm's largest, behind the flange
+        {101, 2.5, {80.0, -60.0, 20.0}, 1.0},   // the default model error
     };
 #ifndef NDEBUG
     cases.resize(1);

@@ -1,18 +1,21 @@
 // The soak: a short run passes and repeats exactly, and each of its checks catches the fault it
 // is there for when one is put into the host records.
+#include "sim/soak.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "host/kxmc_host.h"
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
-#include "sim/soak.hpp"
 #include "simhost/kxsimhost.hpp"
 
 namespace {
@@ -29,15 +32,11 @@ SoakOptions options(double seconds, uint64_t seed = 1) {
     return o;
 }
 
-const SoakCommandCount &kind(const SoakResult &r, const std::string &name) {
-    for (const SoakCommandCount &c : r.commands) {
-        if (c.kind == name) {
-            return c;
-        }
-    }
-    static const SoakCommandCount none;
-    ADD_FAILURE() << "no command kind " << name;
-    return none;
+// Issued and invalid commands of each kind.
+std::map<std::string, std::pair<uint64_t, uint64_t>> counts(const SoakResult &r) {
+    std::map<std::string, std::pair<uint64_t, uint64_t>> by_kind;
+    for (const SoakCommandCount &c : r.commands) by_kind[c.kind] = {c.issued, c.invalid};
+    return by_kind;
 }
 
 TEST(Soak, TwentySecondsOfCommandsPassEveryCheck) {
@@ -49,14 +48,14 @@ TEST(Soak, TwentySecondsOfCommandsPassEveryCheck) {
     EXPECT_EQ(r.cycles, 20000u);
     EXPECT_EQ(r.cycles_program + r.cycles_stopped + r.cycles_drag, r.cycles);
     // Every command kind was issued, and every kind that has invalid arguments got some.
-    for (const SoakCommandCount &c : r.commands) {
-        EXPECT_GT(c.issued, 0u) << c.kind;
+    const auto by_kind = counts(r);
+    for (const auto &[kind, count] : by_kind) EXPECT_GT(count.first, 0u) << kind;
+    for (const char *k :
+         {"collision level", "collision reaction", "torque model", "drag power limit",
+          "friction law gains", "interference drag", "drag lock gains"}) {
+        EXPECT_GT(by_kind.at(k).second, 0u) << k;
     }
-    for (const char *k : {"collision level", "collision reaction", "torque model", "drag power limit",
-                          "friction law gains", "interference drag", "drag lock gains"}) {
-        EXPECT_GT(kind(r, k).invalid, 0u) << k;
-    }
-    EXPECT_EQ(kind(r, "collision level resume").invalid, 0u);
+    EXPECT_EQ(by_kind.at("collision level resume").second, 0u);
     // The arm really moved under the library's command words, in every phase.
     EXPECT_GT(r.cycles_program, 5000u);
     EXPECT_GT(r.cycles_drag, 200u);
@@ -70,11 +69,7 @@ TEST(Soak, SameSeedRepeatsExactlyAndAnotherSeedDiffers) {
     const SoakResult c = run_soak(options(3.0, 8));
     EXPECT_EQ(a.fingerprint, b.fingerprint);
     EXPECT_NE(a.fingerprint, c.fingerprint);
-    ASSERT_EQ(a.commands.size(), b.commands.size());
-    for (std::size_t k = 0; k < a.commands.size(); ++k) {
-        EXPECT_EQ(a.commands[k].issued, b.commands[k].issued) << a.commands[k].kind;
-        EXPECT_EQ(a.commands[k].invalid, b.commands[k].invalid) << a.commands[k].kind;
-    }
+    EXPECT_EQ(counts(a), counts(b));
     EXPECT_EQ(a.cycles_drag, b.cycles_drag);
 }
 
@@ -82,8 +77,8 @@ TEST(Soak, SameSeedRepeatsExactlyAndAnotherSeedDiffers) {
 struct Injected {
     const char *name;
     std::function<void()> fault;
-    const char *check;  // nullptr: nothing may fail
-    uint64_t failures;  // exact count, 0 for "at least one"
+    const char *check;           // nullptr: nothing may fail
+    uint64_t failures;           // exact count, 0 for "at least one"
     const char *also = nullptr;  // another check the fault may fail as well
     double seconds = 2.0;        // soak length: a fault that shows only in some commands needs more
 };
@@ -127,25 +122,33 @@ const double kNan = std::numeric_limits<double>::quiet_NaN();
 INSTANTIATE_TEST_SUITE_P(
     Faults, SoakCatches,
     ::testing::Values(
-        Injected{"NaNModelTorque", [] { mpb.modelJointTorque[2] = static_cast<float>(kNan); }, "torque", 1},
+        Injected{"NaNModelTorque", [] { mpb.modelJointTorque[2] = static_cast<float>(kNan); },
+                 "torque", 1},
         Injected{"InfiniteMeasuredTorque",
-                 [] { mpb.measuredJointTorque[0] = std::numeric_limits<float>::infinity(); }, "torque", 1},
+                 [] { mpb.measuredJointTorque[0] = std::numeric_limits<float>::infinity(); },
+                 "torque", 1},
         Injected{"NaNResidual", [] { forceCollisionError[5] = kNan; }, "torque", 1},
         Injected{"CommandWordOverLimit", [] { how.jointTorqueCmd[4] = 3001; }, "command", 1},
         Injected{"CommandWordUnderLimit", [] { how.jointTorqueCmd[1] = -3001; }, "command", 1},
         Injected{"CommandWordAtLimit", [] { how.jointTorqueCmd[3] = -3000; }, nullptr, 0},
         Injected{"LibraryPause", [] { (void)qmcPause(); }, "reaction", 1},
         Injected{"LibraryDragSwitch", [] { (void)qmcDragSwitch(1); }, "reaction", 1},
-        Injected{"CollisionCode", [] { mcb.collisionErrorCode = KXMC_COLLISION_NONE + 3; }, "reaction", 1},
+        Injected{"CollisionCode", [] { mcb.collisionErrorCode = KXMC_COLLISION_NONE + 3; },
+                 "reaction", 1},
         Injected{"SettingsValueNotANumber",
-                 [] { (void)ConfigWriteEntry("/root/robot/user.config", "USER_PARAM", "SOAK_TEST", static_cast<float>(kNan)); },
+                 [] {
+                     (void)ConfigWriteEntry("/root/robot/user.config", "USER_PARAM", "SOAK_TEST",
+                                            static_cast<float>(kNan));
+                 },
                  "settings", 0},
-        Injected{"SettingsValueText", [] { append_to_user_settings("[SOAK]\nLEVEL=high\n"); }, "settings", 0},
-        Injected{"SettingsKeyTwice",
-                 [] { append_to_user_settings("[SOAK]\nLEVEL=1\nLEVEL=2\n"); }, "settings", 0},
+        Injected{"SettingsValueText", [] { append_to_user_settings("[SOAK]\nLEVEL=high\n"); },
+                 "settings", 0},
+        Injected{"SettingsKeyTwice", [] { append_to_user_settings("[SOAK]\nLEVEL=1\nLEVEL=2\n"); },
+                 "settings", 0},
         // With no joints to validate the setters take invalid arrays: the answers are wrong, and
         // what they persist may not read back as numbers.
-        Injected{"SettersValidateNoJoint", [] { mpb.jointNum = 0; }, "answer", 0, "settings", 12.0}),
+        Injected{"SettersValidateNoJoint", [] { mpb.jointNum = 0; }, "answer", 0, "settings",
+                 12.0}),
     [](const ::testing::TestParamInfo<Injected> &p) { return std::string(p.param.name); });
 
 }  // namespace
