@@ -102,7 +102,8 @@ TEST_F(Wrappers, StandardWrapperMatchesKdlAtTheHostsState) {
 TEST_F(Wrappers, FamilyWrappersPassTheHostsStateToTheirBlock) {
     using namespace kxtest;
     double g[3];
-    const double q[6] = {20, -75, 55, 15, 80, -40}, payload[10] = {1.8, 10, -5, 45};
+    const double q[6] = {20, -75, 55, 15, 80, -40};
+    const double payload[10] = {1.8, 10, -5, 45};
     for (int px = 0; px < 2; ++px) {
         start(px ? 902 : 701, px ? -45 : 90, px ? 30 : 0);
         double qd[6], qdd[6], expected[6], out[6];
@@ -144,13 +145,18 @@ TEST_F(Wrappers, HandsSixStepsPerCycleToTheDetectorWhileAProgramRuns) {
     } cases[] = {{1, 2, true},  {2, 2, true},  {0, 2, false},
                  {3, 2, false}, {1, 1, false}, {2, 4, false}};
     const auto &set = kxmc::standard_arm_parameters(201);
-    const double q[6] = {0, -120, 60, -90, 90, 0}, load[4] = {0, 0, 50, 5.0}, rest[6] = {};
-    const double payload[10] = {load[3], load[0], load[1], load[2]}, g[3] = {0, 0, -9.8};
+    const double q[6] = {0, -120, 60, -90, 90, 0};
+    const double load[4] = {0, 0, 50, 5.0};
+    const double rest[6] = {};
+    const double payload[10] = {load[3], load[0], load[1], load[2]};
+    const double g[3] = {0, 0, -9.8};
     const kxtest::Dynamics k =
         kxtest::kdl_dynamics(kxtest::standard_model(set, payload), q, rest, rest, g);
     ASSERT_LT(std::fabs(k.tau[0]), 30.0);
-    ASSERT_TRUE(std::fabs(k.tau[1]) > 30.0 && std::fabs(k.tau[1]) < 110.0) << k.tau[1];
-    ASSERT_TRUE(std::fabs(k.tau[2]) > 15.0 && std::fabs(k.tau[2]) < 50.0) << k.tau[2];
+    ASSERT_GT(std::fabs(k.tau[1]), 30.0) << k.tau[1];
+    ASSERT_LT(std::fabs(k.tau[1]), 110.0) << k.tau[1];
+    ASSERT_GT(std::fabs(k.tau[2]), 15.0) << k.tau[2];
+    ASSERT_LT(std::fabs(k.tau[2]), 50.0) << k.tau[2];
     const double expected[3] = {90.0 / 850, 90.0 / 1630, 25.0 / 700};  // [deg] at level 1
     auto published = [](int joint) { return mpb.collisionThrDisplay[joint] != -1.0; };
     auto cycles = [&](int count) {
@@ -185,7 +191,9 @@ TEST_F(Wrappers, ServoCyclePathAllocatesNothing) {
     std::fill(mpb.collisionLevel, mpb.collisionLevel + 6, 1.0f);
     std::fill(mpb.targetJointVel, mpb.targetJointVel + 6, 0.01);
     std::fill(how.jointCurrent, how.jointCurrent + 6, 100);
-    const double q[6] = {10, -80, 70, 0, 60, 0}, load[4] = {0, 0, 50, 1.0}, zeros[36] = {};
+    const double q[6] = {10, -80, 70, 0, 60, 0};
+    const double load[4] = {0, 0, 50, 1.0};
+    const double zeros[36] = {};
     const double L[6] = {140, -420, 12, 360, 102, 100};  // [mm]
     const long before = g_allocations.load();
     ASSERT_GT(before, 0) << "the counting operator new is not in use";  // start-up allocated
