@@ -63,18 +63,26 @@ inline KDL::Chain arm_chain(const double l[6] = nullptr) {
 class SensorFixture : public kxsim_test::HostFixture {
 protected:
     uint32_t model_code() const override { return 101; }
-    void SetUp() override { HostFixture::SetUp(), configure(); }
+    void SetUp() override {
+        HostFixture::SetUp();
+        configure();
+    }
     virtual void configure() {
-        mcb.forceSensorAct = 1, mcb.forceSensorType = 16, mcb.forceSensorRange = 0;
+        mcb.forceSensorAct = 1;
+        mcb.forceSensorType = 16;
+        mcb.forceSensorRange = 0;
     }
     // One sensor cycle with the wrench the tool side applies to the sensor (sensor frame).
     void cycle(const double wrench[6]) {
         int32_t words[6];
-        source_.sample(wrench, words), forceSensorDataProcess(words);
+        source_.sample(wrench, words);
+        forceSensorDataProcess(words);
     }
     // Processing off for one cycle, so the next sample seeds the Kalman filters afresh.
     void reseed() {
-        mcb.forceSensorAct = 0, forceSensorDataProcess(nullptr), mcb.forceSensorAct = 1;
+        mcb.forceSensorAct = 0;
+        forceSensorDataProcess(nullptr);
+        mcb.forceSensorAct = 1;
     }
     kxsim::SensorSampleSource source_{16, 0, 7, 0.0};
 };

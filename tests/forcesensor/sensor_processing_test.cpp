@@ -28,22 +28,25 @@ TEST_F(Processing, ScalesEverySensorAsItsDataSheetAndKeepsValuesForUnknownOnes) 
     const int32_t counts[6] = {4096, -4096, 4096, -4096, 1234, -4096};
     int32_t words[6];
     for (int i = 0; i < 6; ++i) words[i] = static_cast<int32_t>(0x12340000u | (counts[i] & 0xFFFF));
-    reseed(), forceSensorDataProcess(words);
-    EXPECT_TRUE(mpb.forceSensorRaw[2] == 392.0 &&
-                std::fabs(mpb.forceSensorRaw[5] + 15.68) < 1e-12);  // seeded with the first sample
+    reseed();
+    forceSensorDataProcess(words);
+    EXPECT_EQ(mpb.forceSensorRaw[2], 392.0);  // seeded with the first sample
+    EXPECT_NEAR(mpb.forceSensorRaw[5], -15.68, 1e-12);
     for (uint8_t device : {0, 1}) {
         kxmcSetAxleDeviceType(device);
         for (int model = 0; model <= 100; ++model) {
             for (int range = 0; range <= 12; ++range) {
                 double previous[6], f = 0, m = 0;
-                mcb.forceSensorType = 16, mcb.forceSensorRange = 0, reseed(),
-                forceSensorDataProcess(words);  // previous values: 16 / 0
+                mcb.forceSensorType = 16;  // previous values: 16 / 0
+                mcb.forceSensorRange = 0;
+                reseed();
+                forceSensorDataProcess(words);
                 std::memcpy(previous, mpb.forceSensorRaw, sizeof previous);
-                mcb.forceSensorType = static_cast<uint8_t>(model),
+                mcb.forceSensorType = static_cast<uint8_t>(model);
                 mcb.forceSensorRange = static_cast<uint8_t>(range);
                 reseed();  // off zeroes the raw values; an unknown sensor would then keep the zeros
-                std::memcpy(mpb.forceSensorRaw, previous, sizeof previous),
-                    forceSensorDataProcess(words);
+                std::memcpy(mpb.forceSensorRaw, previous, sizeof previous);
+                forceSensorDataProcess(words);
                 const bool known =
                     kxsim::sensor_resolution(uint8_t(model), uint8_t(range), &f, &m) &&
                     (model != 96 || device == 1);
@@ -59,13 +62,16 @@ TEST_F(Processing, ScalesEverySensorAsItsDataSheetAndKeepsValuesForUnknownOnes) 
 
 TEST_F(Processing, KalmanFiltersEachChannelAndOffZeroesBothOutputs) {
     const double step[6] = {0, 0, 30, 0, 0, 0}, none[6] = {};
-    cycle(none), cycle(step);
+    cycle(none);
+    cycle(step);
     // Random-walk filter with process and measurement variance 1, seeded with variance 1 and
     // run once on the seed (variance 2/3): gain (2/3 + 1) / (2/3 + 1 + 1) = 5/8 on the step.
     EXPECT_NEAR(mpb.forceSensorRaw[2], 5.0 / 8.0 * 313 * source_.force_per_count(), 1e-9);
-    mcb.forceSensorAct = 0, forceSensorDataProcess(nullptr);
+    mcb.forceSensorAct = 0;
+    forceSensorDataProcess(nullptr);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(mpb.forceSensorRaw[i] + mpb.forceSensorWrench[i], 0.0);
-    mcb.forceSensorAct = 1, cycle(step);  // back on: seeded afresh with the first sample
+    mcb.forceSensorAct = 1;
+    cycle(step);  // back on: seeded afresh with the first sample
     EXPECT_EQ(mpb.forceSensorRaw[2], 313 * source_.force_per_count());
 }
 
@@ -78,13 +84,14 @@ TEST_F(Processing, FaultInputsReportAndCloseEveryForceFunction) {
         mcb.endForceDragOn = mcb.forceTorqueDragOn = mcb.constForceOn = mcb.sensorCollisionOn =
             mcb.constForcePidAdjustMode = 1;
         mcb.constForceOffset[4] = 2.5;
-        kxsim::set_sensor_fault_inputs(c.in1, c.in2), forceSensorDataProcess(nullptr);
+        kxsim::set_sensor_fault_inputs(c.in1, c.in2);
+        forceSensorDataProcess(nullptr);
         uint8_t state = 9;
         const int on = !c.closed;
         kxmcGetForceSensorState(&state);
-        EXPECT_TRUE(state == c.state && mcb.endForceDragOn + mcb.forceTorqueDragOn == 2 * on &&
-                    mcb.constForceOffset[4] == on * 2.5)
-            << int(c.state);
+        EXPECT_EQ(state, c.state) << int(c.state);
+        EXPECT_EQ(mcb.endForceDragOn + mcb.forceTorqueDragOn, 2 * on) << int(c.state);
+        EXPECT_EQ(mcb.constForceOffset[4], on * 2.5) << int(c.state);
         EXPECT_EQ(mcb.constForceOn + mcb.sensorCollisionOn + mcb.constForcePidAdjustMode, 3 * on);
         EXPECT_EQ(mcb.forceSensorAct, c.act);  // a fault does not switch the processing off
     }
@@ -97,7 +104,8 @@ TEST_F(Processing, ToolWeightCancelsAtAnyOrientationAndInstallation) {
     const double mounting[6] = {5, -3, 30, 10, -20, 45}, mass = 1.7,
                  com[3] = {12, -25, 80};  // [mm, deg], [kg], [mm]
     std::copy(mounting, mounting + 6, mcb.forceSensorCoord);
-    qmcSetForceSensorLoadWeight(mass, 1), qmcSetForceSensorLoadCoord(com[0], com[1], com[2], 2);
+    qmcSetForceSensorLoadWeight(mass, 1);
+    qmcSetForceSensorLoadCoord(com[0], com[1], com[2], 2);
     const KDL::Frame sensor_on_flange = kdl_pose(mounting);
     const KDL::Vector com_s = KDL::Vector(com[0], com[1], com[2]) / 1000.0;
     std::mt19937 rng(1);
@@ -106,7 +114,8 @@ TEST_F(Processing, ToolWeightCancelsAtAnyOrientationAndInstallation) {
                  tol_m = 0.5 * source_.moment_per_count() + 1e-9, zero[6] = {};
     for (double tilt = -360; tilt <= 360; tilt += 45) {
         for (double rot : {0.0, 60.0, -135.0}) {
-            mcb.installTilt = tilt, mcb.installRot = rot;
+            mcb.installTilt = tilt;
+            mcb.installRot = rot;
             const KDL::Vector g = gravity_in_base(tilt, rot);
             for (int k = 0; k < 100; ++k) {
                 const KDL::Frame flange(random_rotation(rng),
@@ -117,7 +126,9 @@ TEST_F(Processing, ToolWeightCancelsAtAnyOrientationAndInstallation) {
                 to_array(sensor.M.Inverse(KDL::Wrench(mass * g, KDL::Vector::Zero())
                                               .RefPoint(sensor.p - sensor * com_s)),
                          w);
-                mpb.flangePose = trsf(flange), reseed(), cycle(w);
+                mpb.flangePose = trsf(flange);
+                reseed();
+                cycle(w);
                 expect_wrench(mcb.forceSensorCompWrench, zero, tol_f, tol_m, "compensated");
                 if (HasFailure()) return;
             }
@@ -133,8 +144,11 @@ TEST_F(Processing, ContactWrenchInEveryOutputFrame) {
     const double mounting[6] = {0, 8, 42, 0, 0, -30}, tool_pose[6] = {10, 20, 150, 0, 30, 90},
                  mass = 0.9, com[3] = {0, 5, 60};
     std::copy(mounting, mounting + 6, mcb.forceSensorCoord);
-    qmcSetForceSensorLoadWeight(mass, 1), qmcSetForceSensorLoadCoord(com[0], com[1], com[2], 2);
-    mpb.toolTrsf = trsf(kdl_pose(tool_pose)), mcb.installTilt = 30, mcb.installRot = 45;
+    qmcSetForceSensorLoadWeight(mass, 1);
+    qmcSetForceSensorLoadCoord(com[0], com[1], com[2], 2);
+    mpb.toolTrsf = trsf(kdl_pose(tool_pose));
+    mcb.installTilt = 30;
+    mcb.installRot = 45;
     std::mt19937 rng(2);
     for (int k = 0; k < 20; ++k) {
         const KDL::Frame flange(random_rotation(rng), KDL::Vector(0.3, -0.2, 0.5)),
@@ -155,7 +169,10 @@ TEST_F(Processing, ContactWrenchInEveryOutputFrame) {
                                 {2, 1, tool.M.Inverse(push.RefPoint(tool.p - point))},
                                 {7, 0, sensor.M.Inverse(push.RefPoint(sensor.p - point))}};
         for (const Frame &f : frames) {
-            mcb.forceSensorRefCoord = f.ref, mcb.constForceOn = f.const_force, reseed(), cycle(w),
+            mcb.forceSensorRefCoord = f.ref;
+            mcb.constForceOn = f.const_force;
+            reseed();
+            cycle(w);
             to_array(f.want, want);
             expect_wrench(mpb.forceSensorWrench, want, 0.15, 0.02, "output frame");
         }
@@ -165,13 +182,18 @@ TEST_F(Processing, ContactWrenchInEveryOutputFrame) {
 TEST_F(Processing, ZeroAndOffsetsAndTheLoadLeftInWhileIdentificationRuns) {
     const double w[6] = {3, -2, 25, 0.1, -0.3, 0.05};
     qmcSetForceSensorLoadWeight(2.0, 1);
-    mcb.forceSensorZeroFlag = 1, mcb.installTilt = 90,
+    mcb.forceSensorZeroFlag = 1;
+    mcb.installTilt = 90;
     mpb.flangePose = trsf(KDL::Frame::Identity());  // gravity along -X of base and sensor
-    for (int i = 0; i < 6; ++i)
-        mcb.forceSensorZero[i] = 0.5 * i, mcb.forceSensorZeroOffset[i] = -0.25;
+    for (int i = 0; i < 6; ++i) {
+        mcb.forceSensorZero[i] = 0.5 * i;
+        mcb.forceSensorZeroOffset[i] = -0.25;
+    }
     struct Case { uint8_t identifying; double weight_x; double offset; };
     for (const Case &c : {Case{0, -19.6, -0.25}, Case{1, 0.0, 0.0}}) {
-        mcb.loadIdentifyDynOn = c.identifying, reseed(), cycle(w);
+        mcb.loadIdentifyDynOn = c.identifying;
+        reseed();
+        cycle(w);
         for (int i = 0; i < 6; ++i)
             EXPECT_NEAR(mcb.forceSensorCompWrench[i],
                         mpb.forceSensorRaw[i] - 0.5 * i - (i == 0 ? c.weight_x : 0) - c.offset,

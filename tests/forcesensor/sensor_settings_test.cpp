@@ -21,7 +21,8 @@ std::vector<Key> six(const std::string &prefix, const char *const names[6], cons
     return keys;
 }
 std::vector<Key> operator+(std::vector<Key> a, const std::vector<Key> &b) {
-    return a.insert(a.end(), b.begin(), b.end()), a;
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 const char *const kW[6] = {"FX", "FY", "FZ", "MX", "MY", "MZ"};
 const char *const kA[6] = {"X", "Y", "Z", "MX", "MY", "MZ"};
@@ -41,18 +42,22 @@ class Settings : public sensor_test::SensorFixture {
 protected:
     void configure() override {
         SensorFixture::configure();
-        mcb.robotModelCode = 350, mpb.cmdId = 1,
-        mcb.errorCode = mcb.paramErrorCode = 0;  // 16-kg arm: tool mass up to 16 kg
-        for (int i = 0; i < 6; ++i)
-            mpb.forceSensorRaw[i] = 1.5 - i, mcb.forceSensorZeroOffset[i] = 9;
+        mcb.robotModelCode = 350;  // 16-kg arm: tool mass up to 16 kg
+        mpb.cmdId = 1;
+        mcb.errorCode = mcb.paramErrorCode = 0;
+        for (int i = 0; i < 6; ++i) {
+            mpb.forceSensorRaw[i] = 1.5 - i;
+            mcb.forceSensorZeroOffset[i] = 9;
+        }
     }
     void expect_keys(const std::vector<Key> &want, const std::string &name) {
         const auto got = kxsim::read_config("/root/robot/user.config");
         ASSERT_EQ(got.size(), want.size()) << name;
-        for (std::size_t i = 0; i < want.size(); ++i)
-            EXPECT_TRUE(got[i].section + "/" + got[i].key == "FORCE_SENSOR/" + want[i].key &&
-                        std::stof(got[i].value) == float(want[i].value))
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            EXPECT_EQ(got[i].section + "/" + got[i].key, "FORCE_SENSOR/" + want[i].key)
                 << name << " " << want[i].key;
+            EXPECT_EQ(std::stof(got[i].value), float(want[i].value)) << name << " " << want[i].key;
+        }
     }
 };
 
@@ -97,7 +102,8 @@ TEST_F(Settings, AcceptedStoreAndPersistRefusedChangeNothing) {
          0, 0, 13},
         {"zero off",
          [] {
-             mcb.forceSensorZeroFlag = 1, mcb.forceSensorZero[2] = 4;
+             mcb.forceSensorZeroFlag = 1;
+             mcb.forceSensorZero[2] = 4;
              return qmcSetForceSensorZero(0, 14);
          },
          0,
@@ -324,14 +330,18 @@ TEST_F(Settings, AcceptedStoreAndPersistRefusedChangeNothing) {
     };
     for (const Case &c : cases) {
         restart(101);
-        configure(), kxsim::clear_config(), mark();
+        configure();
+        kxsim::clear_config();
+        mark();
         EXPECT_EQ(c.call(), c.result) << c.name;
         expect_keys(c.keys, c.name);
-        EXPECT_TRUE((!c.stored || c.stored()) && mcb.errorCode == c.errorCode &&
-                    mcb.paramErrorCode == c.paramErrorCode && mpb.cmdId == c.cmdId)
-            << c.name;
+        EXPECT_TRUE(!c.stored || c.stored()) << c.name;
+        EXPECT_EQ(mcb.errorCode, c.errorCode) << c.name;
+        EXPECT_EQ(mcb.paramErrorCode, c.paramErrorCode) << c.name;
+        EXPECT_EQ(mpb.cmdId, c.cmdId) << c.name;
         if (c.result != 0) {
-            mcb.errorCode = mcb.paramErrorCode = 0, mpb.cmdId = 1;
+            mcb.errorCode = mcb.paramErrorCode = 0;
+            mpb.cmdId = 1;
             EXPECT_TRUE(records() == g_before) << c.name;
         }
     }
@@ -347,23 +357,27 @@ TEST_F(Settings, ToolMassLimitPerArmFamily) {
         for (uint32_t code : {b.first, b.last}) {
             const double max = b.max > 0 ? b.max : 1e6;
             mcb.robotModelCode = code;
-            EXPECT_TRUE(qmcSetForceSensorLoadWeight(max, 1) == 0 &&
-                        qmcSetForceSensorLoadWeight(max + 0.01, 1) == (b.max > 0 ? -1 : 0))
-                << code;
+            EXPECT_EQ(qmcSetForceSensorLoadWeight(max, 1), 0) << code;
+            EXPECT_EQ(qmcSetForceSensorLoadWeight(max + 0.01, 1), b.max > 0 ? -1 : 0) << code;
         }
 }
 
 TEST_F(Settings, GuidingSwitchAndQueries) {
     mcb.forceSensorAct = 0;
-    EXPECT_TRUE(kxmcEndForceDragStartStopControl(1) == -1 && mcb.errorCode == KXMC_ERR_ARGUMENT);
+    EXPECT_EQ(kxmcEndForceDragStartStopControl(1), -1);
+    EXPECT_EQ(mcb.errorCode, KXMC_ERR_ARGUMENT);
     mcb.forceSensorAct = 1;
-    EXPECT_TRUE(kxmcEndForceDragStartStopControl(2) == -1 &&
-                kxmcEndForceDragStartStopControl(1) == 0);
+    EXPECT_EQ(kxmcEndForceDragStartStopControl(2), -1);
+    EXPECT_EQ(kxmcEndForceDragStartStopControl(1), 0);
     int32_t on = 0;
     uint8_t act = 0;
-    kxmcGetEndForceDragStartStopState(&on), qmcGetForceSensorAct(&act), mcb.forceTorqueDragOn = 1;
-    EXPECT_TRUE(kxmcInitEndForceDragParam() == 0 && kxmcEndForceDragParamReset() == 0 &&
-                on + act == 2 && mcb.forceTorqueDragOn == 0);
+    kxmcGetEndForceDragStartStopState(&on);
+    qmcGetForceSensorAct(&act);
+    mcb.forceTorqueDragOn = 1;
+    EXPECT_EQ(kxmcInitEndForceDragParam(), 0);
+    EXPECT_EQ(kxmcEndForceDragParamReset(), 0);
+    EXPECT_EQ(on + act, 2);
+    EXPECT_EQ(mcb.forceTorqueDragOn, 0);
 }
 
 }  // namespace

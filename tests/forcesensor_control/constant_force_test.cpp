@@ -66,7 +66,8 @@ TEST_F(ConstForce, QuantisedZErrorAndTheStepLimit) {
 
 TEST_F(ConstForce, OffsetLimitsStopTheControlWithTheAxisFaultCode) {
     mcb.forceSensorRefCoord = 1;
-    mpb.targetJointPos[3] = 12.5, mpb.toolTrsf.pos.v[2] = 150;
+    mpb.targetJointPos[3] = 12.5;
+    mpb.toolTrsf.pos.v[2] = 150;
     const Trsf tool = [] { Trsf t; multTrsf(&t, &mpb.flangePose, &mpb.toolTrsf); return t; }();
     for (int axis = 0; axis < 6; ++axis) {
         const double limit = axis < 3 ? 20.0 : 5.0;
@@ -75,7 +76,8 @@ TEST_F(ConstForce, OffsetLimitsStopTheControlWithTheAxisFaultCode) {
             SCOPED_TRACE("axis " + std::to_string(axis) + " offset " + std::to_string(value));
             ASSERT_EQ(start(kNone), 0);
             mcb.faultCode = 0;
-            mcb.constForceOffset[axis] = value, mpb.cmdCartPose.pos.v[0] = -999;
+            mcb.constForceOffset[axis] = value;
+            mpb.cmdCartPose.pos.v[0] = -999;
             const Trsf out = step(0);
             const bool allowed = std::fabs(value) <= limit;
             EXPECT_EQ(last_, allowed ? 0 : -1);
@@ -91,7 +93,8 @@ TEST_F(ConstForce, OffsetLimitsStopTheControlWithTheAxisFaultCode) {
     }
     // The first axis beyond its limit names the fault.
     ASSERT_EQ(start(kNone), 0);
-    mcb.constForceOffset[4] = 6, mcb.constForceOffset[1] = 21;
+    mcb.constForceOffset[4] = 6;
+    mcb.constForceOffset[1] = 21;
     step(0);
     EXPECT_EQ(mcb.faultCode, 0x10000072u);
 }
@@ -167,7 +170,9 @@ TEST_F(ConstForce, StartAndStopCommand) {
     uint32_t id = 40;
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
-        mcb.errorCode = 0, mcb.forceSensorAct = r.act, mcb.constForceOn = 0;
+        mcb.errorCode = 0;
+        mcb.forceSensorAct = r.act;
+        mcb.constForceOn = 0;
         mpb.workpieceFrameTable[9][2] = 99;
         EXPECT_EQ(qmcConstForceStartStop(r.on, r.frame, r.sel, r.target, g, r.adjust, r.ilc, r.max,
                                          5, 100, 1, 0, ++id),
@@ -176,18 +181,24 @@ TEST_F(ConstForce, StartAndStopCommand) {
         EXPECT_EQ(mcb.errorCode, r.on > 1 ? KXMC_ERR_ARGUMENT : 0u);
         EXPECT_EQ(mcb.constForceOn, r.result == 0 ? 1 : 0);
     }
-    EXPECT_TRUE(mpb.activeWorkpieceFrame[2] == 99u && mcb.constForceIlc[4].mode == 2 &&
-                mcb.constForcePidAdjustMode == 1);
-    EXPECT_TRUE(mcb.constForcePid[1].Kp == 0.001 && mcb.constForcePid[5].Kp == 0.01);
+    EXPECT_EQ(mpb.activeWorkpieceFrame[2], 99u);
+    EXPECT_EQ(mcb.constForceIlc[4].mode, 2);
+    EXPECT_EQ(mcb.constForcePidAdjustMode, 1);
+    EXPECT_EQ(mcb.constForcePid[1].Kp, 0.001);
+    EXPECT_EQ(mcb.constForcePid[5].Kp, 0.01);
 
     // Stopping with the surface angle at rest (0 deg) turns the X target round, hands the host
     // the present pose and joints, and clears the offsets.
-    mcb.constForceOffset[2] = 3, mpb.targetJointPos[0] = 33, mpb.cmdCartPose.pos.v[2] = -1,
+    mcb.constForceOffset[2] = 3;
+    mpb.targetJointPos[0] = 33;
+    mpb.cmdCartPose.pos.v[2] = -1;
     mpb.toolTrsf.pos.v[1] = 120;
     ASSERT_EQ(qmcConstForceStartStop(0, 0, kZOnly, t, g, 1, 0, 20, 5, 100, 1, 0, 50), 0);
-    EXPECT_TRUE(mcb.constForceTarget[0] == -5.0 && mcb.constForceTarget[1] == -3.0);
-    EXPECT_TRUE(mcb.constForceOffset[2] == 0.0 && mcb.constForcePidAdjustMode == 0 &&
-                mpb.cmdJointPos[0] == 33.0);
+    EXPECT_EQ(mcb.constForceTarget[0], -5.0);
+    EXPECT_EQ(mcb.constForceTarget[1], -3.0);
+    EXPECT_EQ(mcb.constForceOffset[2], 0.0);
+    EXPECT_EQ(mcb.constForcePidAdjustMode, 0);
+    EXPECT_EQ(mpb.cmdJointPos[0], 33.0);
     Trsf tool;
     multTrsf(&tool, &mpb.flangePose, &mpb.toolTrsf);
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(mpb.cmdCartPose.pos.v[i], tool.pos.v[i], 1e-9) << i;
@@ -208,14 +219,20 @@ TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
     // shrinks the ceiling and the gain falls to 0.0001. Without the adjust mode nothing changes.
     double gain = 0.003;
     kxmcPIDAdjust(21, 1.0, &gain);
-    mcb.constForceTarget[2] = 10, mpb.forceSensorWrench[2] = 15;
+    mcb.constForceTarget[2] = 10;
+    mpb.forceSensorWrench[2] = 15;
     for (int k = 0; k < 2000; ++k) kxmcPIDAdjust(21, 0.0, &gain);
     EXPECT_NEAR(gain, 0.005, 1e-12);
-    for (int k = 0; k < 50; ++k)
-        mpb.forceSensorWrench[2] = k % 2 ? 110 : -90, kxmcPIDAdjust(21, 0.0, &gain);
+    for (int k = 0; k < 50; ++k) {
+        mpb.forceSensorWrench[2] = k % 2 ? 110 : -90;
+        kxmcPIDAdjust(21, 0.0, &gain);
+    }
     EXPECT_EQ(gain, 0.0001);
     gain = 0.004;
-    for (int k = 0; k < 200; ++k) kxmcPIDAdjust(20, 0.0, &gain), kxmcPIDAdjust(33, 0.0, &gain);
+    for (int k = 0; k < 200; ++k) {
+        kxmcPIDAdjust(20, 0.0, &gain);
+        kxmcPIDAdjust(33, 0.0, &gain);
+    }
     EXPECT_EQ(gain, 0.004);
     EXPECT_EQ(kxmcPIDAdjust(20, 0.0, &gain), 0);  // nothing to adapt is no error
 
@@ -230,7 +247,10 @@ TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
     EXPECT_EQ(mcb.errorCode, KXMC_ERR_ARGUMENT);
     ASSERT_EQ(kxmcILCinit(&rec, 2), 0);
     double replay = 0;
-    for (int k = 0; k < KXMC_ILC_LENGTH; ++k) kxmcILCcontrol(&rec, 0.0, &out), replay += out;
+    for (int k = 0; k < KXMC_ILC_LENGTH; ++k) {
+        kxmcILCcontrol(&rec, 0.0, &out);
+        replay += out;
+    }
     EXPECT_EQ(replay, sum);
     mcb.errorCode = 0;
     EXPECT_EQ(kxmcILCcontrol(&rec, 0.0, &out), -1);
@@ -246,9 +266,11 @@ TEST_F(ConstForce, ComplianceRelaxesTheOffsetWithoutContact) {
                         {std::nan(""), 5, 1, -1},
                         {0.1, 5, 1, 0}};
     for (const Row &r : rows) {
-        mcb.errorCode = 0, mpb.cmdId = 0;
+        mcb.errorCode = 0;
+        mpb.cmdId = 0;
         EXPECT_EQ(kxmcCompliancestartstop(r.ratio, r.threshold, r.state, 8), r.result);
-        EXPECT_TRUE(mcb.errorCode == (r.result ? KXMC_ERR_ARGUMENT : 0u) && mpb.cmdId == 8u);
+        EXPECT_EQ(mcb.errorCode, r.result ? KXMC_ERR_ARGUMENT : 0u);
+        EXPECT_EQ(mpb.cmdId, 8u);
     }
     mcb.forceSensorRefCoord = 1;
     const double target[6] = {}, gains[6] = {};
@@ -271,10 +293,12 @@ TEST_F(ConstForce, HostFilters) {
         const float mean = update_filter(&MovingAverageFilter, float(k));
         ASSERT_NEAR(mean, k < 100 ? k / 2.0 : k - 49.5, 1e-3) << k;
     }
-    MovingAverageFilter.count = -5, MovingAverageFilter.index = 300;  // a damaged record
+    MovingAverageFilter.count = -5;  // a damaged record
+    MovingAverageFilter.index = 300;
     const float damaged_mean = update_filter(&MovingAverageFilter, 4.0f);
     EXPECT_EQ(damaged_mean, MovingAverageFilter.sum / 100);
-    EXPECT_TRUE(MovingAverageFilter.count == 100 && MovingAverageFilter.index == 1);
+    EXPECT_EQ(MovingAverageFilter.count, 100);
+    EXPECT_EQ(MovingAverageFilter.index, 1);
     // Notch at 10 Hz: steady amplitude of sines through it.
     struct Tone { double hz, lo, hi; };
     const Tone tones[] = {{0, 0.999, 1.001}, {10, 0, 0.01}, {400, 0.95, 1.05}};
@@ -286,7 +310,8 @@ TEST_F(ConstForce, HostFilters) {
                                            t.hz == 0 ? 1.0 : std::sin(2 * kPi * t.hz * k / 1000.0));
             if (k > 15000) peak = std::max(peak, std::fabs(y));
         }
-        EXPECT_TRUE(peak >= t.lo && peak <= t.hi) << t.hz << " Hz: " << peak;
+        EXPECT_GE(peak, t.lo) << t.hz << " Hz";
+        EXPECT_LE(peak, t.hi) << t.hz << " Hz";
     }
     EXPECT_EQ(init_notch(&notchFilter, 0.0, 5.0), -1);
     EXPECT_EQ(notch_process(&notchFilter, 3.0), 3.0);
@@ -346,8 +371,10 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
     const int n = 1000;
     double z_before = 0;
     Trsf out;
-    for (int k = 0; k < n; ++k)
-        z_before = mcb.constForceOffset[2], out = step(3);  // Fz error -7: -5
+    for (int k = 0; k < n; ++k) {
+        z_before = mcb.constForceOffset[2];
+        out = step(3);  // Fz error -7: -5
+    }
     auto angle = [](double t) { return 0.1 * (t - (0.5 / 1.5) * (1 - std::exp(-3 * t))); };
     EXPECT_NEAR(mcb.constForceOffset[2] - z_before, -0.005 * std::cos(angle((n - 1) * 0.001)),
                 1e-7);

@@ -67,8 +67,11 @@ TEST_F(TorqueGuiding, TorquesAreTheTransposedJacobianOfTheWrenchAtTheFlange) {
 
         double q[6], w[6];
         KDL::JntArray jq(6);
-        for (int j = 0; j < 6; ++j)
-            q[j] = angle(rng), jq(j) = q[j] * kPi / 180, mpb.actualJointVel[j] = speed(rng);
+        for (int j = 0; j < 6; ++j) {
+            q[j] = angle(rng);
+            jq(j) = q[j] * kPi / 180;
+            mpb.actualJointVel[j] = speed(rng);
+        }
         for (int i = 0; i < 6; ++i) w[i] = i < 3 ? push(rng) : twist(rng);
         const KDL::Chain arm = arm_chain(c.geometry);
         KDL::Frame flange;
@@ -137,7 +140,8 @@ TEST_F(TorqueGuiding, StartCommandChecksClampsStoresAndPersists) {
                         {1, 1, lambda, K, 250, 0, -2},          {1, 1, lambda, K, 321, 1, 0}};
     for (const Row &r : rows) {
         SCOPED_TRACE(&r - rows);
-        mcb.errorCode = 0, mcb.forceSensorAct = r.act;
+        mcb.errorCode = 0;
+        mcb.forceSensorAct = r.act;
         EXPECT_EQ(kxmcForceAndTorqueDragStartStop(r.on, r.sign, r.lambda, r.k, B, r.vel, 90),
                   r.result);
         EXPECT_EQ(mcb.errorCode, r.result == -1 ? KXMC_ERR_ARGUMENT : 0u);
@@ -145,8 +149,9 @@ TEST_F(TorqueGuiding, StartCommandChecksClampsStoresAndPersists) {
         EXPECT_EQ(kxsim::read_config("/root/robot/user.config").empty(), r.result != 0);
     }
     const double stored_lambda[6] = {0, 1, 5, 5, 0.5, 2}, stored_b[6] = {0, 1, 1, 0.3, 1, 0};
-    EXPECT_TRUE(mcb.impedanceSign == 1 && mcb.dragMaxTcpVel == 321.0 &&
-                mcb.dragMaxTcpOriVel == 90.0);
+    EXPECT_EQ(mcb.impedanceSign, 1);
+    EXPECT_EQ(mcb.dragMaxTcpVel, 321.0);
+    EXPECT_EQ(mcb.dragMaxTcpOriVel, 90.0);
     // The stored (clamped) gains, persisted as one key each after the sign, then the limits.
     std::string want = "IMPEDANCE_SIGN=1.000000 ", got;
     for (const char *key : {"LAMDAGAIN", "KGAIN", "BGAIN"}) {
@@ -167,7 +172,8 @@ TEST_F(TorqueGuiding, StartCommandChecksClampsStoresAndPersists) {
     int32_t end_force = -1, force_torque = -1;
     mcb.endForceDragOn = 1;
     EXPECT_EQ(kxmcGetForceAndTorqueDragState(&end_force, &force_torque), 0);
-    EXPECT_TRUE(end_force == 1 && force_torque == 1);
+    EXPECT_EQ(end_force, 1);
+    EXPECT_EQ(force_torque, 1);
 }
 
 }  // namespace

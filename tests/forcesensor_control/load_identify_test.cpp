@@ -76,8 +76,9 @@ TEST_F(Poses, RecoversMassCentreAndOffsetsAndTheCompensationThenCancelsTheTool) 
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::memcpy(mcb.forceSensorCoord, c.mounting, sizeof c.mounting);
-        mcb.installTilt = c.tilt, mcb.installRot = c.rot;
-        mpb.forceSensorLoadWeight = 0,
+        mcb.installTilt = c.tilt;
+        mcb.installRot = c.rot;
+        mpb.forceSensorLoadWeight = 0;
         std::memset(mpb.forceSensorLoadCoord, 0, sizeof mpb.forceSensorLoadCoord);
         for (int n = 3; n >= 1; --n) ASSERT_EQ(record(n, c.tool, poses[n - 1], c.g_base), 0);
         for (double o : mcb.forceSensorZeroOffset)
@@ -132,14 +133,16 @@ TEST_F(Poses, RecordingRefusals) {
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
-        mpb.forceSensorLoadWeight = r.load, mpb.forceSensorLoadCoord[2] = r.coord;
+        mpb.forceSensorLoadWeight = r.load;
+        mpb.forceSensorLoadCoord[2] = r.coord;
         mcb.forceSensorZeroOffset[4] = 0.25;
         read(*r.tool, down, KDL::Vector(0, 0, -9.8));
         EXPECT_EQ(kxmcSaveSensorDataFlag(r.n), r.result);
         EXPECT_EQ(mcb.forceSensorZeroOffset[4], r.result == 0 ? 0.0 : 0.25);
     }
     // A moment alone is a load felt.
-    mpb.forceSensorLoadWeight = 0, mpb.forceSensorLoadCoord[2] = 0;
+    mpb.forceSensorLoadWeight = 0;
+    mpb.forceSensorLoadCoord[2] = 0;
     const Tool lever{0.09, {0, 0.12, 0}, {}};  // 0.88 N at 120 mm: 0.106 N m about X
     read(lever, down, KDL::Vector(0, 0, -9.8));
     EXPECT_EQ(kxmcSaveSensorDataFlag(1), 0);
@@ -163,8 +166,9 @@ TEST_F(Poses, DegeneratePosesAreRefusedWithTheirLogs) {
     std::snprintf(row, sizeof row, "ThreePointData12: data2 error = %f,%f,%f,%f,%f,%f", w[0], w[1],
                   w[2], w[3], w[4], w[5]);
     EXPECT_EQ(log[2].text, row);
-    EXPECT_TRUE(log[3].level == 4 && mpb.forceSensorLoadWeight == 0.0 &&
-                mpb.forceSensorLoadCoord[0] == 0.0);
+    EXPECT_EQ(log[3].level, 4);
+    EXPECT_EQ(mpb.forceSensorLoadWeight, 0.0);
+    EXPECT_EQ(mpb.forceSensorLoadCoord[0], 0.0);
 
     // Turning about one horizontal axis gives the centre but leaves the weight's component along
     // that axis unknown: the second stage fails, the centre stays written, the offsets are not.
@@ -204,8 +208,9 @@ TEST_F(HostCollected, CentreFromThreeWrenchesWeightFromFzAndTheSensorReading) {
     char row[128];
     std::snprintf(row, sizeof row, "threePoint3: data error = %f,%f,%f,%f,%f,%f", data[0], data[1],
                   data[2], data[3], data[4], data[5]);
-    EXPECT_TRUE(kxsim::log_lines()[3].text == row && kxsim::log_lines()[3].level == 4 &&
-                kxsim::log_lines()[0].level == 4);
+    EXPECT_EQ(kxsim::log_lines()[3].text, row);
+    EXPECT_EQ(kxsim::log_lines()[3].level, 4);
+    EXPECT_EQ(kxsim::log_lines()[0].level, 4);
     for (double fz : {-19.6, 19.6}) {
         ASSERT_EQ(qmcForceSensor_loadWeightIdentify(ForceSensorWrench{{3, 4, fz, 1, 1, 1}}, &m), 0);
         EXPECT_NEAR(m, 2.0, 1e-12);
@@ -219,7 +224,8 @@ TEST_F(HostCollected, CentreFromThreeWrenchesWeightFromFzAndTheSensorReading) {
         std::memset(mpb.activeWorkpieceFrame, 0, sizeof mpb.activeWorkpieceFrame);
         mpb.workpieceFrameTable[256][7] = 77;
         std::memcpy(mpb.forceSensorWrench, w, sizeof w);
-        mcb.forceSensorZeroFlag = r.zero, mcb.forceSensorRefCoord = r.ref,
+        mcb.forceSensorZeroFlag = r.zero;
+        mcb.forceSensorRefCoord = r.ref;
         mpb.forceSensorLoadWeight = r.load;
         double read[6] = {};
         EXPECT_EQ(qmcGetForceSensorData_loadIdentify(r.frame, read), r.result);

@@ -51,7 +51,8 @@ TEST_F(SensorCollision, BandEdgesOfEveryComponent) {
         }
         // The other components are not watched, however far out they are.
         std::memcpy(w, kRef, sizeof w);
-        w[(i + 1) % 6] = 1e6, w[(i + 2) % 6] = -1e6;
+        w[(i + 1) % 6] = 1e6;
+        w[(i + 2) % 6] = -1e6;
         EXPECT_FALSE(fires(w));
     }
     const uint8_t none[6] = {};
@@ -59,9 +60,11 @@ TEST_F(SensorCollision, BandEdgesOfEveryComponent) {
     const double far[6] = {1e9, -1e9, 1e9, -1e9, 1e9, -1e9};
     EXPECT_FALSE(fires(far));
     // Off, or with the sensor processing off, nothing fires.
-    start(), mcb.forceSensorAct = 0;
+    start();
+    mcb.forceSensorAct = 0;
     EXPECT_FALSE(fires(far));
-    mcb.forceSensorAct = 1, mcb.sensorCollisionOn = 0;
+    mcb.forceSensorAct = 1;
+    mcb.sensorCollisionOn = 0;
     EXPECT_FALSE(fires(far));
 }
 
@@ -106,10 +109,14 @@ TEST_F(SensorCollision, EveryReactionWithAndWithoutARunningProgram) {
         SCOPED_TRACE("reaction " + std::to_string(r.reaction) + " state " +
                      std::to_string(r.state) + " inhibit " + std::to_string(r.inhibit));
         start();
-        mcb.collisionPauseFlag = r.reaction, mpb.robotState = r.state,
+        mcb.collisionPauseFlag = r.reaction;
+        mpb.robotState = r.state;
         mcb.collisionStopInhibit = r.inhibit;
-        mcb.collisionSafeTime = 2500, mcb.tcpSpeedOverDragState = 0, mcb.tcpSpeedOverDragTime = 0;
-        kxsim::clear_journal(), kxsim::clear_log();
+        mcb.collisionSafeTime = 2500;
+        mcb.tcpSpeedOverDragState = 0;
+        mcb.tcpSpeedOverDragTime = 0;
+        kxsim::clear_journal();
+        kxsim::clear_log();
         mcb.collisionErrorCode = none;
         std::memcpy(mpb.forceSensorWrench, hit, sizeof hit);
         collisionControl();
@@ -147,10 +154,13 @@ TEST_F(SensorCollision, StartCommandChecksStoresAndAlwaysEchoesTheCommand) {
     uint32_t id = 100;
     for (const Row &r : rows) {
         SCOPED_TRACE(&r - rows);
-        mcb.sensorCollisionOn = 7, mcb.errorCode = 0, mcb.forceSensorAct = r.act,
+        mcb.sensorCollisionOn = 7;
+        mcb.errorCode = 0;
+        mcb.forceSensorAct = r.act;
         mcb.sensorCollisionRef[2] = 0;
         std::memset(mpb.activeWorkpieceFrame, 0, sizeof mpb.activeWorkpieceFrame);
-        mpb.workpieceFrameTable[256][48] = 0xABCD, mpb.workpieceFrameTable[5][48] = 0x1234;
+        mpb.workpieceFrameTable[256][48] = 0xABCD;
+        mpb.workpieceFrameTable[5][48] = 0x1234;
         EXPECT_EQ(qmcCollisionStartStop(r.on, r.frame, r.sel, r.ref, kUpper, kLower, ++id),
                   r.result);
         EXPECT_EQ(mpb.cmdId, id);
@@ -159,8 +169,9 @@ TEST_F(SensorCollision, StartCommandChecksStoresAndAlwaysEchoesTheCommand) {
         EXPECT_EQ(mcb.sensorCollisionRef[2], r.result == 0 ? kRef[2] : 0.0);
         EXPECT_EQ(mpb.activeWorkpieceFrame[48], r.result == 0 && r.on == 1 ? 0xABCDu : 0u);
     }
-    EXPECT_TRUE(mcb.sensorCollisionLower[4] == kLower[4] &&
-                mcb.sensorCollisionUpper[5] == kUpper[5] && mcb.sensorCollisionAxisSel[3] == 1);
+    EXPECT_EQ(mcb.sensorCollisionLower[4], kLower[4]);
+    EXPECT_EQ(mcb.sensorCollisionUpper[5], kUpper[5]);
+    EXPECT_EQ(mcb.sensorCollisionAxisSel[3], 1);
 }
 
 }  // namespace

@@ -20,9 +20,10 @@ TEST_F(Guiding, FollowsThePushWithForceOverDampingAndStopsWithIt) {
                           {0, {0, 0, 0, 0, 1.5, 0}}, {2, {16, 0, 0, 0, 0, 2}},
                           {1, {16, 0, 0, 0, 0, 2}},  {0, {0, 16, 0, -2, 0, 0}}};
     for (const Case &c : cases) {
-        restart(101), configure();
-        mpb.toolTrsf = trsf(KDL::Frame(KDL::Rotation::RPY(kPi / 2, 0, kPi / 6))),
-        mcb.forceSensorRefCoord = c.ref;  // turned tool
+        restart(101);
+        configure();
+        mpb.toolTrsf = trsf(KDL::Frame(KDL::Rotation::RPY(kPi / 2, 0, kPi / 6)));  // turned tool
+        mcb.forceSensorRefCoord = c.ref;
         const KDL::Twist t = run(c.w, 2000);
         double speed[2] = {0, 0};  // commanded translation and rotation speeds
         for (int i = 0; i < 6; ++i)
@@ -33,8 +34,8 @@ TEST_F(Guiding, FollowsThePushWithForceOverDampingAndStopsWithIt) {
         const double none[6] = {};
         const KDL::Twist rest = run(none, 1200);
         EXPECT_LT(rest.vel.Norm() + rest.rot.Norm(), 1e-5) << "frame " << int(c.ref);
-        EXPECT_TRUE(mcb.endForceDragOn == 1 &&
-                    kxsim::calls("qmcUpdateJointCartGoalPos").size() == 3200u);
+        EXPECT_EQ(mcb.endForceDragOn, 1);
+        EXPECT_EQ(kxsim::calls("qmcUpdateJointCartGoalPos").size(), 3200u);
     }
 }
 
@@ -44,14 +45,18 @@ TEST_F(Guiding, FollowsThePushWithForceOverDampingAndStopsWithIt) {
 TEST_F(Guiding, NewSessionStartsWhereTheArmIs) {
     const double push[6] = {20, 0, 0, 0, 0, 0}, none[6] = {};
     for (uint8_t ref : {0, 1, 2}) {  // flange, base and tool frames
-        restart(101), configure();
-        mcb.forceSensorRefCoord = ref, run(push, 300), run(none, 300);
+        restart(101);
+        configure();
+        mcb.forceSensorRefCoord = ref;
+        run(push, 300);
+        run(none, 300);
         move_to({10, -80, 80, -90, -80, 10});
         run(none, 10);
         const double want[6] = {10, -80, 80, -90, -80, 10};
         for (int j = 0; j < 6; ++j)
             EXPECT_NEAR(mpb.targetJointPos[j], want[j], 1e-3) << int(ref) << " " << j;
-        EXPECT_TRUE(mcb.endForceDragOn == 1 && mcb.warningCode == 0u) << int(ref);
+        EXPECT_EQ(mcb.endForceDragOn, 1) << int(ref);
+        EXPECT_EQ(mcb.warningCode, 0u) << int(ref);
     }
 }
 
@@ -59,11 +64,13 @@ TEST_F(Guiding, NewSessionStartsWhereTheArmIs) {
 // the base damping alone, still moving.
 TEST_F(Guiding, AdaptiveDampingSlowsTheFollow) {
     const double w[6] = {15, 15, 15, 1, 1, 1};
-    mcb.forceSensorRefCoord = 1, mcb.endDragAdaptiveSign = 1;
+    mcb.forceSensorRefCoord = 1;
+    mcb.endDragAdaptiveSign = 1;
     const KDL::Twist t = run(w, 1500);
     for (int i = 0; i < 6; ++i) {
         const double free = w[i] / (mcb.endDragDamp[i] + 0.25 * w[i]);
-        EXPECT_TRUE(t(i) > 0.3 * free && t(i) < free) << i << " " << t(i);
+        EXPECT_GT(t(i), 0.3 * free) << i << " " << t(i);
+        EXPECT_LT(t(i), free) << i << " " << t(i);
     }
 }
 
@@ -77,19 +84,24 @@ TEST_F(Guiding, PushBelowTheDeadBandOrWithGuidingBlockedLeavesTheArmAtRest) {
                           {20, [] { mcb.safetyCode = 0x23000001; }},
                           {20, [] { mcb.endForceDragOn = 0; }}};
     for (const Case &c : cases) {
-        restart(101), configure();
+        restart(101);
+        configure();
         const double w[6] = {c.fx, 0, 0, 0, 0, 0}, q1 = mpb.jointPos[0];
-        mcb.forceSensorRefCoord = 1, c.block(), run(w, 300);
+        mcb.forceSensorRefCoord = 1;
+        c.block();
+        run(w, 300);
         EXPECT_NEAR(mpb.jointPos[0], q1, 1e-6) << c.fx;
     }
 }
 
 TEST_F(Guiding, JointSpeedLimitStopsGuidingWithItsWarning) {
     const double w[6] = {40, 0, 0, 0, 0, 0};
-    mcb.endDragVMax = 8, mcb.forceSensorRefCoord = 1;  // [deg/s]
+    mcb.endDragVMax = 8;  // [deg/s]
+    mcb.forceSensorRefCoord = 1;
     run(w, 1500);
-    EXPECT_TRUE(mcb.endForceDragOn == 0 && mcb.warningCode >= KXMC_WARN_HANDGUIDE_JOINT1_FAST &&
-                mcb.warningCode <= KXMC_WARN_HANDGUIDE_JOINT1_FAST + 5);
+    EXPECT_EQ(mcb.endForceDragOn, 0);
+    EXPECT_GE(mcb.warningCode, KXMC_WARN_HANDGUIDE_JOINT1_FAST);
+    EXPECT_LE(mcb.warningCode, KXMC_WARN_HANDGUIDE_JOINT1_FAST + 5);
     EXPECT_LT(max_joint_speed_, 8.0);
     const auto &log = kxsim::log_lines();
     EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const kxsim::LogLine &l) {
@@ -104,27 +116,38 @@ TEST_F(Guiding, JointSpeedLimitStopsGuidingWithItsWarning) {
 TEST_F(Guiding, VirtualWallHoldsTheToolOutOfTheBoxAndInsideTheKeepInBox) {
     struct Case { uint8_t on, shape; bool outside_ahead; double min_gap; };
     for (const Case &c : {Case{0, 0, true, -100}, Case{1, 0, true, 15}, Case{1, 1, false, 15}}) {
-        restart(101), configure();
-        mcb.forceSensorRefCoord = 1, mcb.endDragInterfereSign = 1, mcb.wallOn = c.on,
-        mcb.wallShape = c.shape, mcb.wallDefMode = 1;
+        restart(101);
+        configure();
+        mcb.forceSensorRefCoord = 1;
+        mcb.endDragInterfereSign = 1;
+        mcb.wallOn = c.on;
+        mcb.wallShape = c.shape;
+        mcb.wallDefMode = 1;
         const double *p = mpb.flangePose.pos.v, face = p[0] + 150;  // [mm] the face ahead in +X
         const double centre[3] = {c.outside_ahead ? face + 200 : face - 300, p[1], p[2]},
                      size[3] = {400, 800, 800}, w[6] = {20, 0, 0, 0, 0, 0};
-        std::copy(centre, centre + 3, mcb.wallCentre), std::copy(size, size + 3, mcb.wallSize);
+        std::copy(centre, centre + 3, mcb.wallCentre);
+        std::copy(size, size + 3, mcb.wallSize);
         double gap = 1e9;
         const KDL::Twist t =
             run(w, 4000, 200, [&] { gap = std::min(gap, face - mpb.flangePose.pos.v[0]); });
         // Without the wall the tool enters the box; with it, it crawls (< 10 mm/s) outside.
-        EXPECT_TRUE(c.on ? gap > c.min_gap && t.vel.Norm() < 0.01 : gap < c.min_gap)
-            << int(c.shape) << " " << gap;
+        if (c.on) {
+            EXPECT_GT(gap, c.min_gap) << int(c.shape) << " " << gap;
+            EXPECT_LT(t.vel.Norm(), 0.01) << int(c.shape) << " " << gap;
+        } else {
+            EXPECT_LT(gap, c.min_gap) << int(c.shape) << " " << gap;
+        }
     }
 }
 
 // Pushing the wrist toward its singular pose (joint 5 at 0) with a moment about joint 5's axis.
 TEST_F(Guiding, SingularityGuardEngagesNearTheWristSingularity) {
     for (int flagged : {0, 1}) {  // (a flagged release would hold the unflagged guard off)
-        restart(101), configure();
-        mcb.forceSensorRefCoord = 1, mcb.singularityConstraintsFlag = flagged;
+        restart(101);
+        configure();
+        mcb.forceSensorRefCoord = 1;
+        mcb.singularityConstraintsFlag = flagged;
         move_to({0, -90, 90, -90, -35, 0});
         const KDL::Vector axis5 = 2.0 * joint_axis(4);  // turning about it raises q5 toward 0
         const double w[6] = {0, 0, 0, axis5.x(), axis5.y(), axis5.z()};
@@ -136,10 +159,13 @@ TEST_F(Guiding, SingularityGuardEngagesNearTheWristSingularity) {
         // Guided up to the band before the guard acted; the unflagged constraint wrench pushes
         // the wrist back out, the flagged guard hands the arm to joint drag; never stopped for
         // joint speed.
-        EXPECT_TRUE(nearest > (flagged ? 19.0 : 15.0) && nearest < 21.0 &&
-                    (flagged || back_out > 21.0))
-            << nearest << " " << back_out;
-        EXPECT_TRUE(mcb.warningCode == 0u && mpb.robotState == (flagged ? 4 : 1)) << flagged;
+        EXPECT_GT(nearest, flagged ? 19.0 : 15.0) << nearest << " " << back_out;
+        EXPECT_LT(nearest, 21.0) << nearest << " " << back_out;
+        if (!flagged) {
+            EXPECT_GT(back_out, 21.0) << nearest << " " << back_out;
+        }
+        EXPECT_EQ(mcb.warningCode, 0u) << flagged;
+        EXPECT_EQ(mpb.robotState, flagged ? 4 : 1) << flagged;
         EXPECT_EQ(kxsim::log_contains(
                       "kxCtlTCPSpeedOver After to DragMode mcb.collisionPauseFlag = : 9", 2),
                   flagged == 1);
@@ -154,8 +180,10 @@ TEST_F(Guiding, SingularityGuardEngagesNearTheWristSingularity) {
          {Release{std::vector<double>(shoulder, shoulder + 6), 4},
           Release{{0, -90, 90, 70.01, -40, 0}, 4}, Release{{0, -90, 90, 70, -40, 0}, 1}}) {
         std::copy(r.pose.begin(), r.pose.end(), mpb.targetJointPos);
-        kxsim::ideal_position_loop_step(), mpb.robotState = 4, mpb.tcpSpeed = 60,
-                                           kxmcForceSensorDragProcess();
+        kxsim::ideal_position_loop_step();
+        mpb.robotState = 4;
+        mpb.tcpSpeed = 60;
+        kxmcForceSensorDragProcess();
         EXPECT_EQ(mpb.robotState, r.state) << r.pose[3];
     }
     EXPECT_TRUE(
@@ -168,7 +196,8 @@ TEST_F(Guiding, JointLimitBandsDampTheApproach) {
     struct Case { int joint; double q, sign, extra_rot; };
     for (const Case &c : {Case{5, 168, 1, 150}, Case{5, 168, -1, 0}, Case{5, -168, -1, 150},
                           Case{3, 74, 1, 150}, Case{3, -254, -1, 150}, Case{3, -254, 1, 0}}) {
-        restart(101), configure();
+        restart(101);
+        configure();
         mcb.forceSensorRefCoord = 1;
         double joints[6] = {0, -90, 90, -90, -90, 0};
         joints[c.joint] = c.q;
@@ -178,9 +207,8 @@ TEST_F(Guiding, JointLimitBandsDampTheApproach) {
         const double w[6] = {10, 0, 0, axis.x(), axis.y(), axis.z()}, b_rot = 10 + c.extra_rot,
                      b_lin = 200 + 5000 * c.extra_rot / 150;
         const KDL::Twist t = run(w, 400, 100);
-        EXPECT_TRUE(std::fabs(dot(t.rot, axis) / 4.0 * b_rot - 1) < 0.1 &&
-                    std::fabs(t.vel.x() * b_lin / 10 - 1) < 0.1)
-            << c.joint << " " << c.q;
+        EXPECT_NEAR(dot(t.rot, axis) / 4.0 * b_rot, 1, 0.1) << c.joint << " " << c.q;
+        EXPECT_NEAR(t.vel.x() * b_lin / 10, 1, 0.1) << c.joint << " " << c.q;
     }
 }
 

@@ -56,7 +56,8 @@ protected:
                      damp[6] = {200, 200, 200, 10, 10, 10}, stiffness[6] = {},
                      threshold[6] = {3, 3, 3, 0.3, 0.3, 0.3};
         SensorFixture::configure();
-        mcb.speedMode = 1, mpb.robotState = 1,
+        mcb.speedMode = 1;
+        mpb.robotState = 1;
         kxmcEndForceDragstartstop(1, 0, 0, 0, inertia, damp, stiffness, threshold, 100, 90);
         mcb.forceSensorCoord[5] = 30;  // the sensor turned on the flange
         move_to({0, -90, 90, -90, -90, 0});
@@ -64,11 +65,15 @@ protected:
     // One cycle in which guiding does not run: the admittance rests at the commanded joints.
     void idle() {
         const int32_t state = mpb.robotState;
-        mpb.robotState = 4, kxmcForceSensorDragProcess(), mpb.robotState = state;
+        mpb.robotState = 4;
+        kxmcForceSensorDragProcess();
+        mpb.robotState = state;
     }
     void move_to(std::initializer_list<double> joints) {
         std::copy(joints.begin(), joints.end(), mpb.targetJointPos);
-        kxsim::ideal_position_loop_step(), kxsim::ideal_position_loop_step(), idle();  // at rest
+        kxsim::ideal_position_loop_step();
+        kxsim::ideal_position_loop_step();
+        idle();  // at rest
     }
     // One servo cycle with the operator's wrench w (guided-frame axes, at its origin).
     void step(const double w[6]) {
@@ -78,9 +83,11 @@ protected:
         const KDL::Wrench push =
             axes * KDL::Wrench(KDL::Vector(w[0], w[1], w[2]), KDL::Vector(w[3], w[4], w[5]));
         double ws[6], before[6];
-        to_array(sensor.M.Inverse(push.RefPoint(sensor.p - g.p)), ws), cycle(ws);
+        to_array(sensor.M.Inverse(push.RefPoint(sensor.p - g.p)), ws);
+        cycle(ws);
         EXPECT_EQ(kxmcForceSensorDragProcess(), 0);
-        std::copy(mpb.jointPos, mpb.jointPos + 6, before), kxsim::ideal_position_loop_step();
+        std::copy(mpb.jointPos, mpb.jointPos + 6, before);
+        kxsim::ideal_position_loop_step();
         for (int j = 0; j < 6; ++j)
             max_joint_speed_ =
                 std::max(max_joint_speed_, 1000 * std::fabs(mpb.jointPos[j] - before[j]));
@@ -92,7 +99,8 @@ protected:
         KDL::Frame start;
         for (int i = 0; i < n; ++i) {
             if (i == n - window) start = guided(mcb.forceSensorRefCoord);
-            step(w), each();
+            step(w);
+            each();
         }
         const KDL::Frame end = guided(mcb.forceSensorRefCoord);
         const KDL::Twist t = KDL::diff(start, end, window * 0.001);
