@@ -138,6 +138,22 @@ TEST(FitCurve, NoisyCurvesReachTheLeastSquaresMinimum) {
     }
 }
 
+// More points than the fit stores: the first KXMC_FIT_MAX_POINTS are fitted, the rest (torques
+// that are no number, which would spoil any fit reading them) ignored.
+TEST(FitCurve, PointsBeyondTheStoredCountAreIgnored) {
+    const Params p = {10, 14, 1.0, 8, 6};
+    std::vector<double> v, tau;
+    for (int i = 0; i < KXMC_FIT_MAX_POINTS; ++i) {
+        v.push_back(-2.2 + 4.4 * (i + 0.5) / KXMC_FIT_MAX_POINTS);
+        tau.push_back(model(p, v.back()));
+    }
+    v.resize(KXMC_FIT_MAX_POINTS + 20, 1.0);
+    tau.resize(v.size(), kNaN);
+    const Fit f = fit(v, tau, kOnes);
+    for (int k = 0; k < 5; ++k) EXPECT_NEAR(qs_free(f.x, k), p[k], 1e-4 * p[k]) << k;
+    EXPECT_LT(f.resnorm, 1e-9);
+}
+
 TEST(FitCurve, DegenerateInputsReturnTheStart) {
     const Params x0 = {1.5, -2, 3, 4, 5};
     const std::vector<double> zeros(40, 0.0);

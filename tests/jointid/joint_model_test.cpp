@@ -92,4 +92,22 @@ TEST_F(JointModel, StatusFlagsAValueAboveTwiceItsReference) {
     EXPECT_EQ(kxmcGetJointModelStatus(nullptr, nullptr, nullptr, nullptr), 0);
 }
 
+// Drives that do not answer leave both reads at zero, never at whatever the storage held; on an
+// arm without references any value above zero would fail the joint.
+TEST_F(JointModel, DrivesThatDoNotAnswerReadAsZero) {
+    restart(250);
+    kxsim::set_single_joint_identify(5, 5, 5);
+    const int32_t raw[6] = {7, 7, 7, 7, 7, 7};
+    kxsim::set_joint_identification_data(raw);
+    kxsim::set_joint_identify_answers(false);
+    kxmcSetJointModelType(1);
+    uint16_t status = 7;
+    float ident[3], value = -1;
+    EXPECT_EQ(kxmcGetJointModelStatus(&status, ident, nullptr, nullptr), 0);
+    EXPECT_EQ(status, 0);
+    for (float v : ident) EXPECT_EQ(v, 0.0f);
+    EXPECT_EQ(kxmcGetJointModelDataOnline(&value), 0);
+    EXPECT_EQ(value, 0.0f);
+}
+
 }  // namespace
