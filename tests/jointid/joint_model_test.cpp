@@ -1,9 +1,9 @@
 // Drive-side joint model identification: commands reach the hardware layer, the live value and
 // the status read it back for the selected joint.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
@@ -36,9 +36,13 @@ TEST_F(JointModel, LiveValueIsTheSelectedJointsScaledUnlessTypeOne) {
     EXPECT_EQ(kxmcGetJointModelDataOnline(&value), 0);
     EXPECT_EQ(singleJointIdentify.modelJoint, 1);
     EXPECT_FLOAT_EQ(value, 1.0f);
-    struct Case { uint8_t joint; uint16_t type; float want; } cases[] = {
-        {2, 0, 2.0f}, {2, 1, 2000000.0f}, {3, 2, -3.0f}, {5, 0, 5e-6f}, {6, 1, 6000000.0f},
-        {0, 0, 0.0f}, {7, 1, 0.0f}};  // joints outside 1..6 read nothing
+    struct Case {
+        uint8_t joint;
+        uint16_t type;
+        float want;
+    } cases[] = {
+        {2, 0, 2.0f},       {2, 1, 2000000.0f}, {3, 2, -3.0f}, {5, 0, 5e-6f},
+        {6, 1, 6000000.0f}, {0, 0, 0.0f},       {7, 1, 0.0f}};  // joints outside 1..6 read nothing
     for (const Case &c : cases) {
         kxmcSingleJointModelOnlineOnOff(c.joint, 1);
         kxmcSetJointModelType(c.type);
