@@ -28,6 +28,7 @@ float g_ratio[6] = {0, 0, 0, 0, 0, 0};
 uint16_t g_axle_din = 0;
 int32_t g_identification[6] = {0, 0, 0, 0, 0, 0};
 int32_t g_single_identify[3] = {0, 0, 0};
+bool g_identify_answers = true;  // the drives fill the identification reads
 int g_quaternion_sign = 1;
 
 }  // namespace
@@ -50,6 +51,7 @@ void reset_services() {
     g_axle_din = 0;
     std::memset(g_identification, 0, sizeof g_identification);
     std::memset(g_single_identify, 0, sizeof g_single_identify);
+    g_identify_answers = true;
     g_cycle = 0;
     g_recording = true;
     clear_robot_pos();
@@ -124,6 +126,8 @@ void set_single_joint_identify(int32_t a, int32_t b, int32_t c) {
     g_single_identify[1] = b;
     g_single_identify[2] = c;
 }
+
+void set_joint_identify_answers(bool on) { g_identify_answers = on; }
 
 }  // namespace kxsim
 
@@ -250,7 +254,7 @@ int kxHalSetJointIdentifyEnable(uint8_t joint, uint16_t on) {
 }
 
 int kxHalGetJointIdentificationData(int32_t values[6]) {
-    if (values == nullptr) {
+    if (values == nullptr || !kxsim::g_identify_answers) {
         return -1;
     }
     std::memcpy(values, kxsim::g_identification, sizeof kxsim::g_identification);
@@ -261,7 +265,7 @@ int kxHalGetJointIdentificationData(int32_t values[6]) {
 // the joint asked for.
 int kxHalGetSingleJointIdentify(uint8_t joint, int32_t *a, int32_t *b, int32_t *c) {
     record_call("kxHalGetSingleJointIdentify", {static_cast<double>(joint)});
-    if (a == nullptr || b == nullptr || c == nullptr) {
+    if (a == nullptr || b == nullptr || c == nullptr || !kxsim::g_identify_answers) {
         return -1;
     }
     *a = kxsim::g_single_identify[0];

@@ -126,6 +126,8 @@ void clear_collision_ratio();
 void set_axle_din(uint16_t din);
 void set_joint_identification_data(const int32_t values[6]);
 void set_single_joint_identify(int32_t a, int32_t b, int32_t c);
+// Off: both identification reads fail and write nothing (drives not answering); on by default.
+void set_joint_identify_answers(bool on);
 
 // Sign of the quaternions trsfToQtrn returns: +1 (default) the representative with w >= 0, -1
 // its negative, the same rotation as another kinematics library may hand it out.

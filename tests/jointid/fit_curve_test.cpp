@@ -1,14 +1,14 @@
 // Friction-model fit: checked against the model's analytic derivatives and an independent
 // Gauss-Newton solve with Eigen, never against the fit's own arithmetic.
-#include <cmath>
+#include <gtest/gtest.h>
+
+#include <Eigen/Dense>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
 #include <vector>
-
-#include <Eigen/Dense>
-#include <gtest/gtest.h>
 
 #include "kxmc/kxmcforcetorque.h"
 
@@ -38,10 +38,9 @@ std::array<double, 5> gradient(const Params &p, double v) {
 // both directions.
 std::vector<double> ladder(bool fast) {
     std::vector<double> v;
-    for (int k = 0; k < (fast ? 30 : 20); ++k) {
-        v.push_back((fast ? 18.0 + 3.6 * k : 0.45 + 0.9 * k) * kPi / 180.0);
-    }
-    for (int k = 0, n = static_cast<int>(v.size()); k < n; ++k) v.push_back(-v[k]);
+    for (double dir : {1.0, -1.0})
+        for (int k = 0; k < (fast ? 30 : 20); ++k)
+            v.push_back(dir * (fast ? 18.0 + 3.6 * k : 0.45 + 0.9 * k) * kPi / 180.0);
     return v;
 }
 
@@ -101,41 +100,55 @@ const Curve kCurves[] = {
     {"Stribeck below the fast ladder", {9, 14, 0.1, 80, 20}, true, false},
 };
 
-double qs_free(const Params &p, int k) { return k == 2 ? std::fabs(p[k]) : p[k]; }  // qs enters squared
+double qs_free(const Params &p, int k) {
+    return k == 2 ? std::fabs(p[k]) : p[k];
+}  // qs enters squared
 
-TEST(FitCurve, NoiselessCurvesFitToZeroResidual) {
-    for (const Curve &c : kCurves) {
-        SCOPED_TRACE(c.name);
-        const std::vector<double> v = ladder(c.fast);
-        std::vector<double> tau;
-        double energy = 0;
-        for (double s : v) tau.push_back(model(c.p, s)), energy += tau.back() * tau.back();
-        const Fit f = fit(v, tau, kOnes);
-        EXPECT_LT(f.resnorm, 1e-11 * energy);
-        EXPECT_NEAR(f.resnorm, sum_sq(f.x, v, tau), 1e-12 * energy);
-        if (!c.identifiable) continue;
-        for (int k = 0; k < 5; ++k) EXPECT_NEAR(qs_free(f.x, k), c.p[k], 1e-4 * c.p[k]) << k;
-    }
-}
-
-TEST(FitCurve, NoisyCurvesReachTheLeastSquaresMinimum) {
+// Noiseless curves fit to a residual near zero; with noise the fit reaches the minimum an
+// independent Gauss-Newton solve finds from the generating parameters.
+TEST(FitCurve, CurvesFitToTheLeastSquaresMinimum) {
     std::mt19937_64 rng(7);
     std::normal_distribution<double> noise(0.0, 0.01);
     for (const Curve &c : kCurves) {
         SCOPED_TRACE(c.name);
         const std::vector<double> v = ladder(c.fast);
-        std::vector<double> tau;
-        for (double s : v) tau.push_back(model(c.p, s) + noise(rng) * c.p[1]);
-        const Fit f = fit(v, tau, kOnes);
-        EXPECT_LE(f.resnorm, sum_sq(c.p, v, tau));
-        EXPECT_NEAR(f.resnorm, sum_sq(f.x, v, tau), 1e-12);
+        std::vector<double> clean, noisy;
+        double energy = 0;
+        for (double s : v) {
+            clean.push_back(model(c.p, s));
+            noisy.push_back(clean.back() + noise(rng) * c.p[1]);
+            energy += clean.back() * clean.back();
+        }
+        const Fit f = fit(v, clean, kOnes);
+        const Fit g = fit(v, noisy, kOnes);
+        EXPECT_LT(f.resnorm, 1e-11 * energy);
+        EXPECT_NEAR(f.resnorm, sum_sq(f.x, v, clean), 1e-12 * energy);
+        EXPECT_LE(g.resnorm, sum_sq(c.p, v, noisy));
+        EXPECT_NEAR(g.resnorm, sum_sq(g.x, v, noisy), 1e-12);
         if (!c.identifiable) continue;
-        // The minimum an independent Gauss-Newton solve reaches from the generating parameters.
-        const Params gn = gauss_newton(c.p, v, tau);
-        EXPECT_NEAR(f.resnorm, sum_sq(gn, v, tau), 1e-6 * f.resnorm);
-        for (int k = 0; k < 5; ++k)
-            EXPECT_NEAR(qs_free(f.x, k), qs_free(gn, k), 1e-4 * std::fabs(gn[k])) << k;
+        const Params gn = gauss_newton(c.p, v, noisy);
+        EXPECT_NEAR(g.resnorm, sum_sq(gn, v, noisy), 1e-6 * g.resnorm);
+        for (int k = 0; k < 5; ++k) {
+            EXPECT_NEAR(qs_free(f.x, k), c.p[k], 1e-4 * c.p[k]) << k;
+            EXPECT_NEAR(qs_free(g.x, k), qs_free(gn, k), 1e-4 * std::fabs(gn[k])) << k;
+        }
     }
+}
+
+// More points than the fit stores: the first KXMC_FIT_MAX_POINTS are fitted, the rest (torques
+// that are no number, which would spoil any fit reading them) ignored.
+TEST(FitCurve, PointsBeyondTheStoredCountAreIgnored) {
+    const Params p = {10, 14, 1.0, 8, 6};
+    std::vector<double> v, tau;
+    for (int i = 0; i < KXMC_FIT_MAX_POINTS; ++i) {
+        v.push_back(-2.2 + 4.4 * (i + 0.5) / KXMC_FIT_MAX_POINTS);
+        tau.push_back(model(p, v.back()));
+    }
+    v.resize(KXMC_FIT_MAX_POINTS + 20, 1.0);
+    tau.resize(v.size(), kNaN);
+    const Fit f = fit(v, tau, kOnes);
+    for (int k = 0; k < 5; ++k) EXPECT_NEAR(qs_free(f.x, k), p[k], 1e-4 * p[k]) << k;
+    EXPECT_LT(f.resnorm, 1e-9);
 }
 
 TEST(FitCurve, DegenerateInputsReturnTheStart) {
@@ -241,17 +254,23 @@ TEST(FitCurve, ScaledNormsHypotenuseAndFloorDivision) {
     EXPECT_EQ(xnrm2(0, tiny, 0), 0.0);
     EXPECT_TRUE(std::isnan(xnrm2(2, std::array<double, 2>{1.0, kNaN}.data(), 0)));
 
-    struct H { double a, b, want; } hyp[] = {
-        {3, 4, 5}, {-4, 3, 5}, {1e300, 1e300, 1.4142135623730951e300},
-        {3e-300, -4e-300, 5e-300}, {0, 0, 0}, {kInf, 1, kInf}, {2, 2, 2 * 1.4142135623730951}};
-    for (const H &h : hyp) EXPECT_DOUBLE_EQ(rt_hypotd_snf(h.a, h.b), h.want) << h.a << " " << h.b;
+    const double hyp[][3] = {{3, 4, 5},
+                             {-4, 3, 5},
+                             {1e300, 1e300, 1.4142135623730951e300},
+                             {3e-300, -4e-300, 5e-300},
+                             {0, 0, 0},
+                             {kInf, 1, kInf},
+                             {2, 2, 2 * 1.4142135623730951}};
+    for (const auto &h : hyp)
+        EXPECT_DOUBLE_EQ(rt_hypotd_snf(h[0], h[1]), h[2]) << h[0] << " " << h[1];
     EXPECT_TRUE(std::isnan(rt_hypotd_snf(kNaN, 1)));
     EXPECT_TRUE(std::isnan(rt_hypotd_snf(1, kNaN)));
 
-    struct D { int32_t n, d, want; } div[] = {
-        {7, 2, 3}, {-7, 2, -4}, {7, -2, -4}, {-7, -2, 3}, {6, -3, -2}, {-6, 3, -2},
-        {0, 5, 0}, {5, 0, 0}, {INT32_MIN, -1, INT32_MAX}, {INT32_MIN, 1, INT32_MIN}};
-    for (const D &d : div) EXPECT_EQ(div_nde_s32_floor(d.n, d.d), d.want) << d.n << "/" << d.d;
+    const int32_t div[][3] = {{7, 2, 3},   {-7, 2, -4}, {7, -2, -4}, {-7, -2, 3},
+                              {6, -3, -2}, {-6, 3, -2}, {0, 5, 0},   {5, 0, 0}};
+    for (const auto &d : div) EXPECT_EQ(div_nde_s32_floor(d[0], d[1]), d[2]) << d[0] << "/" << d[1];
+    EXPECT_EQ(div_nde_s32_floor(INT32_MIN, -1), INT32_MAX);  // saturates
+    EXPECT_EQ(div_nde_s32_floor(INT32_MIN, 1), INT32_MIN);
 }
 
 TEST(FitCurve, ReflectorAnnihilatesTheColumnAndAppliesAsIMinusTauVVt) {
@@ -303,8 +322,6 @@ TEST(FitCurve, BuildingBlocksRefuseAnIndexOutsideTheParametersAndMissingArrays) 
     } cases[] = {
         {"index -1", 3, -1, true, true, true, true},
         {"index 5", 3, 5, true, true, true, true},
-        {"index INT32_MAX", 3, 2147483647, true, true, true, true},
-        {"index INT32_MIN", 3, -2147483647 - 1, true, true, true, true},
         {"null x", 3, 0, false, true, true, true},
         {"null xdata", 3, 0, true, false, true, true},
         {"null xdata, one point", 1, 0, true, false, true, true},
@@ -334,19 +351,16 @@ TEST(FitCurve, BuildingBlocksRefuseAnIndexOutsideTheParametersAndMissingArrays) 
     EXPECT_EQ(r[3], 99.0);
     // With no points the evaluation succeeds without data.
     EXPECT_EQ(finDiffEvalAndChkErr(0, x, 4, 0.25, nullptr, nullptr, r), 1);
-}
-
-TEST(FitCurve, FiniteDifferencesRefuseEachMissingArray) {
-    const double v[3] = {-0.5, 0.1, 0.6}, tau[3] = {0.0, 0.0, 0.0};
+    // The finite differences without one of their arrays evaluate and write nothing.
     for (int missing = 0; missing < 5; ++missing) {
         SCOPED_TRACE(missing);
-        double x[5] = {1.5, 2.5, -0.3, 40.0, 1.2}, r0[3] = {0.0, 0.0, 0.0}, J[15], work[3];
+        double r0[3] = {0.0, 0.0, 0.0}, J[15], work[3];
         for (double &j : J) j = 99.0;
         int32_t evaluations = 0;
-        EXPECT_EQ(computeFiniteDifferences(3, missing == 0 ? nullptr : x, missing == 1 ? nullptr : r0,
-                                           v, tau, missing == 2 ? nullptr : J, 3,
-                                           missing == 3 ? nullptr : work,
-                                           missing == 4 ? nullptr : &evaluations),
+        EXPECT_EQ(computeFiniteDifferences(
+                      3, missing == 0 ? nullptr : x, missing == 1 ? nullptr : r0, v, tau,
+                      missing == 2 ? nullptr : J, 3, missing == 3 ? nullptr : work,
+                      missing == 4 ? nullptr : &evaluations),
                   0);
         EXPECT_EQ(evaluations, 0);
         for (double j : J) EXPECT_EQ(j, 99.0);

@@ -1,9 +1,9 @@
 // Drive-side joint model identification: commands reach the hardware layer, the live value and
 // the status read it back for the selected joint.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
@@ -36,9 +36,13 @@ TEST_F(JointModel, LiveValueIsTheSelectedJointsScaledUnlessTypeOne) {
     EXPECT_EQ(kxmcGetJointModelDataOnline(&value), 0);
     EXPECT_EQ(singleJointIdentify.modelJoint, 1);
     EXPECT_FLOAT_EQ(value, 1.0f);
-    struct Case { uint8_t joint; uint16_t type; float want; } cases[] = {
-        {2, 0, 2.0f}, {2, 1, 2000000.0f}, {3, 2, -3.0f}, {5, 0, 5e-6f}, {6, 1, 6000000.0f},
-        {0, 0, 0.0f}, {7, 1, 0.0f}};  // joints outside 1..6 read nothing
+    struct Case {
+        uint8_t joint;
+        uint16_t type;
+        float want;
+    } cases[] = {
+        {2, 0, 2.0f},       {2, 1, 2000000.0f}, {3, 2, -3.0f}, {5, 0, 5e-6f},
+        {6, 1, 6000000.0f}, {0, 0, 0.0f},       {7, 1, 0.0f}};  // joints outside 1..6 read nothing
     for (const Case &c : cases) {
         kxmcSingleJointModelOnlineOnOff(c.joint, 1);
         kxmcSetJointModelType(c.type);
@@ -90,6 +94,24 @@ TEST_F(JointModel, StatusFlagsAValueAboveTwiceItsReference) {
                   std::vector<double>{double(c.joint)});
     }
     EXPECT_EQ(kxmcGetJointModelStatus(nullptr, nullptr, nullptr, nullptr), 0);
+}
+
+// Drives that do not answer leave both reads at zero, never at whatever the storage held; on an
+// arm without references any value above zero would fail the joint.
+TEST_F(JointModel, DrivesThatDoNotAnswerReadAsZero) {
+    restart(250);
+    kxsim::set_single_joint_identify(5, 5, 5);
+    const int32_t raw[6] = {7, 7, 7, 7, 7, 7};
+    kxsim::set_joint_identification_data(raw);
+    kxsim::set_joint_identify_answers(false);
+    kxmcSetJointModelType(1);
+    uint16_t status = 7;
+    float ident[3], value = -1;
+    EXPECT_EQ(kxmcGetJointModelStatus(&status, ident, nullptr, nullptr), 0);
+    EXPECT_EQ(status, 0);
+    for (float v : ident) EXPECT_EQ(v, 0.0f);
+    EXPECT_EQ(kxmcGetJointModelDataOnline(&value), 0);
+    EXPECT_EQ(value, 0.0f);
 }
 
 }  // namespace

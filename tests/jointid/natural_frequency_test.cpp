@@ -1,11 +1,11 @@
 // Natural-frequency estimate against the physical model it was trained on (KDL mass matrix,
 // joint stiffness, generalized eigenvalues) on poses and payloads the training never saw.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
-
-#include <gtest/gtest.h>
 
 #include "host_fixture.hpp"
 #include "kxmc/kxmcforcetorque.h"
@@ -18,12 +18,12 @@
 
 namespace {
 
-using kxmc::detail::kNfBandTable;
 using kxmc::detail::kNfBands;
+using kxmc::detail::kNfBandTable;
 using kxmc::detail::NfScaling;
 
 class NaturalFrequency : public kxsim_test::HostFixture {
-protected:
+   protected:
     // Estimate for joints q [deg] and a payload of `mass` [kg] at centre z [mm].
     static int32_t estimate(uint32_t code, const double q[6], double mass, double z, double *f) {
         mcb.robotModelCode = code;
@@ -75,17 +75,17 @@ TEST_F(NaturalFrequency, MatchesThePhysicalModelOnHeldOutPosesAndPayloadsOfEvery
 TEST_F(NaturalFrequency, EveryCodeOfABandTakesItsNetworksAndOnlyZeroMassTheJointNetwork) {
     const double q[6] = {10, -80, 95, -100, -85, 30};
     const double turned[6] = {-120, -80, 95, -100, -85, 150};  // joints 1 and 6 moved
-    struct Case { uint32_t code; int band; } cases[] = {
-        {1, 0}, {100, 0}, {101, 1}, {200, 1}, {201, 2}, {300, 2},
-        {301, 3}, {400, 3}, {401, 4}, {500, 4}, {1001, 5}, {1100, 5}};
-    for (const Case &c : cases) {
+    // Model code, band.
+    const uint32_t cases[][2] = {{1, 0},   {100, 0}, {101, 1}, {200, 1}, {201, 2},  {300, 2},
+                                 {301, 3}, {400, 3}, {401, 4}, {500, 4}, {1001, 5}, {1100, 5}};
+    for (const auto &c : cases) {
         for (double mass : {0.0, 0.001, 2.5}) {
-            SCOPED_TRACE(testing::Message() << "code " << c.code << " mass " << mass);
+            SCOPED_TRACE(testing::Message() << "code " << c[0] << " mass " << mass);
             double f = 0, own = 0, moved = 0;
-            EXPECT_EQ(estimate(c.code, q, mass, 60.0, &f), 0);
-            EXPECT_EQ(estimate(kNfBandTable[c.band].model_code, q, mass, 60.0, &own), 0);
+            EXPECT_EQ(estimate(c[0], q, mass, 60.0, &f), 0);
+            EXPECT_EQ(estimate(kNfBandTable[c[1]].model_code, q, mass, 60.0, &own), 0);
             EXPECT_EQ(f, own);
-            EXPECT_EQ(estimate(c.code, turned, mass, 60.0, &moved), 0);
+            EXPECT_EQ(estimate(c[0], turned, mass, 60.0, &moved), 0);
             if (mass == 0.0) {
                 EXPECT_NE(moved, f);
             } else {
