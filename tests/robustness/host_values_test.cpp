@@ -4,6 +4,7 @@
 // build aborts on that and on undefined behaviour) and must keep the torques it hands on finite.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -46,9 +47,7 @@ class HostValues : public kxsim_test::HostFixture {
         const double r[6] = {1, -1, 1, -1, 1, -1};
         kxmcCustomCollisionDetectionMain(r, r);
         const float v[6] = {300, -300, 50, 0, 1e30f, -1e30f};
-        for (int32_t j = -1; j <= 6; ++j) {
-            kxmcCollisionDetection(j, v);
-        }
+        for (int32_t j = -1; j <= 6; ++j) kxmcCollisionDetection(j, v);
         double limit[6];
         MaxJointVel(limit);
         float acc[6];
@@ -92,9 +91,7 @@ TEST_F(HostValues, NonFiniteAndAbsurdFieldsNeverBecomeUndefinedBehaviour) {
     const double bad[] = {kNaN, kInf, -kInf, 1e300, -1e300};
     mcb.customCollisionMode = 3;
     mpb.collisionMode = 2;
-    mcb.staticCollisionOn = 1;
-    mcb.powerCheckOn = 1;
-    mcb.powerFlag = 1;
+    mcb.staticCollisionOn = mcb.powerCheckOn = mcb.powerFlag = 1;
     for (uint32_t code : {0u, 1u, 201u, 301u, 450u, 701u, 902u, 1050u}) {
         mcb.robotModelCode = code;
         for (double x : bad) {
@@ -102,40 +99,23 @@ TEST_F(HostValues, NonFiniteAndAbsurdFieldsNeverBecomeUndefinedBehaviour) {
                 mcb.newTeachEnable = mode;
                 mpb.robotState = mode == 2 ? 4 : 2;
                 for (int j = 0; j < 6; ++j) {
-                    mpb.jointPos[j] = x;
-                    mpb.targetJointPos[j] = x;
-                    mpb.targetJointVel[j] = x;
-                    mpb.actualJointVel[j] = x;
-                    mpb.feedJointAcc[j] = x;
-                    mpb.targetJointAcc[j] = x;
-                    mpb.collisionLevel[j] = static_cast<float>(x);
-                    mpb.collisionThreshold[j] = x;
-                    mpb.frictionGain[j] = static_cast<float>(x);
-                    mpb.jointTorqueOverride[j] = x;
+                    mpb.jointPos[j] = mpb.targetJointPos[j] = mpb.targetJointVel[j] = x;
+                    mpb.actualJointVel[j] = mpb.feedJointAcc[j] = mpb.targetJointAcc[j] = x;
+                    mpb.collisionThreshold[j] = mpb.jointTorqueOverride[j] = x;
+                    mpb.collisionLevel[j] = mpb.frictionGain[j] = static_cast<float>(x);
                     mcb.collisionSafeMargin[j] = -7;
                     how.jointCurrent[j] = (j % 2) ? INT16_MIN : INT16_MAX;
-                    how.encoderPosA[j] = INT32_MIN;
-                    how.encoderPosB[j] = INT32_MAX;
+                    how.encoderPosA[j] = INT32_MIN, how.encoderPosB[j] = INT32_MAX;
                 }
-                mpb.loadWeight = x;
-                mpb.loadCoord[2] = x;
-                mcb.installTilt = x;
-                mcb.installRot = x;
-                mcb.speedRatioA = x;
-                mpb.tcpSpeed = x;
-                mpb.collisionCurveRef = x;
-                mcb.powerLimit = x;
-                mcb.tcpSpeedOverDragState = 1;
+                mpb.loadWeight = mpb.loadCoord[2] = mpb.tcpSpeed = mpb.collisionCurveRef = x;
+                mcb.installTilt = mcb.installRot = mcb.speedRatioA = mcb.powerLimit = x;
                 mcb.tcpSpeedOverDragTime = static_cast<float>(x);
+                mcb.tcpSpeedOverDragState = mcb.collisionState = 1;
                 mcb.collisionPauseFlag = 5;
-                mcb.collisionState = 1;
                 mcb.collisionSafeTime = 0xFFFFFFFFu;
-                mpb.segmentStep = INT32_MAX;
+                mpb.segmentStep = mpb.collisionCounter[0] = mpb.collisionCountLimit = INT32_MAX;
                 mpb.segmentSteps = INT32_MIN;
-                mpb.collisionCounter[0] = INT32_MAX;
-                mpb.collisionCountLimit = INT32_MAX;
-                cycle();
-                cycle();
+                cycle(), cycle();
                 for (int j = 0; j < 6; ++j) EXPECT_TRUE(std::isfinite(forceCollisionError[j]));
                 EXPECT_GE(CollisionAfterTime, 0);
             }
@@ -150,9 +130,7 @@ TEST_F(HostValues, JointCountsLevelsAndIndicesOutsideTheirTables) {
     for (int32_t n : {-1, 0, 3, 6, 7, 255, INT32_MAX, INT32_MIN}) {
         mpb.jointNum = n;
         for (float level : {-5.0f, 0.0f, 0.5f, 10.99f, 11.0f, 100.0f, 1e9f}) {
-            for (int j = 0; j < 6; ++j) {
-                mpb.collisionLevel[j] = level;
-            }
+            std::fill_n(mpb.collisionLevel, 6, level);
             for (uint8_t mode = 0; mode <= 2; ++mode) {
                 mcb.newTeachEnable = mode;
                 mpb.robotState = 2;
@@ -166,12 +144,8 @@ TEST_F(HostValues, JointCountsLevelsAndIndicesOutsideTheirTables) {
         }
     }
     mcb.torqueRecordLength = INT32_MAX;
-    mcb.torqueRecordEnable = 1;
-    mcb.torqueRecordApply = 1;
-    mcb.torqueRecordSmooth = 1;
-    for (int i = 0; i < 200; ++i) {
-        cycle();
-    }
+    mcb.torqueRecordEnable = mcb.torqueRecordApply = mcb.torqueRecordSmooth = 1;
+    for (int i = 0; i < 200; ++i) cycle();
 }
 
 }  // namespace
