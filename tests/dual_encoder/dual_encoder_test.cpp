@@ -163,40 +163,24 @@ TEST_F(DualEncoder, PublishedThresholdPerModelJointLevelAndSpeed) {
         float level, speed;
         double expected;
     };  // speed [deg/s], 0: null
-    const Case cases[] = {
-        // Model code 0; speed edges belong to the lower band.
-        {0, 1, 1, 40, 25.0 / 410},
-        {0, 2, 1, 40.5f, 25.0 / 700},
-        {0, 0, 1, 70.5f, 25.0 / 900},
-        {0, 3, 10, 20, 32.0 / 140},
-        // 3-kg, 5-kg, 10- and 16-kg arms.
-        {1, 0, 5, 1, 40.0 / 195},
-        {100, 1, 5, 7, 40.0 / 308},
-        {50, 3, 2, 12.5f, 10.5 / 170},
-        {150, 1, 3, 16, 41.0 / 712.5},
-        {200, 4, 1, 100, 8.5 / 85},
-        {250, 0, 4, 111, 185.0 / 2738},
-        {250, 1, 7, 111, 275.0 / 2738},
-        {203, 3, 1, 6, 16.0 / 39.6},
-        // Large arms: the shoulder divisor has four values over three edges.
-        {450, 0, 1, 50, 170.0 / 5804},
-        {450, 0, 1, 100, 170.0 / 8360},
-        {450, 1, 1, -300, 170.0 / 7274.7},
-        {1001, 0, 1, 701, 170.0 / 9274.7},
-        {1100, 2, 1, 30, 55.0 / 1630},
-        {500, 4, 1, 49, 24.0 / 900},
-        {500, 5, 9, 49, 84.0 / 900},
-        {401, 1, 1, 50, 170.0 / 5804},  // the band's first code
-        // Any other model code.
-        {600, 0, 1, 16, 25.0 / 700},
-        {9999, 4, 1, 0, 8.5 / 52},
-        // Levels: 1.0 to 1.99 share the first entry; out of range and NaN stay in the table.
-        {0, 0, 1.99f, 0, 25.0 / 410},
-        {0, 0, 2, 0, 33.0 / 410},
-        {0, 0, -4, 0, 25.0 / 410},
-        {0, 0, NAN, 0, 25.0 / 410},
-        {450, 4, 11, 0, 91.0 / 410},
-        {450, 0, 1, NAN, 170.0 / 5804}};  // a speed that is not a number counts as standstill
+    // Model code 0 (speed edges belong to the lower band); 3-kg, 5-kg, 10- and 16-kg arms; large
+    // arms, the shoulder divisor with four values over three edges, the band's first code; any
+    // other model code; levels 1.0 to 1.99 share the first entry, out of range and NaN stay in the
+    // table; a speed that is not a number counts as standstill.
+    const Case cases[] = {{0, 1, 1, 40, 25.0 / 410},         {0, 2, 1, 40.5f, 25.0 / 700},
+                          {0, 0, 1, 70.5f, 25.0 / 900},      {0, 3, 10, 20, 32.0 / 140},
+                          {1, 0, 5, 1, 40.0 / 195},          {100, 1, 5, 7, 40.0 / 308},
+                          {50, 3, 2, 12.5f, 10.5 / 170},     {150, 1, 3, 16, 41.0 / 712.5},
+                          {200, 4, 1, 100, 8.5 / 85},        {250, 0, 4, 111, 185.0 / 2738},
+                          {250, 1, 7, 111, 275.0 / 2738},    {203, 3, 1, 6, 16.0 / 39.6},
+                          {450, 0, 1, 50, 170.0 / 5804},     {450, 0, 1, 100, 170.0 / 8360},
+                          {450, 1, 1, -300, 170.0 / 7274.7}, {1001, 0, 1, 701, 170.0 / 9274.7},
+                          {1100, 2, 1, 30, 55.0 / 1630},     {500, 4, 1, 49, 24.0 / 900},
+                          {500, 5, 9, 49, 84.0 / 900},       {401, 1, 1, 50, 170.0 / 5804},
+                          {600, 0, 1, 16, 25.0 / 700},       {9999, 4, 1, 0, 8.5 / 52},
+                          {0, 0, 1.99f, 0, 25.0 / 410},      {0, 0, 2, 0, 33.0 / 410},
+                          {0, 0, -4, 0, 25.0 / 410},         {0, 0, NAN, 0, 25.0 / 410},
+                          {450, 4, 11, 0, 91.0 / 410},       {450, 0, 1, NAN, 170.0 / 5804}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message()
                      << c.model << " joint " << c.joint + 1 << " level " << c.level);
