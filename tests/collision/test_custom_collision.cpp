@@ -20,6 +20,7 @@ constexpr double kPi = 3.14159265358979323846;
 
 using CustomCollision = CollisionFixture;
 using Lengths = std::array<double, 6>;  // d1, a2, a3, d4, d5, d6 [mm]
+using Pose = std::array<double, 6>;
 
 // The flange Jacobian of KDL's chain of the arm's lengths at q [rad].
 KDL::Jacobian kdl_jacobian(const Lengths &l, const KDL::JntArray &q) {
@@ -45,25 +46,21 @@ TEST_F(CustomCollision, TcpWrenchInvertsTheJacobianTranspose) {
     configure(2, kFar, kFar);
     const Lengths arm3{152, -280, -240, 102, 102, 100}, arm5{152, -425, -395, 102, 102, 100};
     const Lengths arm16{180, -520, -400, 159, 114, 106}, arm902{180, -700, -586, 211, 114, 106};
+    const Lengths tz3{140, -280, -240, 102, 102, 100}, tz5{140, -425, -395, 102, 102, 100};
+    const Lengths arm903{150, -280, -240, 102, 102, 100}, arm1050{215, -700, -536, 166, 138, 120};
+    const Pose any{}, crossing{-11.2348926, -60, 80, -110, 70, 20};  // [deg], any: random poses
+    const Pose square{0, -90, 90, -90, -90, -90};
     const struct {
         uint32_t code;
         Lengths l;
-        std::array<double, 6> pose;  // [deg]; all zero: random poses
-    } cases[] = {{50, arm3, {}},
-                 {301, arm16, {}},
-                 {902, arm902, {}},
-                 {703, {140, -280, -240, 102, 102, 100}, {}},
-                 {901, {140, -280, -240, 102, 102, 100}, {}},
-                 {704, {140, -425, -395, 102, 102, 100}, {}},
-                 {850, {140, -425, -395, 102, 102, 100}, {}},
-                 {903, {150, -280, -240, 102, 102, 100}, {}},
-                 {1050, {215, -700, -536, 166, 138, 120}, {}},
-                 {904, arm5, {}},
-                 {101, arm5, {-11.2348926, -60, 80, -110, 70, 20}},
-                 {101, arm5, {0, -90, 90, -90, -90, -90}}};
+        Pose pose;  // [deg]
+    } cases[] = {{50, arm3, any},  {301, arm16, any},     {902, arm902, any},
+                 {703, tz3, any},  {901, tz3, any},       {704, tz5, any},
+                 {850, tz5, any},  {903, arm903, any},    {1050, arm1050, any},
+                 {904, arm5, any}, {101, arm5, crossing}, {101, arm5, square}};
     for (const auto &c : cases) {
         mcb.robotModelCode = c.code;
-        const bool random = c.pose[1] == 0.0;
+        const bool random = c.pose == any;
         for (int trial = 0; trial < (random ? 20 : 1); ++trial) {
             KDL::JntArray q(6);
             for (int j = 0; j < 6; ++j) {
@@ -71,9 +68,8 @@ TEST_F(CustomCollision, TcpWrenchInvertsTheJacobianTranspose) {
                 q(j) = static_cast<float>(kPi * mpb.targetJointPos[j] / 180.0);
             }
             const KDL::Jacobian jac = kdl_jacobian(c.l, q);
-            if (std::fabs(jac.data.determinant()) < 1e-3) {
-                continue;  // near a singularity the float estimate is ill-conditioned
-            }
+            // Near a singularity the float estimate is ill-conditioned.
+            if (std::fabs(jac.data.determinant()) < 1e-3) continue;
             using Vec6 = Eigen::Matrix<double, 6, 1>;
             const Vec6 w = Vec6::NullaryExpr([&] { return wrench(rng); });  // [N, N m]
             const Vec6 tau = jac.data.transpose() * w;
