@@ -18,7 +18,7 @@ namespace {
 constexpr double kCountsPerDeg = 16384.0 * 101.0 / 360.0;  // motor counts per joint degree
 constexpr int kWarmUpSteps = 100;
 constexpr double kUnpublished = -1.0;
-const uint32_t kJ1 = KXMC_COLLISION_NONE + 1;
+const uint32_t kNone = KXMC_COLLISION_NONE, kJ1 = kNone + 1;
 
 // Deflection signal: a sine of `amplitude` [deg] and `period` [steps] on 0-based `joint` (and
 // optionally a second), the period numbered `spike_period` (-1 none) raised by `extra` [deg],
@@ -63,7 +63,7 @@ class DualEncoder : public kxsim_test::HostFixture {
             for (int i = 0; i < 6; ++i)
                 set_deflection(i, i == sig.joint || i == sig.second_joint ? sig.at(n) : 0.0);
             kxmcCollisionDetection(n % 6, speed_);
-            if (mcb.collisionErrorCode != KXMC_COLLISION_NONE) return n;
+            if (mcb.collisionErrorCode != kNone) return n;
         }
         return -1;
     }
@@ -81,7 +81,7 @@ TEST_F(DualEncoder, WarmUpHidesTheFirstHundredSteps) {
             set_deflection(0, ((n / 6) % 2 ? 3.0 : -2.0) * (1 + (n / 12) % 3));  // wild swings
             kxmcCollisionDetection(0, speed_);
             ASSERT_EQ(mpb.collisionThrDisplay[0], kUnpublished) << "step " << n;
-            ASSERT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_NONE) << "step " << n;
+            ASSERT_EQ(mcb.collisionErrorCode, kNone) << "step " << n;
         }
         kxmcCollisionDetection(0, speed_);  // step 101 evaluates and publishes
         EXPECT_NEAR(mpb.collisionThrDisplay[0], 25.0 / 410.0, 1e-12);
@@ -98,7 +98,6 @@ TEST_F(DualEncoder, WarmUpHidesTheFirstHundredSteps) {
 // Model code 0: joints 1-3 threshold 25/410 = 0.061 deg at level 1, 100/410 = 0.244 at level 10;
 // joints 4-6 8.5/52 = 0.163 deg at level 1 but never reported.
 TEST_F(DualEncoder, RaisedPeakOrValleyAgainstThreshold) {
-    const uint32_t kNone = KXMC_COLLISION_NONE;
     struct Case {
         int joint, half;
         double extra;
@@ -212,13 +211,11 @@ TEST_F(DualEncoder, ReactionsByCollisionPauseFlag) {
         uint32_t expected_code;
         std::vector<std::string> expected_actions;
     };
-    const Case cases[] = {{0, 0, 2, kJ1, {"qmcPause"}},
-                          {0, 0, 3, kJ1, {}},
-                          {1, 2, 2, kJ1, {}},
-                          {2, 0, 2, kJ1, {"qmcStop"}},
-                          {2, 2, 2, kJ1, {"qmcStop", "qmcDragSwitch"}},
-                          {2, 2, 1, kJ1, {}},
-                          {5, 2, 2, KXMC_COLLISION_NONE, {}}};
+    const std::vector<std::string> none, pause{"qmcPause"}, stop{"qmcStop"};
+    const std::vector<std::string> drag{"qmcStop", "qmcDragSwitch"};
+    const Case cases[] = {{0, 0, 2, kJ1, pause}, {0, 0, 3, kJ1, none}, {1, 2, 2, kJ1, none},
+                          {2, 0, 2, kJ1, stop},  {2, 2, 2, kJ1, drag}, {2, 2, 1, kJ1, none},
+                          {5, 2, 2, kNone, none}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message()
                      << int(c.pause_flag) << " " << int(c.check_mode) << " " << c.robot_state);
@@ -245,7 +242,7 @@ TEST_F(DualEncoder, ReactionsByCollisionPauseFlag) {
         if (!c.expected_actions.empty()) {
             // A pause or stop restarts the detector: the same raised signal right after is not
             // seen during the new warm-up.
-            mcb.collisionErrorCode = KXMC_COLLISION_NONE;
+            mcb.collisionErrorCode = kNone;
             Signal again = sig;
             again.spike_period = (hit + 1) / sig.period + 1;
             EXPECT_EQ(run(again, 200, hit + 1), -1);
