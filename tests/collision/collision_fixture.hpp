@@ -38,9 +38,11 @@ class CollisionFixture : public kxsim_test::HostFixture {
         const double pose[6] = {10, -60, 80, -110, 70, 20};
         for (int j = 0; j < 6; ++j) {
             mpb.targetJointPos[j] = mpb.jointPos[j] = pose[j];
-            mcb.customJointLimit[j] = 1e6f, mcb.customTcpLimit[j] = 1e9f;
+            mcb.customJointLimit[j] = 1e6f;
+            mcb.customTcpLimit[j] = 1e9f;
         }
-        mpb.segmentStep = 500, mpb.segmentSteps = 1000;
+        mpb.segmentStep = 500;
+        mpb.segmentSteps = 1000;
         mpb.motionType = 1;
         mpb.collisionCountLimit = kCountLimit;
         mpb.collisionCurveRef = 720.0;
