@@ -198,10 +198,12 @@ TEST_F(CustomCollision, SetterTakesSixLimitsOfEachKindAndRefusesBadOnes) {
 // or the joint is off or the type unknown.
 TEST_F(CollisionFixture, StatusGetters) {
     for (int j = 0; j < 6; ++j) {
-        // [deg/cycle], [deg/cycle^2], [N m]
-        mpb.targetJointVel[j] = 0.001 * (j + 1), mpb.actualJointVel[j] = -0.002 * (j + 1);
-        mpb.targetJointAcc[j] = 1e-6 * (j + 1), mpb.actualJointAcc[j] = 3e-6 * (j + 1);
-        mpb.modelJointTorque[j] = 0.5f * j, mpb.measuredJointTorque[j] = -0.25f * j;
+        mpb.targetJointVel[j] = 0.001 * (j + 1);  // [deg/cycle]
+        mpb.actualJointVel[j] = -0.002 * (j + 1);
+        mpb.targetJointAcc[j] = 1e-6 * (j + 1);  // [deg/cycle^2]
+        mpb.actualJointAcc[j] = 3e-6 * (j + 1);
+        mpb.modelJointTorque[j] = 0.5f * j;
+        mpb.measuredJointTorque[j] = -0.25f * j;
         mcb.tcpForceEstimate[j] = 10.0f * j;
         how.jointCurrent[j] = static_cast<int16_t>(100 * j - 200);
     }
@@ -220,8 +222,10 @@ TEST_F(CollisionFixture, StatusGetters) {
     const double pos[6] = {0, 10, 20, -20, 0, 0};  // [deg], bounds -10 .. 10
     const uint8_t enable[6] = {1, 1, 1, 1, 0, 1};
     for (int j = 0; j < 6; ++j) {
-        mpb.jointPos[j] = pos[j], mcb.interfereJointEnable[j] = enable[j];
-        mcb.interfereJointMax[j] = 10.0, mcb.interfereJointMin[j] = -10.0;
+        mpb.jointPos[j] = pos[j];
+        mcb.interfereJointEnable[j] = enable[j];
+        mcb.interfereJointMax[j] = 10.0;
+        mcb.interfereJointMin[j] = -10.0;
     }
     for (int i = 0; i < 8; ++i) mcb.interfereIo[i] = static_cast<uint8_t>(3 * i + 1);
     const struct {
