@@ -16,15 +16,18 @@ namespace {
 std::atomic<bool> g_counting{false};
 std::atomic<long> g_allocations{0};
 inline void note() {
-    if (g_counting.load(std::memory_order_relaxed))
+    if (g_counting.load(std::memory_order_relaxed)) {
         g_allocations.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 }  // namespace
 
 namespace kxmc_alloc {
 bool counting_available() { return KXMC_ALLOC_COUNTER != 0; }
 void count_allocations(bool on) {
-    if (on) g_allocations = 0;
+    if (on) {
+        g_allocations = 0;
+    }
     g_counting = on;
 }
 long allocations() { return g_allocations.load(); }
@@ -54,7 +57,9 @@ void free(void *p) { __libc_free(p); }
 
 void *operator new(std::size_t n) {
     note();
-    if (void *p = __libc_malloc(n == 0 ? 1 : n)) return p;
+    if (void *p = __libc_malloc(n == 0 ? 1 : n)) {
+        return p;
+    }
     throw std::bad_alloc();
 }
 void *operator new[](std::size_t n) { return operator new(n); }

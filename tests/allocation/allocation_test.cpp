@@ -84,8 +84,9 @@ void const_force(const uint8_t sel[6], uint8_t adjust, uint8_t ilc, uint8_t zfil
               0);
 }
 void const_force_cycle(long i) {
-    for (int k = 0; k < 6; ++k)
+    for (int k = 0; k < 6; ++k) {
         mpb.forceSensorWrench[k] = mcb.constForceTarget[k] + 0.5 * std::sin(0.01 * i + k);
+    }
     Trsf out;
     EXPECT_EQ(constForceControl(mpb.cmdCartPose, &out), 0);
     EXPECT_EQ(mcb.constForceOn, 1);

@@ -75,8 +75,9 @@ TEST_P(Reaction, HostCallsCodesAndFlags) {
     Names want, calls;
     Logs want_logs;
     expected_reaction(c, &want, &want_logs);
-    for (const kxsim::Call &call : kxsim::journal())
+    for (const kxsim::Call &call : kxsim::journal()) {
         if (call.name != "ConfigWriteEntry") calls.push_back(call.name);
+    }
     EXPECT_EQ(calls, want);
     EXPECT_EQ(log_pairs(), want_logs);
     const bool acted = !want.empty();

@@ -214,8 +214,9 @@ TEST_F(CollisionFixture, StatusGetters) {
     ASSERT_EQ(kxmcGetJointCurrent(current), 0);
     const double per_joint[7] = {1, -2, 1, 3, 0.5, -0.25, 10};  // times j + 1 or j
     for (int j = 0; j < 6; ++j) {
-        for (int k = 0; k < 7; ++k)
+        for (int k = 0; k < 7; ++k) {
             EXPECT_NEAR(status[k][j], per_joint[k] * (k < 4 ? j + 1 : j), 1e-9) << k << " " << j;
+        }
         EXPECT_EQ(current[j], 100 * j - 200);
     }
 

@@ -151,7 +151,9 @@ TEST_F(TorqueRecord, BandRunSameCurrentsPassAndAnExcursionIsCaught) {
                     static_cast<int16_t>(150.0 * std::sin(0.002 * k + j) + 20.0 * j + extra);
             }
             kxmcCheckForCollisionError();
-            if (!kxsim::action_names().empty() || mcb.warningCode != 0) return k;
+            if (!kxsim::action_names().empty() || mcb.warningCode != 0) {
+                return k;
+            }
         }
         return -1;
     };
@@ -257,11 +259,15 @@ TEST_F(CollisionFixture, MessageRingKeepsTwoHundredRowsAndPrintsFourQuantityPair
     for (int i = 1; i <= 250; ++i) {
         double model[6], meas[6];
         for (int j = 0; j < 6; ++j) {
-            const int n = j + 1;  // [deg], [deg/cycle], [deg/cycle^2], model joint side x 100
-            mpb.targetJointPos[j] = i + j, mpb.jointPos[j] = -(i + j);
-            mpb.targetJointVel[j] = 0.001 * n, mpb.actualJointVel[j] = 0.004 * n;
-            mpb.targetJointAcc[j] = 2e-6 * n, mpb.actualJointAcc[j] = 5e-6 * n;
-            model[j] = 300.0 * n, meas[j] = 6.0 * n;
+            const int n = j + 1;
+            mpb.targetJointPos[j] = i + j;
+            mpb.jointPos[j] = -(i + j);
+            mpb.targetJointVel[j] = 0.001 * n;  // [deg/cycle]
+            mpb.actualJointVel[j] = 0.004 * n;
+            mpb.targetJointAcc[j] = 2e-6 * n;  // [deg/cycle^2]
+            mpb.actualJointAcc[j] = 5e-6 * n;
+            model[j] = 300.0 * n;  // joint side x 100
+            meas[j] = 6.0 * n;
         }
         collisionMessageSave(model, meas);
     }
