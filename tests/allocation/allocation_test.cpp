@@ -38,10 +38,14 @@ void host_state(long i) {
         const double a = 15.0;                          // [deg]
         const double q = home[j] + a * std::sin(w * t);
         mpb.prevJointPos[j] = mpb.jointPos[j];
-        mpb.jointPos[j] = mpb.targetJointPos[j] = mpb.cmdJointPos[j] = q;
-        mpb.targetJointVel[j] = mpb.actualJointVel[j] = a * w * std::cos(w * t) * 1e-3;
-        mpb.targetJointAcc[j] = mpb.feedJointAcc[j] = mpb.actualJointAcc[j] =
-            -a * w * w * std::sin(w * t) * 1e-6;
+        mpb.jointPos[j] = q;
+        mpb.targetJointPos[j] = q;
+        mpb.cmdJointPos[j] = q;
+        mpb.targetJointVel[j] = a * w * std::cos(w * t) * 1e-3;
+        mpb.actualJointVel[j] = mpb.targetJointVel[j];
+        mpb.targetJointAcc[j] = -a * w * w * std::sin(w * t) * 1e-6;
+        mpb.feedJointAcc[j] = mpb.targetJointAcc[j];
+        mpb.actualJointAcc[j] = mpb.targetJointAcc[j];
         const double deflection = 0.01 * std::sin(w * t + 0.3 * j);  // [deg]
         how.encoderPosB[j] = static_cast<int32_t>(std::lround(q * kCountsPerJointDeg));
         how.encoderPosA[j] =
@@ -65,7 +69,11 @@ struct Row {
 void PrintTo(const Row &row, std::ostream *os) { *os << row.name; }
 
 // Wrist sensor on (model 16, range 0) with a raw sample of small counts that change each cycle.
-void sensor_on() { mcb.forceSensorAct = 1, mcb.forceSensorType = 16, mcb.forceSensorRange = 0; }
+void sensor_on() {
+    mcb.forceSensorAct = 1;
+    mcb.forceSensorType = 16;
+    mcb.forceSensorRange = 0;
+}
 void sensor_sample(long i) {
     const int32_t c = static_cast<int32_t>(i % 40) - 20;
     const int32_t words[6] = {c, 2 * c, 100 + c, c / 2, -c, 3};
@@ -104,7 +112,8 @@ void sensor_collision(double margin) {
 
 // Replay of a 300-sample torque record with its band far away.
 void torque_replay(uint8_t smooth) {
-    mcb.torqueRecordEnable = mcb.torqueRecordApply = 1;
+    mcb.torqueRecordEnable = 1;
+    mcb.torqueRecordApply = 1;
     mcb.torqueRecordSmooth = smooth;
     mcb.torqueRecordLength = 300;
     std::fill_n(mcb.torqueRecordLower, 6, -1e6f);
@@ -118,7 +127,9 @@ void observer_cycle(long i) {
     for (int j = 0; j < 6; ++j) {
         q[j] = mpb.jointPos[j] * kPi / 180.0;
         qd[j] = mpb.actualJointVel[j] * kPi / 180.0;
-        m_rows[j] = M + 6 * j, v_rows[j] = V + 6 * j, g_rows[j] = g + j;
+        m_rows[j] = M + 6 * j;
+        v_rows[j] = V + 6 * j;
+        g_rows[j] = g + j;
     }
     com_M_matrix(q, MatHead{0, 5, 0, 5, 0, m_rows});
     com_C_matrix(q, qd, MatHead{0, 5, 0, 5, 0, v_rows});
@@ -149,16 +160,27 @@ const Row kRows[] = {
     {"hand guiding, full dynamics", 101, kDrag, kFullDynamics},
     {"hand guiding, drag lock", 101, kDrag, kGravity, [] { mcb.dragLockOn = 1; }},
     {"hand guiding, interference drag joint hold", 101, kDrag, kGravity,
-     [] { mcb.interfereDragMode = 1, mpb.interfereZoneState = 1; }},
+     [] {
+         mcb.interfereDragMode = 1;
+         mpb.interfereZoneState = 1;
+     }},
     {"hand guiding, interference drag pose hold", 101, kDrag, kGravity,
-     [] { mcb.interfereDragMode = 1, mpb.interfereZoneState = 2; }},
+     [] {
+         mcb.interfereDragMode = 1;
+         mpb.interfereZoneState = 2;
+     }},
     {"hand guiding, force-and-torque drag", 101, kDrag, kFullDynamics,
      [] {
-         mcb.forceTorqueDragOn = mcb.forceSensorAct = 1;
+         mcb.forceTorqueDragOn = 1;
+         mcb.forceSensorAct = 1;
          for (int j = 0; j < 6; ++j) mpb.forceSensorWrench[j] = 0.5 * (j + 1);
      }},
     {"hand guiding, drag power check", 101, kDrag, kGravity,
-     [] { mcb.powerCheckOn = mcb.powerFlag = 1, mcb.powerLimit = 1e6; }},
+     [] {
+         mcb.powerCheckOn = 1;
+         mcb.powerFlag = 1;
+         mcb.powerLimit = 1e6;
+     }},
     {"stopped, static collision check", 101, kStopped, kGravity, [] { mcb.staticCollisionOn = 1; }},
     {"program, custom joint and TCP limits", 101, kProgram, kFullDynamics,
      [] {
@@ -167,7 +189,10 @@ const Row kRows[] = {
          std::fill_n(mcb.customTcpLimit, 6, 1e9f);
      }},
     {"program, torque record recording", 101, kProgram, kFullDynamics,
-     [] { mcb.torqueRecordEnable = mcb.torqueRecordRun = 1; },
+     [] {
+         mcb.torqueRecordEnable = 1;
+         mcb.torqueRecordRun = 1;
+     },
      [](long) { kxmcTorqueRecordProcess(); }},
     {"program, torque record replay, linear", 101, kProgram, kFullDynamics,
      [] { torque_replay(0); }},
@@ -189,8 +214,9 @@ const Row kRows[] = {
      }},
     {"hand guiding, continuous payload identification", 101, kDrag, kGravity,
      [] {
-         mcb.loadIdentifyDynOn = mcb.forceSensorAct = 1;
+         mcb.loadIdentifyDynOn = 1;
          mcb.loadIdentifyTime = 100;
+         mcb.forceSensorAct = 1;
          mpb.forceSensorWrench[2] = -19.6;
      },
      [](long) { kxmcLoadIdentifyDynControl(); }},
@@ -318,18 +344,20 @@ TEST_P(ServoCycleAllocations, TenThousandCyclesAllocateNothing) {
         EXPECT_EQ(kxmc_alloc::allocations(), 0) << row.name;
     }
     EXPECT_EQ(mpb.robotState, row.state) << row.name << ": a reaction left the path under test";
-    for (int j = 0; j < 6; ++j)
+    for (int j = 0; j < 6; ++j) {
         EXPECT_TRUE(std::isfinite(forceCollisionError[j])) << row.name << " joint " << j;
+    }
 }
 
 // Test names from the row names: letters and digits, words joined by '_'.
 std::string row_name(const ::testing::TestParamInfo<Row> &param) {
     std::string name;
     for (const char *c = param.param.name; *c != '\0'; ++c) {
-        if (std::isalnum(static_cast<unsigned char>(*c)))
+        if (std::isalnum(static_cast<unsigned char>(*c))) {
             name += *c;
-        else if (!name.empty() && name.back() != '_')
+        } else if (!name.empty() && name.back() != '_') {
             name += '_';
+        }
     }
     return name;
 }
@@ -351,7 +379,9 @@ TEST_F(HostLog, LineWithRecordingOffAllocatesNothingAndReachesTheFile) {
     }
     std::ifstream file(kxsim::log_file());
     std::string line, last;
-    while (std::getline(file, line)) last = line;
+    while (std::getline(file, line)) {
+        last = line;
+    }
     EXPECT_EQ(last, "[42][2] weightTotalNum 3 weightTemp 1.500000");
     EXPECT_TRUE(kxsim::log_lines().empty());  // nothing captured with recording off
 }

@@ -135,15 +135,24 @@ TEST_F(CollisionFixture, GatesClearTheCountersOrLetThemCount) {
         const char *name;
         void (*set)();
         bool opens;  // set on an idle arm outside a segment: joint 4 counts on (2 before)
-    } gates[] = {
-        {"idle arm, program-only mode", [] { mpb.robotState = 1; }, false},
-        {"unknown check mode", [] { mcb.collisionCheckMode = 7; }, false},
-        {"segment start", [] { mpb.segmentStep = 100; }, false},
-        {"segment end", [] { mpb.segmentStep = mpb.segmentSteps - 100; }, false},
-        {"nothing exceeds", [] { how.jointCurrent[3] = 0; }, false},
-        {"force check A", [] { mcb.collisionForceCheckA = 1; }, true},
-        {"force check B in motion", [] { mcb.collisionForceCheckB = 1, mpb.motionType = 9; }, true},
-        {"check always", [] { mcb.collisionCheckMode = 1, mpb.motionType = 9; }, true}};
+    } gates[] = {{"idle arm, program-only mode", [] { mpb.robotState = 1; }, false},
+                 {"unknown check mode", [] { mcb.collisionCheckMode = 7; }, false},
+                 {"segment start", [] { mpb.segmentStep = 100; }, false},
+                 {"segment end", [] { mpb.segmentStep = mpb.segmentSteps - 100; }, false},
+                 {"nothing exceeds", [] { how.jointCurrent[3] = 0; }, false},
+                 {"force check A", [] { mcb.collisionForceCheckA = 1; }, true},
+                 {"force check B in motion",
+                  [] {
+                      mcb.collisionForceCheckB = 1;
+                      mpb.motionType = 9;
+                  },
+                  true},
+                 {"check always",
+                  [] {
+                      mcb.collisionCheckMode = 1;
+                      mpb.motionType = 9;
+                  },
+                  true}};
     for (const auto &g : gates) {
         SCOPED_TRACE(g.name);
         rearm();
@@ -151,7 +160,10 @@ TEST_F(CollisionFixture, GatesClearTheCountersOrLetThemCount) {
         drive_residual(3, 1.5);
         cycles(2);
         mpb.collisionCounter[0] = 1;  // a stale count of another joint
-        if (g.opens) mpb.robotState = 1, mpb.segmentStep = 0;
+        if (g.opens) {
+            mpb.robotState = 1;  // an idle arm outside a segment
+            mpb.segmentStep = 0;
+        }
         g.set();
         cycles(1);
         EXPECT_EQ(mpb.collisionCounter[3], g.opens ? 3 : 0);
@@ -368,7 +380,8 @@ TEST_F(ProgramRun, ExternalTorqueOnJointTwoDetectedAfterCountLimitCycles) {
                                           << " limit " << c.count_limit << " push " << c.push);
         rearm();
         start();
-        mcb.collisionPauseFlag = c.reaction, mpb.collisionCountLimit = c.count_limit;
+        mcb.collisionPauseFlag = c.reaction;
+        mpb.collisionCountLimit = c.count_limit;
         std::fill(mpb.collisionLevel, mpb.collisionLevel + 6, c.level);
         const double ext = c.push * mpb.collisionThreshold[1] * (1.0 + (c.level - 1.0) / 3.0);
         const int k0 = 5000;

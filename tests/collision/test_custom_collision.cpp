@@ -68,8 +68,9 @@ TEST_F(CustomCollision, TcpWrenchInvertsTheJacobianTranspose) {
                 q(j) = static_cast<float>(kPi * mpb.targetJointPos[j] / 180.0);
             }
             const KDL::Jacobian jac = kdl_jacobian(c.l, q);
-            // Near a singularity the float estimate is ill-conditioned.
-            if (std::fabs(jac.data.determinant()) < 1e-3) continue;
+            if (std::fabs(jac.data.determinant()) < 1e-3) {
+                continue;  // near a singularity the float estimate is ill-conditioned
+            }
             using Vec6 = Eigen::Matrix<double, 6, 1>;
             const Vec6 w = Vec6::NullaryExpr([&] { return wrench(rng); });  // [N, N m]
             const Vec6 tau = jac.data.transpose() * w;

@@ -47,7 +47,9 @@ class HostValues : public kxsim_test::HostFixture {
         const double r[6] = {1, -1, 1, -1, 1, -1};
         kxmcCustomCollisionDetectionMain(r, r);
         const float v[6] = {300, -300, 50, 0, 1e30f, -1e30f};
-        for (int32_t j = -1; j <= 6; ++j) kxmcCollisionDetection(j, v);
+        for (int32_t j = -1; j <= 6; ++j) {
+            kxmcCollisionDetection(j, v);
+        }
         double limit[6];
         MaxJointVel(limit);
         float acc[6];
@@ -91,7 +93,9 @@ TEST_F(HostValues, NonFiniteAndAbsurdFieldsNeverBecomeUndefinedBehaviour) {
     const double bad[] = {kNaN, kInf, -kInf, 1e300, -1e300};
     mcb.customCollisionMode = 3;
     mpb.collisionMode = 2;
-    mcb.staticCollisionOn = mcb.powerCheckOn = mcb.powerFlag = 1;
+    mcb.staticCollisionOn = 1;
+    mcb.powerCheckOn = 1;
+    mcb.powerFlag = 1;
     for (uint32_t code : {0u, 1u, 201u, 301u, 450u, 701u, 902u, 1050u}) {
         mcb.robotModelCode = code;
         for (double x : bad) {
@@ -99,23 +103,40 @@ TEST_F(HostValues, NonFiniteAndAbsurdFieldsNeverBecomeUndefinedBehaviour) {
                 mcb.newTeachEnable = mode;
                 mpb.robotState = mode == 2 ? 4 : 2;
                 for (int j = 0; j < 6; ++j) {
-                    mpb.jointPos[j] = mpb.targetJointPos[j] = mpb.targetJointVel[j] = x;
-                    mpb.actualJointVel[j] = mpb.feedJointAcc[j] = mpb.targetJointAcc[j] = x;
-                    mpb.collisionThreshold[j] = mpb.jointTorqueOverride[j] = x;
-                    mpb.collisionLevel[j] = mpb.frictionGain[j] = static_cast<float>(x);
+                    mpb.jointPos[j] = x;
+                    mpb.targetJointPos[j] = x;
+                    mpb.targetJointVel[j] = x;
+                    mpb.actualJointVel[j] = x;
+                    mpb.feedJointAcc[j] = x;
+                    mpb.targetJointAcc[j] = x;
+                    mpb.collisionLevel[j] = static_cast<float>(x);
+                    mpb.collisionThreshold[j] = x;
+                    mpb.frictionGain[j] = static_cast<float>(x);
+                    mpb.jointTorqueOverride[j] = x;
                     mcb.collisionSafeMargin[j] = -7;
                     how.jointCurrent[j] = (j % 2) ? INT16_MIN : INT16_MAX;
-                    how.encoderPosA[j] = INT32_MIN, how.encoderPosB[j] = INT32_MAX;
+                    how.encoderPosA[j] = INT32_MIN;
+                    how.encoderPosB[j] = INT32_MAX;
                 }
-                mpb.loadWeight = mpb.loadCoord[2] = mpb.tcpSpeed = mpb.collisionCurveRef = x;
-                mcb.installTilt = mcb.installRot = mcb.speedRatioA = mcb.powerLimit = x;
+                mpb.loadWeight = x;
+                mpb.loadCoord[2] = x;
+                mcb.installTilt = x;
+                mcb.installRot = x;
+                mcb.speedRatioA = x;
+                mpb.tcpSpeed = x;
+                mpb.collisionCurveRef = x;
+                mcb.powerLimit = x;
+                mcb.tcpSpeedOverDragState = 1;
                 mcb.tcpSpeedOverDragTime = static_cast<float>(x);
-                mcb.tcpSpeedOverDragState = mcb.collisionState = 1;
                 mcb.collisionPauseFlag = 5;
+                mcb.collisionState = 1;
                 mcb.collisionSafeTime = 0xFFFFFFFFu;
-                mpb.segmentStep = mpb.collisionCounter[0] = mpb.collisionCountLimit = INT32_MAX;
+                mpb.segmentStep = INT32_MAX;
                 mpb.segmentSteps = INT32_MIN;
-                cycle(), cycle();
+                mpb.collisionCounter[0] = INT32_MAX;
+                mpb.collisionCountLimit = INT32_MAX;
+                cycle();
+                cycle();
                 for (int j = 0; j < 6; ++j) EXPECT_TRUE(std::isfinite(forceCollisionError[j]));
                 EXPECT_GE(CollisionAfterTime, 0);
             }
@@ -144,8 +165,12 @@ TEST_F(HostValues, JointCountsLevelsAndIndicesOutsideTheirTables) {
         }
     }
     mcb.torqueRecordLength = INT32_MAX;
-    mcb.torqueRecordEnable = mcb.torqueRecordApply = mcb.torqueRecordSmooth = 1;
-    for (int i = 0; i < 200; ++i) cycle();
+    mcb.torqueRecordEnable = 1;
+    mcb.torqueRecordApply = 1;
+    mcb.torqueRecordSmooth = 1;
+    for (int i = 0; i < 200; ++i) {
+        cycle();
+    }
 }
 
 }  // namespace
