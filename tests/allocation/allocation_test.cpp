@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -62,15 +62,11 @@ struct Row {
     uint32_t model;
     int32_t state;
     uint8_t teach;
-    void (*setup)();        // settings of the row, before the counted cycles
-    void (*per_cycle)(long);  // entry points the row adds to the host's cycle
+    void (*setup)() = nullptr;          // settings of the row, before the counted cycles
+    void (*per_cycle)(long) = nullptr;  // entry points the row adds to the host's cycle
 };
 
 void PrintTo(const Row &row, std::ostream *os) { *os << row.name; }
-
-void none() {}
-void nothing(long) {}
-
 
 // Wrist sensor on (model 16, range 0) with a raw sample of small counts that change each cycle.
 void sensor_on() {
@@ -91,8 +87,8 @@ void const_force(const uint8_t sel[6], uint8_t adjust, uint8_t ilc, uint8_t zfil
                  uint8_t admittance) {
     sensor_on();
     const double target[6] = {2, 1, 10, 0, 0, 0}, gains[6] = {0.002, 1e-5, 0, 0.01, 0, 0};
-    EXPECT_EQ(qmcConstForceStartStop(1, 0, sel, target, gains, adjust, ilc, 1e6, 1e6, 100,
-                                     zfilter, admittance, 1),
+    EXPECT_EQ(qmcConstForceStartStop(1, 0, sel, target, gains, adjust, ilc, 1e6, 1e6, 100, zfilter,
+                                     admittance, 1),
               0);
 }
 void const_force_cycle(long i) {
@@ -110,9 +106,18 @@ constexpr uint8_t kAllAxes[6] = {1, 1, 1, 1, 1, 1};
 // cycle is one, reported as a warning only).
 void sensor_collision(double margin) {
     sensor_on();
-    const double ref[6] = {0, 0, 0, 0, 0, 0}, band[6] = {margin, margin, margin, margin, margin,
-                                                           margin};
+    const double ref[6] = {}, band[6] = {margin, margin, margin, margin, margin, margin};
     EXPECT_EQ(qmcCollisionStartStop(1, 0, kAllAxes, ref, band, band, 1), 0);
+}
+
+// Replay of a 300-sample torque record with its band far away.
+void torque_replay(uint8_t smooth) {
+    mcb.torqueRecordEnable = 1;
+    mcb.torqueRecordApply = 1;
+    mcb.torqueRecordSmooth = smooth;
+    mcb.torqueRecordLength = 300;
+    std::fill_n(mcb.torqueRecordLower, 6, -1e6f);
+    std::fill_n(mcb.torqueRecordUpper, 6, 1e6f);
 }
 
 // Joint-space dynamics of the arm's state, as the host computes them for the observer.
@@ -136,61 +141,53 @@ void observer_cycle(long i) {
 }
 
 const Row kRows[] = {
-    {"program, gravity only", 101, kProgram, kGravity, none, nothing},
-    {"program, gravity-test law", 101, kProgram, kGravityTest, none, nothing},
+    {"program, gravity only", 101, kProgram, kGravity},
+    {"program, gravity-test law", 101, kProgram, kGravityTest},
     {"program, full dynamics, dual encoder", 101, kProgram, kFullDynamics,
-     [] { mpb.collisionMode = 1; }, nothing},
+     [] { mpb.collisionMode = 1; }},
     {"program, full dynamics, dual encoder stop-to-drag", 101, kProgram, kFullDynamics,
-     [] { mpb.collisionMode = 2; }, nothing},
+     [] { mpb.collisionMode = 2; }},
     {"program, 10-kg arm, full dynamics", 201, kProgram, kFullDynamics,
-     [] { mpb.collisionMode = 1; }, nothing},
-    {"program, 16-kg arm, full dynamics", 301, kProgram, kFullDynamics, none, nothing},
-    {"program, TZ arm, full dynamics", 701, kProgram, kFullDynamics, none, nothing},
-    {"program, PX arm, full dynamics", 902, kProgram, kFullDynamics, none, nothing},
-    {"hand guiding, gravity only", 101, kDrag, kGravity, none, nothing},
-    {"hand guiding, gravity-test law, 3 kg", 1, kDrag, kGravityTest, none, nothing},
-    {"hand guiding, gravity-test law, 5 kg", 101, kDrag, kGravityTest, none, nothing},
-    {"hand guiding, gravity-test law, 10 kg", 201, kDrag, kGravityTest, none, nothing},
-    {"hand guiding, gravity-test law, 16 kg", 301, kDrag, kGravityTest, none, nothing},
-    {"hand guiding, full dynamics", 101, kDrag, kFullDynamics, none, nothing},
-    {"hand guiding, drag lock", 101, kDrag, kGravity, [] { mcb.dragLockOn = 1; }, nothing},
+     [] { mpb.collisionMode = 1; }},
+    {"program, 16-kg arm, full dynamics", 301, kProgram, kFullDynamics},
+    {"program, TZ arm, full dynamics", 701, kProgram, kFullDynamics},
+    {"program, PX arm, full dynamics", 902, kProgram, kFullDynamics},
+    {"hand guiding, gravity only", 101, kDrag, kGravity},
+    {"hand guiding, gravity-test law, 3 kg", 1, kDrag, kGravityTest},
+    {"hand guiding, gravity-test law, 5 kg", 101, kDrag, kGravityTest},
+    {"hand guiding, gravity-test law, 10 kg", 201, kDrag, kGravityTest},
+    {"hand guiding, gravity-test law, 16 kg", 301, kDrag, kGravityTest},
+    {"hand guiding, full dynamics", 101, kDrag, kFullDynamics},
+    {"hand guiding, drag lock", 101, kDrag, kGravity, [] { mcb.dragLockOn = 1; }},
     {"hand guiding, interference drag joint hold", 101, kDrag, kGravity,
      [] {
          mcb.interfereDragMode = 1;
          mpb.interfereZoneState = 1;
-     },
-     nothing},
+     }},
     {"hand guiding, interference drag pose hold", 101, kDrag, kGravity,
      [] {
          mcb.interfereDragMode = 1;
          mpb.interfereZoneState = 2;
-     },
-     nothing},
+     }},
     {"hand guiding, force-and-torque drag", 101, kDrag, kFullDynamics,
      [] {
          mcb.forceTorqueDragOn = 1;
          mcb.forceSensorAct = 1;
          for (int j = 0; j < 6; ++j) mpb.forceSensorWrench[j] = 0.5 * (j + 1);
-     },
-     nothing},
+     }},
     {"hand guiding, drag power check", 101, kDrag, kGravity,
      [] {
          mcb.powerCheckOn = 1;
          mcb.powerFlag = 1;
          mcb.powerLimit = 1e6;
-     },
-     nothing},
-    {"stopped, static collision check", 101, kStopped, kGravity,
-     [] { mcb.staticCollisionOn = 1; }, nothing},
+     }},
+    {"stopped, static collision check", 101, kStopped, kGravity, [] { mcb.staticCollisionOn = 1; }},
     {"program, custom joint and TCP limits", 101, kProgram, kFullDynamics,
      [] {
          mcb.customCollisionMode = 3;
-         for (int j = 0; j < 6; ++j) {
-             mcb.customJointLimit[j] = 1e6f;
-             mcb.customTcpLimit[j] = 1e9f;
-         }
-     },
-     nothing},
+         std::fill_n(mcb.customJointLimit, 6, 1e6f);
+         std::fill_n(mcb.customTcpLimit, 6, 1e9f);
+     }},
     {"program, torque record recording", 101, kProgram, kFullDynamics,
      [] {
          mcb.torqueRecordEnable = 1;
@@ -198,31 +195,11 @@ const Row kRows[] = {
      },
      [](long) { kxmcTorqueRecordProcess(); }},
     {"program, torque record replay, linear", 101, kProgram, kFullDynamics,
-     [] {
-         mcb.torqueRecordEnable = 1;
-         mcb.torqueRecordApply = 1;
-         mcb.torqueRecordSmooth = 0;
-         mcb.torqueRecordLength = 300;
-         for (int j = 0; j < 6; ++j) {
-             mcb.torqueRecordLower[j] = -1e6f;
-             mcb.torqueRecordUpper[j] = 1e6f;
-         }
-     },
-     nothing},
+     [] { torque_replay(0); }},
     {"program, torque record replay, B-spline", 101, kProgram, kFullDynamics,
-     [] {
-         mcb.torqueRecordEnable = 1;
-         mcb.torqueRecordApply = 1;
-         mcb.torqueRecordSmooth = 1;
-         mcb.torqueRecordLength = 300;
-         for (int j = 0; j < 6; ++j) {
-             mcb.torqueRecordLower[j] = -1e6f;
-             mcb.torqueRecordUpper[j] = 1e6f;
-         }
-     },
-     nothing},
+     [] { torque_replay(1); }},
     {"program, friction identification recorder", 101, kProgram, kFullDynamics,
-     [] { kxmcSingleJointFrictionOnlineOnOff(2, 1); }, nothing},
+     [] { kxmcSingleJointFrictionOnlineOnOff(2, 1); }},
     {"program, joint model identification value", 101, kProgram, kGravity,
      [] { kxmcSingleJointModelOnlineOnOff(3, 1); },
      [](long) {
@@ -231,7 +208,10 @@ const Row kRows[] = {
      }},
     {"program, step payload identification", 101, kProgram, kGravity,
      [] { qmcLoadIdentifyStartEnd(1); },
-     [](long i) { mpb.cmdId = static_cast<uint32_t>(3 + (i / 2000) % 2); kxmcLoadIdentifyControl(); }},
+     [](long i) {
+         mpb.cmdId = static_cast<uint32_t>(3 + (i / 2000) % 2);
+         kxmcLoadIdentifyControl();
+     }},
     {"hand guiding, continuous payload identification", 101, kDrag, kGravity,
      [] {
          mcb.loadIdentifyDynOn = 1;
@@ -240,15 +220,15 @@ const Row kRows[] = {
          mpb.forceSensorWrench[2] = -19.6;
      },
      [](long) { kxmcLoadIdentifyDynControl(); }},
-    {"program, message ring and joint status", 101, kProgram, kFullDynamics, none,
+    {"program, message ring and joint status", 101, kProgram, kFullDynamics, nullptr,
      [](long) {
          const double model[6] = {1, 2, 3, 4, 5, 6};
          collisionMessageSave(model, model);
          double a[6], b[6], c[6], d[6], e[6], f[6], g[6];
          kxmcGetJointStatus(a, b, c, d, e, f, g);
      }},
-    {"program, expected current, allowance, custom limits, detector step", 101, kProgram,
-     kGravity, none,
+    {"program, expected current, allowance, custom limits, detector step", 101, kProgram, kGravity,
+     nullptr,
      [](long i) {
          int16_t expected[6];
          kxmcTorqueRecordCollision(expected);
@@ -259,8 +239,8 @@ const Row kRows[] = {
          const float tau[6] = {20, 40, 10, 2, 1, 0.5f};
          kxmcCollisionDetection(static_cast<int32_t>(i % 6), tau);
      }},
-    {"hand guiding, vibration abatement, drag power, sensor torque, natural frequency", 101,
-     kDrag, kGravity, none,
+    {"hand guiding, vibration abatement, drag power, sensor torque, natural frequency", 101, kDrag,
+     kGravity, nullptr,
      [](long) {
          float ratio[6];
          kxmcVibrateAbateControl(ratio);
@@ -306,9 +286,9 @@ const Row kRows[] = {
          const double inertia[6] = {10, 10, 10, 0.5, 0.5, 0.5};
          const double damp[6] = {200, 200, 200, 10, 10, 10};
          const double stiffness[6] = {}, threshold[6] = {3, 3, 3, 0.3, 0.3, 0.3};
-         EXPECT_EQ(kxmcEndForceDragstartstop(1, 0, 0, 0, inertia, damp, stiffness, threshold,
-                                             100, 90),
-                   0);
+         EXPECT_EQ(
+             kxmcEndForceDragstartstop(1, 0, 0, 0, inertia, damp, stiffness, threshold, 100, 90),
+             0);
      },
      [](long i) {
          // The host follows the guiding: its commanded joints are the ones guiding set.
@@ -320,12 +300,12 @@ const Row kRows[] = {
          EXPECT_EQ(mcb.endForceDragOn, 1) << std::hex << mcb.warningCode;
      }},
     {"program, momentum observer with the joint-space matrices", 101, kProgram, kFullDynamics,
-     none, observer_cycle},
+     nullptr, observer_cycle},
     {"program, excitation identification accumulation", 101, kProgram, kFullDynamics,
      [] { EXPECT_EQ(kxmcdynstoreresert(), 0); },
      [](long) {
          double torque[6];
-         for (int j = 0; j < 6; ++j) torque[j] = mpb.measuredJointTorque[j];
+         std::copy_n(mpb.measuredJointTorque, 6, torque);
          // A 20-s run: it neither ends nor frees its store within the window.
          EXPECT_EQ(kxmcloadidentifymain(torque, mpb.jointPos, 20.0), 0);
      }},
@@ -347,25 +327,17 @@ TEST_P(ServoCycleAllocations, TenThousandCyclesAllocateNothing) {
     mpb.motionType = 1;
     mpb.loadWeight = 1.0;
     mpb.loadCoord[2] = 40.0;
-    for (int j = 0; j < 6; ++j) {
-        mpb.torqueCmdGain[j] = 1.0 / 0.7;
-        mpb.collisionLevel[j] = 10.0f;
-    }
+    std::fill_n(mpb.torqueCmdGain, 6, 1.0 / 0.7);
+    std::fill_n(mpb.collisionLevel, 6, 10.0f);
     mpb.robotState = row.state;
-    row.setup();
-    // Warm-up outside the window: first-call initialisations may take their time.
-    for (long i = 0; i < 200; ++i) {
+    if (row.setup != nullptr) row.setup();
+    // The first 200 cycles are outside the window: first-call initialisations may take their time.
+    for (long i = 0; i < 200 + kCycles; ++i) {
+        if (i == 200) kxmc_alloc::count_allocations(true);
         host_state(i);
         gravityTorqueControl(mpb.jointPos);
         kxmcCheckForCollisionError();
-        row.per_cycle(i);
-    }
-    kxmc_alloc::count_allocations(true);
-    for (long i = 200; i < 200 + kCycles; ++i) {
-        host_state(i);
-        gravityTorqueControl(mpb.jointPos);
-        kxmcCheckForCollisionError();
-        row.per_cycle(i);
+        if (row.per_cycle != nullptr) row.per_cycle(i);
     }
     kxmc_alloc::count_allocations(false);
     if (kxmc_alloc::counting_available()) {

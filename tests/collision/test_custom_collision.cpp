@@ -19,6 +19,22 @@ const float kFar[6] = {1e6f, 1e6f, 1e6f, 1e6f, 1e6f, 1e6f};
 constexpr double kPi = 3.14159265358979323846;
 
 using CustomCollision = CollisionFixture;
+using Lengths = std::array<double, 6>;  // d1, a2, a3, d4, d5, d6 [mm]
+using Pose = std::array<double, 6>;
+
+// The flange Jacobian of KDL's chain of the arm's lengths at q [rad].
+KDL::Jacobian kdl_jacobian(const Lengths &l, const KDL::JntArray &q) {
+    KDL::Chain chain;
+    const double a[6] = {0, l[1], l[2], 0, 0, 0}, d[6] = {l[0], 0, 0, l[3], l[4], l[5]};
+    const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
+    for (int i = 0; i < 6; ++i) {
+        chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
+                                      KDL::Frame::DH(a[i] / 1000, alpha[i], d[i] / 1000, 0)));
+    }
+    KDL::Jacobian jac(6);
+    KDL::ChainJntToJacSolver(chain).JntToJac(q, jac);
+    return jac;
+}
 
 // The estimate w solves J^T w = tau: feeding tau = J^T w for a known wrench must return it, at
 // random poses and at two where elimination without row exchange fails: a pose one float step
@@ -28,45 +44,30 @@ TEST_F(CustomCollision, TcpWrenchInvertsTheJacobianTranspose) {
     std::mt19937 rng(20240611);
     std::uniform_real_distribution<double> angle(-150.0, 150.0), wrench(-50.0, 50.0);
     configure(2, kFar, kFar);
-    using Lengths = std::array<double, 6>;  // d1, a2, a3, d4, d5, d6 [mm]
     const Lengths arm3{152, -280, -240, 102, 102, 100}, arm5{152, -425, -395, 102, 102, 100};
     const Lengths arm16{180, -520, -400, 159, 114, 106}, arm902{180, -700, -586, 211, 114, 106};
+    const Lengths tz3{140, -280, -240, 102, 102, 100}, tz5{140, -425, -395, 102, 102, 100};
+    const Lengths arm903{150, -280, -240, 102, 102, 100}, arm1050{215, -700, -536, 166, 138, 120};
+    const Pose any{}, crossing{-11.2348926, -60, 80, -110, 70, 20};  // [deg], any: random poses
+    const Pose square{0, -90, 90, -90, -90, -90};
     const struct {
         uint32_t code;
         Lengths l;
-        std::array<double, 6> pose;  // [deg]; all zero: random poses
-    } cases[] = {{50, arm3, {}},
-                 {301, arm16, {}},
-                 {902, arm902, {}},
-                 {703, {140, -280, -240, 102, 102, 100}, {}},
-                 {901, {140, -280, -240, 102, 102, 100}, {}},
-                 {704, {140, -425, -395, 102, 102, 100}, {}},
-                 {850, {140, -425, -395, 102, 102, 100}, {}},
-                 {903, {150, -280, -240, 102, 102, 100}, {}},
-                 {1050, {215, -700, -536, 166, 138, 120}, {}},
-                 {904, arm5, {}},
-                 {101, arm5, {-11.2348926, -60, 80, -110, 70, 20}},
-                 {101, arm5, {0, -90, 90, -90, -90, -90}}};
+        Pose pose;  // [deg]
+    } cases[] = {{50, arm3, any},  {301, arm16, any},     {902, arm902, any},
+                 {703, tz3, any},  {901, tz3, any},       {704, tz5, any},
+                 {850, tz5, any},  {903, arm903, any},    {1050, arm1050, any},
+                 {904, arm5, any}, {101, arm5, crossing}, {101, arm5, square}};
     for (const auto &c : cases) {
         mcb.robotModelCode = c.code;
-        KDL::Chain chain;
-        const double a[6] = {0, c.l[1], c.l[2], 0, 0, 0};
-        const double d[6] = {c.l[0], 0, 0, c.l[3], c.l[4], c.l[5]};
-        const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
-        for (int i = 0; i < 6; ++i) {
-            chain.addSegment(KDL::Segment(KDL::Joint(KDL::Joint::RotZ),
-                                          KDL::Frame::DH(a[i] / 1000, alpha[i], d[i] / 1000, 0)));
-        }
-        KDL::ChainJntToJacSolver solver(chain);
-        const bool random = c.pose[1] == 0.0;
+        const bool random = c.pose == any;
         for (int trial = 0; trial < (random ? 20 : 1); ++trial) {
             KDL::JntArray q(6);
             for (int j = 0; j < 6; ++j) {
                 mpb.targetJointPos[j] = random ? angle(rng) : c.pose[j];
                 q(j) = static_cast<float>(kPi * mpb.targetJointPos[j] / 180.0);
             }
-            KDL::Jacobian jac(6);
-            solver.JntToJac(q, jac);
+            const KDL::Jacobian jac = kdl_jacobian(c.l, q);
             if (std::fabs(jac.data.determinant()) < 1e-3) {
                 continue;  // near a singularity the float estimate is ill-conditioned
             }
@@ -101,17 +102,9 @@ TEST_F(CustomCollision, SingularPoseLogsTheJacobianAndSkipsTheCycle) {
     EXPECT_EQ(lines[0].text.rfind("detValue = ", 0), 0u) << lines[0].text;
     EXPECT_EQ(lines[6].text.rfind("TJacob6: = ", 0), 0u) << lines[6].text;
     // Row r of J^T is column r of the flange Jacobian: KDL's at the pose, to the printed digits.
-    KDL::Chain chain;
-    const double a[6] = {0, -0.425, -0.395, 0, 0, 0}, d[6] = {0.152, 0, 0, 0.102, 0.102, 0.1};
-    const double alpha[6] = {kPi / 2, 0, 0, kPi / 2, -kPi / 2, 0};
     KDL::JntArray q(6);
-    for (int i = 0; i < 6; ++i) {
-        chain.addSegment(
-            KDL::Segment(KDL::Joint(KDL::Joint::RotZ), KDL::Frame::DH(a[i], alpha[i], d[i], 0)));
-        q(i) = pose[i] * kPi / 180.0;
-    }
-    KDL::Jacobian jac(6);
-    KDL::ChainJntToJacSolver(chain).JntToJac(q, jac);
+    for (int i = 0; i < 6; ++i) q(i) = pose[i] * kPi / 180.0;
+    const KDL::Jacobian jac = kdl_jacobian({152, -425, -395, 102, 102, 100}, q);
     for (int r = 0; r < 6; ++r) {
         double v[6];
         ASSERT_EQ(std::sscanf(lines[1 + r].text.c_str(), "TJacob%*d: = %lf,%lf,%lf,%lf,%lf,%lf",
@@ -119,22 +112,6 @@ TEST_F(CustomCollision, SingularPoseLogsTheJacobianAndSkipsTheCycle) {
                   6);
         for (int c = 0; c < 6; ++c) EXPECT_NEAR(v[c], jac(c, r), 2e-6) << "row " << r + 1;
     }
-}
-
-// The TCP count of a component restarts once every component is back inside its limit.
-TEST_F(CustomCollision, TcpCountRestartsWhenEveryComponentIsInside) {
-    const float tcp[6] = {1.0f, 1e9f, 1e9f, 1e9f, 1e9f, 1e9f};  // Fx x100
-    configure(2, kFar, tcp);
-    for (int round = 0; round < 3; ++round) {
-        how.jointCurrent[1] = current_for(1, 0.5);  // a shoulder load: Fx far over the limit
-        cycles(kCountLimit - 1);
-        how.jointCurrent[1] = 0;
-        cycles(1);
-    }
-    EXPECT_TRUE(kxsim::action_names().empty());
-    how.jointCurrent[1] = current_for(1, 0.5);
-    cycles(kCountLimit);
-    EXPECT_EQ(kxsim::action_names(), kPause);
 }
 
 // An estimate that is not finite (here from a wrist motor's rated torque the host lost) counts
@@ -161,26 +138,39 @@ TEST_F(CustomCollision, NonFiniteEstimateLeavesTheTcpCountAlone) {
     EXPECT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_TCP);
 }
 
-// Custom joint limits replace the level counters; their count restarts once every joint is
-// back inside.
-TEST_F(CustomCollision, JointLimitsCountUntilEveryJointIsInside) {
-    const float joint[6] = {1e6f, 1e6f, 1e6f, 1e6f, 0.05f, 1e6f};
-    configure(1, joint, kFar);
-    drive_residual(2, 1.5);
-    const int32_t limit = 100;  // [cycles]
-    mpb.collisionCountLimit = limit;
-    for (int round = 0; round < 3; ++round) {
-        how.jointCurrent[4] = current_for(4, 0.1);
-        cycles(limit - 1);
-        how.jointCurrent[4] = 0;
-        cycles(1);
+// A joint or TCP count restarts once every joint, or every component, is back inside its limit;
+// custom joint limits replace the level counters.
+TEST_F(CustomCollision, CountRestartsWhenEverythingIsInside) {
+    const float fx[6] = {1.0f, 1e9f, 1e9f, 1e9f, 1e9f, 1e9f};  // Fx x100
+    const float j5[6] = {1e6f, 1e6f, 1e6f, 1e6f, 0.05f, 1e6f};
+    const struct {
+        uint8_t mode;
+        const float *joint, *tcp;
+        int j;          // the joint loaded: a wrist motor, or a shoulder load far over Fx
+        double torque;  // [N m], the last time with the other sign
+        int32_t limit;  // [cycles]
+        uint32_t code;
+    } cases[] = {{2, kFar, fx, 1, 0.5, kCountLimit, KXMC_COLLISION_TCP},
+                 {1, j5, kFar, 4, 0.1, 100, KXMC_COLLISION_NONE + 5}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(int{c.mode});
+        rearm();
+        configure(c.mode, c.joint, c.tcp);
+        if (c.mode == 1) drive_residual(2, 1.5);
+        mpb.collisionCountLimit = c.limit;
+        for (int round = 0; round < 3; ++round) {
+            how.jointCurrent[c.j] = current_for(c.j, c.torque);
+            cycles(c.limit - 1);
+            how.jointCurrent[c.j] = 0;
+            cycles(1);
+        }
+        EXPECT_EQ(mpb.collisionCounter[2], 0);
+        EXPECT_TRUE(kxsim::action_names().empty());
+        how.jointCurrent[c.j] = current_for(c.j, -c.torque);
+        cycles(c.limit);
+        EXPECT_EQ(kxsim::action_names(), kPause);
+        EXPECT_EQ(mcb.collisionErrorCode, c.code);
     }
-    EXPECT_EQ(mpb.collisionCounter[2], 0);
-    EXPECT_TRUE(kxsim::action_names().empty());
-    how.jointCurrent[4] = current_for(4, -0.1);
-    cycles(limit);
-    EXPECT_EQ(kxsim::action_names(), kPause);
-    EXPECT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_NONE + 5);
 }
 
 TEST_F(CustomCollision, SetterTakesSixLimitsOfEachKindAndRefusesBadOnes) {

@@ -53,8 +53,8 @@ TEST_F(TorqueRecord, StartRejectsBadArgumentsWithoutChange) {
         EXPECT_EQ(qmcTorqueRecordStartEnd(enable, 0, lo, hi, kLimits, 5), -1);
         EXPECT_EQ(mcb.torqueRecordEnable + mcb.torqueRecordRun + mcb.torqueRecordLower[3], 0);
     }
-    EXPECT_EQ(qmcTorqueRecordStartEnd(0, 1, kUpper, kLower, kLimits, 6),
-              0);  // stopping takes any band
+    // Stopping takes any band.
+    EXPECT_EQ(qmcTorqueRecordStartEnd(0, 1, kUpper, kLower, kLimits, 6), 0);
     EXPECT_EQ(mpb.cmdId, 6u);
 }
 
@@ -160,8 +160,7 @@ TEST_F(TorqueRecord, BandRunSameCurrentsPassAndAnExcursionIsCaught) {
     for (uint8_t smooth : {0, 1}) {
         rearm();
         mpb.motionType = 9;
-        std::fill(mpb.collisionLevel, mpb.collisionLevel + 6,
-                  100.0f);  // the level branch never counts
+        std::fill_n(mpb.collisionLevel, 6, 100.0f);  // the level branch never counts
         ASSERT_EQ(start_end(1, smooth), 0);
         ASSERT_EQ(run(0, 0), -1);
         ASSERT_EQ(start_end(0, smooth), 0);
@@ -342,12 +341,9 @@ TEST_F(CollisionFixture, MessageIndexOrCounterOutsideTheRingPrintsNothing) {
 TEST_F(CollisionFixture, StaticCheckSwitchesToDragAboveTheRatedFraction) {
     using Fractions = std::vector<double>;
     const Fractions small = {0.3, 0.5, 0.6, 0.8, 0.8, 0.8}, arm10 = {0.4, 0.7, 0.8, 0.8, 0.8, 0.8};
-    const std::pair<uint32_t, Fractions> families[] = {{101, small},
-                                                       {250, arm10},
-                                                       {902, arm10},
-                                                       {450, Fractions(6, 0.8)},
-                                                       {1050, {0.5, 0.8, 0.8, 0.8, 0.8, 0.8}},
-                                                       {99999, small}};
+    const Fractions large(6, 0.8), arm1050 = {0.5, 0.8, 0.8, 0.8, 0.8, 0.8};
+    const std::pair<uint32_t, Fractions> families[] = {
+        {101, small}, {250, arm10}, {902, arm10}, {450, large}, {1050, arm1050}, {99999, small}};
     for (const auto &f : families) {
         for (int j = 0; j < 6; ++j) {
             SCOPED_TRACE(::testing::Message() << f.first << " joint " << j + 1);

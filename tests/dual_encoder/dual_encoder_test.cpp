@@ -18,7 +18,7 @@ namespace {
 constexpr double kCountsPerDeg = 16384.0 * 101.0 / 360.0;  // motor counts per joint degree
 constexpr int kWarmUpSteps = 100;
 constexpr double kUnpublished = -1.0;
-const uint32_t kJ1 = KXMC_COLLISION_NONE + 1;
+const uint32_t kNone = KXMC_COLLISION_NONE, kJ1 = kNone + 1;
 
 // Deflection signal: a sine of `amplitude` [deg] and `period` [steps] on 0-based `joint` (and
 // optionally a second), the period numbered `spike_period` (-1 none) raised by `extra` [deg],
@@ -63,7 +63,7 @@ class DualEncoder : public kxsim_test::HostFixture {
             for (int i = 0; i < 6; ++i)
                 set_deflection(i, i == sig.joint || i == sig.second_joint ? sig.at(n) : 0.0);
             kxmcCollisionDetection(n % 6, speed_);
-            if (mcb.collisionErrorCode != KXMC_COLLISION_NONE) return n;
+            if (mcb.collisionErrorCode != kNone) return n;
         }
         return -1;
     }
@@ -81,7 +81,7 @@ TEST_F(DualEncoder, WarmUpHidesTheFirstHundredSteps) {
             set_deflection(0, ((n / 6) % 2 ? 3.0 : -2.0) * (1 + (n / 12) % 3));  // wild swings
             kxmcCollisionDetection(0, speed_);
             ASSERT_EQ(mpb.collisionThrDisplay[0], kUnpublished) << "step " << n;
-            ASSERT_EQ(mcb.collisionErrorCode, KXMC_COLLISION_NONE) << "step " << n;
+            ASSERT_EQ(mcb.collisionErrorCode, kNone) << "step " << n;
         }
         kxmcCollisionDetection(0, speed_);  // step 101 evaluates and publishes
         EXPECT_NEAR(mpb.collisionThrDisplay[0], 25.0 / 410.0, 1e-12);
@@ -98,7 +98,6 @@ TEST_F(DualEncoder, WarmUpHidesTheFirstHundredSteps) {
 // Model code 0: joints 1-3 threshold 25/410 = 0.061 deg at level 1, 100/410 = 0.244 at level 10;
 // joints 4-6 8.5/52 = 0.163 deg at level 1 but never reported.
 TEST_F(DualEncoder, RaisedPeakOrValleyAgainstThreshold) {
-    const uint32_t kNone = KXMC_COLLISION_NONE;
     struct Case {
         int joint, half;
         double extra;
@@ -163,40 +162,24 @@ TEST_F(DualEncoder, PublishedThresholdPerModelJointLevelAndSpeed) {
         float level, speed;
         double expected;
     };  // speed [deg/s], 0: null
-    const Case cases[] = {
-        // Model code 0; speed edges belong to the lower band.
-        {0, 1, 1, 40, 25.0 / 410},
-        {0, 2, 1, 40.5f, 25.0 / 700},
-        {0, 0, 1, 70.5f, 25.0 / 900},
-        {0, 3, 10, 20, 32.0 / 140},
-        // 3-kg, 5-kg, 10- and 16-kg arms.
-        {1, 0, 5, 1, 40.0 / 195},
-        {100, 1, 5, 7, 40.0 / 308},
-        {50, 3, 2, 12.5f, 10.5 / 170},
-        {150, 1, 3, 16, 41.0 / 712.5},
-        {200, 4, 1, 100, 8.5 / 85},
-        {250, 0, 4, 111, 185.0 / 2738},
-        {250, 1, 7, 111, 275.0 / 2738},
-        {203, 3, 1, 6, 16.0 / 39.6},
-        // Large arms: the shoulder divisor has four values over three edges.
-        {450, 0, 1, 50, 170.0 / 5804},
-        {450, 0, 1, 100, 170.0 / 8360},
-        {450, 1, 1, -300, 170.0 / 7274.7},
-        {1001, 0, 1, 701, 170.0 / 9274.7},
-        {1100, 2, 1, 30, 55.0 / 1630},
-        {500, 4, 1, 49, 24.0 / 900},
-        {500, 5, 9, 49, 84.0 / 900},
-        {401, 1, 1, 50, 170.0 / 5804},  // the band's first code
-        // Any other model code.
-        {600, 0, 1, 16, 25.0 / 700},
-        {9999, 4, 1, 0, 8.5 / 52},
-        // Levels: 1.0 to 1.99 share the first entry; out of range and NaN stay in the table.
-        {0, 0, 1.99f, 0, 25.0 / 410},
-        {0, 0, 2, 0, 33.0 / 410},
-        {0, 0, -4, 0, 25.0 / 410},
-        {0, 0, NAN, 0, 25.0 / 410},
-        {450, 4, 11, 0, 91.0 / 410},
-        {450, 0, 1, NAN, 170.0 / 5804}};  // a speed that is not a number counts as standstill
+    // Model code 0 (speed edges belong to the lower band); 3-kg, 5-kg, 10- and 16-kg arms; large
+    // arms, the shoulder divisor with four values over three edges, the band's first code; any
+    // other model code; levels 1.0 to 1.99 share the first entry, out of range and NaN stay in the
+    // table; a speed that is not a number counts as standstill.
+    const Case cases[] = {{0, 1, 1, 40, 25.0 / 410},         {0, 2, 1, 40.5f, 25.0 / 700},
+                          {0, 0, 1, 70.5f, 25.0 / 900},      {0, 3, 10, 20, 32.0 / 140},
+                          {1, 0, 5, 1, 40.0 / 195},          {100, 1, 5, 7, 40.0 / 308},
+                          {50, 3, 2, 12.5f, 10.5 / 170},     {150, 1, 3, 16, 41.0 / 712.5},
+                          {200, 4, 1, 100, 8.5 / 85},        {250, 0, 4, 111, 185.0 / 2738},
+                          {250, 1, 7, 111, 275.0 / 2738},    {203, 3, 1, 6, 16.0 / 39.6},
+                          {450, 0, 1, 50, 170.0 / 5804},     {450, 0, 1, 100, 170.0 / 8360},
+                          {450, 1, 1, -300, 170.0 / 7274.7}, {1001, 0, 1, 701, 170.0 / 9274.7},
+                          {1100, 2, 1, 30, 55.0 / 1630},     {500, 4, 1, 49, 24.0 / 900},
+                          {500, 5, 9, 49, 84.0 / 900},       {401, 1, 1, 50, 170.0 / 5804},
+                          {600, 0, 1, 16, 25.0 / 700},       {9999, 4, 1, 0, 8.5 / 52},
+                          {0, 0, 1.99f, 0, 25.0 / 410},      {0, 0, 2, 0, 33.0 / 410},
+                          {0, 0, -4, 0, 25.0 / 410},         {0, 0, NAN, 0, 25.0 / 410},
+                          {450, 4, 11, 0, 91.0 / 410},       {450, 0, 1, NAN, 170.0 / 5804}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message()
                      << c.model << " joint " << c.joint + 1 << " level " << c.level);
@@ -228,13 +211,11 @@ TEST_F(DualEncoder, ReactionsByCollisionPauseFlag) {
         uint32_t expected_code;
         std::vector<std::string> expected_actions;
     };
-    const Case cases[] = {{0, 0, 2, kJ1, {"qmcPause"}},
-                          {0, 0, 3, kJ1, {}},
-                          {1, 2, 2, kJ1, {}},
-                          {2, 0, 2, kJ1, {"qmcStop"}},
-                          {2, 2, 2, kJ1, {"qmcStop", "qmcDragSwitch"}},
-                          {2, 2, 1, kJ1, {}},
-                          {5, 2, 2, KXMC_COLLISION_NONE, {}}};
+    const std::vector<std::string> none, pause{"qmcPause"}, stop{"qmcStop"};
+    const std::vector<std::string> drag{"qmcStop", "qmcDragSwitch"};
+    const Case cases[] = {{0, 0, 2, kJ1, pause}, {0, 0, 3, kJ1, none}, {1, 2, 2, kJ1, none},
+                          {2, 0, 2, kJ1, stop},  {2, 2, 2, kJ1, drag}, {2, 2, 1, kJ1, none},
+                          {5, 2, 2, kNone, none}};
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message()
                      << int(c.pause_flag) << " " << int(c.check_mode) << " " << c.robot_state);
@@ -261,7 +242,7 @@ TEST_F(DualEncoder, ReactionsByCollisionPauseFlag) {
         if (!c.expected_actions.empty()) {
             // A pause or stop restarts the detector: the same raised signal right after is not
             // seen during the new warm-up.
-            mcb.collisionErrorCode = KXMC_COLLISION_NONE;
+            mcb.collisionErrorCode = kNone;
             Signal again = sig;
             again.spike_period = (hit + 1) / sig.period + 1;
             EXPECT_EQ(run(again, 200, hit + 1), -1);

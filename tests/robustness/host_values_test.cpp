@@ -4,6 +4,7 @@
 // build aborts on that and on undefined behaviour) and must keep the torques it hands on finite.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -26,6 +27,8 @@ class HostValues : public kxsim_test::HostFixture {
    protected:
     void SetUp() override {
         HostFixture::SetUp();
+        mcb.customCollisionMode = 3;  // custom joint and TCP limits run as well
+        mpb.collisionMode = 1;        // and the dual-encoder detector
         kxsim::set_recording(false);  // long sweeps: no journal growth
     }
 
@@ -58,8 +61,6 @@ class HostValues : public kxsim_test::HostFixture {
 
 // Finite host values: every table row and fallback, with finite outputs.
 TEST_F(HostValues, EveryModelMountingModeAndStateRunsAndKeepsTorquesFinite) {
-    mcb.customCollisionMode = 3;
-    mpb.collisionMode = 1;
     mpb.loadWeight = 2.0;
     for (uint32_t code : kModelCodes) {
         mcb.robotModelCode = code;
@@ -90,7 +91,6 @@ TEST_F(HostValues, EveryModelMountingModeAndStateRunsAndKeepsTorquesFinite) {
 // Non-finite and absurd values in the fields the cycle reads.
 TEST_F(HostValues, NonFiniteAndAbsurdFieldsNeverBecomeUndefinedBehaviour) {
     const double bad[] = {kNaN, kInf, -kInf, 1e300, -1e300};
-    mcb.customCollisionMode = 3;
     mpb.collisionMode = 2;
     mcb.staticCollisionOn = 1;
     mcb.powerCheckOn = 1;
@@ -145,14 +145,10 @@ TEST_F(HostValues, NonFiniteAndAbsurdFieldsNeverBecomeUndefinedBehaviour) {
 
 // Joint counts outside 0..6 and out-of-range indices and levels.
 TEST_F(HostValues, JointCountsLevelsAndIndicesOutsideTheirTables) {
-    mcb.customCollisionMode = 3;
-    mpb.collisionMode = 1;
     for (int32_t n : {-1, 0, 3, 6, 7, 255, INT32_MAX, INT32_MIN}) {
         mpb.jointNum = n;
         for (float level : {-5.0f, 0.0f, 0.5f, 10.99f, 11.0f, 100.0f, 1e9f}) {
-            for (int j = 0; j < 6; ++j) {
-                mpb.collisionLevel[j] = level;
-            }
+            std::fill_n(mpb.collisionLevel, 6, level);
             for (uint8_t mode = 0; mode <= 2; ++mode) {
                 mcb.newTeachEnable = mode;
                 mpb.robotState = 2;

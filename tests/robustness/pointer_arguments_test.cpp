@@ -16,15 +16,16 @@ namespace {
 
 constexpr double kGuard = 123.0;  // stored one past the end of every array handed out
 
-// An array of N elements followed by a guard element.
+// An array of N elements followed by a guard element, checked when the array goes out of scope.
 template <class T, int N>
 struct Guarded {
     explicit Guarded(T fill = T(1)) {
         for (int i = 0; i < N; ++i) v[i] = fill;
         v[N] = static_cast<T>(kGuard);
     }
+    Guarded(const Guarded &) = delete;
+    ~Guarded() { EXPECT_EQ(v[N], static_cast<T>(kGuard)) << "written past an array of " << N; }
     operator T *() { return v; }
-    bool intact() const { return v[N] == static_cast<T>(kGuard); }
     T v[N + 1];
 };
 
@@ -57,6 +58,8 @@ void check(const char *name, R (*f)(A...), R ok, R refused, std::initializer_lis
     for_each_index(each, std::index_sequence_for<A...>{});
 }
 
+#define CHECK(f, ...) check(#f, f, __VA_ARGS__)
+
 using PointerArguments = kxsim_test::HostFixture;
 
 TEST_F(PointerArguments, NullIsRefusedAndNothingIsWrittenPastTheOutputs) {
@@ -78,79 +81,66 @@ TEST_F(PointerArguments, NullIsRefusedAndNothingIsWrittenPastTheOutputs) {
     for (int j = 0; j < 6; ++j) o7.v[j] = mpb.jointPos[j];  // a regular pose
 
     // Dynamics.
-    check("qmckxdynamicblock", qmckxdynamicblock, 0, -1, {}, +f1, +f2, +f3, +f4, +f5, +f6, +f7, +f8,
-          +f9, +f10, +f11, +f12, +f13, +f14);
-    check("qmckxTZdynamicblock", qmckxTZdynamicblock, 0, -1, {}, +d1, +d2, +d3, +d4, +d5, +d6, +d7,
-          +d8, +d9, +d10, +o1);
-    check("qmcPXkx10dynamicblock", qmcPXkx10dynamicblock, 0, -1, {}, +d1, +d2, +d3, +d4, +d5, +d6,
-          +d7, +o2);
-    check("output_MCG", output_MCG, 0, -1, {}, +d1, +d2, +d3, 1.0, +d4, +d11, +d12, +o3);
-    check("kxmcInvGravity", kxmcInvGravity, 0, -1, {}, +d1, +d2, +d3, +d4, +d5, +d6, +o4);
-    check("kxqmckxdynamicblock", kxqmckxdynamicblock, 0, -1, {0, 5, 6, 7, 8, 9, 10, 12}, +o7, 0.0,
-          0.0, 0.0, 1.0, +o5, +f1, +f2, +f3, +f4, +f5, +f6, +d13);
-    check("kxTZqmckxdynamicblock", kxTZqmckxdynamicblock, 0, -1, {}, +o7, 0.0, 0.0, 0.0, 1.0, +o6,
-          +d1, +d2, +d3, +d4, +d5);
-    check("kxPXqmckxdynamicblock", kxPXqmckxdynamicblock, 0, -1, {}, +o7, 0.0, 0.0, 0.0, 1.0, +o1,
-          +d1, +d2);
-    check("kxmcJointDefaultTorque", kxmcJointDefaultTorque, 0, 0, {}, +fo);
-    check("kxmcGravityTorque", kxmcGravityTorque, 0, 0, {}, +o7, +d1, +o2);
-    check("kxmcNewGravityTorque", kxmcNewGravityTorque, 0, 0, {}, +o7, +d1, +o3);
-    check("kxmcendload", kxmcendload, 0, 0, {}, 0.0, 0.0, +o7, 0.0, 0.0, 50.0, 1.0, +o4, 102);
-    check("qmcGetRobotInstallAngle", qmcGetRobotInstallAngle, 0, -1, {}, &tilt, &rot);
-    check("qmcPosAddTrsfToRCS", qmcPosAddTrsfToRCS, 0, -1, {}, 1.0f, 2.0f, 3.0f, 0.0f, 0.0f, 0.0f,
-          +fo);
-    check("frictionCompensation", frictionCompensation, 0, 0, {}, +o1, +o5);
-    check("frictionCalculate", frictionCalculate, 0.0f, 0.0f, {}, +f1, 0.0f);
-    check("PIDInit", PIDInit, 0, -1, {}, pid, 1.0, 0.0, 0.0);
-    check("PID_increase_Calc", PID_increase_Calc, 0, -1, {}, pid, 0.5, &scalar);
-    check("teachcontrol5", teachcontrol5, 0, -1, {}, pid, frame, +o7, +o1, +o6);
-    check("kx10_pretau", kx10_pretau, 0, -1, {}, pid, frame, +o7, +o2);
-    check("kxmcimpedencejoint", kxmcimpedencejoint, 0, -1, {}, pid, +o7, +o1, +o3);
-    check("kxmcteachcontrolinterfere", kxmcteachcontrolinterfere, 0, -1, {}, pid, uint8_t{2}, 1,
-          frame, +o7, +o1, +o4);
-    check("kxmcteachcontrol3_gravitytest", kxmcteachcontrol3_gravitytest, 0, -1, {}, 0.0, 0.0,
-          +gain, +o7, +o5, 1);
-    check("kxmcteachcontrol5_gravitytest", kxmcteachcontrol5_gravitytest, 0, -1, {}, 0.0, 0.0,
-          +gain, +o7, +o6, 102);
-    check("qmcSetFrictionValue_free", qmcSetFrictionValue_free, 0, -1, {}, +half);
-    check("qmcSetJointFrictionGain", qmcSetJointFrictionGain, 0, -1, {}, +ones, +ones, +ones,
-          +ones);
-    check("qmcSetDragLockPara", qmcSetDragLockPara, 0, -1, {}, +ones, +ones, +ones);
-    check("qmcPowerReal", qmcPowerReal, 0, 0, {}, +o1, &power);
-    check("kxmcVibrateAbateControl", kxmcVibrateAbateControl, 0, 0, {}, +fo);
+    CHECK(qmckxdynamicblock, 0, -1, {}, +f1, +f2, +f3, +f4, +f5, +f6, +f7, +f8, +f9, +f10, +f11,
+          +f12, +f13, +f14);
+    CHECK(qmckxTZdynamicblock, 0, -1, {}, +d1, +d2, +d3, +d4, +d5, +d6, +d7, +d8, +d9, +d10, +o1);
+    CHECK(qmcPXkx10dynamicblock, 0, -1, {}, +d1, +d2, +d3, +d4, +d5, +d6, +d7, +o2);
+    CHECK(output_MCG, 0, -1, {}, +d1, +d2, +d3, 1.0, +d4, +d11, +d12, +o3);
+    CHECK(kxmcInvGravity, 0, -1, {}, +d1, +d2, +d3, +d4, +d5, +d6, +o4);
+    CHECK(kxqmckxdynamicblock, 0, -1, {0, 5, 6, 7, 8, 9, 10, 12}, +o7, 0.0, 0.0, 0.0, 1.0, +o5, +f1,
+          +f2, +f3, +f4, +f5, +f6, +d13);
+    CHECK(kxTZqmckxdynamicblock, 0, -1, {}, +o7, 0.0, 0.0, 0.0, 1.0, +o6, +d1, +d2, +d3, +d4, +d5);
+    CHECK(kxPXqmckxdynamicblock, 0, -1, {}, +o7, 0.0, 0.0, 0.0, 1.0, +o1, +d1, +d2);
+    CHECK(kxmcJointDefaultTorque, 0, 0, {}, +fo);
+    CHECK(kxmcGravityTorque, 0, 0, {}, +o7, +d1, +o2);
+    CHECK(kxmcNewGravityTorque, 0, 0, {}, +o7, +d1, +o3);
+    CHECK(kxmcendload, 0, 0, {}, 0.0, 0.0, +o7, 0.0, 0.0, 50.0, 1.0, +o4, 102);
+    CHECK(qmcGetRobotInstallAngle, 0, -1, {}, &tilt, &rot);
+    CHECK(qmcPosAddTrsfToRCS, 0, -1, {}, 1.0f, 2.0f, 3.0f, 0.0f, 0.0f, 0.0f, +fo);
+    CHECK(frictionCompensation, 0, 0, {}, +o1, +o5);
+    CHECK(frictionCalculate, 0.0f, 0.0f, {}, +f1, 0.0f);
+    CHECK(PIDInit, 0, -1, {}, pid, 1.0, 0.0, 0.0);
+    CHECK(PID_increase_Calc, 0, -1, {}, pid, 0.5, &scalar);
+    CHECK(teachcontrol5, 0, -1, {}, pid, frame, +o7, +o1, +o6);
+    CHECK(kx10_pretau, 0, -1, {}, pid, frame, +o7, +o2);
+    CHECK(kxmcimpedencejoint, 0, -1, {}, pid, +o7, +o1, +o3);
+    CHECK(kxmcteachcontrolinterfere, 0, -1, {}, pid, uint8_t{2}, 1, frame, +o7, +o1, +o4);
+    CHECK(kxmcteachcontrol3_gravitytest, 0, -1, {}, 0.0, 0.0, +gain, +o7, +o5, 1);
+    CHECK(kxmcteachcontrol5_gravitytest, 0, -1, {}, 0.0, 0.0, +gain, +o7, +o6, 102);
+    CHECK(qmcSetFrictionValue_free, 0, -1, {}, +half);
+    CHECK(qmcSetJointFrictionGain, 0, -1, {}, +ones, +ones, +ones, +ones);
+    CHECK(qmcSetDragLockPara, 0, -1, {}, +ones, +ones, +ones);
+    CHECK(qmcPowerReal, 0, 0, {}, +o1, &power);
+    CHECK(kxmcVibrateAbateControl, 0, 0, {}, +fo);
 
     // Collision.
-    check("qmcSetCollisionPause", qmcSetCollisionPause, 0, -1, {}, uint8_t{2}, 100u, 10u, 10u,
-          +i32);
-    check("qmcSetCollisionLevel", qmcSetCollisionLevel, 0, -1, {}, uint8_t{0}, +half, uint8_t{0},
-          7u);
-    check("qmcGetCollisionState", qmcGetCollisionState, 0, -1, {}, &state);
-    check("JointMaxAcc", JointMaxAcc, 0, -1, {}, +fo);
-    check("MaxJointVel", MaxJointVel, 0, 0, {}, +o2);
-    check("dynamicCurrentCollisionLimit", dynamicCurrentCollisionLimit, 0, 0, {}, 5, +o3);
-    check("kxmcCustomCollisionDetectionMain", kxmcCustomCollisionDetectionMain, 0, 0, {}, +o1, +o2);
-    check("kxmcSetCustomCollisionDetection", kxmcSetCustomCollisionDetection, 0, -1, {}, uint8_t{3},
-          +f1, +f2);
-    check("kxmcGetInterfereStatus", kxmcGetInterfereStatus, 0, -1, {}, +u8a, +u8b, +u8b);
-    check("kxmcGetJointStatus", kxmcGetJointStatus, 0, -1, {}, +o1, +o2, +o3, +o4, +o5, +o6, +d1);
-    check("kxmcGetJointCurrent", kxmcGetJointCurrent, 0, -1, {}, +o1);
+    CHECK(qmcSetCollisionPause, 0, -1, {}, uint8_t{2}, 100u, 10u, 10u, +i32);
+    CHECK(qmcSetCollisionLevel, 0, -1, {}, uint8_t{0}, +half, uint8_t{0}, 7u);
+    CHECK(qmcGetCollisionState, 0, -1, {}, &state);
+    CHECK(JointMaxAcc, 0, -1, {}, +fo);
+    CHECK(MaxJointVel, 0, 0, {}, +o2);
+    CHECK(dynamicCurrentCollisionLimit, 0, 0, {}, 5, +o3);
+    CHECK(kxmcCustomCollisionDetectionMain, 0, 0, {}, +o1, +o2);
+    CHECK(kxmcSetCustomCollisionDetection, 0, -1, {}, uint8_t{3}, +f1, +f2);
+    CHECK(kxmcGetInterfereStatus, 0, -1, {}, +u8a, +u8b, +u8b);
+    CHECK(kxmcGetJointStatus, 0, -1, {}, +o1, +o2, +o3, +o4, +o5, +o6, +d1);
+    CHECK(kxmcGetJointCurrent, 0, -1, {}, +o1);
     Guarded<float, 6> lower(-1.0f), upper(1.0f);
-    check("qmcTorqueRecordStartEnd", qmcTorqueRecordStartEnd, 0, -1, {}, uint8_t{0}, uint8_t{0},
-          +lower, +upper, +i32, 9u);
-    check("kxmcTorqueRecordCollision", kxmcTorqueRecordCollision, 0, -1, {}, +i16);
-    check("collisionMessageSave", collisionMessageSave, 0, -1, {}, +o1, +o2);
-    check("findHistoryCurrentSet", findHistoryCurrentSet, 0, 0, {}, int16_t{5}, +i16);
-    check("kxmcCollisionDetection", kxmcCollisionDetection, 0, 0, {}, 0, +f1);
+    CHECK(qmcTorqueRecordStartEnd, 0, -1, {}, uint8_t{0}, uint8_t{0}, +lower, +upper, +i32, 9u);
+    CHECK(kxmcTorqueRecordCollision, 0, -1, {}, +i16);
+    CHECK(collisionMessageSave, 0, -1, {}, +o1, +o2);
+    CHECK(findHistoryCurrentSet, 0, 0, {}, int16_t{5}, +i16);
+    CHECK(kxmcCollisionDetection, 0, 0, {}, 0, +f1);
 
     // Numerics and the self-test torque.
     double *rows[6] = {d1, d2, d3, d4, d5, d6};
-    check("kx16_jacob", kx16_jacob, 0, -1, {3}, +o7, +o1, +o2, rows);
-    check("myfilter", myfilter, 4, -1, {}, 2, 1.0, &scalar);
-    check("init_lowpassfilter", init_lowpassfilter, 0, -1, {}, &smoother, 1.0f, 0.1f);
-    check("lowpassfilterMain", lowpassfilterMain, 0, -1, {}, &smoother, +o1, +fo);
-    check("LoadPosbuttord", LoadPosbuttord, 0, -1, {}, 1, 1, &scalar);
+    CHECK(kx16_jacob, 0, -1, {3}, +o7, +o1, +o2, rows);
+    CHECK(myfilter, 4, -1, {}, 2, 1.0, &scalar);
+    CHECK(init_lowpassfilter, 0, -1, {}, &smoother, 1.0f, 0.1f);
+    CHECK(lowpassfilterMain, 0, -1, {}, &smoother, +o1, +fo);
+    CHECK(LoadPosbuttord, 0, -1, {}, 1, 1, &scalar);
     const MatHead out{0, 5, 0, 0, 0, rows};
-    check("computeKx10_selftautest", computeKx10_selftautest, 0, -1, {}, +d7, +d8, +d9, out);
+    CHECK(computeKx10_selftautest, 0, -1, {}, +d7, +d8, +d9, out);
     // A result header of any other shape, or one missing a row, is refused as well.
     const MatHead shapes[] = {{1, 5, 0, 0, 0, rows},
                               {0, 4, 0, 0, 0, rows},
@@ -162,21 +152,6 @@ TEST_F(PointerArguments, NullIsRefusedAndNothingIsWrittenPastTheOutputs) {
     EXPECT_EQ(computeKx16_selftautest(d7, d8, d9, out), -1);
     EXPECT_EQ(kx3_jacob(o7, nullptr, nullptr, rows), -1);
 
-    const Guarded<float, 36> *floats[] = {&f1, &f2, &f3,  &f4,  &f5,  &f6,  &f7,
-                                          &f8, &f9, &f10, &f11, &f12, &f13, &f14};
-    const Guarded<double, 36> *doubles[] = {&d1, &d2, &d3,  &d4,  &d5,  &d6, &d7,
-                                            &d8, &d9, &d10, &d11, &d12, &d13};
-    const Guarded<double, 6> *joints[] = {&o1, &o2, &o3, &o4, &o5, &o6, &o7, &ones};
-    for (int k = 0; k < 14; ++k) EXPECT_TRUE(floats[k]->intact()) << "float array " << k + 1;
-    for (int k = 0; k < 13; ++k) EXPECT_TRUE(doubles[k]->intact()) << "double array " << k + 1;
-    for (int k = 0; k < 8; ++k) EXPECT_TRUE(joints[k]->intact()) << "joint array " << k + 1;
-    EXPECT_TRUE(fo.intact());
-    EXPECT_TRUE(half.intact());
-    EXPECT_TRUE(i16.intact());
-    EXPECT_TRUE(i32.intact());
-    EXPECT_TRUE(u8a.intact());
-    EXPECT_TRUE(u8b.intact());
-    EXPECT_TRUE(gain.intact());
     EXPECT_EQ(pid[6].Kp, 0.0) << "six PID records";
 }
 
@@ -201,107 +176,85 @@ TEST_F(PointerArguments, NewerEntryPointsRefuseNullAndKeepWithinTheirOutputs) {
     Trsf goal{};
 
     // Sensor processing, settings and end-force guiding.
-    check("forceSensorDataProcess", forceSensorDataProcess, 0, 0, {}, +counts);
-    check("trsfToRCS_force", trsfToRCS_force, 0, -1, {}, +o1);
-    check("forceSensorDataGravityCompensation", forceSensorDataGravityCompensation, 0, -1, {},
-          +o2);
-    check("qmcGetForceSensorAct", qmcGetForceSensorAct, 0, -1, {}, &byte);
-    check("kxmcGetForceSensorState", kxmcGetForceSensorState, 0, -1, {}, &byte);
-    check("qmcSetForceSensorRcs", qmcSetForceSensorRcs, 0, -1, {}, uint8_t{0}, +pose, 4u);
-    check("kxmcEndForceDragstartstop", kxmcEndForceDragstartstop, 0, -1, {}, 0, 0, 0, 0, +ones,
-          +ones, +zeros, +ones, 100.0, 90.0);
-    check("kxmcGetEndForceDragStartStopState", kxmcGetEndForceDragStartStopState, 0, -1, {},
-          &word);
-    check("kxmcAdmittanceControl", kxmcAdmittanceControl, 0, -1, {}, 0, +ones, +ones, +zeros,
-          +in1, 0.001, +zeros, +o3, +o4);
-    check("kxmcForceSensorVirtualWall", kxmcForceSensorVirtualWall, 0, -1, {}, +fv, +fo);
-    check("SensorDragbuttord", SensorDragbuttord, 0, -1, {}, 0, 0, &scalar);
-    check("kxmcButterWorthFiltInit", kxmcButterWorthFiltInit, 0, -1, {}, &butter, 0);
-    check("kxmcButterWorthFiltProcessData", kxmcButterWorthFiltProcessData, 0, -1, {}, &butter,
-          1.0, &scalar, 0);
-    check("kxmcKalmanEnvironmenModelEvaluate", kxmcKalmanEnvironmenModelEvaluate, 0, -1, {},
-          +in1, +in2, +in3, +c3);
+    CHECK(forceSensorDataProcess, 0, 0, {}, +counts);
+    CHECK(trsfToRCS_force, 0, -1, {}, +o1);
+    CHECK(forceSensorDataGravityCompensation, 0, -1, {}, +o2);
+    CHECK(qmcGetForceSensorAct, 0, -1, {}, &byte);
+    CHECK(kxmcGetForceSensorState, 0, -1, {}, &byte);
+    CHECK(qmcSetForceSensorRcs, 0, -1, {}, uint8_t{0}, +pose, 4u);
+    CHECK(kxmcEndForceDragstartstop, 0, -1, {}, 0, 0, 0, 0, +ones, +ones, +zeros, +ones, 100.0,
+          90.0);
+    CHECK(kxmcGetEndForceDragStartStopState, 0, -1, {}, &word);
+    CHECK(kxmcAdmittanceControl, 0, -1, {}, 0, +ones, +ones, +zeros, +in1, 0.001, +zeros, +o3, +o4);
+    CHECK(kxmcForceSensorVirtualWall, 0, -1, {}, +fv, +fo);
+    CHECK(SensorDragbuttord, 0, -1, {}, 0, 0, &scalar);
+    CHECK(kxmcButterWorthFiltInit, 0, -1, {}, &butter, 0);
+    CHECK(kxmcButterWorthFiltProcessData, 0, -1, {}, &butter, 1.0, &scalar, 0);
+    CHECK(kxmcKalmanEnvironmenModelEvaluate, 0, -1, {}, +in1, +in2, +in3, +c3);
     // A null goal is refused like a goal without inverse kinematics.
-    check("kxmcEndForceDragToCart", kxmcEndForceDragToCart, 0, -7, {}, frame, &goal);
+    CHECK(kxmcEndForceDragToCart, 0, -7, {}, frame, &goal);
 
     // Force-and-torque guiding.
-    check("kxmcForceAndTorqueDragStartStop", kxmcForceAndTorqueDragStartStop, 0, -1, {}, 0, 0,
-          +ones, +ones, +in1, 100.0, 90.0);
-    check("kxmcGetForceAndTorqueDragState", kxmcGetForceAndTorqueDragState, 0, 0, {}, &word,
-          &word2);
-    check("kxmcForceDataToTorque", kxmcForceDataToTorque, 0, -1, {}, +o4, +o1);
-    check("TwoForceAndTorqueDragbuttord", TwoForceAndTorqueDragbuttord, 0, -1, {}, 0, 0, &scalar);
+    CHECK(kxmcForceAndTorqueDragStartStop, 0, -1, {}, 0, 0, +ones, +ones, +in1, 100.0, 90.0);
+    CHECK(kxmcGetForceAndTorqueDragState, 0, 0, {}, &word, &word2);
+    CHECK(kxmcForceDataToTorque, 0, -1, {}, +o4, +o1);
+    CHECK(TwoForceAndTorqueDragbuttord, 0, -1, {}, 0, 0, &scalar);
 
     // Constant force and its building blocks.
-    check("qmcConstForceStartStop", qmcConstForceStartStop, 0, -1, {}, uint8_t{0}, 0, +none,
-          +zeros, +ones, uint8_t{0}, uint8_t{0}, 10.0, 5.0, 100.0, uint8_t{0}, uint8_t{0}, 5u);
-    check("constForceControl", constForceControl, 0, -1, {}, frame, &goal);
-    check("PIDCalc", PIDCalc, 0, -1, {}, &pid, 0.5, &scalar);
-    check("kxmcILCinit", kxmcILCinit, 0, -1, {}, &mcb.constForceIlc[0], 1);
-    check("kxmcFTControl_Admittance", kxmcFTControl_Admittance, 0, -1, {}, 0, +ones, +ones, +zeros,
-          +in2, 0.001, +o2);
-    check("buttordFTControl", buttordFTControl, 0, -1, {}, 0, 0, &scalar);
-    check("buttordFTControlThetaf", buttordFTControlThetaf, 0, -1, {}, 0, 0, &scalar);
-    check("init_filter", init_filter, 0, -1, {}, &average);
-    check("update_filter", update_filter, 2.0f, 0.0f, {}, &average, 2.0f);
-    check("init_notch", init_notch, 0, -1, {}, &notch, 10.0, 5.0);
+    CHECK(qmcConstForceStartStop, 0, -1, {}, uint8_t{0}, 0, +none, +zeros, +ones, uint8_t{0},
+          uint8_t{0}, 10.0, 5.0, 100.0, uint8_t{0}, uint8_t{0}, 5u);
+    CHECK(constForceControl, 0, -1, {}, frame, &goal);
+    CHECK(PIDCalc, 0, -1, {}, &pid, 0.5, &scalar);
+    CHECK(kxmcILCinit, 0, -1, {}, &mcb.constForceIlc[0], 1);
+    CHECK(kxmcFTControl_Admittance, 0, -1, {}, 0, +ones, +ones, +zeros, +in2, 0.001, +o2);
+    CHECK(buttordFTControl, 0, -1, {}, 0, 0, &scalar);
+    CHECK(buttordFTControlThetaf, 0, -1, {}, 0, 0, &scalar);
+    CHECK(init_filter, 0, -1, {}, &average);
+    CHECK(update_filter, 2.0f, 0.0f, {}, &average, 2.0f);
+    CHECK(init_notch, 0, -1, {}, &notch, 10.0, 5.0);
     EXPECT_EQ(notch_process(nullptr, 3.0), 3.0);
     EXPECT_EQ(kxmcPIDAdjust(21, 1.0, &gain), 0);
 
     // Sensor collisions and the tool load identification.
-    check("qmcCollisionStartStop", qmcCollisionStartStop, 0, -1, {}, uint8_t{0}, 0, +sel, +zeros,
-          +ones, +ones, 6u);
+    CHECK(qmcCollisionStartStop, 0, -1, {}, uint8_t{0}, 0, +sel, +zeros, +ones, +ones, 6u);
     // Three wrenches of a centre of mass at (1, 2, 3) m: M = r x F.
     Guarded<double, 18> wrenches;
     const double w[18] = {0, 0, -10, -20, 10, 0, 10, 0, 0, 0, 30, -20, 0, 10, 0, -30, 0, 10};
     for (int i = 0; i < 18; ++i) wrenches.v[i] = w[i];
-    check("qmcForceSensor_loadCoordIdentify", qmcForceSensor_loadCoordIdentify, 0, -1, {},
-          +wrenches, +c3);
-    check("qmcForceSensor_loadWeightIdentify", qmcForceSensor_loadWeightIdentify, 0, -1, {},
-          ForceSensorWrench{{0, 0, -9.8, 0, 0, 0}}, &scalar);
+    CHECK(qmcForceSensor_loadCoordIdentify, 0, -1, {}, +wrenches, +c3);
+    CHECK(qmcForceSensor_loadWeightIdentify, 0, -1, {}, ForceSensorWrench{{0, 0, -9.8, 0, 0, 0}},
+          &scalar);
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(c3.v[i], 1000.0 * (i + 1), 1e-6) << "centre [mm] " << i;
 
     // Momentum observer and the joint-space matrices.
     Guarded<double, 36> M, V;
     Guarded<double, 6> g, thr;
     double *m_rows[6], *v_rows[6], *g_rows[6];
-    for (int i = 0; i < 6; ++i) m_rows[i] = M.v + 6 * i, v_rows[i] = V.v + 6 * i, g_rows[i] = g.v + i;
-    check("com_M_matrix", com_M_matrix, 0, -1, {}, +in1, MatHead{0, 5, 0, 5, 0, m_rows});
-    check("com_C_matrix", com_C_matrix, 0, -1, {}, +in1, +in2, MatHead{0, 5, 0, 5, 0, v_rows});
-    check("com_G_matrix", com_G_matrix, 0, -1, {}, +in1, MatHead{0, 5, 0, 0, 0, g_rows});
-    check("kxmcMomentumObserver", kxmcMomentumObserver, 0, -1, {2, 3, 4}, 0u, 0u, +M, +V, +g, 0u,
-          +thr);
+    for (int i = 0; i < 6; ++i)
+        m_rows[i] = M.v + 6 * i, v_rows[i] = V.v + 6 * i, g_rows[i] = g.v + i;
+    CHECK(com_M_matrix, 0, -1, {}, +in1, MatHead{0, 5, 0, 5, 0, m_rows});
+    CHECK(com_C_matrix, 0, -1, {}, +in1, +in2, MatHead{0, 5, 0, 5, 0, v_rows});
+    CHECK(com_G_matrix, 0, -1, {}, +in1, MatHead{0, 5, 0, 0, 0, g_rows});
+    CHECK(kxmcMomentumObserver, 0, -1, {2, 3, 4}, 0u, 0u, +M, +V, +g, 0u, +thr);
     EXPECT_EQ(kxmcMomentumObserver(0, 0, M, V, g, 0, nullptr), 0);  // the threshold is optional
 
     // Excitation identification.
     ASSERT_EQ(kxmcdynstoreresert(), 0);
-    check("kxmcloadidentifymain", kxmcloadidentifymain, 0, -1, {}, +in4, +in5, 10.0);
-    check("filter_data", filter_data, 0, -1, {}, 0, 1, &scalar);
-    check("kxmcComputefourierAccVelPos", kxmcComputefourierAccVelPos, false, true, {}, 0.0, 1.0,
-          8000.0, 10u, +o3);
+    CHECK(kxmcloadidentifymain, 0, -1, {}, +in4, +in5, 10.0);
+    CHECK(filter_data, 0, -1, {}, 0, 1, &scalar);
+    CHECK(kxmcComputefourierAccVelPos, false, true, {}, 0.0, 1.0, 8000.0, 10u, +o3);
     Guarded<double, 3> motion;
-    check("kxmcComputefourierMotion", kxmcComputefourierMotion, 0, -1, {}, 0u, 8000.0, 0u,
-          +motion);
+    CHECK(kxmcComputefourierMotion, 0, -1, {}, 0u, 8000.0, 0u, +motion);
     ExcitationResultBlock block{};
     block.value[4] = 1.0;
-    check("kxmcgetloadidentifyresult", kxmcgetloadidentifyresult, -2, -1, {}, block, &scalar,
-          +c3);
+    CHECK(kxmcgetloadidentifyresult, -2, -1, {}, block, &scalar, +c3);
     EXPECT_EQ(qmcComIdentifyInv(nullptr), -1);
     EXPECT_EQ(Store_free(), 0);
     uint32_t peaks = 7, valleys = 7;
     findPeaksAndValleys(nullptr, 5, +o1, +o2, &peaks, &valleys);
     EXPECT_EQ(peaks + valleys, 0u) << "no data, nothing found";
-
-    for (const auto *a : {&in1, &in2, &in3, &in4, &in5, &ones, &zeros, &o1, &o2, &o3, &o4, &g, &thr}) {
-        EXPECT_TRUE(a->intact());
-    }
-    EXPECT_TRUE(c3.intact());
-    EXPECT_TRUE(M.intact());
-    EXPECT_TRUE(V.intact());
-    EXPECT_TRUE(wrenches.intact());
-    EXPECT_TRUE(motion.intact());
-    EXPECT_TRUE(fv.intact() && fo.intact() && pose.intact() && sel.intact() && none.intact());
-    EXPECT_TRUE(counts.intact());
 }
+
+#undef CHECK
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <deque>
@@ -80,50 +81,33 @@ TEST_F(Services, VibrationSmootherInitialisedOnFirstCallAndFlagsRelateTheFeedToT
         EXPECT_EQ(last_gain_flags(), std::vector<double>(6, n >= 8 ? 1.0 : 0.0)) << n;
     }
     EXPECT_EQ(kxsim::calls("kxHalSetVarGainFactor").size(), 12u);
-    // acc: smoothed feed [deg/s^2]; out, flag: expected ratios and flags.
-    const struct {
+    struct Case {
         const char *name;
         uint32_t model;
-        double speedRatio, acc[6];
-        float out[6];
-        double flag[6];
-    } cases[] = {
+        double speedRatio;
+        std::array<double, 6> acc;  // smoothed feed [deg/s^2]
+        std::array<float, 6> out;   // expected ratios
+        std::array<double, 6> flag;
+    };
+    using D = std::array<double, 6>;
+    using F = std::array<float, 6>;
+    const Case cases[] = {
         // Exactly zero reads as "at rest": 1000, flag 1.
-        {"AtRest",
-         101,
-         1.0,
-         {0, 0, 0, 0, 0, 0},
-         {1000, 1000, 1000, 1000, 1000, 1000},
-         {1, 1, 1, 1, 1, 1}},
+        Case{"AtRest", 101, 1.0, D{}, F{1000, 1000, 1000, 1000, 1000, 1000}, D{1, 1, 1, 1, 1, 1}},
         // Limit 360: above it saturates at 1; a ratio between -1 and 1 truncates to flag 0; below
         // -1 the ratio is not clipped and gives flag 1.
-        {"FiveKgArm",
-         101,
-         1.0,
-         {0.37, 360, 0.1, -0.1, -0.37, -720},
-         {1, 1, 0.1f / 0.36f, -0.1f / 0.36f, -0.37f / 0.36f, -2000},
-         {1, 1, 0, 0, 1, 1}},
+        Case{"FiveKgArm", 101, 1.0, D{0.37, 360, 0.1, -0.1, -0.37, -720},
+             F{1, 1, 0.1f / 0.36f, -0.1f / 0.36f, -0.37f / 0.36f, -2000}, D{1, 1, 0, 0, 1, 1}},
         // 10-kg arm (limits 240, 240, 360, ...) at half speed: 120, 120, 180, 180, 180, 180.
-        {"TenKgArmHalfSpeed",
-         201,
-         0.5,
-         {0.1, 0.13, 0.1, 0.2, 0.179, 0.0},
-         {0.1f / 0.12f, 1, 0.1f / 0.18f, 1, 0.179f / 0.18f, 1000},
-         {0, 1, 0, 1, 0, 1}},
+        Case{"TenKgArmHalfSpeed", 201, 0.5, D{0.1, 0.13, 0.1, 0.2, 0.179, 0.0},
+             F{0.1f / 0.12f, 1, 0.1f / 0.18f, 1, 0.179f / 0.18f, 1000}, D{0, 1, 0, 1, 0, 1}},
         // No usable limit: the acceleration counts as saturated.
-        {"SpeedRatioNaN",
-         101,
-         kNaN,
-         {0.1, 0.1, 0.1, 0.1, 0.1, 0},
-         {1, 1, 1, 1, 1, 1000},
-         {1, 1, 1, 1, 1, 1}},
+        Case{"SpeedRatioNaN", 101, kNaN, D{0.1, 0.1, 0.1, 0.1, 0.1, 0}, F{1, 1, 1, 1, 1, 1000},
+             D{1, 1, 1, 1, 1, 1}},
         // A NaN feed is not taken into the smoother: the previous output (rest) repeats.
-        {"NaNFeed",
-         101,
-         1.0,
-         {kNaN, 0.1, kNaN, 0.1, 0.1, 0.1},
-         {1000, 0.1f / 0.36f, 1000, 0.1f / 0.36f, 0.1f / 0.36f, 0.1f / 0.36f},
-         {1, 0, 1, 0, 0, 0}},
+        Case{"NaNFeed", 101, 1.0, D{kNaN, 0.1, kNaN, 0.1, 0.1, 0.1},
+             F{1000, 0.1f / 0.36f, 1000, 0.1f / 0.36f, 0.1f / 0.36f, 0.1f / 0.36f},
+             D{1, 0, 1, 0, 0, 0}},
     };
     float out[6];
     for (const auto &c : cases) {
@@ -138,7 +122,7 @@ TEST_F(Services, VibrationSmootherInitialisedOnFirstCallAndFlagsRelateTheFeedToT
         for (int j = 0; j < 6; ++j)
             EXPECT_NEAR(out[j], c.out[j], 1e-4 * std::fabs(c.out[j]) + 1e-6) << j;
         ASSERT_EQ(kxsim::calls("kxHalSetVarGainFactor").size(), 1u);
-        EXPECT_EQ(last_gain_flags(), std::vector<double>(c.flag, c.flag + 6));
+        EXPECT_EQ(last_gain_flags(), std::vector<double>(c.flag.begin(), c.flag.end()));
     }
 }
 

@@ -256,10 +256,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Setter, ::testing::ValuesIn(kSetterCases),
 // dynamics, an unknown version changes nothing.
 TEST_F(Settings, TorqueModelVersionPerArmModel) {
     const struct {
-        uint32_t model;
-        uint8_t version;
-        int32_t result;
-        uint8_t enable;
+        int model, version, result, enable;
     } cases[] = {{1, 1, 0, 1},    {400, 1, 0, 1},  {3, 1, -1, 2},  {401, 1, -1, 2}, {500, 0, 0, 0},
                  {501, 0, -1, 2}, {700, 0, -1, 2}, {701, 0, 0, 0}, {800, 0, 0, 0},  {801, 0, -1, 2},
                  {900, 0, -1, 2}, {901, 0, 0, 0},  {550, 2, 0, 2}, {101, 3, -1, 1}};
@@ -270,7 +267,7 @@ TEST_F(Settings, TorqueModelVersionPerArmModel) {
         mcb.newTeachEnable = 1;
         std::fill_n(mcb.newTeachGain, 6, -1.0);
         EXPECT_EQ(qmcgravityTeachVersionOnOff(c.version), c.result);
-        EXPECT_EQ(mcb.newTeachEnable, c.enable);
+        EXPECT_EQ(int{mcb.newTeachEnable}, c.enable);
         if (c.result != 0) {  // a refusal stores no gains and persists nothing
             EXPECT_EQ(std::vector<double>(mcb.newTeachGain, mcb.newTeachGain + 6),
                       std::vector<double>(6, -1.0));
@@ -286,10 +283,7 @@ TEST_F(Settings, CollisionLevelsJointByJoint) {
         const char *name;
         uint8_t type;
         float level[6];
-        int32_t joints;
-        uint8_t persist;
-        int32_t result;
-        int changed;
+        int joints, persist, result, changed;
     } cases[] = {
         {"PersistBounds", 1, {0, 100, 30, 40, 0.5f, 99.5f}, 6, 1, 0, 6},
         {"PersistFlagTwoIsNotOne", 0, {7, 7, 7, 7, 7, 7}, 6, 2, 0, 6},
