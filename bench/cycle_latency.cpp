@@ -4,20 +4,18 @@
 // block) and for hand guiding; and the wrist-sensor guiding cycle, forceSensorDataProcess then
 // kxmcForceSensorDragProcess, while an operator pushes the tool back and forth and the host's
 // position loop follows the goal. Reports median, 99th and 99.9th percentile and maximum [us]
-// per configuration, and counts heap allocations inside the timed region (global operator
-// new/delete and the malloc family are replaced here); the cycle path must make none.
+// per configuration, and counts heap allocations inside the timed region (the tests' counting
+// replacement of operator new and the malloc family); the cycle path must make none.
 //
 //   kxmc_cycle_latency [--cycles N] [--config K]
 //     N cycles per configuration (default 1000000); K runs only the K-th row (0-based), which
 //     keeps a profiler's or instruction counter's figure to one configuration.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -28,57 +26,7 @@
 #include "kxmc/kxmc_sensor_processing.h"
 #include "kxmc/kxmc_torque_control.h"
 #include "simhost/kxsimhost.hpp"
-
-// ---- Allocation counting ---------------------------------------------------------------------
-
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-inline void note_allocation() {
-    if (g_counting.load(std::memory_order_relaxed)) {
-        g_allocations.fetch_add(1, std::memory_order_relaxed);
-    }
-}
-}  // namespace
-
-extern "C" {
-void *__libc_malloc(std::size_t);
-void *__libc_calloc(std::size_t, std::size_t);
-void *__libc_realloc(void *, std::size_t);
-void __libc_free(void *);
-
-void *malloc(std::size_t n) {
-    note_allocation();
-    return __libc_malloc(n);
-}
-void *calloc(std::size_t n, std::size_t m) {
-    note_allocation();
-    return __libc_calloc(n, m);
-}
-void *realloc(void *p, std::size_t n) {
-    note_allocation();
-    return __libc_realloc(p, n);
-}
-void free(void *p) { __libc_free(p); }
-}
-
-void *operator new(std::size_t n) {
-    note_allocation();
-    if (void *p = __libc_malloc(n == 0 ? 1 : n)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void *operator new[](std::size_t n) { return operator new(n); }
-void *operator new(std::size_t n, const std::nothrow_t &) noexcept {
-    note_allocation();
-    return __libc_malloc(n == 0 ? 1 : n);
-}
-void *operator new[](std::size_t n, const std::nothrow_t &t) noexcept { return operator new(n, t); }
-void operator delete(void *p) noexcept { __libc_free(p); }
-void operator delete[](void *p) noexcept { __libc_free(p); }
-void operator delete(void *p, std::size_t) noexcept { __libc_free(p); }
-void operator delete[](void *p, std::size_t) noexcept { __libc_free(p); }
+#include "tests/support/allocation_counter.hpp"
 
 // ---- Configurations ----------------------------------------------------------------------------
 
@@ -172,25 +120,27 @@ struct SensorGuiding {
     }
 };
 
-void run_torque_path(const Config &c, long cycles, std::vector<float> &us) {
+long run_torque_path(const Config &c, long cycles, std::vector<float> &us) {
     for (long i = 0; i < 2000; ++i) {  // warm-up
         host_state(i);
         gravityTorqueControl(mpb.jointPos);
         kxmcCheckForCollisionError();
     }
-    g_allocations = 0;
+    long allocations = 0;
     for (long i = 0; i < cycles; ++i) {
         host_state(i + 2000);
         mpb.robotState = c.robot_state;  // a detector's pause is acknowledged by the host
-        g_counting = true;
+        kxmc_alloc::count_allocations(true);
         const auto t0 = std::chrono::steady_clock::now();
         gravityTorqueControl(mpb.jointPos);
         kxmcCheckForCollisionError();
         const auto t1 = std::chrono::steady_clock::now();
-        g_counting = false;
+        kxmc_alloc::count_allocations(false);
+        allocations += kxmc_alloc::allocations();
         us[static_cast<std::size_t>(i)] =
             std::chrono::duration<float, std::micro>(t1 - t0).count();
     }
+    return allocations;
 }
 
 Figures run(const Config &c, long cycles) {
@@ -211,20 +161,21 @@ Figures run(const Config &c, long cycles) {
     mpb.robotState = c.robot_state;
 
     std::vector<float> us(static_cast<std::size_t>(cycles));
+    long allocations = 0;
     if (c.path == Path::kSensorGuiding) {
         SensorGuiding guiding;
         for (long i = 0; i < 2000; ++i) {  // warm-up
             guiding.host(i);
             guiding.cycle();
         }
-        g_allocations = 0;
         for (long i = 0; i < cycles; ++i) {
             guiding.host(i + 2000);
-            g_counting = true;
+            kxmc_alloc::count_allocations(true);
             const auto t0 = std::chrono::steady_clock::now();
             guiding.cycle();
             const auto t1 = std::chrono::steady_clock::now();
-            g_counting = false;
+            kxmc_alloc::count_allocations(false);
+            allocations += kxmc_alloc::allocations();
             us[static_cast<std::size_t>(i)] =
                 std::chrono::duration<float, std::micro>(t1 - t0).count();
         }
@@ -232,7 +183,7 @@ Figures run(const Config &c, long cycles) {
             std::fprintf(stderr, "sensor guiding stopped (warning 0x%x)\n", mcb.warningCode);
         }
     } else {
-        run_torque_path(c, cycles, us);
+        allocations = run_torque_path(c, cycles, us);
     }
     auto pct = [&](double p) {
         const std::size_t k = std::min(us.size() - 1, static_cast<std::size_t>(p * us.size()));
@@ -244,7 +195,7 @@ Figures run(const Config &c, long cycles) {
     f.p99 = pct(0.99);
     f.p999 = pct(0.999);
     f.max = *std::max_element(us.begin(), us.end());
-    f.allocations = g_allocations;
+    f.allocations = allocations;
     return f;
 }
 
