@@ -136,8 +136,8 @@ TEST_F(SensorCollision, EveryReactionWithAndWithoutARunningProgram) {
 }
 
 TEST_F(SensorCollision, StartCommandChecksStoresAndAlwaysEchoesTheCommand) {
-    const uint8_t bad_sel[6] = {0, 0, 2, 0, 0, 0},
-                  seven[7] = {1, 1, 1, 1, 1, 1, 2};  // only six are flags
+    const uint8_t bad_sel[6] = {2, 0, 0, 0, 0, 0},  // the first axis: the check starts there
+        seven[7] = {1, 1, 1, 1, 1, 1, 2};           // only six are flags
     const double bad_ref[6] = {0, 0, std::nan(""), 0, 0, 0};
     struct Row {
         uint8_t on;
