@@ -1,6 +1,7 @@
 // Excitation-trajectory payload identification: runs along the Fourier trajectory with the torques
 // of Orocos KDL's inverse dynamics recover payloads against the tabulated and a measured baseline;
 // the run's timing, heap use and refusals; the trajectory and the extrema.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>
@@ -9,13 +10,18 @@
 #include <random>
 #include <vector>
 
+#include "allocation_counter.hpp"
 #include "host_fixture.hpp"
 #include "simhost/kxsimhost.hpp"
 #include "tests/excitation/excitation_plant.hpp"
-#include "tests/excitation/host_counters.hpp"
 
 namespace excitation_test {
 namespace {
+
+// Calls of the host's matSum (two per accumulated sample), counted by interposing it.
+using MatSumFn = int (*)(MatHead, MatHead, MatHead);
+const MatSumFn g_host_matsum = reinterpret_cast<MatSumFn>(dlsym(RTLD_NEXT, "matSum"));
+long matsum_calls = 0;
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const Trajectory kSlow{10.0, 4.0};  // a 40 s period, joint rates below about 1 rad/s
@@ -134,9 +140,9 @@ TEST_F(ExcitationRun, FirstTwoCallsAddNothingAndAHalfSecondRunEndsAtCall500) {
     kxsim::set_recording(true);
     ASSERT_EQ(kxmcdynstoreresert(), 0);
     const double ok[6] = {}, bad[6] = {0, 0, kNaN, 0, HUGE_VAL, 0};
-    const long before = matsum_calls();
+    const long before = matsum_calls;
     feed(0, 2, 0.5, false);
-    EXPECT_EQ(matsum_calls() - before, 0);
+    EXPECT_EQ(matsum_calls - before, 0);
     EXPECT_EQ(kxmcloadidentifymain(bad, ok, 0.5) + kxmcloadidentifymain(ok, bad, 0.5) +
                   kxmcloadidentifymain(ok, ok, kNaN) + kxmcloadidentifymain(nullptr, ok, 0.5),
               -4);
@@ -148,10 +154,10 @@ TEST_F(ExcitationRun, FirstTwoCallsAddNothingAndAHalfSecondRunEndsAtCall500) {
     EXPECT_EQ(solve_Hb5(ok, ok, ok, MatHead{0, 2, 0, 26, 0, r}), -1);  // a missing row
     EXPECT_EQ(solve_Hb5(ok, nullptr, ok, MatHead{0, 1, 0, 26, 0, r}), -1);
     feed(0, 497, 0.5, false);
-    EXPECT_EQ(matsum_calls() - before, 2 * 497);
+    EXPECT_EQ(matsum_calls - before, 2 * 497);
     EXPECT_FALSE(kxsim::log_contains(kSingular));
     feed(0, 1, 0.5, false);
-    EXPECT_EQ(matsum_calls() - before, 2 * 498);
+    EXPECT_EQ(matsum_calls - before, 2 * 498);
     EXPECT_TRUE(kxsim::log_contains(kSingular, 1));
     EXPECT_EQ(result().rc, -2);
     feed(0, 10, 0.5, false);
@@ -160,46 +166,43 @@ TEST_F(ExcitationRun, FirstTwoCallsAddNothingAndAHalfSecondRunEndsAtCall500) {
     ASSERT_EQ(kxmcdynstoreresert(), 0);
     EXPECT_EQ(Store_free(), 0);  // ends the run: the next cycles touch nothing
     feed(0, 5, 0.01);
-    EXPECT_EQ(matsum_calls() - before, 2 * 498);
+    EXPECT_EQ(matsum_calls - before, 2 * 498);
 }
 
-#if KXMC_COUNT_HEAP
-// Preparation allocates the store (freeing one left behind); collecting cycles allocate nothing;
-// the last cycle solves and frees everything.
+// Preparation allocates the store (freeing one left behind); the run allocates nothing and its
+// last cycle solves and frees everything.
 TEST_F(ExcitationRun, HeapIsUsedOnlyToPrepareAndToEndARun) {
-    arm_heap();
+    if (!kxmc_alloc::counting_available()) GTEST_SKIP() << "the sanitizer owns the allocator";
+    kxmc_alloc::count_allocations(true);
     ASSERT_EQ(kxmcdynstoreresert(), 0);
-    const long blocks = disarm_heap().allocations;
+    const long blocks = kxmc_alloc::allocations();
     EXPECT_GT(blocks, 7 * 3);  // row-pointer arrays and rows
-    arm_heap();
+    kxmc_alloc::count_allocations(true);
     ASSERT_EQ(kxmcdynstoreresert(), 0);
-    EXPECT_EQ(disarm_heap().live, 0);  // as many freed as allocated
-    arm_heap();
-    feed(0, 2999, 3.0);
-    EXPECT_EQ(disarm_heap().allocations, 0);
-    arm_heap();
-    feed(2999, 1, 3.0);
-    EXPECT_EQ(disarm_heap().live, -blocks);
+    EXPECT_EQ(kxmc_alloc::live_blocks(), 0);  // as many freed as allocated
+    kxmc_alloc::count_allocations(true);
+    feed(0, 3000, 3.0);
+    EXPECT_EQ(kxmc_alloc::allocations(), 0);
+    EXPECT_EQ(kxmc_alloc::live_blocks(), -blocks);
     EXPECT_NE(result().rc, -2);  // solved
     // A refused allocation anywhere: -1, nothing kept, no run, a log line.
     for (long fail_at : {1L, 2L, blocks / 2, blocks}) {
-        arm_heap(fail_at);
+        kxmc_alloc::count_allocations(true, fail_at);
         EXPECT_EQ(kxmcdynstoreresert(), -1);
-        EXPECT_EQ(disarm_heap().live, 0) << fail_at;
-        const long before = matsum_calls();
+        EXPECT_EQ(kxmc_alloc::live_blocks(), 0) << fail_at;
+        const long before = matsum_calls;
         feed(0, 10, 0.1);
-        EXPECT_EQ(matsum_calls(), before);
+        EXPECT_EQ(matsum_calls, before);
     }
     kxsim::set_recording(true);
-    arm_heap(1);
+    kxmc_alloc::count_allocations(true, 1);
     EXPECT_EQ(kxmcdynstoreresert(), -1);
-    disarm_heap();
+    kxmc_alloc::count_allocations(false);
     EXPECT_TRUE(
         kxsim::log_contains("excitation identification: no memory for the sample store\n", 1));
     feed(0, 10, 0.01);  // a whole run's calls: no run was started, so none ends
     EXPECT_FALSE(kxsim::log_contains(kSingular));
 }
-#endif
 
 // At k = 0 joint j sits at C_j - (sum_l B_jl / l) / w and moves at sum_l A_jl (sums of the
 // coefficient table); the positions repeat after the real period a.
@@ -263,3 +266,8 @@ TEST(PeaksAndValleys, FindsInteriorExtremaFirstSampleOfAPlateau) {
 
 }  // namespace
 }  // namespace excitation_test
+
+extern "C" int matSum(MatHead A, MatHead B, MatHead R) {
+    ++excitation_test::matsum_calls;
+    return excitation_test::g_host_matsum(A, B, R);
+}

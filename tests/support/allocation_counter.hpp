@@ -7,9 +7,12 @@ namespace kxmc_alloc {
 
 // True when the replacement is linked in and counting works.
 bool counting_available();
-// Opens a counting window (the count restarts at 0) or closes it.
-void count_allocations(bool on);
+// Opens a counting window (the counts restart at 0) or closes it. Inside the window the
+// fail_at-th allocation (1-based; 0: none) is refused, as a full heap would.
+void count_allocations(bool on, long fail_at = 0);
 // Allocations counted since the window opened.
 long allocations();
+// Blocks allocated minus blocks freed inside the window.
+long live_blocks();
 
 }  // namespace kxmc_alloc
