@@ -1,16 +1,20 @@
 // Test plant of the payload and observer tests: the 5-kg arm with a point payload on the flange,
 // its joint torques from Orocos KDL's recursive Newton-Euler solver plus the reflected rotor
-// inertias, and the Fourier trajectory sampled every millisecond.
+// inertias, the Fourier trajectory sampled every millisecond, and the library's joint-space
+// matrices of the arm.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <Eigen/Dense>
 #include <array>
 #include <cmath>
-
 #include <kdl/chain.hpp>
 #include <kdl/chainidsolver_recursive_newton_euler.hpp>
 
 #include "dynamics/arm_derivation.hpp"
 #include "kxmc/kxmc_identification_store.h"
+#include "kxmc/kxmc_joint_space_dynamics.h"
 
 namespace excitation_test {
 
@@ -26,7 +30,7 @@ struct Payload {
 // The 5-kg arm's links on a chain with the given d4 [mm] (the arm's 102, the identification
 // model's 138), gravity g [m/s^2], with or without its rotor inertias.
 class Plant {
-public:
+   public:
     Plant(double d4_mm, const Payload &load, double g = 9.81, bool rotors = true) : g_(g) {
         const kxmc::StandardArmParameters &arm = kxmc::detail::kDefaultSet;
         const double a[6] = {0, -0.425, -0.395, 0, 0, 0},
@@ -57,7 +61,7 @@ public:
     }
     const KDL::Chain &chain() const { return chain_; }
 
-private:
+   private:
     double g_;
     KDL::Chain chain_;
     double rotor_[6];
@@ -85,5 +89,25 @@ struct Trajectory {
         }
     }
 };
+
+using Mat6 = Eigen::Matrix<double, 6, 6, Eigen::RowMajor>;
+using Vec6 = Eigen::Matrix<double, 6, 1>;
+
+// The library's M, V and G at q [rad] and qd [rad/s].
+struct Matrices {
+    Mat6 M, V;
+    Vec6 G;
+};
+inline Matrices matrices(const Joints &q, const Joints &qd) {
+    Matrices d;
+    double *mr[6], *vr[6], *gr[6];
+    for (int i = 0; i < 6; ++i)
+        mr[i] = d.M.row(i).data(), vr[i] = d.V.row(i).data(), gr[i] = &d.G(i);
+    EXPECT_EQ(com_M_matrix(q.data(), MatHead{0, 5, 0, 5, 0, mr}) +
+                  com_G_matrix(q.data(), MatHead{0, 5, 0, 0, 0, gr}) +
+                  com_C_matrix(q.data(), qd.data(), MatHead{0, 5, 0, 5, 0, vr}),
+              0);
+    return d;
+}
 
 }  // namespace excitation_test

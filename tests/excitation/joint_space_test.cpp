@@ -14,24 +14,6 @@
 namespace excitation_test {
 namespace {
 
-using Mat6 = Eigen::Matrix<double, 6, 6, Eigen::RowMajor>;
-using Vec6 = Eigen::Matrix<double, 6, 1>;
-
-struct Matrices {
-    Mat6 M, V;
-    Vec6 G;
-};
-Matrices matrices(const Joints &q, const Joints &qd) {
-    Matrices d;
-    double *mr[6], *vr[6], *gr[6];
-    for (int i = 0; i < 6; ++i)
-        mr[i] = d.M.row(i).data(), vr[i] = d.V.row(i).data(), gr[i] = &d.G(i);
-    EXPECT_EQ(com_M_matrix(q.data(), MatHead{0, 5, 0, 5, 0, mr}) +
-                  com_G_matrix(q.data(), MatHead{0, 5, 0, 0, 0, gr}) +
-                  com_C_matrix(q.data(), qd.data(), MatHead{0, 5, 0, 5, 0, vr}),
-              0);
-    return d;
-}
 Vec6 vec(const Joints &x) { return Eigen::Map<const Vec6>(x.data()); }
 
 // The flange link shows in the model with its constants (the plant shares the parameter set):

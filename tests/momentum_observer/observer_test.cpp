@@ -14,7 +14,6 @@
 #include "host_fixture.hpp"
 #include "kxmc/kxmc_friction.h"
 #include "kxmc/kxmc_gravity.h"
-#include "kxmc/kxmc_joint_space_dynamics.h"
 #include "kxmc/kxmc_momentum_observer.h"
 #include "simhost/kxsimhost.hpp"
 #include "tests/excitation/excitation_plant.hpp"
@@ -43,24 +42,21 @@ class ObservedArm {
 
     // The host calls the observer with the library's matrices at the state; the arm moves 1 ms.
     void cycle() {
-        double M[36], V[36], g[6], fric[6], *mr[6], *vr[6], *gr[6];
-        for (int i = 0; i < 6; ++i) mr[i] = &M[6 * i], vr[i] = &V[6 * i], gr[i] = &g[i];
-        com_M_matrix(q.data(), MatHead{0, 5, 0, 5, 0, mr});
-        com_C_matrix(q.data(), qd.data(), MatHead{0, 5, 0, 5, 0, vr});
-        com_G_matrix(q.data(), MatHead{0, 5, 0, 0, 0, gr});
+        const excitation_test::Matrices d = excitation_test::matrices(q, qd);
+        double fric[6];
         for (int i = 0; i < 6; ++i) mpb.actualJointVel[i] = qd[i] / excitation_test::kDeg / 1000.0;
         frictionCompensation(mpb.actualJointVel, fric);
         Eigen::Matrix<double, 6, 1> drive;
         for (int i = 0; i < 6; ++i) {
             // hold: 60 rad/s, critically damped, on the joint's inertia
-            double cmd = g[i] + fric[i];
-            if (held && !frozen) cmd += M[7 * i] * (3600.0 * (q_ref[i] - q[i]) - 120.0 * qd[i]);
+            double cmd = d.G(i) + fric[i];
+            if (held && !frozen) cmd += d.M(i, i) * (3600.0 * (q_ref[i] - q[i]) - 120.0 * qd[i]);
             const double quantum = 0.1 * rated_[i] * 1.6;  // [N m] per mille of current
             how.jointCurrent[i] = static_cast<int16_t>(std::lround(cmd / quantum));
             drive(i) = how.jointCurrent[i] * quantum;
-            remainder[i] = drive(i) - g[i] - fric[i];
+            remainder[i] = drive(i) - d.G(i) - fric[i];
         }
-        ASSERT_EQ(kxmcMomentumObserver(0, 0, M, V, g, 0, nullptr), 0);
+        ASSERT_EQ(kxmcMomentumObserver(0, 0, d.M.data(), d.V.data(), d.G.data(), 0, nullptr), 0);
         if (frozen) return;
         const Joints bias = plant_.torque(q, qd, Joints{});  // C qd + g of the rigid links
         KDL::JntArray jq(6);
@@ -128,7 +124,6 @@ class Offset : public kxsim_test::HostFixture {
         HostFixture::SetUp();
         for (int i = 0; i < 36; ++i) M_[i] = i % 7 == 0 ? 1.0 : 0.0;
         mpb.robotState = 2;
-        mcb.speedMode = 0, mcb.speedRatioA = 1.0;
     }
     int until_collision(uint32_t j, int calls) {  // the call that collided, 0 if none
         for (int n = 1; n <= calls; ++n) {
@@ -151,7 +146,6 @@ TEST_P(Threshold, ByJointLevelAndSpeedOverride) {
         uint8_t speed_mode;
         double ratio_a, ratio_b, thr;  // thr [N m]
     };
-    const float level_nan = std::numeric_limits<float>::quiet_NaN();
     const ThresholdCase cases[] = {
         {4, 1, 0, 1.0, 1.0, 10.0},                  // wrist 2, level 1
         {2, 3, 1, 1.0, 0.2, 60.0 * 2.0 / 3.0},      // elbow, level 3, manual speed
@@ -159,7 +153,7 @@ TEST_P(Threshold, ByJointLevelAndSpeedOverride) {
         {1, 4, 2, 1.0, 1.0, 0.0},                   // another speed mode
         {1, 0, 0, 1.0, 1.0, 25.0},                  // level 0
         {4, 11, 0, 1.0, 1.0, 152.5 * 10.0 / 11.0},  // level 11
-        {0, level_nan, 0, 1.0, 1.0, 25.0},          // level not a number
+        {0, NAN, 0, 1.0, 1.0, 25.0},                // level not a number
         {5, 2, 0, -1.0, 1.0, 0.0},                  // negative speed ratio
         {5, 2, 0, kNaN, 1.0, 14.3}};                // speed ratio not a number
     const ThresholdCase &c = cases[GetParam()];
@@ -196,7 +190,6 @@ TEST_F(Offset, ReactionFollowsThePauseFlag) {
                           {0, 0, 3, true, {}},           {1, 0, 2, true, {}},
                           {2, 0, 2, true, {"qmcStop"}},  {2, 0, 1, true, {}},
                           {3, 0, 2, false, {}},          {9, 0, 2, false, {}}};
-    mpb.collisionLevel[2] = 1;
     g_[2] = -40.0;  // settles at 40 N m, beyond joint 3's level-1 band of 25 + 5
     for (const Case &c : cases) {
         SCOPED_TRACE(int(c.pause_flag) * 100 + c.no_stop * 10 + c.robot_state);
