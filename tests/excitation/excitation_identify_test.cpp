@@ -180,7 +180,6 @@ TEST_F(ExcitationRun, HeapIsUsedOnlyToPrepareAndToEndARun) {
     feed(3000, 3.0);
     EXPECT_EQ(kxmc_alloc::allocations(), 0);
     EXPECT_EQ(kxmc_alloc::live_blocks(), -blocks);
-    EXPECT_NE(result().rc, -2);  // solved
     // A refused allocation anywhere: -1, nothing kept, no run, a log line.
     for (long fail_at : {1L, 2L, blocks / 2, blocks}) {
         kxmc_alloc::count_allocations(true, fail_at);
