@@ -2,14 +2,14 @@
 // the transposed Jacobian (KDL's, of the arm's Denavit-Hartenberg chain) times the wrench moved
 // to the flange origin in base axes (KDL's frame algebra), less the joint damping, through the
 // torque low-pass (a second-order recursion written again here).
+#include <gtest/gtest.h>
+
 #include <cmath>
+#include <kdl/chainfksolverpos_recursive.hpp>
+#include <kdl/chainjnttojacsolver.hpp>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <kdl/chainfksolverpos_recursive.hpp>
-#include <kdl/chainjnttojacsolver.hpp>
 
 #include "tests/forcesensor/sensor_fixture.hpp"
 
@@ -30,7 +30,7 @@ std::vector<double> step_response(int n) {
 }
 
 class TorqueGuiding : public SensorFixture {
-protected:
+   protected:
     void settle() {
         const double q[6] = {}, none[6] = {};
         double tau[6];
@@ -41,7 +41,12 @@ protected:
 };
 
 TEST_F(TorqueGuiding, TorquesAreTheTransposedJacobianOfTheWrenchAtTheFlange) {
-    struct Case { uint32_t model; double geometry[6]; double mounting[6]; bool damping; };
+    struct Case {
+        uint32_t model;
+        double geometry[6];
+        double mounting[6];
+        bool damping;
+    };
     const Case cases[] = {
         {101, {152, -425, -395, 102, 102, 100}, {0, 0, 0, 0, 0, 0}, false},
         {50, {140, -280, -240, 102, 102, 100}, {0, 0, 35, 0, 0, 90}, true},
@@ -105,7 +110,9 @@ TEST_F(TorqueGuiding, TorquesAreTheTransposedJacobianOfTheWrenchAtTheFlange) {
 
 TEST_F(TorqueGuiding, DeadBandsZeroSmallPushesInTheHostField) {
     const double nan = std::nan("");
-    struct Row { double in[6], out[6]; };
+    struct Row {
+        double in[6], out[6];
+    };
     const Row rows[] = {{{0.9, 0, 0, 0.04, 0, 0}, {0, 0, 0, 0, 0, 0}},
                         {{0, -1, 0, 0, 0.3, 0}, {0, 0, 0, 0, 0.3, 0}},
                         {{0, 0, 1.001, 0, 0, 0.0499}, {0, 0, 1.001, 0, 0, 0}},

@@ -10,7 +10,11 @@ namespace {
 
 using namespace sensor_test;
 
-struct Tool { double mass; KDL::Vector com; double offset[6]; };
+struct Tool {
+    double mass;
+    KDL::Vector com;
+    double offset[6];
+};
 
 // Wrench the tool applies to a sensor whose frame has rotation sensor_in_base, in sensor axes.
 void tool_wrench(const Tool &t, const KDL::Rotation &sensor_in_base, const KDL::Vector &g_base,
@@ -25,7 +29,7 @@ KDL::Rotation rpy_deg(double a, double b, double c) {
 }
 
 class Poses : public SensorFixture {
-protected:
+   protected:
     // The flange at the given orientation reads the tool for a few cycles (the filters settle).
     void read(const Tool &tool, const KDL::Rotation &flange, const KDL::Vector &g_base) {
         mpb.flangePose = trsf(KDL::Frame(flange, KDL::Vector(0.3, 0.1, 0.4)));
@@ -215,8 +219,13 @@ TEST_F(HostCollected, CentreFromThreeWrenchesWeightFromFzAndTheSensorReading) {
         ASSERT_EQ(qmcForceSensor_loadWeightIdentify(ForceSensorWrench{{3, 4, fz, 1, 1, 1}}, &m), 0);
         EXPECT_NEAR(m, 2.0, 1e-12);
     }
-    struct Row { int32_t frame; uint8_t zero, ref; double load; int32_t result; };
-    const Row rows[] = {{257, 1, 0, 0, -1}, {-1, 1, 0, 0, -1}, {3, 0, 0, 0, -2},
+    struct Row {
+        int32_t frame;
+        uint8_t zero, ref;
+        double load;
+        int32_t result;
+    };
+    const Row rows[] = {{257, 1, 0, 0, -1}, {-1, 1, 0, 0, -1},  {3, 0, 0, 0, -2},
                         {3, 1, 1, 0, -3},   {3, 1, 0, 1.0, -4}, {256, 1, 0, 0, 0}};
     const double w[6] = {1, 2, 3, 0.1, 0.2, 0.3};
     for (const Row &r : rows) {

@@ -1,11 +1,11 @@
 // Collision detection on the sensor's wrench: band edges per component, the start command's
 // refusals, and every reaction with and without a running program.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/forcesensor/sensor_fixture.hpp"
 
@@ -41,10 +41,13 @@ TEST_F(SensorCollision, BandEdgesOfEveryComponent) {
         double w[6];
         std::memcpy(w, kRef, sizeof w);
         const double hi = kRef[i] + kUpper[i], lo = kRef[i] - kLower[i];
-        struct Edge { double value; bool fires; };
-        const Edge edges[] = {{hi, false}, {std::nextafter(hi, inf), true}, {lo, false},
-                              {std::nextafter(lo, -inf), true}, {kRef[i], false},
-                              {std::nan(""), true}};
+        struct Edge {
+            double value;
+            bool fires;
+        };
+        const Edge edges[] = {{hi, false},      {std::nextafter(hi, inf), true},
+                              {lo, false},      {std::nextafter(lo, -inf), true},
+                              {kRef[i], false}, {std::nan(""), true}};
         for (const Edge &e : edges) {
             w[i] = e.value;
             EXPECT_EQ(fires(w), e.fires) << e.value;
