@@ -97,6 +97,7 @@ TEST_F(Poses, RecoversMassCentreAndOffsets) {
 
         double mass = 0, com[4] = {0, 0, 0, -7};  // com[3]: nothing is written past the centre
         ASSERT_EQ(kxmcSensorComload(&mass, com), 0);
+        EXPECT_EQ(kxmcSensorComload(&mass, nullptr), -1);
         EXPECT_EQ(com[3], -7.0);
         EXPECT_NEAR(mass, c.tool.mass, 0.01 * c.tool.mass);
         EXPECT_EQ(mpb.forceSensorLoadWeight, mass);
@@ -155,7 +156,10 @@ TEST_F(Poses, RecordingRefusals) {
 TEST_F(Poses, DegeneratePosesAreRefusedWithTheirLogs) {
     const Tool tool{2.0, {0.01, 0.02, 0.07}, {0.3, 0, 0, 0, 0, 0}};
     double mass = -1, com[3] = {-1, -1, -1};
-    EXPECT_EQ(kxmcSensorComload(&mass, com), -1);  // nothing recorded yet
+    // Nothing recorded yet, then the first pose still missing.
+    EXPECT_EQ(kxmcSensorComload(&mass, com), -1);
+    for (int n = 3; n >= 2; --n) ASSERT_EQ(record(n, tool, kThreePoses[n - 1]), 0);
+    EXPECT_EQ(kxmcSensorComload(&mass, com), -1);
     EXPECT_EQ(mass, -1.0);
 
     // Three recordings in one orientation: the centre cannot be told from the offset.

@@ -139,7 +139,7 @@ TEST_F(SensorCollision, EveryReactionWithAndWithoutARunningProgram) {
 TEST_F(SensorCollision, StartCommandChecksStoresAndAlwaysEchoesTheCommand) {
     const uint8_t bad_sel[6] = {2, 0, 0, 0, 0, 0},  // the first axis: the check starts there
         seven[7] = {1, 1, 1, 1, 1, 1, 2};           // only six are flags
-    const double bad_ref[6] = {0, 0, std::nan(""), 0, 0, 0};
+    const double bad_ref[6] = {std::nan(""), 0, 0, 0, 0, 0};  // the first component again
     struct Row {
         uint8_t on;
         int32_t frame;
@@ -170,6 +170,8 @@ TEST_F(SensorCollision, StartCommandChecksStoresAndAlwaysEchoesTheCommand) {
         EXPECT_EQ(mcb.sensorCollisionRef[2], r.result == 0 ? kRef[2] : 0.0);
         EXPECT_EQ(mpb.activeWorkpieceFrame[48], r.result == 0 && r.on == 1 ? 0xABCDu : 0u);
     }
+    // One band that is not a number refuses the start, however sound the other.
+    EXPECT_EQ(qmcCollisionStartStop(1, 0, kAll, kRef, bad_ref, kLower, 1), -1);
 }
 
 }  // namespace
