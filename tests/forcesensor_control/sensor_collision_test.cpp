@@ -99,14 +99,11 @@ TEST_F(SensorCollision, EveryReactionWithAndWithoutARunningProgram) {
                         {2, 1, 0, false, tcp, 0, 0, tell, 0},
                         {3, 2, 0, false, tcp, 1, 1000, with({"qmcStop", "qmcDragSwitch"}), 10},
                         {3, 1, 0, false, tcp, 1, 1000, tell, 0},
-                        {3, 2, 1, false, tcp, 1, 1000, tell, 0},
                         {4, 2, 0, false, tcp, 1, 5000, with({"qmcStop", "qmcDragSwitch"}), 11},
                         {4, 4, 0, false, tcp, 1, 5000, tell, 0},
                         {5, 2, 0, true, none, 1, 2500, with({"qmcStop", "qmcDragSwitch"}), 12},
-                        {5, 1, 0, true, none, 1, 2500, tell, 0},
                         {6, 2, 0, false, tcp, 0, 0, with({"qmcStop"}), 0},
-                        {200, 2, 0, false, tcp, 0, 0, with({"qmcStop"}), 0},
-                        {255, 2, 1, false, tcp, 0, 0, tell, 0}};
+                        {255, 2, 0, false, tcp, 0, 0, with({"qmcStop"}), 0}};
     const double hit[6] = {kRef[0], kRef[1], kRef[2] + kUpper[2] + 0.1, kRef[3], kRef[4], kRef[5]};
     mcb.collisionSafeTime = 2500;
     for (const Row &r : rows) {
