@@ -22,8 +22,7 @@ using TorqueGuiding = SensorFixture;
 TEST_F(TorqueGuiding, TorquesAreTheTransposedJacobianOfTheWrenchAtTheFlange) {
     struct Case {
         uint32_t model;
-        double geometry[6];
-        double mounting[6];
+        double geometry[6], mounting[6];  // chain lengths [mm]; sensor on the flange [mm, deg]
         bool damping;
     };
     const Case cases[] = {
