@@ -19,9 +19,8 @@ struct Tool {
 };
 
 // Wrench the tool applies to a sensor whose frame has rotation sensor_in_base, in sensor axes.
-void tool_wrench(const Tool &t, const KDL::Rotation &sensor_in_base, const KDL::Vector &g_base,
-                 double out[6]) {
-    const KDL::Vector weight = sensor_in_base.Inverse() * (t.mass * g_base);
+void tool_wrench(const Tool &t, const KDL::Rotation &sensor_in_base, double out[6]) {
+    const KDL::Vector weight = sensor_in_base.Inverse() * (t.mass * KDL::Vector(0, 0, -9.8));
     to_array(KDL::Wrench(weight, t.com * weight), out);
     for (int i = 0; i < 6; ++i) out[i] += t.offset[i];
 }
@@ -51,67 +50,44 @@ void expect_refusal_logs(const std::string &header, int row, const std::string &
 class Poses : public SensorFixture {
    protected:
     // The flange at the given orientation reads the tool for a few cycles (the filters settle).
-    void read(const Tool &tool, const KDL::Rotation &flange, const KDL::Vector &g_base) {
+    void read(const Tool &tool, const KDL::Rotation &flange) {
         mpb.flangePose = trsf(KDL::Frame(flange, KDL::Vector(0.3, 0.1, 0.4)));
         const double *c = mcb.forceSensorCoord;
         const KDL::Rotation sensor = flange * rpy_deg(c[3], c[4], c[5]);
         double w[6];
-        tool_wrench(tool, sensor, g_base, w);
+        tool_wrench(tool, sensor, w);
         reseed();
         for (int k = 0; k < 5; ++k) cycle(w);
     }
-    int32_t record(int n, const Tool &tool, const KDL::Rotation &flange,
-                   const KDL::Vector &g_base = KDL::Vector(0, 0, -9.8)) {
-        read(tool, flange, g_base);
+    int32_t record(int n, const Tool &tool, const KDL::Rotation &flange) {
+        read(tool, flange);
         return kxmcSaveSensorDataFlag(n);
     }
 };
 
+// A light, off-centre tool on a sensor turned and tilted on the flange, with offsets of its own.
 TEST_F(Poses, RecoversMassCentreAndOffsets) {
-    struct Case {
-        const char *name;
-        Tool tool;
-        double mounting[6];
-        double tilt;
-        KDL::Vector g_base;
-    };
-    const Case cases[] = {
-        {"light tool, sensor turned and tilted",
-         {0.6, {0.0, 0.0, 0.045}, {-0.4, 0.2, 0.9, -0.02, 0.01, 0.03}},
-         {5, -8, 20, 10, -5, 45},
-         0,
-         {0, 0, -9.8}},
-        {"off-centre tool, sensor turned, wall installation",
-         {3.0, {0.02, 0.01, 0.1}, {1.3, -0.7, 2.1, 0.05, -0.08, 0.02}},
-         {0, 0, 35, 0, 0, 90},
-         90,
-         {-9.8, 0, 0}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        std::memcpy(mcb.forceSensorCoord, c.mounting, sizeof c.mounting);
-        mcb.installTilt = c.tilt;
-        mpb.forceSensorLoadWeight = 0;
-        std::memset(mpb.forceSensorLoadCoord, 0, sizeof mpb.forceSensorLoadCoord);
-        for (int n = 3; n >= 1; --n) ASSERT_EQ(record(n, c.tool, kThreePoses[n - 1], c.g_base), 0);
+    const Tool tool{0.6, {0.02, -0.01, 0.045}, {-0.4, 0.2, 0.9, -0.02, 0.01, 0.03}};
+    const double mounting[6] = {5, -8, 20, 10, -5, 45};
+    std::memcpy(mcb.forceSensorCoord, mounting, sizeof mounting);
+    for (int n = 3; n >= 1; --n) ASSERT_EQ(record(n, tool, kThreePoses[n - 1]), 0);
 
-        double mass = 0, com[4] = {0, 0, 0, -7};  // com[3]: nothing is written past the centre
-        ASSERT_EQ(kxmcSensorComload(&mass, com), 0);
-        EXPECT_EQ(kxmcSensorComload(&mass, nullptr), -1);
-        EXPECT_EQ(com[3], -7.0);
-        EXPECT_NEAR(mass, c.tool.mass, 0.01 * c.tool.mass);
-        EXPECT_EQ(mpb.forceSensorLoadWeight, mass);
-        for (int k = 0; k < 3; ++k) {
-            EXPECT_NEAR(com[k], 1000 * c.tool.com(k), 2.0) << "axis " << k;
-            EXPECT_EQ(mpb.forceSensorLoadCoord[k], com[k]);
-        }
-        // Offsets within the counts: one for forces; two for moments, whose offset also carries
-        // the centre's error (a tenth of a millimetre) times the weight.
-        for (int i = 0; i < 6; ++i)
-            EXPECT_NEAR(mcb.forceSensorZeroOffset[i], c.tool.offset[i],
-                        i < 3 ? source_.force_per_count() : 2 * source_.moment_per_count())
-                << "offset " << i;
+    double mass = 0, com[4] = {0, 0, 0, -7};  // com[3]: nothing is written past the centre
+    ASSERT_EQ(kxmcSensorComload(&mass, com), 0);
+    EXPECT_EQ(kxmcSensorComload(&mass, nullptr), -1);
+    EXPECT_EQ(com[3], -7.0);
+    EXPECT_NEAR(mass, tool.mass, 0.01 * tool.mass);
+    EXPECT_EQ(mpb.forceSensorLoadWeight, mass);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_NEAR(com[k], 1000 * tool.com(k), 2.0) << "axis " << k;
+        EXPECT_EQ(mpb.forceSensorLoadCoord[k], com[k]);
     }
+    // Offsets within the counts: one for forces; two for moments, whose offset also carries the
+    // centre's error (a tenth of a millimetre) times the weight.
+    for (int i = 0; i < 6; ++i)
+        EXPECT_NEAR(mcb.forceSensorZeroOffset[i], tool.offset[i],
+                    i < 3 ? source_.force_per_count() : 2 * source_.moment_per_count())
+            << "offset " << i;
 }
 
 TEST_F(Poses, RecordingRefusals) {
@@ -143,7 +119,7 @@ TEST_F(Poses, RecordingRefusals) {
         mpb.forceSensorLoadWeight = r.load;
         mpb.forceSensorLoadCoord[2] = r.coord;
         mcb.forceSensorZeroOffset[4] = 0.25;
-        read(*r.tool, down, KDL::Vector(0, 0, -9.8));
+        read(*r.tool, down);
         EXPECT_EQ(kxmcSaveSensorDataFlag(r.n), r.result);
         EXPECT_EQ(mcb.forceSensorZeroOffset[4], r.result == 0 ? 0.0 : 0.25);
     }
