@@ -2,12 +2,12 @@
 // limits with their fault codes, the corrected pose in each frame (KDL's frame algebra),
 // learning, compliance, the start command, and the host's filters measured by their response to
 // sines.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/forcesensor/sensor_fixture.hpp"
 
@@ -19,15 +19,18 @@ constexpr uint8_t kZOnly[6] = {0, 0, 1, 0, 0, 0};
 constexpr uint8_t kNone[6] = {};
 
 class ConstForce : public SensorFixture {
-protected:
-    // Started with 10 N along Z and Kp 0.001, from zero offsets.
-    int32_t start(const uint8_t sel[6], uint8_t zfilter = 0) {
+   protected:
+    // Started with 10 N along X and Z and 10 N m about X, gain Kp on every axis, from zero
+    // offsets.
+    int32_t start(const uint8_t sel[6], uint8_t zfilter = 0, uint8_t adjust = 0, uint8_t ilc = 0,
+                  double kp = 0.001) {
         std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
-        const double target[6] = {0, 0, 10, 0, 0, 0}, gains[6] = {0.001, 0, 0, 0.01, 0, 0};
-        return qmcConstForceStartStop(1, 0, sel, target, gains, 0, 0, 20, 5, 100, zfilter, 0, 1);
+        const double target[6] = {10, 0, 10, 10, 0, 0}, gains[6] = {kp, 0, 0, kp, 0, 0};
+        return qmcConstForceStartStop(1, 0, sel, target, gains, adjust, ilc, 20, 5, 100, zfilter, 0,
+                                      1);
     }
-    Trsf step(double fz) {
-        mpb.forceSensorWrench[2] = fz;
+    Trsf step(double f, int axis = 2) {
+        mpb.forceSensorWrench[axis] = f;
         Trsf out;
         last_ = constForceControl(mpb.cmdCartPose, &out);
         return out;
@@ -35,28 +38,57 @@ protected:
     int32_t last_ = 0;
 };
 
-TEST_F(ConstForce, QuantisedZErrorAndTheStepLimit) {
-    struct Row { double error, offset; };  // Z force error [N] -> first correction [mm] (Kp 0.001)
-    // Each band's upper edge belongs to it; beyond 20 N the error itself, up to the step limit.
-    const Row rows[] = {{1.0, 0},       {-1.2, -0.0015}, {3.0, 0.0015}, {3.01, 0.003},
-                        {-5.0, -0.003}, {5.1, 0.005},    {10.0, 0.005}, {10.5, 0.01},
-                        {-20.0, -0.01}, {-24.0, -0.024}, {80.0, 0.05}};
+TEST_F(ConstForce, HoldsTheForceOnACompliantPad) {
+    // The tool on a pad of 4 N/mm (40 N m/deg), `depth` into it at zero offset (negative: clear of
+    // it); the offset backs the tool off. The Z error is quantised (a dead band of 1 N, then 1.5,
+    // 3, 5 and 10 N, the error itself beyond 20 N), so the first Z correction (Kp 0.001) tells
+    // the band; no correction exceeds 0.05 mm (deg), and the force settles within the dead band
+    // of the target, also with the Z error low-passed, the gain adapted, or learning.
+    struct Row {
+        const char *name;
+        int axis;
+        double depth;
+        uint8_t zfilter, adjust, ilc;
+        double first, tolerance;  // first correction
+    };
+    const Row rows[] = {
+        {"error 1 N: dead band", 2, 2.75, 0, 0, 0, 0, 0},
+        {"error 1.2 N", 2, 2.8, 0, 0, 0, 0.0015, 1e-15},
+        {"error 21 N", 2, 7.75, 0, 0, 0, 0.021, 1e-15},
+        {"80 N: step limit", 2, 20, 0, 0, 0, 0.05, 0},
+        {"clear of the pad", 2, -2, 0, 0, 0, -0.005, 1e-15},
+        {"low-passed", 2, 20, 1, 0, 0, 0.0025, 0.0025},  // starts at rest
+        {"adapted", 2, 20, 0, 1, 0, 0.05, 0},
+        {"learning", 2, -2, 0, 0, 1, -0.0275, 0.0224},  // more than the PID's -0.005
+        {"X, not quantised", 0, 3, 0, 0, 0, 0.002, 1e-15},
+        {"MX 80 N m: step limit", 3, 2, 0, 0, 0, 0.05, 0},
+    };
     for (const Row &r : rows) {
-        SCOPED_TRACE(r.error);
-        ASSERT_EQ(start(kZOnly), 0);
-        step(10 + r.error);
-        EXPECT_NEAR(mcb.constForceOffset[2], r.offset, 1e-12);
+        SCOPED_TRACE(r.name);
+        const uint8_t sel[6] = {r.axis == 0, 0, r.axis == 2, r.axis == 3, 0, 0};
+        ASSERT_EQ(start(sel, r.zfilter, r.adjust, r.ilc), 0);
+        double force = 0, largest = 0;
+        for (int k = 0; k < 3000; ++k) {
+            const double before = mcb.constForceOffset[r.axis];
+            force = std::max(0.0, (r.axis < 3 ? 4 : 40) * (r.depth - before));
+            step(force, r.axis);
+            const double correction = mcb.constForceOffset[r.axis] - before;
+            if (k == 0) {
+                EXPECT_NEAR(correction, r.first, r.tolerance);
+            }
+            largest = std::max(largest, std::fabs(correction));
+        }
+        EXPECT_NEAR(force, 10, 1.0);
+        EXPECT_LE(largest, 0.05 + 1e-15);
+        EXPECT_EQ(mcb.constForcePid[2].Kp == 0.001, r.adjust == 0);
     }
     // A reading that is not a number holds the axis.
     ASSERT_EQ(start(kZOnly), 0);
     step(std::nan(""));
     EXPECT_EQ(mcb.constForceOffset[2], 0.0);
-    // The Z-error low-pass starts at rest and has unit gain at rest: a steady 4 N error first
-    // gives a fraction of the 0.003 mm correction, then settles on it.
+    // The error's low-pass has unit gain at rest: a steady 4 N error settles on 0.003 mm a cycle.
     ASSERT_EQ(start(kZOnly, 1), 0);
-    double before = mcb.constForceOffset[2];
-    step(14);
-    EXPECT_LT(mcb.constForceOffset[2] - before, 0.1 * 0.003);
+    double before = 0;
     for (int k = 0; k < 300; ++k) {
         before = mcb.constForceOffset[2];
         step(14);
@@ -68,7 +100,11 @@ TEST_F(ConstForce, OffsetLimitsStopTheControlWithTheAxisFaultCode) {
     mcb.forceSensorRefCoord = 1;
     mpb.targetJointPos[3] = 12.5;
     mpb.toolTrsf.pos.v[2] = 150;
-    const Trsf tool = [] { Trsf t; multTrsf(&t, &mpb.flangePose, &mpb.toolTrsf); return t; }();
+    const Trsf tool = [] {
+        Trsf t;
+        multTrsf(&t, &mpb.flangePose, &mpb.toolTrsf);
+        return t;
+    }();
     for (int axis = 0; axis < 6; ++axis) {
         const double limit = axis < 3 ? 20.0 : 5.0;
         for (double value :
@@ -110,7 +146,11 @@ TEST_F(ConstForce, CorrectedPoseInEachFrame) {
     mpb.workpieceFrameTable[7][0] = 1;
     std::memcpy(&mpb.workpieceFrameTable[7][1], &w, sizeof w);
     const double target[6] = {}, gains[6] = {};
-    struct Row { uint8_t frame; int32_t entry; KDL::Frame want; };
+    struct Row {
+        uint8_t frame;
+        int32_t entry;
+        KDL::Frame want;
+    };
     const Row rows[] = {
         {0, 7, P * W * T * W.Inverse()},
         {0, 8, P * T},  // an unset work-piece entry is the base frame
@@ -204,19 +244,10 @@ TEST_F(ConstForce, StartAndStopCommand) {
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(mpb.cmdCartPose.pos.v[i], tool.pos.v[i], 1e-9) << i;
 }
 
-TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<double> e(-100, 100);
-    PIDRecord pid;
-    PIDInit(&pid, 0.02, 0.001, 0.5);
-    for (int k = 0; k < 2000; ++k) {
-        double u = 1;
-        PIDCalc(&pid, e(rng), &u);
-        ASSERT_LE(std::fabs(u), 0.05);
-    }
+TEST_F(ConstForce, ZGainAdaptationAndLearningOnAMomentAxis) {
     // Pressing 5 N too hard all along raises the Z gain by 0.0001 every 50 cycles up to its
     // ceiling, max(gain at the start, 0.005); a force that swings by 200 N from cycle to cycle
-    // shrinks the ceiling and the gain falls to 0.0001. Without the adjust mode nothing changes.
+    // shrinks the ceiling and the gain falls to 0.0001.
     double gain = 0.003;
     kxmcPIDAdjust(21, 1.0, &gain);
     mcb.constForceTarget[2] = 10;
@@ -228,38 +259,38 @@ TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
         kxmcPIDAdjust(21, 0.0, &gain);
     }
     EXPECT_EQ(gain, 0.0001);
-    gain = 0.004;
-    for (int k = 0; k < 200; ++k) {
-        kxmcPIDAdjust(20, 0.0, &gain);
-        kxmcPIDAdjust(33, 0.0, &gain);
-    }
-    EXPECT_EQ(gain, 0.004);
-    EXPECT_EQ(kxmcPIDAdjust(20, 0.0, &gain), 0);  // nothing to adapt is no error
 
-    // Learning over the whole sequence, then replay of what was learnt; past the end: refused.
-    ILCRecord &rec = mcb.constForceIlc[2];
-    EXPECT_EQ(kxmcILCinit(&rec, 3), -1);
-    ASSERT_EQ(kxmcILCinit(&rec, 1), 0);
-    double out = 0, sum = 0;
-    for (int k = 0; k < KXMC_ILC_LENGTH; ++k)
-        sum += kxmcILCcontrol(&rec, 2.0, &out) == 0 ? out : 1e9;
-    EXPECT_EQ(kxmcILCcontrol(&rec, 2.0, &out), -1);
+    // About X (no PID gain): a moment 1 N m above the target teaches corrections of the error's
+    // sign; replayed with no error they come back cycle by cycle.
+    const uint8_t mx[6] = {0, 0, 0, 1, 0, 0};
+    ASSERT_EQ(start(mx, 0, 0, 1, 0.0), 0);
+    mpb.forceSensorWrench[3] = 11;
+    for (int k = 0; k < 500; ++k) step(0);
+    const double learned = mcb.constForceOffset[3];
+    EXPECT_GT(learned, 0.0);
+    ASSERT_EQ(start(mx, 0, 0, 2, 0.0), 0);
+    mpb.forceSensorWrench[3] = 10;
+    for (int k = 0; k < 500; ++k) step(0);
+    EXPECT_EQ(mcb.constForceOffset[3], learned);
+    // The sequence holds 12000 cycles: learning one more is refused; back at its start it goes on.
+    ASSERT_EQ(start(mx, 0, 0, 1, 0.0), 0);
+    mpb.forceSensorWrench[3] = 11;
+    for (int k = 0; k < KXMC_ILC_LENGTH; ++k) step(0);
+    EXPECT_EQ(mcb.errorCode, 0u);
+    step(0);
     EXPECT_EQ(mcb.errorCode, KXMC_ERR_ARGUMENT);
-    ASSERT_EQ(kxmcILCinit(&rec, 2), 0);
-    double replay = 0;
-    for (int k = 0; k < KXMC_ILC_LENGTH; ++k) {
-        kxmcILCcontrol(&rec, 0.0, &out);
-        replay += out;
-    }
-    EXPECT_EQ(replay, sum);
     mcb.errorCode = 0;
-    EXPECT_EQ(kxmcILCcontrol(&rec, 0.0, &out), -1);
     kxmcILCreset();
-    EXPECT_EQ(kxmcILCcontrol(&rec, 0.0, &out), 0);
+    step(0);
+    EXPECT_EQ(mcb.errorCode, 0u);
 }
 
 TEST_F(ConstForce, ComplianceRelaxesTheOffsetWithoutContact) {
-    struct Row { double ratio, threshold; int32_t state; int32_t result; };
+    struct Row {
+        double ratio, threshold;
+        int32_t state;
+        int32_t result;
+    };
     const Row rows[] = {{-0.1, 5, 1, -1},
                         {0.1, -5, 1, -1},
                         {0.1, 5, -1, -1},
@@ -300,7 +331,9 @@ TEST_F(ConstForce, HostFilters) {
     EXPECT_EQ(MovingAverageFilter.count, 100);
     EXPECT_EQ(MovingAverageFilter.index, 1);
     // Notch at 10 Hz: steady amplitude of sines through it.
-    struct Tone { double hz, lo, hi; };
+    struct Tone {
+        double hz, lo, hi;
+    };
     const Tone tones[] = {{0, 0.999, 1.001}, {10, 0, 0.01}, {400, 0.95, 1.05}};
     for (const Tone &t : tones) {
         ASSERT_EQ(init_notch(&notchFilter, 10.0, 5.0), 0);
@@ -315,7 +348,6 @@ TEST_F(ConstForce, HostFilters) {
     }
     EXPECT_EQ(init_notch(&notchFilter, 0.0, 5.0), -1);
     EXPECT_EQ(notch_process(&notchFilter, 3.0), 3.0);
-
 }
 
 TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool) {
