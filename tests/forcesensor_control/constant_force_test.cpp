@@ -285,10 +285,9 @@ TEST_F(ConstForce, ComplianceRelaxesTheOffsetWithoutContact) {
         int32_t state;
         int32_t result;
     };
-    const Row rows[] = {{-0.1, 5, 1, -1},
-                        {0.1, -5, 1, -1},
-                        {0.1, 5, -1, -1},
-                        {std::nan(""), 5, 1, -1},
+    const Row rows[] = {{-0.1, 5, 1, -1}, {0.1, -5, 1, -1},
+                        {0.1, 5, -1, -1}, {std::nan(""), 5, 1, -1},
+                        {0, 5, 1, 0},  // no relaxation
                         {0.1, 5, 1, 0}};
     for (const Row &r : rows) {
         mcb.errorCode = 0;
@@ -381,6 +380,11 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
     std::memset(mcb.forceSensorCompWrench + 3, 0, 3 * sizeof(double));  // no direction: kept
     kxmcFTNormal_estimation(&kept, nullptr);
     EXPECT_EQ(kept, held);
+    // Stopping with the surface at about 44 deg, between the sectors that turn the X target
+    // (below 30 deg) and the Y target (70 to 120 deg) round, keeps both.
+    ASSERT_EQ(qmcConstForceStartStop(0, 0, xy, sideways, sideways, 0, 0, 20, 5, 100, 0, 0, 1), 0);
+    EXPECT_EQ(mcb.constForceTarget[0], 3.0);
+    EXPECT_EQ(mcb.constForceTarget[1], 4.0);
     // A sideways target of zero along X keeps X out of it whatever the surface's angle.
     const double along_y[6] = {0, 5, 0, 0, 0, 0};
     ASSERT_EQ(start(xy, along_y), 0);
