@@ -12,19 +12,10 @@ namespace {
 
 using namespace kxsim;
 
-struct Case {
-    const char *name;
-    bool z_filter_and_adaptation;
-};
-
-class Constforce : public ::testing::TestWithParam<Case> {};
-
-TEST_P(Constforce, HoldsTheForceAlongThePath) {
-    const Case c = GetParam();
+TEST(Constforce, HoldsTheForceAlongThePath) {
     ConstforceOptions o;
     o.common.config_root = kxsim_test::make_temp_dir("kxsim-constforce");
     o.duration = 3.0;
-    o.z_filter = o.adapt = c.z_filter_and_adaptation;
     const ConstforceResult r = run_constforce(o);
     ASSERT_EQ(r.start_status, 0);
     EXPECT_EQ(r.unreachable, 0);
@@ -39,9 +30,5 @@ TEST_P(Constforce, HoldsTheForceAlongThePath) {
     // The library's reading (base axes, tool weight taken off) is the pad's force.
     EXPECT_NEAR(r.reading_mean, r.mean, 0.2);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Runs, Constforce, ::testing::Values(Case{"Held", false}, Case{"HeldFilteredAndAdapted", true}),
-    [](const ::testing::TestParamInfo<Case> &p) { return std::string(p.param.name); });
 
 }  // namespace
