@@ -61,6 +61,9 @@ TEST_F(ConstForce, HoldsTheForceOnACompliantPad) {
     const Row rows[] = {
         {"error 1 N: dead band", 2, 2.75, 0, 0, 0, 0, 0},
         {"error 1.2 N", 2, 2.8, 0, 0, 0, 0.0015, 1e-15},
+        {"error 3.01 N", 2, 3.2525, 0, 0, 0, 0.003, 1e-15},
+        {"error 5.1 N", 2, 3.775, 0, 0, 0, 0.005, 1e-15},
+        {"error 10.5 N", 2, 5.125, 0, 0, 0, 0.01, 1e-15},
         {"error 21 N", 2, 7.75, 0, 0, 0, 0.021, 1e-15},
         {"80 N: step limit", 2, 20, 0, 0, 0, 0.05, 0},
         {"clear of the pad", 2, -2, 0, 0, 0, -0.005, 1e-15},
