@@ -2,12 +2,12 @@
 // limits with their fault codes, the corrected pose in each frame (KDL's frame algebra),
 // learning, compliance, the start command, and the host's filters measured by their response to
 // sines.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/forcesensor/sensor_fixture.hpp"
 
@@ -18,45 +18,87 @@ using namespace sensor_test;
 constexpr uint8_t kZOnly[6] = {0, 0, 1, 0, 0, 0};
 constexpr uint8_t kNone[6] = {};
 
+constexpr double kTarget[6] = {10, 0, 10, 10, 0, 0};  // [N], [N m]
+
 class ConstForce : public SensorFixture {
-protected:
-    // Started with 10 N along Z and Kp 0.001, from zero offsets.
-    int32_t start(const uint8_t sel[6], uint8_t zfilter = 0) {
+   protected:
+    // Started with gain Kp on every axis and offset limits of 20 mm and 5 deg, from zero offsets.
+    int32_t start(const uint8_t sel[6], const double target[6] = kTarget, double kp = 0.001,
+                  uint8_t zfilter = 0, uint8_t adjust = 0, uint8_t ilc = 0, uint8_t admittance = 0,
+                  int32_t frame = 0) {
         std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
-        const double target[6] = {0, 0, 10, 0, 0, 0}, gains[6] = {0.001, 0, 0, 0.01, 0, 0};
-        return qmcConstForceStartStop(1, 0, sel, target, gains, 0, 0, 20, 5, 100, zfilter, 0, 1);
+        const double gains[6] = {kp, 0, 0, kp, 0, 0};
+        return qmcConstForceStartStop(1, frame, sel, target, gains, adjust, ilc, 20, 5, 100,
+                                      zfilter, admittance, 1);
     }
-    Trsf step(double fz) {
-        mpb.forceSensorWrench[2] = fz;
+    Trsf step(double f, int axis = 2) {
+        mpb.forceSensorWrench[axis] = f;
         Trsf out;
         last_ = constForceControl(mpb.cmdCartPose, &out);
         return out;
     }
+    static Trsf present_tool() {
+        Trsf t;
+        multTrsf(&t, &mpb.flangePose, &mpb.toolTrsf);
+        return t;
+    }
     int32_t last_ = 0;
 };
 
-TEST_F(ConstForce, QuantisedZErrorAndTheStepLimit) {
-    struct Row { double error, offset; };  // Z force error [N] -> first correction [mm] (Kp 0.001)
-    // Each band's upper edge belongs to it; beyond 20 N the error itself, up to the step limit.
-    const Row rows[] = {{1.0, 0},       {-1.2, -0.0015}, {3.0, 0.0015}, {3.01, 0.003},
-                        {-5.0, -0.003}, {5.1, 0.005},    {10.0, 0.005}, {10.5, 0.01},
-                        {-20.0, -0.01}, {-24.0, -0.024}, {80.0, 0.05}};
+TEST_F(ConstForce, HoldsTheForceOnACompliantPad) {
+    // The tool on a pad of 4 N/mm (40 N m/deg), `depth` into it at zero offset (negative: clear of
+    // it); the offset backs the tool off. The Z error is quantised (a dead band of 1 N, then 1.5,
+    // 3, 5 and 10 N, the error itself beyond 20 N), so the first Z correction (Kp 0.001) tells
+    // the band; no correction exceeds 0.05 mm (deg), and the force settles within the dead band
+    // of the target, also with the Z error low-passed, the gain adapted, or learning.
+    struct Row {
+        const char *name;
+        int axis;
+        double depth;
+        uint8_t zfilter, adjust, ilc;
+        double first, tolerance;  // first correction
+    };
+    const Row rows[] = {
+        {"error 1 N: dead band", 2, 2.75, 0, 0, 0, 0, 0},
+        {"error 1.2 N", 2, 2.8, 0, 0, 0, 0.0015, 1e-15},
+        {"error 3.01 N", 2, 3.2525, 0, 0, 0, 0.003, 1e-15},
+        {"error 5.1 N", 2, 3.775, 0, 0, 0, 0.005, 1e-15},
+        {"error 10.5 N", 2, 5.125, 0, 0, 0, 0.01, 1e-15},
+        {"error 21 N", 2, 7.75, 0, 0, 0, 0.021, 1e-15},
+        {"80 N: step limit", 2, 20, 0, 0, 0, 0.05, 0},
+        {"clear of the pad", 2, -2, 0, 0, 0, -0.005, 1e-15},
+        {"low-passed", 2, 20, 1, 0, 0, 0.0025, 0.0025},  // starts at rest
+        {"adapted", 2, 20, 0, 1, 0, 0.05, 0},
+        {"learning", 2, -2, 0, 0, 1, -0.0275, 0.0224},  // more than the PID's -0.005
+        {"X, not quantised", 0, 3, 0, 0, 0, 0.002, 1e-15},
+        {"MX 80 N m: step limit", 3, 2, 0, 0, 0, 0.05, 0},
+    };
     for (const Row &r : rows) {
-        SCOPED_TRACE(r.error);
-        ASSERT_EQ(start(kZOnly), 0);
-        step(10 + r.error);
-        EXPECT_NEAR(mcb.constForceOffset[2], r.offset, 1e-12);
+        SCOPED_TRACE(r.name);
+        const uint8_t sel[6] = {r.axis == 0, 0, r.axis == 2, r.axis == 3, 0, 0};
+        ASSERT_EQ(start(sel, kTarget, 0.001, r.zfilter, r.adjust, r.ilc), 0);
+        double force = 0, largest = 0;
+        for (int k = 0; k < 3000; ++k) {
+            const double before = mcb.constForceOffset[r.axis];
+            force = std::max(0.0, (r.axis < 3 ? 4 : 40) * (r.depth - before));
+            step(force, r.axis);
+            const double correction = mcb.constForceOffset[r.axis] - before;
+            if (k == 0) {
+                EXPECT_NEAR(correction, r.first, r.tolerance);
+            }
+            largest = std::max(largest, std::fabs(correction));
+        }
+        EXPECT_NEAR(force, 10, 1.0);
+        EXPECT_LE(largest, 0.05 + 1e-15);
+        EXPECT_EQ(mcb.constForcePid[2].Kp == 0.001, r.adjust == 0);
     }
     // A reading that is not a number holds the axis.
     ASSERT_EQ(start(kZOnly), 0);
     step(std::nan(""));
     EXPECT_EQ(mcb.constForceOffset[2], 0.0);
-    // The Z-error low-pass starts at rest and has unit gain at rest: a steady 4 N error first
-    // gives a fraction of the 0.003 mm correction, then settles on it.
-    ASSERT_EQ(start(kZOnly, 1), 0);
-    double before = mcb.constForceOffset[2];
-    step(14);
-    EXPECT_LT(mcb.constForceOffset[2] - before, 0.1 * 0.003);
+    // The error's low-pass has unit gain at rest: a steady 4 N error settles on 0.003 mm a cycle.
+    ASSERT_EQ(start(kZOnly, kTarget, 0.001, 1), 0);
+    double before = 0;
     for (int k = 0; k < 300; ++k) {
         before = mcb.constForceOffset[2];
         step(14);
@@ -68,7 +110,7 @@ TEST_F(ConstForce, OffsetLimitsStopTheControlWithTheAxisFaultCode) {
     mcb.forceSensorRefCoord = 1;
     mpb.targetJointPos[3] = 12.5;
     mpb.toolTrsf.pos.v[2] = 150;
-    const Trsf tool = [] { Trsf t; multTrsf(&t, &mpb.flangePose, &mpb.toolTrsf); return t; }();
+    const Trsf tool = present_tool();
     for (int axis = 0; axis < 6; ++axis) {
         const double limit = axis < 3 ? 20.0 : 5.0;
         for (double value :
@@ -109,8 +151,11 @@ TEST_F(ConstForce, CorrectedPoseInEachFrame) {
     const Trsf w = trsf(W);
     mpb.workpieceFrameTable[7][0] = 1;
     std::memcpy(&mpb.workpieceFrameTable[7][1], &w, sizeof w);
-    const double target[6] = {}, gains[6] = {};
-    struct Row { uint8_t frame; int32_t entry; KDL::Frame want; };
+    struct Row {
+        uint8_t frame;
+        int32_t entry;
+        KDL::Frame want;
+    };
     const Row rows[] = {
         {0, 7, P * W * T * W.Inverse()},
         {0, 8, P * T},  // an unset work-piece entry is the base frame
@@ -124,8 +169,7 @@ TEST_F(ConstForce, CorrectedPoseInEachFrame) {
         SCOPED_TRACE(int(r.frame));
         mcb.forceSensorRefCoord = r.frame;
         for (int i = 3; i < 6; ++i) mpb.tcpPos[i] = p_pose[i];
-        ASSERT_EQ(
-            qmcConstForceStartStop(1, r.entry, kNone, target, gains, 0, 0, 20, 5, 100, 0, 0, 3), 0);
+        ASSERT_EQ(start(kNone, kTarget, 0.001, 0, 0, 0, 0, r.entry), 0);
         std::memcpy(mcb.constForceOffset, o, sizeof o);
         Trsf out;
         ASSERT_EQ(constForceControl(trsf(P), &out), 0);
@@ -152,28 +196,26 @@ TEST_F(ConstForce, StartAndStopCommand) {
         const double *target;
         uint8_t adjust, ilc;
         double max;
-        uint8_t act;
         int32_t result;
     };
     const Row rows[] = {
-        {"on 2", 2, 0, kZOnly, t, 0, 0, 20, 1, -1},
-        {"frame 257", 1, 257, kZOnly, t, 0, 0, 20, 1, -1},
-        {"frame -1", 1, -1, kZOnly, t, 0, 0, 20, 1, -1},
-        {"adjust 2", 1, 0, kZOnly, t, 2, 0, 20, 1, -1},
-        {"ilc 3", 1, 0, kZOnly, t, 0, 3, 20, 1, -1},
-        {"flag 2", 1, 0, sel2, t, 0, 0, 20, 1, -1},
-        {"target NaN", 1, 0, kZOnly, bad, 0, 0, 20, 1, -1},
-        {"limit inf", 1, 0, kZOnly, t, 0, 0, INFINITY, 1, -1},
-        {"sensor off", 1, 0, kZOnly, t, 0, 0, 20, 0, -2},
-        {"started", 1, 9, kZOnly, t, 1, 2, 20, 1, 0},
+        {"on 2", 2, 0, kZOnly, t, 0, 0, 20, -1},
+        {"frame 257", 1, 257, kZOnly, t, 0, 0, 20, -1},
+        {"frame -1", 1, -1, kZOnly, t, 0, 0, 20, -1},
+        {"adjust 2", 1, 0, kZOnly, t, 2, 0, 20, -1},
+        {"ilc 3", 1, 0, kZOnly, t, 0, 3, 20, -1},
+        {"flag 2", 1, 0, sel2, t, 0, 0, 20, -1},
+        {"target NaN", 1, 0, kZOnly, bad, 0, 0, 20, -1},
+        {"limit inf", 1, 0, kZOnly, t, 0, 0, INFINITY, -1},
+        {"sensor off", 1, 0, kZOnly, t, 0, 0, 20, -2},
+        {"started", 1, 9, kZOnly, t, 1, 2, 20, 0},
     };
     uint32_t id = 40;
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
         mcb.errorCode = 0;
-        mcb.forceSensorAct = r.act;
+        mcb.forceSensorAct = r.result != -2;
         mcb.constForceOn = 0;
-        mpb.workpieceFrameTable[9][2] = 99;
         EXPECT_EQ(qmcConstForceStartStop(r.on, r.frame, r.sel, r.target, g, r.adjust, r.ilc, r.max,
                                          5, 100, 1, 0, ++id),
                   r.result);
@@ -181,11 +223,7 @@ TEST_F(ConstForce, StartAndStopCommand) {
         EXPECT_EQ(mcb.errorCode, r.on > 1 ? KXMC_ERR_ARGUMENT : 0u);
         EXPECT_EQ(mcb.constForceOn, r.result == 0 ? 1 : 0);
     }
-    EXPECT_EQ(mpb.activeWorkpieceFrame[2], 99u);
-    EXPECT_EQ(mcb.constForceIlc[4].mode, 2);
-    EXPECT_EQ(mcb.constForcePidAdjustMode, 1);
-    EXPECT_EQ(mcb.constForcePid[1].Kp, 0.001);
-    EXPECT_EQ(mcb.constForcePid[5].Kp, 0.01);
+    EXPECT_EQ(mcb.constForcePid[5].Kp, 0.01);  // the moment axes take the second three gains
 
     // Stopping with the surface angle at rest (0 deg) turns the X target round, hands the host
     // the present pose and joints, and clears the offsets.
@@ -199,24 +237,14 @@ TEST_F(ConstForce, StartAndStopCommand) {
     EXPECT_EQ(mcb.constForceOffset[2], 0.0);
     EXPECT_EQ(mcb.constForcePidAdjustMode, 0);
     EXPECT_EQ(mpb.cmdJointPos[0], 33.0);
-    Trsf tool;
-    multTrsf(&tool, &mpb.flangePose, &mpb.toolTrsf);
+    const Trsf tool = present_tool();
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(mpb.cmdCartPose.pos.v[i], tool.pos.v[i], 1e-9) << i;
 }
 
-TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<double> e(-100, 100);
-    PIDRecord pid;
-    PIDInit(&pid, 0.02, 0.001, 0.5);
-    for (int k = 0; k < 2000; ++k) {
-        double u = 1;
-        PIDCalc(&pid, e(rng), &u);
-        ASSERT_LE(std::fabs(u), 0.05);
-    }
+TEST_F(ConstForce, ZGainAdaptationAndLearningOnAMomentAxis) {
     // Pressing 5 N too hard all along raises the Z gain by 0.0001 every 50 cycles up to its
     // ceiling, max(gain at the start, 0.005); a force that swings by 200 N from cycle to cycle
-    // shrinks the ceiling and the gain falls to 0.0001. Without the adjust mode nothing changes.
+    // shrinks the ceiling and the gain falls to 0.0001.
     double gain = 0.003;
     kxmcPIDAdjust(21, 1.0, &gain);
     mcb.constForceTarget[2] = 10;
@@ -228,42 +256,41 @@ TEST_F(ConstForce, PidStepLimitGainAdaptationAndLearning) {
         kxmcPIDAdjust(21, 0.0, &gain);
     }
     EXPECT_EQ(gain, 0.0001);
-    gain = 0.004;
-    for (int k = 0; k < 200; ++k) {
-        kxmcPIDAdjust(20, 0.0, &gain);
-        kxmcPIDAdjust(33, 0.0, &gain);
-    }
-    EXPECT_EQ(gain, 0.004);
-    EXPECT_EQ(kxmcPIDAdjust(20, 0.0, &gain), 0);  // nothing to adapt is no error
 
-    // Learning over the whole sequence, then replay of what was learnt; past the end: refused.
-    ILCRecord &rec = mcb.constForceIlc[2];
-    EXPECT_EQ(kxmcILCinit(&rec, 3), -1);
-    ASSERT_EQ(kxmcILCinit(&rec, 1), 0);
-    double out = 0, sum = 0;
-    for (int k = 0; k < KXMC_ILC_LENGTH; ++k)
-        sum += kxmcILCcontrol(&rec, 2.0, &out) == 0 ? out : 1e9;
-    EXPECT_EQ(kxmcILCcontrol(&rec, 2.0, &out), -1);
+    // About X (no PID gain): a moment 1 N m above the target teaches corrections of the error's
+    // sign; replayed with no error they come back cycle by cycle.
+    const uint8_t mx[6] = {0, 0, 0, 1, 0, 0};
+    ASSERT_EQ(start(mx, kTarget, 0.0, 0, 0, 1), 0);
+    mpb.forceSensorWrench[3] = 11;
+    for (int k = 0; k < 500; ++k) step(0);
+    const double learned = mcb.constForceOffset[3];
+    EXPECT_GT(learned, 0.0);
+    ASSERT_EQ(start(mx, kTarget, 0.0, 0, 0, 2), 0);
+    mpb.forceSensorWrench[3] = 10;
+    for (int k = 0; k < 500; ++k) step(0);
+    EXPECT_EQ(mcb.constForceOffset[3], learned);
+    // The sequence holds 12000 cycles: learning one more is refused; back at its start it goes on.
+    ASSERT_EQ(start(mx, kTarget, 0.0, 0, 0, 1), 0);
+    mpb.forceSensorWrench[3] = 11;
+    for (int k = 0; k < KXMC_ILC_LENGTH; ++k) step(0);
+    EXPECT_EQ(mcb.errorCode, 0u);
+    step(0);
     EXPECT_EQ(mcb.errorCode, KXMC_ERR_ARGUMENT);
-    ASSERT_EQ(kxmcILCinit(&rec, 2), 0);
-    double replay = 0;
-    for (int k = 0; k < KXMC_ILC_LENGTH; ++k) {
-        kxmcILCcontrol(&rec, 0.0, &out);
-        replay += out;
-    }
-    EXPECT_EQ(replay, sum);
     mcb.errorCode = 0;
-    EXPECT_EQ(kxmcILCcontrol(&rec, 0.0, &out), -1);
     kxmcILCreset();
-    EXPECT_EQ(kxmcILCcontrol(&rec, 0.0, &out), 0);
+    step(0);
+    EXPECT_EQ(mcb.errorCode, 0u);
 }
 
 TEST_F(ConstForce, ComplianceRelaxesTheOffsetWithoutContact) {
-    struct Row { double ratio, threshold; int32_t state; int32_t result; };
-    const Row rows[] = {{-0.1, 5, 1, -1},
-                        {0.1, -5, 1, -1},
-                        {0.1, 5, -1, -1},
-                        {std::nan(""), 5, 1, -1},
+    struct Row {
+        double ratio, threshold;
+        int32_t state;
+        int32_t result;
+    };
+    const Row rows[] = {{-0.1, 5, 1, -1}, {0.1, -5, 1, -1},
+                        {0.1, 5, -1, -1}, {std::nan(""), 5, 1, -1},
+                        {0, 5, 1, 0},  // no relaxation
                         {0.1, 5, 1, 0}};
     for (const Row &r : rows) {
         mcb.errorCode = 0;
@@ -273,9 +300,8 @@ TEST_F(ConstForce, ComplianceRelaxesTheOffsetWithoutContact) {
         EXPECT_EQ(mpb.cmdId, 8u);
     }
     mcb.forceSensorRefCoord = 1;
-    const double target[6] = {}, gains[6] = {};
     const uint8_t all[6] = {1, 1, 1, 1, 1, 1};
-    ASSERT_EQ(qmcConstForceStartStop(1, 0, all, target, gains, 0, 0, 20, 5, 100, 0, 0, 3), 0);
+    ASSERT_EQ(start(all, kTarget, 0.0), 0);
     const double o[6] = {2, 2, 2, 1, 1, 1};
     std::memcpy(mcb.constForceOffset, o, sizeof o);
     const double contact[6] = {6, 0, -6, 0, 0, 0};  // X and Z in contact (|F| >= 5)
@@ -299,9 +325,16 @@ TEST_F(ConstForce, HostFilters) {
     EXPECT_EQ(damaged_mean, MovingAverageFilter.sum / 100);
     EXPECT_EQ(MovingAverageFilter.count, 100);
     EXPECT_EQ(MovingAverageFilter.index, 1);
-    // Notch at 10 Hz: steady amplitude of sines through it.
-    struct Tone { double hz, lo, hi; };
-    const Tone tones[] = {{0, 0.999, 1.001}, {10, 0, 0.01}, {400, 0.95, 1.05}};
+    // Notch at 10 Hz, 5 octaves wide: steady amplitude of sines through it; its half-power
+    // edges lie 2.5 octaves either side of the centre.
+    struct Tone {
+        double hz, lo, hi;
+    };
+    const Tone tones[] = {{0, 0.999, 1.001},
+                          {10, 0, 0.01},
+                          {10 / std::pow(2, 2.5), 0.69, 0.72},
+                          {10 * std::pow(2, 2.5), 0.69, 0.72},
+                          {400, 0.95, 1.05}};
     for (const Tone &t : tones) {
         ASSERT_EQ(init_notch(&notchFilter, 10.0, 5.0), 0);
         double peak = 0;
@@ -315,7 +348,6 @@ TEST_F(ConstForce, HostFilters) {
     }
     EXPECT_EQ(init_notch(&notchFilter, 0.0, 5.0), -1);
     EXPECT_EQ(notch_process(&notchFilter, 3.0), 3.0);
-
 }
 
 TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool) {
@@ -325,13 +357,13 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
     const double tool[3] = {30, -10, 100};  // [mm]
     std::memcpy(mpb.toolTrsf.pos.v, tool, sizeof tool);
     const uint8_t xy[6] = {1, 1, 0, 0, 0, 0};
-    const double target[6] = {3, 4, 0, 0, 0, 0}, gains[6] = {0.001, 0, 0, 0, 0, 0};
+    const double sideways[6] = {3, 4, 0, 0, 0, 0};
     const double gain = (2 * 0.0001551484234756995 + 0.000310296846951399) / (1 - 1.9645 + 0.9651);
-    ASSERT_EQ(qmcConstForceStartStop(1, 0, xy, target, gains, 0, 0, 1e6, 1e6, 100, 0, 0, 3), 0);
+    ASSERT_EQ(start(xy, sideways), 0);
     const double phi = 60 * kPi / 180, mz = 0.2;
     const double m[3] = {-0.1 * 20 * std::sin(phi), 0.1 * 20 * std::cos(phi), mz};
     double before[2] = {};
-    for (int k = 0; k < 3000; ++k) {
+    for (int k = 0; k < 1000; ++k) {
         std::memcpy(mcb.forceSensorCompWrench + 3, m, sizeof m);
         std::memcpy(before, mcb.constForceOffset, sizeof before);
         step(0);
@@ -351,11 +383,15 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
     std::memset(mcb.forceSensorCompWrench + 3, 0, 3 * sizeof(double));  // no direction: kept
     kxmcFTNormal_estimation(&kept, nullptr);
     EXPECT_EQ(kept, held);
+    // Stopping with the surface at about 44 deg, between the sectors that turn the X target
+    // (below 30 deg) and the Y target (70 to 120 deg) round, keeps both.
+    ASSERT_EQ(qmcConstForceStartStop(0, 0, xy, sideways, sideways, 0, 0, 20, 5, 100, 0, 0, 1), 0);
+    EXPECT_EQ(mcb.constForceTarget[0], 3.0);
+    EXPECT_EQ(mcb.constForceTarget[1], 4.0);
     // A sideways target of zero along X keeps X out of it whatever the surface's angle.
     const double along_y[6] = {0, 5, 0, 0, 0, 0};
-    ASSERT_EQ(qmcConstForceStartStop(1, 0, xy, along_y, gains, 0, 0, 1e6, 1e6, 100, 0, 0, 3), 0);
+    ASSERT_EQ(start(xy, along_y), 0);
     std::memcpy(mcb.forceSensorCompWrench + 3, m, sizeof m);
-    std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
     step(0);
     EXPECT_EQ(mcb.constForceOffset[0], 0.0);
     EXPECT_LT(mcb.constForceOffset[1], 0.0);
@@ -364,9 +400,7 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
     // mass of 0.5 and a damper of 1.5 (angle(t) = (M/B)(t - (m/B)(1 - exp(-B t/m)))); the Z
     // correction shrinks by the cosine of the angle, and the tool frame output carries the turn.
     mcb.forceSensorRefCoord = 2;
-    const double g2[6] = {0.001, 0, 0, 0, 0, 0}, t2[6] = {0, 0, 10, 0, 0, 0};
-    ASSERT_EQ(qmcConstForceStartStop(1, 0, kZOnly, t2, g2, 0, 0, 1e6, 1e6, 100, 0, 1, 3), 0);
-    std::memset(mcb.constForceOffset, 0, sizeof mcb.constForceOffset);
+    ASSERT_EQ(start(kZOnly, kTarget, 0.001, 0, 0, 0, 1), 0);
     mpb.forceSensorWrench[3] = 0.15;
     const int n = 1000;
     double z_before = 0;
