@@ -200,7 +200,8 @@ double friction(const float *p, double w) {
     return (p[0] + (p[1] - p[0]) * g) * std::tanh(0.5 * p[3] * w) + p[4] * w;
 }
 
-// Each ladder, one after the other on the same record: the verdict, the reference table (the
+// Each ladder, one after the other on the same record: the verdict (one and a half times the
+// joint's friction still passes, twice or half of it fails), the reference table (the
 // wrist's for joints 4-6 of every arm, the small base's for joints 1-3 of the 3-kg arms, the
 // base's for those of every other arm; outputs of exactly ten values), the bins converted to
 // radians in place, the fit's log and, with the joint's own friction, the identified curve
@@ -210,7 +211,7 @@ TEST_F(FrictionLadder, RecoversTheJointsCurveAndFailsItWhenFrictionDoubledOrHalv
         {101, 4, 1.0, 0, 1.2523f}, {101, 4, 2.0, 1, 1.2523f}, {101, 4, 0.5, 1, 1.2523f},
         {101, 2, 1.0, 0, 10.024f}, {101, 2, 2.0, 1, 10.024f}, {50, 1, 1.0, 0, 2.1779f},
         {100, 3, 1.0, 0, 2.1779f}, {50, 6, 1.0, 0, 1.2523f},  {250, 3, 1.0, 0, 10.024f},
-        {450, 5, 1.0, 0, 1.2523f}, {0, 1, 1.0, 0, 10.024f},
+        {450, 5, 1.0, 0, 1.2523f}, {0, 1, 1.0, 0, 10.024f},   {101, 2, 1.5, 0, 10.024f},
     };
     for (const LadderCase &c : cases) {
         SCOPED_TRACE(testing::Message()

@@ -110,8 +110,11 @@ TEST_F(JointModel, DrivesThatDoNotAnswerReadAsZero) {
     EXPECT_EQ(kxmcGetJointModelStatus(&status, ident, nullptr, nullptr), 0);
     EXPECT_EQ(status, 0);
     for (float v : ident) EXPECT_EQ(v, 0.0f);
-    EXPECT_EQ(kxmcGetJointModelDataOnline(&value), 0);
-    EXPECT_EQ(value, 0.0f);
+    for (uint8_t joint = 1; joint <= 6; ++joint) {
+        kxmcSingleJointModelOnlineOnOff(joint, 1);
+        EXPECT_EQ(kxmcGetJointModelDataOnline(&value), 0);
+        EXPECT_EQ(value, 0.0f) << int(joint);
+    }
 }
 
 }  // namespace
