@@ -311,8 +311,6 @@ TEST(FitCurve, BuildingBlocksRefuseAnIndexOutsideTheParametersAndMissingArrays) 
         for (double ri : r) EXPECT_EQ(ri, 99.0);
     }
     // The residuals fill exactly n entries; with no points the evaluation needs no data.
-    std::copy(start, start + 7, guarded);
-    std::fill(r, r + 4, 99.0);
     fitCurve_anonFcn1(3, x, v, tau, r);
     EXPECT_NE(r[2], 99.0);
     EXPECT_EQ(r[3], 99.0);

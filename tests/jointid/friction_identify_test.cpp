@@ -241,6 +241,7 @@ TEST_F(FrictionLadder, RecoversTheJointsCurveAndFailsItWhenFrictionDoubledOrHalv
         for (int k = 0; k < 10; ++k) EXPECT_FLOAT_EQ(diff[k], ref[k] - ident[k]);
 
         int bin_lines = 0;
+        int set_lines = 0;  // the slow and the fast parameter line
         for (const auto &l : kxsim::log_lines()) {
             EXPECT_EQ(l.level, 1);
             bin_lines += l.text.rfind("singleJointIdentify.high", 0) == 0;
@@ -250,11 +251,13 @@ TEST_F(FrictionLadder, RecoversTheJointsCurveAndFailsItWhenFrictionDoubledOrHalv
                                               : "high fc fs qs yita sita = %lf %lf %lf %lf %lf";
                 if (std::sscanf(l.text.c_str(), format, &p[0], &p[1], &p[2], &p[3], &p[4]) != 5)
                     continue;
+                ++set_lines;
                 for (int k = 0; k < 5; ++k)
                     EXPECT_NEAR(p[k], ident[5 * set + k], 1e-6 * (1 + std::fabs(p[k])));
             }
         }
         EXPECT_EQ(bin_lines, 120);
+        EXPECT_EQ(set_lines, 2);
         EXPECT_TRUE(kxsim::log_contains(std::to_string(c.joint - 1) + "-------------\n"));
 
         if (c.scale != 1.0) continue;
