@@ -103,7 +103,7 @@ TEST_F(FrictionIdentify, TheLadderFillsEachBinFromTheFirstConstantSpeedSamplesOf
     rung("beyond the last slow bin", -17.99, 11, 39);
     const Step fast[] = {
         {"18 deg/s switches to fast bins of three, window (17.9, 21.7)", 18.0, 4, 0},
-        {"slow speeds are ignored from now on", 0.5, 20, -1},
+        {"slow speeds are ignored from now on, even in the open slow bin", 17.55, 20, -1},
         {"the negative direction has its own counter", -21.6, 4, 30},
         {"ramp", 21.6, 1, -1, 1.0},
         {"the positive direction goes on with bin 1", 21.6, 4, 1},
