@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -209,62 +210,42 @@ TEST(FitCurve, TrialsThatOverflowAreRejectedUntilAFiniteBetterOne) {
     EXPECT_LE(std::fabs(f.x[3]) * 100.0, 709.79);  // only finite trials were accepted
     EXPECT_LT(f.resnorm, 0.2 * sum_sq(x0, v, tau));
     EXPECT_NEAR(f.resnorm, sum_sq(f.x, v, tau), 1e-9);
+
+    // A start at the edge of overflow: the forward difference of yita overflows exp at -0.8 rad/s,
+    // the backward one does not, so the fit still gets its Jacobian and moves.
+    const std::vector<double> edge_v = {-0.8, -0.3, 0.05, 0.4, 0.8};
+    const std::vector<double> zero(edge_v.size(), 0.0);
+    const Params edge = {1.5, 2.5, 0.3, (709.782712893 - 0.5e-5) / 0.8, 1.2};
+    EXPECT_LT(fit(edge_v, zero, edge).resnorm, 0.5 * sum_sq(edge, edge_v, zero));
 }
 
-TEST(FitCurve, FiniteDifferenceJacobianMatchesTheAnalyticOneAndRetriesAcrossOverflow) {
-    const std::vector<double> v = {-0.8, -0.3, 0.05, 0.4, 0.8};
-    const std::vector<double> tau(v.size(), 0.0);
-    struct Case {
-        const char *name;
-        Params x;
-        uint8_t ok;
-        int32_t evaluations;
-    } cases[] = {
-        {"plain", {1.5, 2.5, -0.3, 40, 1.2}, 1, 5},
-        // +delta on yita overflows exp at v = -0.8, the retry with -delta does not.
-        {"one retry", {1.5, 2.5, 0.3, (709.782712893 - 0.5e-5) / 0.8, 1.2}, 1, 6},
-        {"both directions overflow", {1.5, 2.5, 0.3, 1000, 1.2}, 0, 2},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        Params x = c.x;
-        double r0[5], J[25], work[5];
-        fitCurve_anonFcn1(5, x.data(), v.data(), tau.data(), r0);
-        int32_t evaluations = 0;
-        EXPECT_EQ(computeFiniteDifferences(5, x.data(), r0, v.data(), tau.data(), J, 5, work,
-                                           &evaluations),
-                  c.ok);
-        EXPECT_EQ(evaluations, c.evaluations);
-        EXPECT_EQ(x, c.x);  // every perturbation undone
-        if (c.ok == 0) continue;
-        for (int i = 0; i < 5; ++i) {
-            if (!std::isfinite(r0[i])) continue;
-            const auto g = gradient(c.x, v[i]);
-            for (int k = 0; k < 5; ++k)
-                EXPECT_NEAR(J[5 * k + i], g[k], 2e-6 * (1 + std::fabs(g[k]))) << i << "," << k;
+// Overflow-safe norms: the scaled Euclidean norm and the hypotenuse agree on every pair, even
+// where squaring a component overflows or underflows.
+TEST(FitCurve, ScaledNormsHypotenuseAndFloorDivision) {
+    const double pairs[][3] = {{3, 4, 5},
+                               {-4, 3, 5},
+                               {1e300, 1e300, 1.4142135623730951e300},
+                               {3e-300, -4e-300, 5e-300},
+                               {0, 0, 0},
+                               {kInf, 1, kInf},
+                               {2, 2, 2 * 1.4142135623730951},
+                               {kNaN, 1, kNaN},
+                               {1, kNaN, kNaN}};
+    for (const auto &h : pairs) {
+        SCOPED_TRACE(testing::Message() << h[0] << " " << h[1]);
+        const double got[2] = {xnrm2(2, h, 0), rt_hypotd_snf(h[0], h[1])};
+        for (double g : got) {
+            if (std::isnan(h[2])) {
+                EXPECT_TRUE(std::isnan(g));
+            } else {
+                EXPECT_DOUBLE_EQ(g, h[2]);
+            }
         }
     }
-}
-
-TEST(FitCurve, ScaledNormsHypotenuseAndFloorDivision) {
-    const double big[3] = {3e200, 4e200, 12e200}, tiny[4] = {7, 3e-200, 4e-200, 12e-200};
-    EXPECT_DOUBLE_EQ(xnrm2(3, big, 0), 13e200);
+    const double tiny[4] = {7, 3e-200, 4e-200, 12e-200};
     EXPECT_DOUBLE_EQ(xnrm2(3, tiny, 1), 13e-200);
     EXPECT_DOUBLE_EQ(xnrm2(1, tiny, 0), 7.0);
     EXPECT_EQ(xnrm2(0, tiny, 0), 0.0);
-    EXPECT_TRUE(std::isnan(xnrm2(2, std::array<double, 2>{1.0, kNaN}.data(), 0)));
-
-    const double hyp[][3] = {{3, 4, 5},
-                             {-4, 3, 5},
-                             {1e300, 1e300, 1.4142135623730951e300},
-                             {3e-300, -4e-300, 5e-300},
-                             {0, 0, 0},
-                             {kInf, 1, kInf},
-                             {2, 2, 2 * 1.4142135623730951}};
-    for (const auto &h : hyp)
-        EXPECT_DOUBLE_EQ(rt_hypotd_snf(h[0], h[1]), h[2]) << h[0] << " " << h[1];
-    EXPECT_TRUE(std::isnan(rt_hypotd_snf(kNaN, 1)));
-    EXPECT_TRUE(std::isnan(rt_hypotd_snf(1, kNaN)));
 
     const int32_t div[][3] = {{7, 2, 3},   {-7, 2, -4}, {7, -2, -4}, {-7, -2, 3},
                               {6, -3, -2}, {-6, 3, -2}, {0, 5, 0},   {5, 0, 0}};
@@ -273,39 +254,28 @@ TEST(FitCurve, ScaledNormsHypotenuseAndFloorDivision) {
     EXPECT_EQ(div_nde_s32_floor(INT32_MIN, 1), INT32_MIN);
 }
 
-TEST(FitCurve, ReflectorAnnihilatesTheColumnAndAppliesAsIMinusTauVVt) {
-    std::mt19937_64 rng(3);
-    std::uniform_real_distribution<double> u(-2, 2);
-    for (double scale : {1.0, 1e-300, 0.0}) {  // 0: the column's leading entry is zero
-        SCOPED_TRACE(scale);
-        // 5 x 4 column-major matrix; the reflector works on rows 1..4 of column 0 and is applied
-        // to columns 1 and 2; column 3 must stay as it is.
-        Eigen::Matrix<double, 5, 4> C;
-        for (int i = 0; i < 20; ++i) C.data()[i] = u(rng);
-        if (scale == 0.0) C(1, 0) = 0.0;
-        const double s = scale == 0.0 ? 1.0 : scale;
-        const Eigen::Vector4d col = C.col(0).segment<4>(1);
-        double data[20];
-        for (int i = 0; i < 20; ++i) data[i] = C.data()[i] * (i < 5 ? s : 1.0);
-        double alpha = data[1];
-        const double tau = xzlarfg(4, &alpha, data, 2);
-        const Eigen::Vector4d vec(1.0, data[2], data[3], data[4]);
-        const Eigen::Matrix4d H = Eigen::Matrix4d::Identity() - tau * vec * vec.transpose();
-        const Eigen::Vector4d image = H * col;
-        EXPECT_NEAR(alpha / s, -std::copysign(col.norm(), col(0)), 1e-14);
-        EXPECT_NEAR(image(0), alpha / s, 1e-14);
-        EXPECT_LT(image.tail<3>().norm(), 1e-14);
-
-        const Eigen::Matrix<double, 4, 2> expect = H * C.block<4, 2>(1, 1);
-        double work[2];
-        xzlarf(4, 2, 1, tau, data, 6, 5, work);
-        for (int j = 0; j < 2; ++j)
-            for (int i = 0; i < 4; ++i) EXPECT_NEAR(data[6 + 5 * j + i], expect(i, j), 1e-14);
-        for (int i = 15; i < 20; ++i) EXPECT_EQ(data[i], C.data()[i]);
+// The reflector of (alpha; x) maps it onto (beta; 0) with |beta| its norm and the sign opposite
+// to alpha's: for (3; 4, 12), beta = -13, tau = (beta - alpha) / beta = 16/13 and
+// v = x / (alpha - beta) = (1/4, 3/4). A column near the smallest numbers is rescaled first and
+// gives the same reflector; a zero x needs none.
+TEST(FitCurve, ReflectorMapsTheColumnOntoItsNorm) {
+    struct Case {
+        double alpha, x[2], beta, tau, v[2];
+    } cases[] = {
+        {3, {4, 12}, -13, 16.0 / 13, {0.25, 0.75}},
+        {-3, {4, 12}, 13, 16.0 / 13, {-0.25, -0.75}},
+        {3e-300, {4e-300, 12e-300}, -13e-300, 16.0 / 13, {0.25, 0.75}},
+        {2, {0, 0}, 2, 0, {0, 0}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.alpha);
+        double alpha = c.alpha, x[3] = {-9, c.x[0], c.x[1]};
+        EXPECT_NEAR(xzlarfg(3, &alpha, x, 1), c.tau, 1e-15);
+        EXPECT_NEAR(alpha, c.beta, 1e-15 * std::fabs(c.beta));
+        EXPECT_NEAR(x[1], c.v[0], 1e-15);
+        EXPECT_NEAR(x[2], c.v[1], 1e-15);
+        EXPECT_EQ(x[0], -9.0);
     }
-    double alpha = 2.0, zero[3] = {0, 0, 0};
-    EXPECT_EQ(xzlarfg(4, &alpha, zero, 0), 0.0);
-    EXPECT_EQ(alpha, 2.0);
 }
 
 }  // namespace
@@ -314,48 +284,42 @@ TEST(FitCurve, ReflectorAnnihilatesTheColumnAndAppliesAsIMinusTauVVt) {
 // outside the five parameters or a missing array evaluates nothing and touches nothing (it wrote
 // x[k] out of bounds and dereferenced null data before).
 TEST(FitCurve, BuildingBlocksRefuseAnIndexOutsideTheParametersAndMissingArrays) {
-    const double v[4] = {-0.5, 0.1, 0.6, 0.9}, tau[4] = {0.0, 0.0, 0.0, 0.0};
+    const double v[3] = {-0.5, 0.1, 0.6}, tau[3] = {0.0, 0.0, 0.0};
+    // Guard entries around x catch a write beside it.
+    const double start[7] = {-7.0, 1.5, 2.5, -0.3, 40.0, 1.2, -7.0};
+    double guarded[7], r[4];
+    double *x = guarded + 1;
     struct Case {
         const char *name;
-        int32_t n, k;
-        bool x, xdata, ydata, r;
+        int32_t k;
+        double *x;
+        const double *v, *tau;
+        double *r;
     } cases[] = {
-        {"index -1", 3, -1, true, true, true, true},
-        {"index 5", 3, 5, true, true, true, true},
-        {"null x", 3, 0, false, true, true, true},
-        {"null xdata", 3, 0, true, false, true, true},
-        {"null xdata, one point", 1, 0, true, false, true, true},
-        {"null ydata", 3, 0, true, true, false, true},
-        {"null r", 3, 0, true, true, true, false},
+        {"index -1", -1, x, v, tau, r},        {"index 5", 5, x, v, tau, r},
+        {"null x", 0, nullptr, v, tau, r},     {"null speeds", 0, x, nullptr, tau, r},
+        {"null torques", 0, x, v, nullptr, r}, {"null residuals", 0, x, v, tau, nullptr},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        // Guard entries around x catch a write beside it.
-        double guarded[7] = {-7.0, 1.5, 2.5, -0.3, 40.0, 1.2, -7.0};
-        double r[3] = {99.0, 99.0, 99.0};
-        double *x = c.x ? guarded + 1 : nullptr;
-        const double *xd = c.xdata ? v : nullptr, *yd = c.ydata ? tau : nullptr;
-        double *rr = c.r ? r : nullptr;
-        EXPECT_EQ(finDiffEvalAndChkErr(c.n, x, c.k, 0.25, xd, yd, rr), 0);
-        fitCurve_anonFcn1(c.n, x, xd, yd, c.k >= 0 && c.k < 5 ? rr : nullptr);
-        const double expected[7] = {-7.0, 1.5, 2.5, -0.3, 40.0, 1.2, -7.0};
-        for (int i = 0; i < 7; ++i) EXPECT_EQ(guarded[i], expected[i]) << i;
-        if (c.r && (!c.x || !c.xdata || !c.ydata)) {
-            for (double ri : r) EXPECT_EQ(ri, 99.0);
-        }
+        std::copy(start, start + 7, guarded);
+        std::fill(r, r + 4, 99.0);
+        // One point: a single missing array is enough to refuse.
+        EXPECT_EQ(finDiffEvalAndChkErr(1, c.x, c.k, 0.25, c.v, c.tau, c.r), 0);
+        if (c.k == 0) fitCurve_anonFcn1(3, c.x, c.v, c.tau, c.r);
+        for (int i = 0; i < 7; ++i) EXPECT_EQ(guarded[i], start[i]) << i;
+        for (double ri : r) EXPECT_EQ(ri, 99.0);
     }
-    // The residuals fill exactly n entries.
-    double x[5] = {1.5, 2.5, -0.3, 40.0, 1.2}, r[4] = {99.0, 99.0, 99.0, 99.0};
+    // The residuals fill exactly n entries; with no points the evaluation needs no data.
     fitCurve_anonFcn1(3, x, v, tau, r);
     EXPECT_NE(r[2], 99.0);
     EXPECT_EQ(r[3], 99.0);
-    // With no points the evaluation succeeds without data.
     EXPECT_EQ(finDiffEvalAndChkErr(0, x, 4, 0.25, nullptr, nullptr, r), 1);
     // The finite differences without one of their arrays evaluate and write nothing.
     for (int missing = 0; missing < 5; ++missing) {
         SCOPED_TRACE(missing);
         double r0[3] = {0.0, 0.0, 0.0}, J[15], work[3];
-        for (double &j : J) j = 99.0;
+        std::fill(J, J + 15, 99.0);
         int32_t evaluations = 0;
         EXPECT_EQ(computeFiniteDifferences(
                       3, missing == 0 ? nullptr : x, missing == 1 ? nullptr : r0, v, tau,

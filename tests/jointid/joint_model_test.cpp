@@ -12,22 +12,9 @@ namespace {
 
 class JointModel : public kxsim_test::HostFixture {};
 
-TEST_F(JointModel, TypeAndSwitchReachTheDrives) {
-    EXPECT_EQ(kxmcSetJointModelType(3), 0);
-    EXPECT_EQ(kxmcSingleJointModelOnlineOnOff(4, 1), 0);
-    EXPECT_EQ(singleJointIdentify.modelEnable, 1);
-    EXPECT_EQ(kxmcSingleJointModelOnlineOnOff(4, 0), 0);
-    EXPECT_EQ(kxsim::action_names(),
-              (std::vector<std::string>{"kxHalSetJointIdentifyType", "kxHalSetJointIdentifyEnable",
-                                        "kxHalSetJointIdentifyEnable"}));
-    EXPECT_EQ(kxsim::calls("kxHalSetJointIdentifyType")[0].args, std::vector<double>{3});
-    EXPECT_EQ(kxsim::calls("kxHalSetJointIdentifyEnable")[0].args, (std::vector<double>{4, 1}));
-    EXPECT_EQ(singleJointIdentify.modelType, 3);
-    EXPECT_EQ(singleJointIdentify.modelJoint, 4);
-    EXPECT_EQ(singleJointIdentify.modelEnable, 0);
-}
-
-TEST_F(JointModel, LiveValueIsTheSelectedJointsScaledUnlessTypeOne) {
+// Each switch and type command reaches the drives and is stored; the live value is the selected
+// joint's, scaled unless the type is 1.
+TEST_F(JointModel, CommandsReachTheDrivesAndTheLiveValueIsTheSelectedJoints) {
     const int32_t raw[6] = {1000000, 2000000, -3000000, 4000000, 5, 6000000};
     kxsim::set_joint_identification_data(raw);
     kxmcSingleJointModelOnlineOnOff(2, 1);
@@ -38,16 +25,26 @@ TEST_F(JointModel, LiveValueIsTheSelectedJointsScaledUnlessTypeOne) {
     EXPECT_FLOAT_EQ(value, 1.0f);
     struct Case {
         uint8_t joint;
-        uint16_t type;
+        uint16_t on, type;
         float want;
-    } cases[] = {
-        {2, 0, 2.0f},       {2, 1, 2000000.0f}, {3, 2, -3.0f}, {5, 0, 5e-6f},
-        {6, 1, 6000000.0f}, {0, 0, 0.0f},       {7, 1, 0.0f}};  // joints outside 1..6 read nothing
+    } cases[] = {{2, 1, 0, 2.0f},       {2, 0, 1, 2000000.0f}, {3, 1, 2, -3.0f}, {5, 1, 0, 5e-6f},
+                 {6, 0, 1, 6000000.0f}, {0, 1, 0, 0.0f},       {7, 1, 1, 0.0f}};  // 0, 7: no joint
     for (const Case &c : cases) {
-        kxmcSingleJointModelOnlineOnOff(c.joint, 1);
-        kxmcSetJointModelType(c.type);
+        SCOPED_TRACE(testing::Message() << int(c.joint) << " on " << c.on << " type " << c.type);
+        kxsim::clear_journal();
+        EXPECT_EQ(kxmcSingleJointModelOnlineOnOff(c.joint, c.on), 0);
+        EXPECT_EQ(kxmcSetJointModelType(c.type), 0);
+        EXPECT_EQ(kxsim::action_names(), (std::vector<std::string>{"kxHalSetJointIdentifyEnable",
+                                                                   "kxHalSetJointIdentifyType"}));
+        EXPECT_EQ(kxsim::calls("kxHalSetJointIdentifyEnable")[0].args,
+                  (std::vector<double>{double(c.joint), double(c.on)}));
+        EXPECT_EQ(kxsim::calls("kxHalSetJointIdentifyType")[0].args,
+                  std::vector<double>{double(c.type)});
+        EXPECT_EQ(singleJointIdentify.modelJoint, c.joint);
+        EXPECT_EQ(singleJointIdentify.modelEnable, c.on);
+        EXPECT_EQ(singleJointIdentify.modelType, c.type);
         EXPECT_EQ(kxmcGetJointModelDataOnline(&value), 0);
-        EXPECT_FLOAT_EQ(value, c.want) << int(c.joint) << " type " << c.type;
+        EXPECT_FLOAT_EQ(value, c.want);
     }
     EXPECT_EQ(kxmcGetJointModelDataOnline(nullptr), 0);
 }
@@ -110,8 +107,11 @@ TEST_F(JointModel, DrivesThatDoNotAnswerReadAsZero) {
     EXPECT_EQ(kxmcGetJointModelStatus(&status, ident, nullptr, nullptr), 0);
     EXPECT_EQ(status, 0);
     for (float v : ident) EXPECT_EQ(v, 0.0f);
-    EXPECT_EQ(kxmcGetJointModelDataOnline(&value), 0);
-    EXPECT_EQ(value, 0.0f);
+    for (uint8_t joint = 1; joint <= 6; ++joint) {
+        kxmcSingleJointModelOnlineOnOff(joint, 1);
+        EXPECT_EQ(kxmcGetJointModelDataOnline(&value), 0);
+        EXPECT_EQ(value, 0.0f) << int(joint);
+    }
 }
 
 }  // namespace
