@@ -64,7 +64,11 @@ struct Biquad {
 };
 constexpr Biquad kZErrorFilter = {0.0674552738890719, 0.134910547778144, -1.1429805025399,
                                   0.412801598096189};
-constexpr Biquad kThetaFilter = {0.0001551484234756995, 0.000310296846951399, -1.9645, 0.9651};
+// The surface angle's 4 Hz Butterworth at 1 kHz. Its feedback coefficients are carried at full
+// precision: rounded to four digits (-1.9645, 0.9651) they leave the filter a gain of 1.034 at
+// rest, and a surface at 42 deg would read 43.6 deg.
+constexpr Biquad kThetaFilter = {0.0001551484234756995, 0.000310296846951399, -1.964460580205232,
+                                 0.965081173899135};
 constexpr int kYRow = kxmc::detail::kFilterYRow;
 constexpr int kRows = kxmc::detail::kFilterRows;
 
