@@ -16,6 +16,7 @@ namespace {
 using namespace sensor_test;
 
 constexpr uint8_t kZOnly[6] = {0, 0, 1, 0, 0, 0};
+constexpr uint8_t kMXOnly[6] = {0, 0, 0, 1, 0, 0};
 constexpr uint8_t kNone[6] = {};
 
 constexpr double kTarget[6] = {10, 0, 10, 10, 0, 0};  // [N], [N m]
@@ -69,7 +70,8 @@ TEST_F(ConstForce, HoldsTheForceOnACompliantPad) {
         {"clear of the pad", 2, -2, 0, 0, 0, -0.005, 1e-15},
         {"low-passed", 2, 20, 1, 0, 0, 0.0025, 0.0025},  // starts at rest
         {"adapted", 2, 20, 0, 1, 0, 0.05, 0},
-        {"learning", 2, -2, 0, 0, 1, -0.0275, 0.0224},  // more than the PID's -0.005
+        // PID -0.005 and the first learnt step: 0.9 x 5e-6 x (e + de/dt), e = -5 N from 0 in 1 ms
+        {"learning", 2, -2, 0, 0, 1, -0.0275225, 1e-9},
         {"X, not quantised", 0, 3, 0, 0, 0, 0.002, 1e-15},
         {"MX 80 N m: step limit", 3, 2, 0, 0, 0, 0.05, 0},
     };
@@ -92,10 +94,13 @@ TEST_F(ConstForce, HoldsTheForceOnACompliantPad) {
         EXPECT_LE(largest, 0.05 + 1e-15);
         EXPECT_EQ(mcb.constForcePid[2].Kp == 0.001, r.adjust == 0);
     }
-    // A reading that is not a number holds the axis.
-    ASSERT_EQ(start(kZOnly), 0);
-    step(std::nan(""));
-    EXPECT_EQ(mcb.constForceOffset[2], 0.0);
+    // A reading or a PID gain that is not a number holds the axis: no correction, no fault.
+    ASSERT_EQ(start(kMXOnly), 0);
+    step(std::nan(""), 3);
+    mcb.constForcePid[3].Kp = std::nan("");
+    step(20, 3);
+    EXPECT_EQ(mcb.constForceOffset[3], 0.0);
+    EXPECT_EQ(last_, 0);
     // The error's low-pass has unit gain at rest: a steady 4 N error settles on 0.003 mm a cycle.
     ASSERT_EQ(start(kZOnly, kTarget, 0.001, 1), 0);
     double before = 0;
@@ -165,20 +170,18 @@ TEST_F(ConstForce, CorrectedPoseInEachFrame) {
                                        (p_pose[5] + o[5]) * d),
                     P.p + KDL::Vector(o[0], o[1], o[2]) / 1000)},
     };
+    Trsf out;
     for (const Row &r : rows) {
         SCOPED_TRACE(int(r.frame));
         mcb.forceSensorRefCoord = r.frame;
         for (int i = 3; i < 6; ++i) mpb.tcpPos[i] = p_pose[i];
         ASSERT_EQ(start(kNone, kTarget, 0.001, 0, 0, 0, 0, r.entry), 0);
         std::memcpy(mcb.constForceOffset, o, sizeof o);
-        Trsf out;
         ASSERT_EQ(constForceControl(trsf(P), &out), 0);
-        const KDL::Frame got = kdl(out);
-        EXPECT_TRUE(KDL::Equal(got, r.want, 1e-9));
+        EXPECT_TRUE(KDL::Equal(kdl(out), r.want, 1e-9));
     }
     // Off: the host's pose passes unchanged and the offsets are cleared.
     mcb.constForceOn = 0;
-    Trsf out;
     ASSERT_EQ(constForceControl(trsf(P), &out), 0);
     EXPECT_TRUE(KDL::Equal(kdl(out), P, 1e-12));
     EXPECT_EQ(mcb.constForceOffset[5], 0.0);
@@ -243,43 +246,35 @@ TEST_F(ConstForce, StartAndStopCommand) {
 
 TEST_F(ConstForce, ZGainAdaptationAndLearningOnAMomentAxis) {
     // Pressing 5 N too hard all along raises the Z gain by 0.0001 every 50 cycles up to its
-    // ceiling, max(gain at the start, 0.005); a force that swings by 200 N from cycle to cycle
-    // shrinks the ceiling and the gain falls to 0.0001.
-    double gain = 0.003;
-    kxmcPIDAdjust(21, 1.0, &gain);
-    mcb.constForceTarget[2] = 10;
-    mpb.forceSensorWrench[2] = 15;
-    for (int k = 0; k < 2000; ++k) kxmcPIDAdjust(21, 0.0, &gain);
-    EXPECT_NEAR(gain, 0.005, 1e-12);
-    for (int k = 0; k < 50; ++k) {
-        mpb.forceSensorWrench[2] = k % 2 ? 110 : -90;
-        kxmcPIDAdjust(21, 0.0, &gain);
-    }
-    EXPECT_EQ(gain, 0.0001);
+    // ceiling, max(gain at the start, 0.005); a force that leaps from 15 to -90 N cuts the ceiling,
+    // and with it the gain, by a third, and swinging on by 200 N a cycle it falls to 0.0001.
+    ASSERT_EQ(start(kZOnly, kTarget, 0.003, 0, 1), 0);
+    for (int k = 0; k < 1200; ++k) step(15);
+    EXPECT_NEAR(mcb.constForcePid[2].Kp, 0.005, 1e-12);
+    step(-90);
+    EXPECT_NEAR(mcb.constForcePid[2].Kp, 0.005 * 2 / 3, 1e-15);
+    for (int k = 0; k < 50; ++k) step(k % 2 ? -90 : 110);
+    EXPECT_EQ(mcb.constForcePid[2].Kp, 0.0001);
 
     // About X (no PID gain): a moment 1 N m above the target teaches corrections of the error's
-    // sign; replayed with no error they come back cycle by cycle.
-    const uint8_t mx[6] = {0, 0, 0, 1, 0, 0};
-    ASSERT_EQ(start(mx, kTarget, 0.0, 0, 0, 1), 0);
-    mpb.forceSensorWrench[3] = 11;
-    for (int k = 0; k < 500; ++k) step(0);
+    // sign; replayed with no error they come back cycle by cycle, and again from the sequence's
+    // start after a reset.
+    ASSERT_EQ(start(kMXOnly, kTarget, 0.0, 0, 0, 1), 0);
+    for (int k = 0; k < 500; ++k) step(11, 3);
     const double learned = mcb.constForceOffset[3];
     EXPECT_GT(learned, 0.0);
-    ASSERT_EQ(start(mx, kTarget, 0.0, 0, 0, 2), 0);
-    mpb.forceSensorWrench[3] = 10;
-    for (int k = 0; k < 500; ++k) step(0);
+    ASSERT_EQ(start(kMXOnly, kTarget, 0.0, 0, 0, 2), 0);
+    for (int k = 0; k < 500; ++k) step(10, 3);
     EXPECT_EQ(mcb.constForceOffset[3], learned);
-    // The sequence holds 12000 cycles: learning one more is refused; back at its start it goes on.
-    ASSERT_EQ(start(mx, kTarget, 0.0, 0, 0, 1), 0);
-    mpb.forceSensorWrench[3] = 11;
-    for (int k = 0; k < KXMC_ILC_LENGTH; ++k) step(0);
-    EXPECT_EQ(mcb.errorCode, 0u);
-    step(0);
-    EXPECT_EQ(mcb.errorCode, KXMC_ERR_ARGUMENT);
-    mcb.errorCode = 0;
     kxmcILCreset();
-    step(0);
+    for (int k = 0; k < 500; ++k) step(10, 3);
+    EXPECT_NEAR(mcb.constForceOffset[3], 2 * learned, 1e-15);
+    // The sequence holds 12000 cycles: learning one more is refused.
+    ASSERT_EQ(start(kMXOnly, kTarget, 0.0, 0, 0, 1), 0);
+    for (int k = 0; k < KXMC_ILC_LENGTH; ++k) step(11, 3);
     EXPECT_EQ(mcb.errorCode, 0u);
+    step(11, 3);
+    EXPECT_EQ(mcb.errorCode, KXMC_ERR_ARGUMENT);
 }
 
 TEST_F(ConstForce, ComplianceRelaxesTheOffsetWithoutContact) {
@@ -299,22 +294,18 @@ TEST_F(ConstForce, ComplianceRelaxesTheOffsetWithoutContact) {
         EXPECT_EQ(mcb.errorCode, r.result ? KXMC_ERR_ARGUMENT : 0u);
         EXPECT_EQ(mpb.cmdId, 8u);
     }
-    mcb.forceSensorRefCoord = 1;
     const uint8_t all[6] = {1, 1, 1, 1, 1, 1};
     ASSERT_EQ(start(all, kTarget, 0.0), 0);
     const double o[6] = {2, 2, 2, 1, 1, 1};
     std::memcpy(mcb.constForceOffset, o, sizeof o);
-    const double contact[6] = {6, 0, -6, 0, 0, 0};  // X and Z in contact (|F| >= 5)
-    std::memcpy(mpb.forceSensorWrench, contact, sizeof contact);
-    Trsf out;
-    constForceControl(mpb.cmdCartPose, &out);
+    mpb.forceSensorWrench[2] = -6;  // X and Z in contact (|F| >= 5)
+    step(6, 0);
     const double want[6] = {2, 1.8, 2, 0.9, 0.9, 0.9};
     for (int i = 0; i < 6; ++i) EXPECT_NEAR(mcb.constForceOffset[i], want[i], 1e-12) << i;
 }
 
 TEST_F(ConstForce, HostFilters) {
     // Moving average of a ramp k = 0, 1, ...: the mean of the samples seen, then of the last 100.
-    init_filter(&MovingAverageFilter);
     for (int k = 0; k < 1000; ++k) {
         const float mean = update_filter(&MovingAverageFilter, float(k));
         ASSERT_NEAR(mean, k < 100 ? k / 2.0 : k - 49.5, 1e-3) << k;
@@ -325,6 +316,8 @@ TEST_F(ConstForce, HostFilters) {
     EXPECT_EQ(damaged_mean, MovingAverageFilter.sum / 100);
     EXPECT_EQ(MovingAverageFilter.count, 100);
     EXPECT_EQ(MovingAverageFilter.index, 1);
+    init_filter(&MovingAverageFilter);  // starts afresh
+    EXPECT_EQ(update_filter(&MovingAverageFilter, 7.0f), 7.0f);
     // Notch at 10 Hz, 5 octaves wide: steady amplitude of sines through it; its half-power
     // edges lie 2.5 octaves either side of the centre.
     struct Tone {
@@ -351,37 +344,43 @@ TEST_F(ConstForce, HostFilters) {
 }
 
 TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool) {
-    // A push in the sensor's XY plane at angle phi on the tip of a 100 mm tool, with a twist Mz:
+    // A push of 5 N in the sensor's XY plane at angle phi on the tip of a 100 mm tool, with a
+    // twist Mz:
     // the X/Y target, (ratio Mz/L, binding force) turned by the estimated surface angle, is read
     // back from the steady per-cycle corrections (Kp 0.001, no force along X and Y).
     const double tool[3] = {30, -10, 100};  // [mm]
     std::memcpy(mpb.toolTrsf.pos.v, tool, sizeof tool);
     const uint8_t xy[6] = {1, 1, 0, 0, 0, 0};
-    const double sideways[6] = {3, 4, 0, 0, 0, 0};
-    ASSERT_EQ(start(xy, sideways), 0);
-    const double phi = 60 * kPi / 180, mz = 0.2;
-    const double m[3] = {-0.1 * 20 * std::sin(phi), 0.1 * 20 * std::cos(phi), mz};
-    double before[2] = {};
-    for (int k = 0; k < 1000; ++k) {
-        std::memcpy(mcb.forceSensorCompWrench + 3, m, sizeof m);
-        std::memcpy(before, mcb.constForceOffset, sizeof before);
-        step(0);
+    const double sideways[6] = {3, 4, 0, 0, 0, 0}, phi = 60 * kPi / 180;
+    // The first two twists put the tool point's lever just beyond the reference length (|s| 1.03).
+    for (double mz : {-0.36, 0.67, 0.05}) {
+        SCOPED_TRACE(mz);
+        ASSERT_EQ(start(xy, sideways), 0);
+        const double m[3] = {-0.5 * std::sin(phi), 0.5 * std::cos(phi), mz};  // [N m]
+        double before[2] = {};
+        for (int k = 0; k < 1000; ++k) {
+            std::memcpy(mcb.forceSensorCompWrench + 3, m, sizeof m);
+            std::memcpy(before, mcb.constForceOffset, sizeof before);
+            step(0);
+        }
+        // Surface angle: the push's direction from the moments (-30 deg) tilted by the lever of
+        // the tool point, asin(s), s = r . M / (|Mxy| L), a right angle when the lever is longer
+        // than L; the estimate's low-pass has unit gain at rest.
+        const double rm = (tool[0] * m[0] + tool[1] * m[1] + tool[2] * m[2]) / 1000;
+        const double s = std::clamp(rm / (std::hypot(m[0], m[1]) * 0.1), -1.0, 1.0);
+        const double th = std::fabs(std::atan(m[1] / m[0]) + std::asin(s));
+        const double r = std::fabs(mz) / 0.1, b = 5;
+        EXPECT_NEAR(-(mcb.constForceOffset[0] - before[0]) / 0.001,
+                    std::cos(th) * r + std::sin(th) * b, 1e-6);
+        EXPECT_NEAR(-(mcb.constForceOffset[1] - before[1]) / 0.001,
+                    std::fabs(std::cos(th)) * b - std::sin(th) * r, 1e-6);
     }
-    // Surface angle: the push's direction from the moments (-30 deg) tilted by the lever of the
-    // tool point, asin(r . M / (|Mxy| L)); the estimate's low-pass has unit gain at rest.
-    const double rm = (tool[0] * m[0] + tool[1] * m[1] + tool[2] * m[2]) / 1000;
-    const double th =
-        std::fabs(std::atan(m[1] / m[0]) + std::asin(rm / (std::hypot(m[0], m[1]) * 0.1)));
-    const double r = mz / 0.1, b = 5;
-    EXPECT_NEAR(-(mcb.constForceOffset[0] - before[0]) / 0.001, std::cos(th) * r + std::sin(th) * b,
-                1e-6);
-    EXPECT_NEAR(-(mcb.constForceOffset[1] - before[1]) / 0.001, std::cos(th) * b - std::sin(th) * r,
-                1e-6);
     double held = 0, kept = 0;
     kxmcFTNormal_estimation(&held, nullptr);
     std::memset(mcb.forceSensorCompWrench + 3, 0, 3 * sizeof(double));  // no direction: kept
     kxmcFTNormal_estimation(&kept, nullptr);
     EXPECT_EQ(kept, held);
+    EXPECT_EQ(buttordFTControlThetaf(6, 0, &kept), -1);  // a seventh channel is refused
     // Stopping with the surface at about 42 deg, between the sectors that turn the X target
     // (below 30 deg) and the Y target (70 to 120 deg) round, keeps both.
     ASSERT_EQ(qmcConstForceStartStop(0, 0, xy, sideways, sideways, 0, 0, 20, 5, 100, 0, 0, 1), 0);
@@ -390,30 +389,32 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
     // A sideways target of zero along X keeps X out of it whatever the surface's angle.
     const double along_y[6] = {0, 5, 0, 0, 0, 0};
     ASSERT_EQ(start(xy, along_y), 0);
-    std::memcpy(mcb.forceSensorCompWrench + 3, m, sizeof m);
     step(0);
     EXPECT_EQ(mcb.constForceOffset[0], 0.0);
     EXPECT_LT(mcb.constForceOffset[1], 0.0);
 
-    // Pressing on Z with the admittance on: a moment of 0.15 N m about X turns the tool like a
-    // mass of 0.5 and a damper of 1.5 (angle(t) = (M/B)(t - (m/B)(1 - exp(-B t/m)))); the Z
-    // correction shrinks by the cosine of the angle, and the tool frame output carries the turn.
+    // Pressing on Z with the admittance on: moments of 0.15 N m about X and -0.1 N m about Y
+    // turn the tool like a mass of 0.5 and a damper of 1.5 about each axis (angle(t) = (M/B)(t -
+    // (m/B)(1 - exp(-B t/m)))); the Z correction shrinks to its part along the tilted tool axis,
+    // and the tool frame output carries the tilt.
     mcb.forceSensorRefCoord = 2;
     ASSERT_EQ(start(kZOnly, kTarget, 0.001, 0, 0, 0, 1), 0);
     mpb.forceSensorWrench[3] = 0.15;
-    const int n = 1000;
+    mpb.forceSensorWrench[4] = -0.1;
     double z_before = 0;
     Trsf out;
-    for (int k = 0; k < n; ++k) {
+    for (int k = 0; k < 1000; ++k) {
         z_before = mcb.constForceOffset[2];
         out = step(3);  // Fz error -7: -5
     }
-    auto angle = [](double t) { return 0.1 * (t - (0.5 / 1.5) * (1 - std::exp(-3 * t))); };
-    EXPECT_NEAR(mcb.constForceOffset[2] - z_before, -0.005 * std::cos(angle((n - 1) * 0.001)),
-                1e-7);
+    auto tilt = [](double t) {
+        const double per_moment = (t - (0.5 / 1.5) * (1 - std::exp(-3 * t))) / 1.5;
+        return KDL::Rotation::RPY(0.15 * per_moment, -0.1 * per_moment, 0);
+    };
+    EXPECT_NEAR(mcb.constForceOffset[2] - z_before, -0.005 * tilt(0.999)(2, 2), 1e-7);
     const KDL::Frame want =
-        kdl(mpb.cmdCartPose) * KDL::Frame(KDL::Rotation::RotX(angle(n * 0.001)),
-                                          KDL::Vector(0, 0, mcb.constForceOffset[2] / 1000));
+        kdl(mpb.cmdCartPose) *
+        KDL::Frame(tilt(1.0), KDL::Vector(0, 0, mcb.constForceOffset[2] / 1000));
     EXPECT_TRUE(KDL::Equal(kdl(out), want, 2e-4));
 }
 
