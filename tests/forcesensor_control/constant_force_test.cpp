@@ -345,9 +345,8 @@ TEST_F(ConstForce, HostFilters) {
 
 TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool) {
     // A push of 5 N in the sensor's XY plane at angle phi on the tip of a 100 mm tool, with a
-    // twist Mz:
-    // the X/Y target, (ratio Mz/L, binding force) turned by the estimated surface angle, is read
-    // back from the steady per-cycle corrections (Kp 0.001, no force along X and Y).
+    // twist Mz: the X/Y target, (ratio Mz/L, binding force) turned by the estimated surface
+    // angle, is read back from the steady per-cycle corrections (Kp 0.001, no force along X, Y).
     const double tool[3] = {30, -10, 100};  // [mm]
     std::memcpy(mpb.toolTrsf.pos.v, tool, sizeof tool);
     const uint8_t xy[6] = {1, 1, 0, 0, 0, 0};
@@ -411,6 +410,7 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
         const double per_moment = (t - (0.5 / 1.5) * (1 - std::exp(-3 * t))) / 1.5;
         return KDL::Rotation::RPY(0.15 * per_moment, -0.1 * per_moment, 0);
     };
+    // The last cycle's correction follows the tilt as it was before that cycle (at 0.999 s).
     EXPECT_NEAR(mcb.constForceOffset[2] - z_before, -0.005 * tilt(0.999)(2, 2), 1e-7);
     const KDL::Frame want =
         kdl(mpb.cmdCartPose) *
