@@ -576,9 +576,12 @@ int32_t qmcConstForceStartStop(uint8_t on, int32_t frameIndex, const uint8_t axi
     xyBindingforce = std::hypot(mcb.constForceTarget[kX], mcb.constForceTarget[kY]);
     std::memset(ft_cur_pos, 0, sizeof ft_cur_pos);
     std::memset(ft_cur_vel, 0, sizeof ft_cur_vel);
+    // The Z error's low-pass starts from rest on every start as well as on stop: a run that ended
+    // by an offset-limit fault or a sensor reset never passed through the stop command, and its
+    // last errors would otherwise push the first corrections of the next run.
+    filt7 = FilterHistory{};
 
     if (on == 0) {
-        filt7 = FilterHistory{};
         hand_command_back_to_host();
         clear_offsets();
     }

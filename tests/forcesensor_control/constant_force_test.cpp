@@ -109,6 +109,11 @@ TEST_F(ConstForce, HoldsTheForceOnACompliantPad) {
         step(14);
     }
     EXPECT_NEAR(mcb.constForceOffset[2] - before, 0.003, 1e-9);
+    // Started again without the stop command (as after an offset-limit fault), the low-pass
+    // starts from rest, not from the old run's error: its first step is a small part of 0.003 mm.
+    ASSERT_EQ(start(kZOnly, kTarget, 0.001, 1), 0);
+    step(14);
+    EXPECT_LT(mcb.constForceOffset[2], 0.1 * 0.003);
 }
 
 TEST_F(ConstForce, OffsetLimitsStopTheControlWithTheAxisFaultCode) {
