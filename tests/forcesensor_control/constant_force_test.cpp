@@ -421,6 +421,12 @@ TEST_F(ConstForce, SidewaysTargetTurnsWithTheSurfaceAndTheAdmittanceTiltsTheTool
         kdl(mpb.cmdCartPose) *
         KDL::Frame(tilt(1.0), KDL::Vector(0, 0, mcb.constForceOffset[2] / 1000));
     EXPECT_TRUE(KDL::Equal(kdl(out), want, 2e-4));
+    // Started again, the admittance starts from rest: without a moment the tool does not turn.
+    mpb.forceSensorWrench[3] = 0;
+    mpb.forceSensorWrench[4] = 0;
+    ASSERT_EQ(start(kZOnly, kTarget, 0.001, 0, 0, 0, 1), 0);
+    out = step(3);
+    EXPECT_TRUE(KDL::Equal(kdl(out).M, kdl(mpb.cmdCartPose).M, 1e-12));
 }
 
 }  // namespace
