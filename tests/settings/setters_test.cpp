@@ -326,10 +326,12 @@ TEST_F(Settings, CollisionLevelsJointByJoint) {
     }
     // Resume restores the levels last persisted (the three-joint case), even over a corrupted one.
     const std::vector<float> persisted(mpb.collisionLevelSaved, mpb.collisionLevelSaved + 6);
-    mpb.collisionLevel[0] = kNaN, mpb.collisionLevel[4] = -persisted[4];
+    mpb.collisionLevel[0] = kNaN;
+    mpb.collisionLevel[4] = -persisted[4];
     kxsim::clear_journal();
     EXPECT_EQ(qmcCollisionLevelResume(), 0);
     EXPECT_EQ(std::vector<float>(mpb.collisionLevel, mpb.collisionLevel + 6), persisted);
+    EXPECT_EQ(std::vector<float>(mpb.collisionLevelSaved, mpb.collisionLevelSaved + 6), persisted);
     EXPECT_TRUE(kxsim::calls("ConfigWriteEntry").empty());
 }
 
