@@ -211,6 +211,7 @@ TEST_F(HostCollected, CentreFromThreeWrenchesWeightFromFzAndTheSensorReading) {
         EXPECT_EQ(mpb.activeWorkpieceFrame[7], r.result == 0 ? 77u : 0u);
         EXPECT_EQ(read[5], r.result == 0 ? 0.3 : 0.0);
     }
+    EXPECT_EQ(qmcGetForceSensorData_loadIdentify(256, nullptr), -1);  // nowhere to put the reading
 }
 
 }  // namespace
