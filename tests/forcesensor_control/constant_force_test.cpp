@@ -205,6 +205,7 @@ TEST_F(ConstForce, StartAndStopCommand) {
         uint8_t adjust, ilc;
         double max;
         int32_t result;
+        double rot_max = 5, ref_length = 100;
     };
     const Row rows[] = {
         {"on 2", 2, 0, kZOnly, t, 0, 0, 20, -1},
@@ -215,6 +216,8 @@ TEST_F(ConstForce, StartAndStopCommand) {
         {"flag 2", 1, 0, sel2, t, 0, 0, 20, -1},
         {"target NaN", 1, 0, kZOnly, bad, 0, 0, 20, -1},
         {"limit inf", 1, 0, kZOnly, t, 0, 0, INFINITY, -1},
+        {"rotation limit NaN", 1, 0, kZOnly, t, 0, 0, 20, -1, std::nan("")},
+        {"reference length inf", 1, 0, kZOnly, t, 0, 0, 20, -1, 5, INFINITY},
         {"sensor off", 1, 0, kZOnly, t, 0, 0, 20, -2},
         {"started", 1, 9, kZOnly, t, 1, 2, 20, 0},
     };
@@ -225,7 +228,7 @@ TEST_F(ConstForce, StartAndStopCommand) {
         mcb.forceSensorAct = r.result != -2;
         mcb.constForceOn = 0;
         EXPECT_EQ(qmcConstForceStartStop(r.on, r.frame, r.sel, r.target, g, r.adjust, r.ilc, r.max,
-                                         5, 100, 1, 0, ++id),
+                                         r.rot_max, r.ref_length, 1, 0, ++id),
                   r.result);
         EXPECT_EQ(mpb.cmdId, id);
         EXPECT_EQ(mcb.errorCode, r.on > 1 ? KXMC_ERR_ARGUMENT : 0u);
